@@ -1,0 +1,120 @@
+#include "driver/codec.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "driver/format_negotiation.h"
+
+namespace rq43 {
+namespace {
+
+// The host window value that only asks whether a dialog exists.
+const HWND kQueryWindow = reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
+
+template <size_t N>
+void CopyWide(WCHAR (&destination)[N], const char16_t* text) {
+    size_t i = 0;
+    for (; i + 1 < N && text[i] != 0; ++i) destination[i] = static_cast<WCHAR>(text[i]);
+    destination[i] = 0;
+}
+
+}  // namespace
+
+Codec::Codec() = default;
+
+Codec::~Codec() { ReleaseBuffers(); }
+
+void Codec::ReleaseBuffers() {}
+
+void Codec::Destroy(uint32_t flags) {
+    ReleaseBuffers();
+    if (flags & 1) delete this;
+}
+
+int32_t Codec::About(HWND parent) {
+    if (parent == kQueryWindow) return ICERR_OK;
+    return ICERR_UNSUPPORTED;  // dialogs arrive with the Windows driver
+}
+
+int32_t Codec::Configure(HWND parent) {
+    if (parent == kQueryWindow) return ICERR_OK;
+    return ICERR_UNSUPPORTED;  // dialogs arrive with the Windows driver
+}
+
+int32_t Codec::GetInfo(ICINFO* info, uint32_t size) {
+    if (info == nullptr) return static_cast<int32_t>(sizeof(ICINFO));
+    // Work on a copy so that a host buffer shorter than ICINFO is never written past its end.
+    ICINFO filled{};
+    size_t bytes = std::min<size_t>(size, sizeof(ICINFO));
+    std::memcpy(&filled, info, bytes);
+    filled.fccType = ICTYPE_VIDEO;
+    filled.fccHandler = FOURCC_RQ43;
+    filled.dwFlags = kCodecFlags;
+    filled.dwVersion = kCodecVersion;
+    filled.dwVersionICM = ICVERSION;
+    CopyWide(filled.szName, kCodecName);
+    CopyWide(filled.szDescription, kCodecDescription);
+    std::memcpy(info, &filled, bytes);
+    return static_cast<int32_t>(size);
+}
+
+int32_t Codec::SetStatusProc(const ICSETSTATUSPROC* record, uint32_t) {
+    if (record == nullptr) return ICERR_OK;
+    statusParam = record->lParam;
+    statusProc = record->Status;
+    return ICERR_OK;
+}
+
+int32_t Codec::GetQuality(DWORD* out) {
+    if (out) *out = static_cast<DWORD>(static_cast<int32_t>(qualitySetting) * 100);
+    return ICERR_OK;
+}
+
+int32_t Codec::SetQuality(const DWORD* in) {
+    if (in) qualitySetting = static_cast<int8_t>(static_cast<uint8_t>(*in / 100));
+    return ICERR_OK;
+}
+
+int32_t Codec::CompressFramesInfo(const ICCOMPRESSFRAMES* info, uint32_t) {
+    if (info == nullptr) return ICERR_OK;
+    qualitySetting = static_cast<int8_t>(static_cast<uint8_t>(info->lQuality / 100));
+    if (info->dwRate == 0 || info->dwScale == 0) {
+        defaultFrameSize = 0;  // no meaningful frame rate, so no per-frame target
+        return ICERR_OK;
+    }
+    double frameRate = static_cast<double>(info->dwRate) / static_cast<double>(info->dwScale);
+    double bytes = std::trunc(static_cast<double>(info->lDataRate) / frameRate + 0.5);
+    defaultFrameSize = static_cast<int32_t>(std::clamp(bytes, static_cast<double>(INT32_MIN),
+                                                       static_cast<double>(INT32_MAX)));
+    return ICERR_OK;
+}
+
+int32_t Codec::CompressGetFormat(const BITMAPINFOHEADER* in, BITMAPINFOHEADER* out) {
+    return rq43::CompressGetFormat(in, out);
+}
+int32_t Codec::CompressQuery(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) {
+    return rq43::CompressQuery(in, out);
+}
+int32_t Codec::CompressGetSize(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) {
+    return rq43::CompressGetSize(in, out);
+}
+int32_t Codec::DecompressGetFormat(const BITMAPINFOHEADER* in, BITMAPINFOHEADER* out) {
+    return rq43::DecompressGetFormat(in, out);
+}
+int32_t Codec::DecompressQuery(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) {
+    return rq43::DecompressQuery(in, out);
+}
+int32_t Codec::DecompressExQuery(const ICDECOMPRESSEX* record, uint32_t) { return rq43::DecompressExQuery(record); }
+
+// The sequences arrive with the pipeline.
+int32_t Codec::CompressBegin(const BITMAPINFOHEADER*, const BITMAPINFOHEADER*) { return ICERR_UNSUPPORTED; }
+int32_t Codec::Compress(ICCOMPRESS*, uint32_t) { return ICERR_UNSUPPORTED; }
+int32_t Codec::CompressEnd() { return ICERR_UNSUPPORTED; }
+int32_t Codec::DecompressBegin(const BITMAPINFOHEADER*, const BITMAPINFOHEADER*) { return ICERR_UNSUPPORTED; }
+int32_t Codec::DecompressExBegin(const ICDECOMPRESSEX*, uint32_t) { return ICERR_UNSUPPORTED; }
+int32_t Codec::Decompress(const ICDECOMPRESS*, uint32_t) { return ICERR_UNSUPPORTED; }
+int32_t Codec::DecompressEx(const ICDECOMPRESSEX*, uint32_t) { return ICERR_UNSUPPORTED; }
+int32_t Codec::DecompressEnd() { return ICERR_UNSUPPORTED; }
+
+}  // namespace rq43

@@ -1,0 +1,53 @@
+#include "platform/worker_pair.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/debug_output.h"
+#include "platform/processor.h"
+
+namespace rq43::platform {
+namespace {
+
+TEST(WorkerPairTest, BothHalvesRunConcurrentlyAndFinishBeforeReturn) {
+    // Each half waits for the other, which only completes if they really run at the same time.
+    std::atomic<int> arrived{0};
+    int done[2] = {0, 0};
+    bool ran = RunWorkerPair([&](int worker) {
+        arrived.fetch_add(1);
+        while (arrived.load() < 2) std::this_thread::yield();
+        done[worker] = worker + 1;
+    });
+    ASSERT_TRUE(ran);
+    EXPECT_EQ(done[0], 1);
+    EXPECT_EQ(done[1], 2);
+}
+
+TEST(ProcessorTest, OverridesAreHonoured) {
+    EXPECT_GE(ProcessorCount(), 1u);
+    OverrideProcessorCount(2);
+    EXPECT_EQ(ProcessorCount(), 2u);
+    OverrideProcessorCount(0);
+    OverrideTimeStampCounter([]() -> uint64_t { return 77; });
+    EXPECT_EQ(ReadTimeStampCounter(), 77u);
+    OverrideTimeStampCounter(nullptr);
+    EXPECT_NE(ReadTimeStampCounter(), 77u);
+}
+
+TEST(DebugOutputTest, LinesAreKeptInOrderAndRouted) {
+    ClearDebugOutput();
+    std::vector<std::string> routed;
+    SetDebugOutputSink([&](const char* text) { routed.emplace_back(text); });
+    OutputDebugText("one\n");
+    OutputDebugText("two\n");
+    SetDebugOutputSink(nullptr);
+    OutputDebugText("three\n");
+    EXPECT_EQ(DebugOutputLines(), (std::vector<std::string>{"one\n", "two\n", "three\n"}));
+    EXPECT_EQ(routed, (std::vector<std::string>{"one\n", "two\n"}));
+    ClearDebugOutput();
+}
+
+}  // namespace
+}  // namespace rq43::platform

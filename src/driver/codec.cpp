@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "config/dialogs.h"
 #include "driver/format_negotiation.h"
 
 namespace rq43 {
@@ -34,12 +35,14 @@ void Codec::Destroy(uint32_t flags) {
 
 int32_t Codec::About(HWND parent) {
     if (parent == kQueryWindow) return ICERR_OK;
-    return ICERR_UNSUPPORTED;  // dialogs arrive with the Windows driver
+    AboutDialog(parent);
+    return ICERR_OK;
 }
 
 int32_t Codec::Configure(HWND parent) {
     if (parent == kQueryWindow) return ICERR_OK;
-    return ICERR_UNSUPPORTED;  // dialogs arrive with the Windows driver
+    ConfigureDialog(parent, settings);
+    return ICERR_OK;
 }
 
 int32_t Codec::GetInfo(ICINFO* info, uint32_t size) {

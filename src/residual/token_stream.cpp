@@ -133,6 +133,11 @@ void TokeniseLevels(TokenStream& stream, const int16_t* levels, size_t levelCoun
 bool EncodeTokenStream(TokenStream& stream, const int16_t* levels, size_t levelCount, uint8_t* out,
                        uint8_t* end) {
     TokeniseLevels(stream, levels, levelCount);
+    return WriteTokenStream(stream, out, end);
+}
+
+bool WriteTokenStream(TokenStream& stream, uint8_t* out, uint8_t* end) {
+    stream.tokenCount = static_cast<uint32_t>(std::min<size_t>(stream.tokens.size(), UINT32_MAX));
     BuildCodeTables(stream.tables, stream.tokens.data(), stream.tokens.size());
 
     const size_t capacity = end > out ? static_cast<size_t>(end - out) : 0;

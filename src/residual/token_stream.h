@@ -52,9 +52,13 @@ struct TokenStream {
 void TokeniseLevels(TokenStream& stream, const int16_t* levels, size_t levelCount);
 
 // Writes the stream at out, never at or beyond end. Afterwards stream.writer holds the extra bits not yet
-// flushed; FinishTokenStream pads them. Returns false when a header field cannot hold its value.
+// flushed; FinishTokenStream pads them. Returns false when the output does not fit or a header field
+// cannot hold its value.
 bool EncodeTokenStream(TokenStream& stream, const int16_t* levels, size_t levelCount, uint8_t* out,
                        uint8_t* end);
+
+// The writing half of EncodeTokenStream, for tokens already in stream.tokens and stream.extraBits.
+bool WriteTokenStream(TokenStream& stream, uint8_t* out, uint8_t* end);
 
 // Pads the extra bits to a byte and gives the stream's size; false when the output did not fit.
 bool FinishTokenStream(TokenStream& stream, size_t* size);

@@ -20,8 +20,10 @@ std::vector<int16_t> FrameLevels() {
         const int used = 1 + static_cast<int>(random() % 24);
         for (int i = 0; i < used; ++i) {
             if (random() % 2 != 0) continue;
-            const int magnitude = i == 0 ? 20 + static_cast<int>(random() % 200) : 1 + static_cast<int>(random() % 4);
-            levels[b * 64 + static_cast<size_t>(i)] = static_cast<int16_t>(random() % 2 ? magnitude : -magnitude);
+            const int magnitude =
+                i == 0 ? 20 + static_cast<int>(random() % 200) : 1 + static_cast<int>(random() % 4);
+            levels[b * 64 + static_cast<size_t>(i)] =
+                static_cast<int16_t>(random() % 2 ? magnitude : -magnitude);
         }
     }
     return levels;

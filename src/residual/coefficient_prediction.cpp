@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdlib>
 
+#include "residual/token_stream.h"
 #include "transform/fixed_point.h"
 
 namespace rq43 {
@@ -35,7 +36,7 @@ struct ModeCosts {
     void Add(int mode, int16_t value, int16_t predicted) {
         cost[mode] += std::abs(int32_t{value} - predicted);
         const int16_t difference = Wrap16(int32_t{value} - predicted);
-        if (difference > kMaxTokenLevel || difference < -kMaxTokenLevel) outOfRange[mode] = true;
+        if (difference > kLargestLevel || difference < -kLargestLevel) outOfRange[mode] = true;
     }
 };
 

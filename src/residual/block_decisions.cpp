@@ -18,7 +18,9 @@ constexpr float kIntraFactor = 40.0f;
 constexpr float kCodedMargin = 0.3f;
 
 // Sums of squares accumulate in a 32-bit lane and wrap there, as the vector code they model does.
-float MeanOfSquares(uint32_t sum) { return static_cast<float>(static_cast<int32_t>(sum)) * 0.015625f; }
+float MeanOfSquares(uint32_t sum) {
+    return static_cast<float>(static_cast<int32_t>(sum)) * 0.015625f;
+}
 
 uint32_t Square(int16_t difference) {
     const int32_t d = difference;
@@ -33,7 +35,8 @@ float ErrorAgainstResidual(const int16_t* samples, const int16_t* residual, int3
     return MeanOfSquares(sum);
 }
 
-void FullReconstruction(const QuantiserTables& tables, int tableIndex, const int16_t* levels, int16_t* samples) {
+void FullReconstruction(const QuantiserTables& tables, int tableIndex, const int16_t* levels,
+                        int16_t* samples) {
     DequantiseBlock(tables, tableIndex, levels, samples);
     InverseDct(samples, samples, 128);
 }
@@ -49,7 +52,9 @@ void WriteClamped(int16_t* out, const int16_t* levels) {
         out[k] = static_cast<int16_t>(std::clamp<int32_t>(levels[k], -kLargestLevel, kLargestLevel));
 }
 
-void WriteZero(int16_t* out) { std::fill(out, out + 64, int16_t{0}); }
+void WriteZero(int16_t* out) {
+    std::fill(out, out + 64, int16_t{0});
+}
 
 float Threshold(float factor, int32_t quality) {
     const int32_t distance = 101 - quality;
@@ -65,8 +70,10 @@ uint8_t QuantiseIntraLuma(int16_t* levels, const QuantiserTables& tables, const 
     const int16_t step = tables.quantiserTable[kIntraLumaTable][0];
     if (firstAc == 0) {
         const int32_t value = IntraDcValue(step, levels[0]);
-        if (value > 255) levels[0] = static_cast<int16_t>(1019 / step);
-        else if (value < 0) levels[0] = static_cast<int16_t>(-(1028 / step));
+        if (value > 255)
+            levels[0] = static_cast<int16_t>(1019 / step);
+        else if (value < 0)
+            levels[0] = static_cast<int16_t>(-(1028 / step));
     }
     return firstAc;
 }
@@ -89,7 +96,8 @@ float IntraError(const QuantiserTables& tables, const int16_t* coefficients, con
     if (QuantiseIntraLuma(levels, tables, coefficients) != 0) {
         ReconstructIntraBlock(tables, kIntraLumaTable, levels, pixels, 8);
     } else {
-        const auto value = static_cast<uint8_t>(IntraDcValue(tables.quantiserTable[kIntraLumaTable][0], levels[0]));
+        const auto value =
+            static_cast<uint8_t>(IntraDcValue(tables.quantiserTable[kIntraLumaTable][0], levels[0]));
         std::fill(pixels, pixels + 64, value);
     }
     uint32_t sum = 0;
@@ -106,8 +114,8 @@ float SkipError(const int16_t* residual, int32_t pitch) {
     return MeanOfSquares(sum);
 }
 
-float CodedError(const QuantiserTables& tables, int tableIndex, const int16_t* levels, const int16_t* residual,
-                 int32_t pitch) {
+float CodedError(const QuantiserTables& tables, int tableIndex, const int16_t* levels,
+                 const int16_t* residual, int32_t pitch) {
     int16_t samples[64];
     FullReconstruction(tables, tableIndex, levels, samples);
     return ErrorAgainstResidual(samples, residual, pitch);
@@ -127,7 +135,8 @@ void QuantiseKeyChroma(const ResidualCoder& coder, int16_t* out) {
         const size_t blocks = plane->size() / kCoefficientsPerBlock;
         for (size_t block = 0; block < blocks; ++block) {
             int16_t levels[64];
-            QuantiseBlock(levels, coder.quantiserTables, kIntraChromaTable, plane->data() + block * kCoefficientsPerBlock);
+            QuantiseBlock(levels, coder.quantiserTables, kIntraChromaTable,
+                          plane->data() + block * kCoefficientsPerBlock);
             WriteClamped(out, levels);
             out += 64;
         }
@@ -142,12 +151,14 @@ int32_t DecideLumaBlocks(ResidualCoder& coder, int16_t* out) {
     for (int32_t row = 0; row < coder.blocksDown; ++row) {
         for (int32_t column = 0; column < coder.blocksAcross; ++column) {
             const ptrdiff_t block = ptrdiff_t{row} * coder.blocksAcross + column;
-            const int16_t* coefficients = &coder.yCoefficients[static_cast<size_t>(block) * kCoefficientsPerBlock];
+            const int16_t* coefficients =
+                &coder.yCoefficients[static_cast<size_t>(block) * kCoefficientsPerBlock];
             const int16_t* residual = coder.residualPlanes->y + ptrdiff_t{8} * row * pitch + 8 * column;
             const uint8_t* source = coder.source->y + ptrdiff_t{8} * row * coder.source->stride + 8 * column;
 
             int16_t inter[64], intra[64];
-            const float interError = InterError(tables, kInterLumaTable, coefficients + kInterHalf, residual, pitch, inter);
+            const float interError =
+                InterError(tables, kInterLumaTable, coefficients + kInterHalf, residual, pitch, inter);
             const float intraError = IntraError(tables, coefficients, source, coder.source->stride, intra);
             const int32_t interAc = AcMagnitude(inter);
             const int32_t intraAc = AcMagnitude(intra);
@@ -180,8 +191,10 @@ int32_t DecideLumaBlocks(ResidualCoder& coder, int16_t* out) {
             }
             // The map must say exactly which blocks carry intra levels, whatever an earlier attempt left.
             flags &= static_cast<uint8_t>(~kBlockFlagIntra);
-            if (choice == LumaChoice::Keep) WriteClamped(slot, inter);
-            else WriteZero(slot);
+            if (choice == LumaChoice::Keep)
+                WriteClamped(slot, inter);
+            else
+                WriteZero(slot);
         }
     }
     return intraCount;
@@ -194,12 +207,14 @@ void DecideChromaBlocks(const ResidualCoder& coder, int16_t* out) {
     const struct {
         const std::vector<int16_t>* coefficients;
         const int16_t* residual;
-    } planes[2] = {{&coder.uCoefficients, coder.residualPlanes->u}, {&coder.vCoefficients, coder.residualPlanes->v}};
+    } planes[2] = {{&coder.uCoefficients, coder.residualPlanes->u},
+                   {&coder.vCoefficients, coder.residualPlanes->v}};
     for (const auto& plane : planes) {
         for (int32_t row = 0; row < coder.chromaBlocksDown; ++row) {
             for (int32_t column = 0; column < coder.chromaBlocksAcross; ++column, out += 64) {
                 const ptrdiff_t block = ptrdiff_t{row} * coder.chromaBlocksAcross + column;
-                const int16_t* coefficients = plane.coefficients->data() + block * kCoefficientsPerBlock + kInterHalf;
+                const int16_t* coefficients =
+                    plane.coefficients->data() + block * kCoefficientsPerBlock + kInterHalf;
                 const int16_t* residual = plane.residual + ptrdiff_t{8} * row * pitch + 8 * column;
                 int16_t levels[64];
                 QuantiseBlock(levels, tables, kInterChromaTable, coefficients);
@@ -209,7 +224,8 @@ void DecideChromaBlocks(const ResidualCoder& coder, int16_t* out) {
                 }
                 const float skipError = SkipError(residual, pitch);
                 if (threshold > skipError ||
-                    CodedError(tables, kInterChromaTable, levels, residual, pitch) + kCodedMargin >= skipError) {
+                    CodedError(tables, kInterChromaTable, levels, residual, pitch) + kCodedMargin >=
+                        skipError) {
                     WriteZero(out);
                 } else {
                     WriteClamped(out, levels);

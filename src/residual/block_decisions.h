@@ -23,8 +23,8 @@ float InterError(const QuantiserTables& tables, int tableIndex, const int16_t* c
 float IntraError(const QuantiserTables& tables, const int16_t* coefficients, const uint8_t* source,
                  int32_t stride, int16_t* levels);
 float SkipError(const int16_t* residual, int32_t pitch);
-float CodedError(const QuantiserTables& tables, int tableIndex, const int16_t* levels, const int16_t* residual,
-                 int32_t pitch);
+float CodedError(const QuantiserTables& tables, int tableIndex, const int16_t* levels,
+                 const int16_t* residual, int32_t pitch);
 
 // out: 64 levels per luma block in raster order.
 void QuantiseKeyLuma(const ResidualCoder& coder, int16_t* out);

@@ -11,7 +11,9 @@ struct QuantiserTables;
 
 // The pixel value of a DC-only intra block. Our encoder keeps it inside 0..255; a stream from elsewhere
 // may not.
-constexpr int32_t IntraDcValue(int16_t step, int16_t level) { return (int32_t{step} * level + 1028) >> 3; }
+constexpr int32_t IntraDcValue(int16_t step, int16_t level) {
+    return (int32_t{step} * level + 1028) >> 3;
+}
 
 // Fills the block with the 32-bit pattern value | value << 8 | value << 16 | value << 24 (little-endian,
 // twice per row), which is the value itself for 0..255; stored streams were decoded with this fill.

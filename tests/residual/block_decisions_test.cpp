@@ -40,13 +40,18 @@ struct DecisionBench {
     }
     // A mid-grey source block, which intra levels of zero reproduce exactly.
     void GreySource(int block) {
-        for (int r = 0; r < 8; ++r) std::memset(source.y + ((block / 2) * 8 + r) * source.stride + (block % 2) * 8, 128, 8);
+        for (int r = 0; r < 8; ++r)
+            std::memset(source.y + ((block / 2) * 8 + r) * source.stride + (block % 2) * 8, 128, 8);
     }
-    int16_t* Intra(int block) { return &coder.yCoefficients[static_cast<size_t>(block) * kCoefficientsPerBlock]; }
+    int16_t* Intra(int block) {
+        return &coder.yCoefficients[static_cast<size_t>(block) * kCoefficientsPerBlock];
+    }
     int16_t* Inter(int block) { return Intra(block) + 64; }
     int16_t* Residual(int block) { return difference.y + (block / 2) * 8 * 16 + (block % 2) * 8; }
     const int16_t* Levels(int block) const { return out.data() + block * 64; }
-    bool IsIntra(int block) const { return (coder.yFlags[static_cast<size_t>(block)] & kBlockFlagIntra) != 0; }
+    bool IsIntra(int block) const {
+        return (coder.yFlags[static_cast<size_t>(block)] & kBlockFlagIntra) != 0;
+    }
 
     // Makes the residual block exactly what its quantised inter coefficients reconstruct to.
     void ResidualFromInter(int block) {
@@ -58,7 +63,9 @@ struct DecisionBench {
     }
 };
 
-bool AllZero(const int16_t* levels) { return std::all_of(levels, levels + 64, [](int16_t v) { return v == 0; }); }
+bool AllZero(const int16_t* levels) {
+    return std::all_of(levels, levels + 64, [](int16_t v) { return v == 0; });
+}
 
 TEST(BlockDecisions, PerfectPredictionLeavesNoResidual) {
     DecisionBench bench(50);
@@ -126,7 +133,8 @@ TEST(BlockDecisions, SkipThresholdFollowsQuality) {
     DecisionBench coarse(1);
     coarse.Inter(0)[1] = 100;
     coarse.Inter(0)[0] = 40;
-    for (int r = 0; r < 8; ++r) std::copy(fine.Residual(0) + 16 * r, fine.Residual(0) + 16 * r + 8, coarse.Residual(0) + 16 * r);
+    for (int r = 0; r < 8; ++r)
+        std::copy(fine.Residual(0) + 16 * r, fine.Residual(0) + 16 * r + 8, coarse.Residual(0) + 16 * r);
     EXPECT_EQ(DecideLumaBlocks(coarse.coder, coarse.out.data()), 0);
     EXPECT_TRUE(AllZero(coarse.Levels(0)));
 }

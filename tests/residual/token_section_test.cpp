@@ -21,9 +21,13 @@ namespace {
 uint32_t Field32(const std::vector<uint8_t>& s, size_t at) {
     return uint32_t{s[at]} | uint32_t{s[at + 1]} << 8 | uint32_t{s[at + 2]} << 16 | uint32_t{s[at + 3]} << 24;
 }
-uint16_t Field16(const std::vector<uint8_t>& s, size_t at) { return static_cast<uint16_t>(s[at] | s[at + 1] << 8); }
+uint16_t Field16(const std::vector<uint8_t>& s, size_t at) {
+    return static_cast<uint16_t>(s[at] | s[at + 1] << 8);
+}
 
-void CopyPlanes(const YuvFrame& from, YuvFrame& to) { std::memcpy(to.buffer, from.buffer, from.bufferSize); }
+void CopyPlanes(const YuvFrame& from, YuvFrame& to) {
+    std::memcpy(to.buffer, from.buffer, from.bufferSize);
+}
 
 bool SamePictures(const YuvFrame& a, const YuvFrame& b) {
     auto plane = [&](const uint8_t* p, const uint8_t* q, uint32_t w, uint32_t h) {
@@ -55,7 +59,8 @@ struct FrameToCode {
 struct ExpectedFrame {
     YuvFrame picture;
 
-    ExpectedFrame(ResidualCoder& coder, bool key, const YuvFrame& prediction, const std::vector<uint8_t>& section) {
+    ExpectedFrame(ResidualCoder& coder, bool key, const YuvFrame& prediction,
+                  const std::vector<uint8_t>& section) {
         AllocateFrame(picture, prediction.width, prediction.height, prediction.border);
         CopyPlanes(prediction, picture);
         const QuantiserTables& tables = coder.quantiserTables;  // built by the encoder for coder.quality
@@ -71,8 +76,10 @@ struct ExpectedFrame {
         std::vector<int16_t> differences = luma;
         EXPECT_EQ(Modes(differences.data(), coder.blocksAcross, coder.blocksDown), Field16(section, 16));
         std::vector<int16_t> chromaDifferences = chroma;
-        EXPECT_EQ(Modes(chromaDifferences.data(), coder.chromaBlocksAcross, coder.chromaBlocksDown), Field16(section, 18));
-        EXPECT_EQ(Modes(chromaDifferences.data() + chromaBlocks * 64, coder.chromaBlocksAcross, coder.chromaBlocksDown),
+        EXPECT_EQ(Modes(chromaDifferences.data(), coder.chromaBlocksAcross, coder.chromaBlocksDown),
+                  Field16(section, 18));
+        EXPECT_EQ(Modes(chromaDifferences.data() + chromaBlocks * 64, coder.chromaBlocksAcross,
+                        coder.chromaBlocksDown),
                   Field16(section, 20));
 
         for (int32_t by = 0; by < coder.blocksDown; ++by) {
@@ -84,14 +91,20 @@ struct ExpectedFrame {
                 for (int k = 1; k < 64; ++k)
                     if (differences[block * 64 + static_cast<size_t>(k)] != 0) last = k;
                 for (int i = 1; i < kPredictedPositionCount; ++i)
-                    if (levels[kPredictedPositions[i]] != 0) last = std::max<int>(last, kPredictedPositions[i]);
+                    if (levels[kPredictedPositions[i]] != 0)
+                        last = std::max<int>(last, kPredictedPositions[i]);
                 uint8_t* pixels = picture.y + 8 * by * picture.stride + 8 * bx;
                 if (key || (coder.yFlags[block] & kBlockFlagIntra)) {
-                    if (last == 0) FillIntraDc(pixels, picture.stride, IntraDcValue(tables.quantiserTable[0][0], levels[0]));
-                    else ReconstructIntraBlock(tables, 0, levels, pixels, picture.stride);
+                    if (last == 0)
+                        FillIntraDc(pixels, picture.stride,
+                                    IntraDcValue(tables.quantiserTable[0][0], levels[0]));
+                    else
+                        ReconstructIntraBlock(tables, 0, levels, pixels, picture.stride);
                 } else {
-                    if (last == 0) AddInterDc(pixels, picture.stride, tables.quantiserTable[1][0], levels[0]);
-                    else ReconstructInterBlock(tables, 1, levels, pixels, picture.stride);
+                    if (last == 0)
+                        AddInterDc(pixels, picture.stride, tables.quantiserTable[1][0], levels[0]);
+                    else
+                        ReconstructInterBlock(tables, 1, levels, pixels, picture.stride);
                 }
             }
         }
@@ -101,8 +114,10 @@ struct ExpectedFrame {
                 const int32_t by = static_cast<int32_t>(block) / coder.chromaBlocksAcross;
                 uint8_t* pixels = (plane == 0 ? picture.u : picture.v) + 8 * by * picture.stride + 8 * bx;
                 const int16_t* levels = &chroma[(plane * chromaBlocks + block) * 64];
-                if (key) ReconstructIntraBlock(tables, 2, levels, pixels, picture.stride);
-                else ReconstructInterBlock(tables, 3, levels, pixels, picture.stride);
+                if (key)
+                    ReconstructIntraBlock(tables, 2, levels, pixels, picture.stride);
+                else
+                    ReconstructInterBlock(tables, 3, levels, pixels, picture.stride);
             }
         }
     }
@@ -111,7 +126,9 @@ struct ExpectedFrame {
         std::vector<int16_t> scratch(static_cast<size_t>(2 * across));
         uint16_t modes = 0;
         for (int i = 0; i < kPredictedPositionCount; ++i)
-            modes = static_cast<uint16_t>(modes | ChoosePredictionMode(levels + kPredictedPositions[i], across, down, scratch.data()) << (2 * i));
+            modes = static_cast<uint16_t>(
+                modes | ChoosePredictionMode(levels + kPredictedPositions[i], across, down, scratch.data())
+                            << (2 * i));
         return modes;
     }
 };
@@ -157,7 +174,8 @@ TEST(TokenSection, RoundTripsReproduceTheKernelReconstruction) {
         CopyPlanes(frame.prediction, decoded);
         ResidualCoder decoder;
         InitResidualCoder(decoder);
-        ASSERT_TRUE(DecodeTokenSection(section.data(), section.size(), decoder, decoded)) << "trial " << trial;
+        ASSERT_TRUE(DecodeTokenSection(section.data(), section.size(), decoder, decoded))
+            << "trial " << trial;
 
         ExpectedFrame expected(encoder, key, frame.prediction, section);
         EXPECT_TRUE(SamePictures(decoded, expected.picture)) << "trial " << trial;
@@ -179,7 +197,8 @@ TEST(TokenSection, KeySectionLayout) {
     TokenStream luma;
     EXPECT_TRUE(OpenTokenStream(luma, section.data() + 24, Field32(section, 4), 6 * 4));
     TokenStream chroma;
-    EXPECT_TRUE(OpenTokenStream(chroma, section.data() + 24 + Field32(section, 4), Field32(section, 8), 2 * 3 * 2));
+    EXPECT_TRUE(
+        OpenTokenStream(chroma, section.data() + 24 + Field32(section, 4), Field32(section, 8), 2 * 3 * 2));
 }
 
 TEST(TokenSection, BlockMapOfAllIntraBlocks) {
@@ -230,8 +249,8 @@ TEST(TokenSection, SameBytesWithOneWorkerOrTwo) {
 }
 
 // Code and reconstruct a frame, as the compression sequence does on each attempt it keeps.
-std::vector<uint8_t> CodeFrame(FrameToCode& frame, ResidualCoder& encoder, ResidualCoder& decoder, int32_t quality,
-                               YuvFrame& decoded) {
+std::vector<uint8_t> CodeFrame(FrameToCode& frame, ResidualCoder& encoder, ResidualCoder& decoder,
+                               int32_t quality, YuvFrame& decoded) {
     encoder.quality = quality;
     EXPECT_TRUE(TransformFrame(frame.source, encoder, &frame.difference, nullptr));
     std::vector<uint8_t> section = EncodeTokenSection(encoder, 0);
@@ -276,7 +295,7 @@ TEST(TokenSection, ConcurrentCodersDoNotInterfere) {
 }
 
 class CorruptSection : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         FrameToCode frame(32, 32, 51, 60);
         ResidualCoder coder;
@@ -299,7 +318,8 @@ protected:
 
 TEST_F(CorruptSection, TruncatedSectionsAreRefused) {
     ASSERT_TRUE(Decode(section, section.size()));
-    for (size_t length = 0; length < section.size(); ++length) EXPECT_FALSE(Decode(section, length)) << length;
+    for (size_t length = 0; length < section.size(); ++length)
+        EXPECT_FALSE(Decode(section, length)) << length;
     EXPECT_FALSE(DecodeTokenSection(nullptr, 100, decoder, frame32));
 }
 
@@ -330,7 +350,9 @@ TEST_F(CorruptSection, DamagedBytesStayInsideTheFrame) {
     for (int trial = 0; trial < 2000; ++trial) {
         std::vector<uint8_t> bad = section;
         const int flips = 1 + trial % 4;
-        for (int i = 0; i < flips; ++i) bad[trial % 5 == 0 ? 16 + where(random) % 8 : where(random)] ^= static_cast<uint8_t>(1 + random() % 255);
+        for (int i = 0; i < flips; ++i)
+            bad[trial % 5 == 0 ? 16 + where(random) % 8 : where(random)] ^=
+                static_cast<uint8_t>(1 + random() % 255);
         std::memset(frame32.buffer, 0xA5, total);
         (void)Decode(bad, bad.size());
         // Left border of the first luma row and the area above the picture are untouched.

@@ -336,7 +336,9 @@ std::vector<uint8_t> EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame) 
     PutLittleEndian(header + 16, lumaModes, 2);
     PutLittleEndian(header + 18, uModes, 2);
     PutLittleEndian(header + 20, vModes, 2);
-    header[22] = static_cast<uint8_t>(coder.quality);
+    // The decoder scales its tables by this byte: a quality outside it is stored as the byte that gives the
+    // same tables (0 for 0 and below, 255 for anything above 100), not as its low byte.
+    header[22] = static_cast<uint8_t>(std::clamp<int32_t>(coder.quality, 0, 255));
     header[23] = key ? 1 : 0;
     return section;
 }

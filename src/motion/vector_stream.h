@@ -9,10 +9,9 @@
 
 namespace rq43 {
 
-// Appends the stream of `symbols` (each below alphabetSize, at most 256) to `out`; returns the bits
-// written, a multiple of 8.
-uint32_t EncodeVectorStream(std::span<const uint8_t> symbols, uint32_t alphabetSize,
-                            std::vector<uint8_t>& out);
+// Appends the stream of `symbols` to `out`; returns the bits written, a multiple of 8. The code depends
+// only on the symbols that occur, not on the alphabet they come from.
+uint32_t EncodeVectorStream(std::span<const uint8_t> symbols, std::vector<uint8_t>& out);
 
 // Decodes the stream in `length` bytes at `in` into `symbols`. Refuses (false) a count of 0 or above
 // maxCount, weights that describe no tree or not the count, symbol values beyond 255, and codes that run

@@ -36,13 +36,9 @@ struct Window {
     Window Doubled() const { return {2 * xlo, 2 * xhi, 2 * ylo, 2 * yhi}; }
 };
 
-// Keeps the 16x16 block plus one column and row for half-pel inside the bordered reference.
 Window MacroblockWindow(const MotionField& field, int32_t x, int32_t y) {
-    int32_t b = field.border;
-    int32_t w = static_cast<int32_t>(field.width);
-    int32_t h = static_cast<int32_t>(field.height);
-    return {std::max(x - 32, 1 - b), std::min(x + 32, w + b - 17), std::max(y - 16, 1 - b),
-            std::min(y + 16, h + b - 17)};
+    SearchWindow w = MacroblockSearchWindow(field, x, y);
+    return {w.xlo, w.xhi, w.ylo, w.yhi};
 }
 
 // One block of the source measured against positions of the reference luma plane.
@@ -190,6 +186,14 @@ void Store(MotionEntry& entry, Point vector, float cost) {
 }
 
 }  // namespace
+
+SearchWindow MacroblockSearchWindow(const MotionField& field, int32_t x, int32_t y) {
+    int32_t b = field.border;
+    int32_t w = static_cast<int32_t>(field.width);
+    int32_t h = static_cast<int32_t>(field.height);
+    return {std::max(x - 32, 1 - b), std::min(x + 32, w + b - 17), std::max(y - 16, 1 - b),
+            std::min(y + 16, h + b - 17)};
+}
 
 float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row) {
     int32_t x = static_cast<int32_t>(col) * 16;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 
 #include "motion/block_ssd.h"
 #include "motion/motion_compensation.h"
@@ -372,17 +373,12 @@ public:
     explicit RowProgress(uint32_t rows) : done_(std::make_unique<std::atomic<uint32_t>[]>(rows)) {
         for (uint32_t r = 0; r < rows; ++r) done_[r].store(0, std::memory_order_relaxed);
     }
-    void WaitFor(uint32_t row, uint32_t columns) {
-        uint32_t seen = done_[row].load(std::memory_order_acquire);
-        while (seen < columns) {
-            done_[row].wait(seen, std::memory_order_acquire);
-            seen = done_[row].load(std::memory_order_acquire);
-        }
+    // A wait lasts about one macroblock of the other worker, so yielding is enough; it also builds with
+    // thread libraries that have no atomic wait.
+    void WaitFor(uint32_t row, uint32_t columns) const {
+        while (done_[row].load(std::memory_order_acquire) < columns) std::this_thread::yield();
     }
-    void Finished(uint32_t row, uint32_t columns) {
-        done_[row].store(columns, std::memory_order_release);
-        done_[row].notify_all();
-    }
+    void Finished(uint32_t row, uint32_t columns) { done_[row].store(columns, std::memory_order_release); }
 
 private:
     std::unique_ptr<std::atomic<uint32_t>[]> done_;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "motion/motion_compensation.h"
+#include "motion/motion_section.h"
 #include "motion_test_frames.h"
 
 namespace rq43 {
@@ -242,17 +243,24 @@ TEST_F(EstimationTest, TwoWorkersGiveTheSameFieldAndDifferencesAsOne) {
     }
 }
 
-TEST_F(EstimationTest, DifferencesAreAgainstTheExactCompensatedPrediction) {
+TEST_F(EstimationTest, DifferencesAreAgainstTheDecodersPrediction) {
     Prepare(128, 96, test::Texture, QuadrantMoved);
     field_.fastSearch = 1;
     field_.subBlockSearch = 1;
     ASSERT_TRUE(EstimateMotion(source_, field_, reference_, difference_));
     ASSERT_GT(field_.subBlockCount, 0);
 
+    // The decoder's prediction, from the coded section, is the one the differences were taken against.
+    std::optional<std::vector<uint8_t>> section = EncodeMotionSection(field_);
+    ASSERT_TRUE(section.has_value());
+    EXPECT_TRUE((*section)[0] == 2 || (*section)[0] == 3);
     YuvFrame prediction;
     AllocateFrame(prediction, 128, 96, 16);
-    field_.target = &prediction;
-    ASSERT_TRUE(CompensateMotion(field_));
+    MotionField decoder;
+    AllocateMotionField(decoder, 128, 96, 16);
+    decoder.previous = field_.previous;
+    ASSERT_TRUE(DecodeMotionSection(prediction, reference_, section->data(), section->size(), decoder));
+    ASSERT_TRUE(CompensateMotion(decoder));
     for (int32_t y = 0; y < 96; ++y) {
         for (int32_t x = 0; x < 128; ++x) {
             int expected = Pixel(source_, source_.y, x, y) - Pixel(prediction, prediction.y, x, y) + 128;

@@ -14,7 +14,7 @@ namespace {
 using test::Pixel;
 
 class EstimationTest : public ::testing::Test {
-protected:
+  protected:
     // Reference from `refRule`, source from `sourceRule`; the field is ready for the per-macroblock steps.
     void Prepare(uint32_t width, uint32_t height, const test::PixelRule& refRule,
                  const test::PixelRule& sourceRule) {
@@ -147,8 +147,9 @@ TEST_F(EstimationTest, QuadrantStartBelow49KeepsTheMacroblockVectorWithoutItsHal
 TEST_F(EstimationTest, NeighbourAgreementEndsTheFastSearch) {
     // A horizontal ramp moved one pixel: the zero vector measures (slope)^2 per pixel, (2, 0) measures 0.
     for (int slope : {1, 2}) {
-        Prepare(64, 48, [slope](int32_t x, int32_t) { return static_cast<uint8_t>(40 + slope * x); },
-                [slope](int32_t x, int32_t) { return static_cast<uint8_t>(40 + slope * (x + 1)); });
+        Prepare(
+            64, 48, [slope](int32_t x, int32_t) { return static_cast<uint8_t>(40 + slope * x); },
+            [slope](int32_t x, int32_t) { return static_cast<uint8_t>(40 + slope * (x + 1)); });
         Entry(0, 0).cost = 5.0f;  // upper-left
         Entry(1, 0).cost = 2.0f;  // upper
         Entry(0, 1).cost = 3.0f;  // left
@@ -171,7 +172,8 @@ TEST_F(EstimationTest, SpatialCandidateIsClampedToTheWindow) {
     // Clamped, the candidate is the window's corner, where the source block was copied from.
     Prepare(32, 32, test::Texture, test::Texture);
     for (int32_t j = 0; j < 16; ++j) {
-        for (int32_t i = 0; i < 16; ++i) SetLuma(source_, 16 + i, 16 + j, Pixel(reference_, reference_.y, 31 + i, 31 + j));
+        for (int32_t i = 0; i < 16; ++i)
+            SetLuma(source_, 16 + i, 16 + j, Pixel(reference_, reference_.y, 31 + i, 31 + j));
     }
     for (uint32_t i = 0; i < 3; ++i) field_.current[i] = {64, 32, -1.0f};
     FastSearchMacroblock(field_, 1, 1);
@@ -186,13 +188,13 @@ TEST(SubBlockChromaGuardTest, ChromaMustStayInsideTheChromaBorder) {
         const MotionEntry quadrants[4] = {{dx, dy, 0}, {dx, dy, 0}, {dx, dy, 0}, {dx, dy, 0}};
         return SubBlockChromaInsideBorder(field, quadrants);
     };
-    EXPECT_TRUE(inside(-32, -32));   // column and row -8: the border's first
-    EXPECT_FALSE(inside(-36, 0));    // column -9
-    EXPECT_TRUE(inside(34, 0));      // columns 8 and T(35/4) = 8: 8 + 7 = 15 = width / 2 + 7
-    EXPECT_FALSE(inside(35, 0));     // T(36/4) = 9
-    EXPECT_FALSE(inside(0, -36));    // row -9
+    EXPECT_TRUE(inside(-32, -32));  // column and row -8: the border's first
+    EXPECT_FALSE(inside(-36, 0));   // column -9
+    EXPECT_TRUE(inside(34, 0));     // columns 8 and T(35/4) = 8: 8 + 7 = 15 = width / 2 + 7
+    EXPECT_FALSE(inside(35, 0));    // T(36/4) = 9
+    EXPECT_FALSE(inside(0, -36));   // row -9
     AllocateMotionField(field, 16, 16, 16);
-    EXPECT_TRUE(inside(0, 34));      // rows 8 .. 15: the last border row of a chroma plane of 8 rows
+    EXPECT_TRUE(inside(0, 34));  // rows 8 .. 15: the last border row of a chroma plane of 8 rows
     EXPECT_FALSE(inside(0, 35));
 }
 

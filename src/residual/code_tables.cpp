@@ -129,8 +129,8 @@ void NormaliseCounts(ContextHistogram& histogram) {
     const float factor = 65280.0f / static_cast<float>(largest);
     for (uint32_t& c : histogram.counts) {
         if (c == 0) continue;
-        const double scaled = static_cast<double>(c) * static_cast<double>(factor) * 0.00390625 +
-                              static_cast<double>(0.4f);
+        const double scaled =
+            static_cast<double>(c) * static_cast<double>(factor) * 0.00390625 + static_cast<double>(0.4f);
         c = std::clamp(static_cast<uint32_t>(scaled), 1u, 255u);
     }
 }
@@ -158,7 +158,8 @@ void BuildHuffmanTree(CodeTree& tree, const ContextHistogram& histogram) {
         CodeNode& node = tree.nodes[tree.nodeCount++];
         node.child0 = static_cast<int16_t>(first);
         node.child1 = static_cast<int16_t>(second);
-        node.weight = tree.nodes[static_cast<size_t>(first)].weight + tree.nodes[static_cast<size_t>(second)].weight;
+        node.weight =
+            tree.nodes[static_cast<size_t>(first)].weight + tree.nodes[static_cast<size_t>(second)].weight;
     }
     tree.root = static_cast<int32_t>(tree.nodeCount) - 1;
 }

@@ -56,8 +56,8 @@ bool SetupResidualCoder(int32_t width, ResidualCoder& coder, int32_t border, int
 }
 
 void ReleaseResidualCoder(ResidualCoder& coder) {
-    for (std::vector<int16_t>* buffer : {&coder.yCoefficients, &coder.uCoefficients, &coder.vCoefficients,
-                                         &coder.predictionScratch}) {
+    for (std::vector<int16_t>* buffer :
+         {&coder.yCoefficients, &coder.uCoefficients, &coder.vCoefficients, &coder.predictionScratch}) {
         std::vector<int16_t>().swap(*buffer);
     }
     for (std::vector<uint8_t>* buffer : {&coder.yFlags, &coder.uFlags, &coder.vFlags, &coder.lastIndex}) {

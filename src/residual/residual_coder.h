@@ -15,7 +15,7 @@ constexpr int32_t kCoefficientsPerBlock = 128;
 constexpr uint8_t kBlockFlagIntra = 1;
 
 struct ResidualCoder {
-    const YuvFrame* source = nullptr;               // borrowed for one frame
+    const YuvFrame* source = nullptr;                 // borrowed for one frame
     const DifferenceFrame* residualPlanes = nullptr;  // inter frames only
     const YuvFrame* reference = nullptr;
     int32_t width = 0;

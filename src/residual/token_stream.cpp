@@ -17,13 +17,13 @@ struct LevelClass {
     int32_t width;
 };
 constexpr LevelClass kLevelClasses[] = {
-    {9, 1, 0},   {10, 2, 0},  {11, 3, 0},  {13, 4, 0},  {14, 5, 0},  {15, 6, 0},   {16, 7, 1},
-    {17, 9, 2},  {18, 13, 3}, {19, 21, 4}, {20, 37, 5}, {21, 69, 9},
+    {9, 1, 0},  {10, 2, 0}, {11, 3, 0},  {13, 4, 0},  {14, 5, 0},  {15, 6, 0},
+    {16, 7, 1}, {17, 9, 2}, {18, 13, 3}, {19, 21, 4}, {20, 37, 5}, {21, 69, 9},
 };
 
 struct LevelTokenInfo {
     int32_t base = 0;
-    int32_t width = -1;  // -1: not a level token
+    int32_t width = 0;
 };
 
 constexpr auto kLevelTokens = [] {
@@ -32,7 +32,9 @@ constexpr auto kLevelTokens = [] {
     return info;
 }();
 
-uint32_t PackExtra(uint32_t value, int32_t bits) { return (static_cast<uint32_t>(bits) << 24) | value; }
+uint32_t PackExtra(uint32_t value, int32_t bits) {
+    return (static_cast<uint32_t>(bits) << 24) | value;
+}
 
 void Emit(TokenStream& stream, uint8_t token, uint32_t value = 0, int32_t bits = 0) {
     stream.tokens.push_back(token);
@@ -93,6 +95,34 @@ uint32_t GetLittleEndian(const uint8_t* in, int bytes) {
     return value;
 }
 
+uint32_t ReadZeroRun(uint8_t token, BitReader& reader) {
+    switch (token) {
+        case kTokenZeroRun16:
+            return 16 + ReadBits(reader, 4);
+        case kTokenZeroRun12:
+            return 12 + ReadBits(reader, 2);
+        case kTokenZeroRun8:
+            return 8 + ReadBits(reader, 2);
+        case kTokenZeroRun6:
+            return 6 + ReadBit(reader);
+        case kTokenZeroRun4:
+            return 4 + ReadBit(reader);
+        default:
+            return static_cast<uint32_t>(kTokenZeroRun1 + 1 - token);  // runs of 3, 2, 1
+    }
+}
+
+int16_t ReadLevel(const LevelTokenInfo& info, BitReader& reader) {
+    const uint32_t sign = ReadBit(reader);
+    int32_t magnitude = info.base;
+    if (info.width == 1) {
+        magnitude += static_cast<int32_t>(ReadBit(reader));
+    } else if (info.width > 1) {
+        magnitude += static_cast<int32_t>(ReadBits(reader, info.width));
+    }
+    return static_cast<int16_t>(sign != 0 ? -magnitude : magnitude);
+}
+
 }  // namespace
 
 void TokeniseLevels(TokenStream& stream, const int16_t* levels, size_t levelCount) {
@@ -127,7 +157,6 @@ void TokeniseLevels(TokenStream& stream, const int16_t* levels, size_t levelCoun
         }
     }
     EmitEndOfBlocks(stream, endOfBlocks);
-    stream.tokenCount = static_cast<uint32_t>(std::min<size_t>(stream.tokens.size(), UINT32_MAX));
 }
 
 bool EncodeTokenStream(TokenStream& stream, const int16_t* levels, size_t levelCount, uint8_t* out,
@@ -150,7 +179,7 @@ bool WriteTokenStream(TokenStream& stream, uint8_t* out, uint8_t* end) {
     StartBitWriter(stream.writer, at(extraStart), end, 0);
 
     if (stream.tokens.size() > 0xFFFFFF || tableSize > 0xFFFF || stringSize > 0xFFFFFF ||
-        extraStart > capacity) {
+        extraStart > capacity || extraStart > INT32_MAX / 8) {
         return false;
     }
     out[0] = 0;
@@ -181,13 +210,13 @@ bool OpenTokenStream(TokenStream& stream, const uint8_t* in, size_t size, uint64
     const size_t stringStart = kTokenStreamHeaderSize + tableSize;
     const size_t extraStart = stringStart + stringSize;
     // Every token stands for at least one level.
-    if (extraStart > size || tokenCount > blockCount * kBlockLevels) return false;
+    if (stringSize == 0 || extraStart > size || tokenCount > blockCount * kBlockLevels) return false;
     if (!ReadCodeTables(stream.tables, in + kTokenStreamHeaderSize, in + stringStart)) return false;
 
     stream.tokens.resize(tokenCount);
     // A range-coded string may look at the bytes behind it (they belong to this stream); a prefix-coded
     // one must end inside its own bytes.
-    const bool prefixCoded = stringSize > 0 && in[stringStart] == 0;
+    const bool prefixCoded = in[stringStart] == 0;
     const uint8_t* stringEnd = prefixCoded ? in + extraStart : in + size;
     if (!DecodeTokenString(stream.tables, in + stringStart, stringEnd, tokenCount, stream.tokens.data())) {
         ReleaseTokenStream(stream);
@@ -214,45 +243,25 @@ bool DecodeBlockRow(TokenStream& stream, int16_t* levelsOut, uint32_t blockCount
         const uint8_t token = stream.tokens[stream.nextToken++];
         if (token >= kTokenAlphabetSize) continue;
         const size_t blockEnd = (b / kBlockLevels + 1) * kBlockLevels;
-        size_t run = 0;
-        switch (token) {
-            case kTokenZeroRun16: run = 16 + ReadBits(reader, 4); break;
-            case kTokenZeroRun12: run = 12 + ReadBits(reader, 2); break;
-            case kTokenZeroRun8: run = 8 + ReadBits(reader, 2); break;
-            case kTokenZeroRun6: run = 6 + ReadBit(reader); break;
-            case kTokenZeroRun4: run = 4 + ReadBit(reader); break;
-            case kTokenZeroRun3: run = 3; break;
-            case kTokenZeroRun2: run = 2; break;
-            case kTokenZeroRun1: run = 1; break;
-            case kTokenEndOfBlock: b = blockEnd; continue;
-            case kTokenEndOfBlockRun: {
-                const uint64_t emptyBlocks = uint64_t{ReadEobRun(reader)} + 1;
-                b = blockEnd;
-                const uint64_t blocksBehind = stream.blocksLeft - b / kBlockLevels;
-                if (emptyBlocks > blocksBehind) return false;
-                const uint64_t inRow = std::min<uint64_t>(emptyBlocks, (levelTotal - b) / kBlockLevels);
-                b += static_cast<size_t>(inRow) * kBlockLevels;
-                stream.eobRunLeft = static_cast<uint32_t>(emptyBlocks - inRow);
-                continue;
-            }
-            default: {
-                const LevelTokenInfo& info = kLevelTokens[token];
-                if (info.width < 0) return false;
-                const uint32_t sign = ReadBit(reader);
-                int32_t magnitude = info.base;
-                if (info.width == 1) {
-                    magnitude += static_cast<int32_t>(ReadBit(reader));
-                } else if (info.width > 1) {
-                    magnitude += static_cast<int32_t>(ReadBits(reader, info.width));
-                }
-                levelsOut[b] = static_cast<int16_t>(sign != 0 ? -magnitude : magnitude);
-                lastIndexOut[b / kBlockLevels] = static_cast<uint8_t>(b % kBlockLevels);
-                ++b;
-                continue;
-            }
+        if (token == kTokenEndOfBlock) {
+            b = blockEnd;
+        } else if (token == kTokenEndOfBlockRun) {
+            // The first end-of-block closes the current block; the others are whole empty blocks.
+            const uint64_t emptyBlocks = uint64_t{ReadEobRun(reader)} + 1;
+            b = blockEnd;
+            if (emptyBlocks > stream.blocksLeft - b / kBlockLevels) return false;
+            const uint64_t inRow = std::min<uint64_t>(emptyBlocks, (levelTotal - b) / kBlockLevels);
+            b += static_cast<size_t>(inRow) * kBlockLevels;
+            stream.eobRunLeft = static_cast<uint32_t>(emptyBlocks - inRow);
+        } else if (token <= kTokenZeroRun1) {
+            const size_t run = ReadZeroRun(token, reader);
+            if (b + run > blockEnd) return false;
+            b += run;
+        } else {
+            levelsOut[b] = ReadLevel(kLevelTokens[token], reader);
+            lastIndexOut[b / kBlockLevels] = static_cast<uint8_t>(b % kBlockLevels);
+            ++b;
         }
-        if (b + run > blockEnd) return false;
-        b += run;
     }
     stream.blocksLeft -= blockCount;
     return true;

@@ -38,7 +38,7 @@ struct TokenStream {
     BitWriter writer;  // encoder: extra bits, left holding the bits not yet flushed to whole bytes
     BitReader reader;  // decoder: extra bits
     CodeTableSet tables;
-    uint32_t eobRunLeft = 0;     // decoder: whole empty blocks still owed by the last end-of-block run
+    uint32_t eobRunLeft = 0;      // decoder: whole empty blocks still owed by the last end-of-block run
     std::vector<uint8_t> tokens;  // the token string (decoder: all of it, decoded when opened)
     uint32_t nextToken = 0;
     uint64_t blocksLeft = 0;  // decoder: blocks the stream still has to produce

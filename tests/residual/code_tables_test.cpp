@@ -112,8 +112,8 @@ TEST(CodeTablesTest, TablesAndStringsRoundTripInBothModes) {
 
         for (bool arithmetic : {false, true}) {
             std::vector<uint8_t> string(count * 3 + 16);
-            const size_t size = EncodeTokenString(set, tokens.data(), tokens.size(), arithmetic, string.data(),
-                                                  string.data() + string.size());
+            const size_t size = EncodeTokenString(set, tokens.data(), tokens.size(), arithmetic,
+                                                  string.data(), string.data() + string.size());
             ASSERT_LE(size, string.size());
             EXPECT_EQ(string[0], arithmetic ? 1 : 0);
             std::vector<uint8_t> back(count);
@@ -186,11 +186,12 @@ TEST(CodeTablesTest, DamagedInputNeverEscapesItsBuffers) {
             std::vector<uint8_t> tableBytes(damaged.begin(), damaged.begin() + std::min(cut, tableSize));
             CodeTableSet read;
             if (!ReadCodeTables(read, tableBytes.data(), tableBytes.data() + tableBytes.size())) continue;
-            std::vector<uint8_t> stringBytes(damaged.begin() + static_cast<ptrdiff_t>(std::min(cut, tableSize)),
-                                             damaged.begin() + static_cast<ptrdiff_t>(cut));
+            std::vector<uint8_t> stringBytes(
+                damaged.begin() + static_cast<ptrdiff_t>(std::min(cut, tableSize)),
+                damaged.begin() + static_cast<ptrdiff_t>(cut));
             std::vector<uint8_t> back(tokens.size());
-            if (DecodeTokenString(read, stringBytes.data(), stringBytes.data() + stringBytes.size(), back.size(),
-                                  back.data())) {
+            if (DecodeTokenString(read, stringBytes.data(), stringBytes.data() + stringBytes.size(),
+                                  back.size(), back.data())) {
                 for (uint8_t t : back) ASSERT_LT(t, read.contextCount);
             }
         }

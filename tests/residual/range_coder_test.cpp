@@ -90,8 +90,9 @@ TEST(RangeCoderTest, StreamsDecodeWhateverBytesFollow) {
             Decision d;
             d.p = 1 + static_cast<uint32_t>(random() % 256);
             d.bit = static_cast<uint32_t>(random() % 2);
-            if (style == 1) d.p = 250 + static_cast<uint32_t>(random() % 6);           // skewed: runs of 0xFF and carries
-            if (style == 2 && random() % 3 == 0) d = {1, 256};  // p = 256 leaves the range as it is
+            if (style == 1)
+                d.p = 250 + static_cast<uint32_t>(random() % 6);  // skewed: runs of 0xFF and carries
+            if (style == 2 && random() % 3 == 0) d = {1, 256};    // p = 256 leaves the range as it is
             if (d.p == 256) d.bit = 1;
             decisions.push_back(d);
             EncodeDecision(probe, d.bit, d.p);

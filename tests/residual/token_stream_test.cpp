@@ -15,11 +15,14 @@ std::vector<Token> TokensOf(const std::vector<int16_t>& levels) {
     TokenStream stream;
     TokeniseLevels(stream, levels.data(), levels.size());
     std::vector<Token> tokens;
-    for (size_t i = 0; i < stream.tokens.size(); ++i) tokens.push_back({stream.tokens[i], stream.extraBits[i]});
+    for (size_t i = 0; i < stream.tokens.size(); ++i)
+        tokens.push_back({stream.tokens[i], stream.extraBits[i]});
     return tokens;
 }
 
-constexpr uint32_t Extra(uint32_t value, uint32_t bits) { return (bits << 24) | value; }
+constexpr uint32_t Extra(uint32_t value, uint32_t bits) {
+    return (bits << 24) | value;
+}
 
 TEST(TokenStreamTest, TokenExamples) {
     std::vector<int16_t> block(64, 0);
@@ -29,8 +32,9 @@ TEST(TokenStreamTest, TokenExamples) {
     std::fill(block.begin(), block.end(), int16_t{0});
     block[0] = 1;
     block[41] = -2;
-    EXPECT_EQ(TokensOf(block), (std::vector<Token>{
-                                   {9, Extra(0, 1)}, {0, Extra(15, 4)}, {2, Extra(1, 2)}, {10, Extra(1, 1)}, {8, 0}}));
+    EXPECT_EQ(TokensOf(block),
+              (std::vector<Token>{
+                  {9, Extra(0, 1)}, {0, Extra(15, 4)}, {2, Extra(1, 2)}, {10, Extra(1, 1)}, {8, 0}}));
 
     std::fill(block.begin(), block.end(), int16_t{0});
     block[0] = -69;
@@ -126,8 +130,10 @@ TEST(TokenStreamTest, RandomStreamsRoundTripInBothModes) {
             const int used = static_cast<int>(random() % 65);
             for (int i = 0; i < used; ++i) {
                 if (random() % 3 != 0) continue;
-                const int magnitude = random() % 8 == 0 ? static_cast<int>(random() % 581) : 1 + static_cast<int>(random() % 6);
-                levels[b * 64 + static_cast<size_t>(i)] = static_cast<int16_t>(random() % 2 ? magnitude : -magnitude);
+                const int magnitude =
+                    random() % 8 == 0 ? static_cast<int>(random() % 581) : 1 + static_cast<int>(random() % 6);
+                levels[b * 64 + static_cast<size_t>(i)] =
+                    static_cast<int16_t>(random() % 2 ? magnitude : -magnitude);
             }
         }
         std::vector<uint8_t> expectedLast(blocks, 0);
@@ -170,7 +176,8 @@ TEST(TokenStreamTest, CorruptStructureIsRefused) {
     // A zero run of 31 starting at position 40 leaves its block.
     const std::vector<uint8_t> longRun = StreamOf({{9, Extra(0, 1)}, {0, Extra(15, 4)}, {0, Extra(15, 4)}});
     EXPECT_FALSE(DecodeRows(longRun, 1, {1}, &levels, &lastIndex));
-    const std::vector<uint8_t> fitting = StreamOf({{0, Extra(15, 4)}, {0, Extra(15, 4)}, {7, 0}, {9, Extra(1, 1)}});
+    const std::vector<uint8_t> fitting =
+        StreamOf({{0, Extra(15, 4)}, {0, Extra(15, 4)}, {7, 0}, {9, Extra(1, 1)}});
     ASSERT_TRUE(DecodeRows(fitting, 1, {1}, &levels, &lastIndex));
     EXPECT_EQ(levels[63], -1);
 
@@ -189,7 +196,7 @@ TEST(TokenStreamTest, CorruptStructureIsRefused) {
     EXPECT_FALSE(OpenTokenStream(stream, bytes.data(), 8, 1));
     EXPECT_FALSE(OpenTokenStream(stream, bytes.data(), 9 + bytes[4], 1));  // token string missing
     EXPECT_FALSE(OpenTokenStream(stream, bytes.data(), bytes.size(), 0));  // more tokens than levels
-    bytes[5] = 0x40;                                                        // table size
+    bytes[5] = 0x40;                                                       // table size
     EXPECT_FALSE(OpenTokenStream(stream, bytes.data(), bytes.size(), 1));
     bytes = fitting;
     bytes[8] = 1;  // token string size
@@ -212,9 +219,11 @@ TEST(TokenStreamTest, DamagedStreamsNeverEscapeTheirBuffers) {
     constexpr uint32_t kAcross = 12, kDown = 6, kBlocks = kAcross * kDown;
     std::vector<int16_t> levels(kBlocks * 64, 0);
     for (size_t i = 0; i < levels.size(); ++i) {
-        if (random() % 9 == 0 && i % 64 < 30) levels[i] = static_cast<int16_t>(static_cast<int>(random() % 100) - 50);
+        if (random() % 9 == 0 && i % 64 < 30)
+            levels[i] = static_cast<int16_t>(static_cast<int>(random() % 100) - 50);
     }
-    for (size_t b = 20; b < 40; ++b) std::fill_n(levels.begin() + static_cast<ptrdiff_t>(b * 64), 64, int16_t{0});
+    for (size_t b = 20; b < 40; ++b)
+        std::fill_n(levels.begin() + static_cast<ptrdiff_t>(b * 64), 64, int16_t{0});
     for (uint8_t arithmetic : {uint8_t{0}, uint8_t{1}}) {
         TokenStream encoder;
         encoder.arithmetic = arithmetic;
@@ -228,7 +237,8 @@ TEST(TokenStreamTest, DamagedStreamsNeverEscapeTheirBuffers) {
             if (trial % 4 == 0) damaged.resize(random() % damaged.size());
             std::vector<int16_t> back;
             std::vector<uint8_t> lastIndex;
-            refused += !DecodeRows(damaged, kBlocks, std::vector<uint32_t>(kDown, kAcross), &back, &lastIndex);
+            refused +=
+                !DecodeRows(damaged, kBlocks, std::vector<uint32_t>(kDown, kAcross), &back, &lastIndex);
         }
         EXPECT_GT(refused, 0);
     }

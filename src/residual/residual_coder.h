@@ -7,6 +7,7 @@
 #include "picture/difference_frame.h"
 #include "picture/yuv_frame.h"
 #include "residual/token_stream.h"
+#include "transform/quantiser.h"
 
 namespace rq43 {
 
@@ -39,6 +40,7 @@ struct ResidualCoder {
     std::vector<uint8_t> lastIndex;          // decoder: one byte per block of a block row
     TokenStream lumaStream;
     TokenStream chromaStream;
+    QuantiserTables quantiserTables{};  // this coder's own: rebuilt for each section it codes
 };
 
 void InitResidualCoder(ResidualCoder& coder);

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdlib>
 
+#include "residual/token_stream.h"
 #include "transform/fixed_point.h"
 
 namespace rq43 {
@@ -18,9 +19,12 @@ int16_t Median(int16_t left, int16_t up, int16_t upLeft) {
 
 int16_t Predict(uint8_t mode, int16_t left, int16_t up, int16_t upLeft) {
     switch (mode) {
-        case kPredictMedian: return Median(left, up, upLeft);
-        case kPredictLeft: return left;
-        default: return up;
+        case kPredictMedian:
+            return Median(left, up, upLeft);
+        case kPredictLeft:
+            return left;
+        default:
+            return up;
     }
 }
 
@@ -35,7 +39,7 @@ struct ModeCosts {
     void Add(int mode, int16_t value, int16_t predicted) {
         cost[mode] += std::abs(int32_t{value} - predicted);
         const int16_t difference = Wrap16(int32_t{value} - predicted);
-        if (difference > kMaxTokenLevel || difference < -kMaxTokenLevel) outOfRange[mode] = true;
+        if (difference > kLargestLevel || difference < -kLargestLevel) outOfRange[mode] = true;
     }
 };
 
@@ -81,9 +85,12 @@ void ApplyMode(int16_t* levels, int32_t across, int32_t down, int16_t* scratch, 
         if (y < down) {
             for (int32_t x = 0; x < across; ++x) {
                 int16_t predicted = 0;
-                if (y == 0 && x > 0) predicted = at(x - 1, 0);
-                else if (y > 0 && x == 0) predicted = at(0, y - 1);
-                else if (y > 0) predicted = Predict(mode, at(x - 1, y), at(x, y - 1), at(x - 1, y - 1));
+                if (y == 0 && x > 0)
+                    predicted = at(x - 1, 0);
+                else if (y > 0 && x == 0)
+                    predicted = at(0, y - 1);
+                else if (y > 0)
+                    predicted = Predict(mode, at(x - 1, y), at(x, y - 1), at(x - 1, y - 1));
                 current[x] = Wrap16(int32_t{at(x, y)} - predicted);
             }
         }
@@ -107,7 +114,8 @@ PredictionMode ChoosePredictionMode(int16_t* levels, int32_t blocksAcross, int32
 
 void UndoFirstRowPrediction(int32_t count, int16_t* current) {
     for (int32_t j = 1; j < count; ++j) {
-        current[j * kBlockStride] = Wrap16(int32_t{current[j * kBlockStride]} + current[(j - 1) * kBlockStride]);
+        current[j * kBlockStride] =
+            Wrap16(int32_t{current[j * kBlockStride]} + current[(j - 1) * kBlockStride]);
     }
 }
 

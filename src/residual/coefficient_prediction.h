@@ -12,12 +12,9 @@ inline constexpr uint8_t kPredictedPositions[kPredictedPositionCount] = {0, 1, 2
 
 enum PredictionMode : uint8_t { kPredictNone = 0, kPredictMedian = 1, kPredictLeft = 2, kPredictUp = 3 };
 
-// Largest level magnitude the token alphabet carries.
-inline constexpr int kMaxTokenLevel = 580;
-
 // Picks the cheapest mode for the plane's levels at one position and, unless it is kPredictNone, replaces
 // the levels by the prediction differences. A mode whose differences would leave the token range
-// (+-kMaxTokenLevel) is refused in favour of kPredictNone, leaving the levels unpredicted.
+// (+-kLargestLevel) is refused in favour of kPredictNone, leaving the levels unpredicted.
 // scratch: 2 * blocksAcross values.
 PredictionMode ChoosePredictionMode(int16_t* levels, int32_t blocksAcross, int32_t blocksDown,
                                     int16_t* scratch);

@@ -18,7 +18,8 @@ inline constexpr size_t kTokenSectionHeaderSize = 24;
 
 // Quantises and classifies the blocks that TransformFrame prepared in `coder` (at coder.quality) and codes
 // them. keyFrame 1 codes every block intra; 0 decides per block and sets bit 0 of the intra luma blocks'
-// flags. Returns the whole section.
+// flags. Returns the whole section; empty when the coder holds no transformed frame (or no difference
+// frame for a delta section) or a stream would hold more tokens than its header can count.
 std::vector<uint8_t> EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame);
 
 // Reconstructs the section of `length` bytes into `frame`, which holds the motion-compensated prediction of

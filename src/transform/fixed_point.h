@@ -10,19 +10,29 @@ constexpr int16_t Saturate16(int32_t value) {
     return static_cast<int16_t>(value < -32768 ? -32768 : value > 32767 ? 32767 : value);
 }
 
-constexpr int16_t AddSat(int16_t a, int16_t b) { return Saturate16(int32_t{a} + b); }
-constexpr int16_t SubSat(int16_t a, int16_t b) { return Saturate16(int32_t{a} - b); }
+constexpr int16_t AddSat(int16_t a, int16_t b) {
+    return Saturate16(int32_t{a} + b);
+}
+constexpr int16_t SubSat(int16_t a, int16_t b) {
+    return Saturate16(int32_t{a} - b);
+}
 
 // (a * k) >> 16 with an arithmetic (floor) shift.
-constexpr int16_t MulHi(int16_t a, int16_t k) { return static_cast<int16_t>((int32_t{a} * k) >> 16); }
+constexpr int16_t MulHi(int16_t a, int16_t k) {
+    return static_cast<int16_t>((int32_t{a} * k) >> 16);
+}
 
 constexpr int16_t ShiftLeft16(int16_t a, int n) {
     return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint16_t>(a) << n));
 }
 
-constexpr int16_t SetLowBit(int16_t a) { return static_cast<int16_t>(a | 1); }
+constexpr int16_t SetLowBit(int16_t a) {
+    return static_cast<int16_t>(a | 1);
+}
 
-constexpr int16_t Wrap16(int32_t value) { return static_cast<int16_t>(static_cast<uint16_t>(value)); }
+constexpr int16_t Wrap16(int32_t value) {
+    return static_cast<int16_t>(static_cast<uint16_t>(value));
+}
 
 // Row-pass constants of the four row groups (rows 0/4, 1/7, 2/6, 3/5): P, Q1, Q2, Q3, Q5, Q6, Q7.
 struct DctRowConstants {

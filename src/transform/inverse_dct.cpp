@@ -10,7 +10,9 @@ namespace rq43 {
 namespace {
 
 // A crafted stream can overflow the 32-bit sums; they wrap as the multiply-add instruction does.
-int16_t RowOutput(uint32_t sum) { return Saturate16(static_cast<int32_t>(sum) >> 11); }
+int16_t RowOutput(uint32_t sum) {
+    return Saturate16(static_cast<int32_t>(sum) >> 11);
+}
 
 void InverseRow(int16_t* x, const DctRowConstants& k) {
     const int32_t x0 = x[0], x1 = x[1], x2 = x[2], x3 = x[3], x4 = x[4], x5 = x[5], x6 = x[6], x7 = x[7];
@@ -32,7 +34,9 @@ void InverseRow(int16_t* x, const DctRowConstants& k) {
     x[7] = RowOutput(a0 - b0);
 }
 
-int16_t Shift6(int16_t value) { return static_cast<int16_t>(value >> 6); }
+int16_t Shift6(int16_t value) {
+    return static_cast<int16_t>(value >> 6);
+}
 
 void InverseColumn(int16_t* y) {
     const int16_t y0 = y[0], y1 = y[8], y2 = y[16], y3 = y[24];
@@ -70,7 +74,9 @@ void InverseColumn(int16_t* y) {
     y[56] = Shift6(SubSat(a0, b0));
 }
 
-uint8_t Saturate8(int32_t value) { return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value); }
+uint8_t Saturate8(int32_t value) {
+    return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
+}
 
 }  // namespace
 

@@ -7,26 +7,39 @@
 namespace rq43 {
 namespace {
 
+// clang-format off
 constexpr int16_t kIntraLumaBase[64] = {
-    16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
-    14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
-    18, 22, 37, 56, 68,  87,  103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
-    49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+    16, 11, 10, 16,  24,  40,  51,  61,
+    12, 12, 14, 19,  26,  58,  60,  55,
+    14, 13, 16, 24,  40,  57,  69,  56,
+    14, 17, 22, 29,  51,  87,  80,  62,
+    18, 22, 37, 56,  68,  87, 103,  77,
+    24, 35, 55, 64,  81, 104, 113,  92,
+    49, 64, 78, 87, 103, 121, 120, 101,
+    72, 92, 95, 98, 112, 100, 103,  99};
 
 constexpr int16_t kIntraChromaBase[64] = {
-    17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99,
-    24, 26, 56, 99, 99, 99, 99, 99, 47, 66, 99, 99, 99, 99, 99, 99,
-    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
-    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
+    17, 18, 24, 47, 99, 99, 99, 99,
+    18, 21, 26, 66, 99, 99, 99, 99,
+    24, 26, 56, 99, 99, 99, 99, 99,
+    47, 66, 99, 99, 99, 99, 99, 99,
+    99, 99, 99, 99, 99, 99, 99, 99,
+    99, 99, 99, 99, 99, 99, 99, 99,
+    99, 99, 99, 99, 99, 99, 99, 99,
+    99, 99, 99, 99, 99, 99, 99, 99};
+// clang-format on
 
 // Inter tables depend on row + column only.
 constexpr int16_t kInterByDiagonal[15] = {16, 16, 16, 20, 24, 28, 32, 40, 48, 64, 64, 64, 96, 128, 128};
 
 int16_t BaseEntry(int table, int index) {
     switch (table) {
-        case kIntraLumaTable: return kIntraLumaBase[index];
-        case kIntraChromaTable: return kIntraChromaBase[index];
-        default: return kInterByDiagonal[index / 8 + index % 8];
+        case kIntraLumaTable:
+            return kIntraLumaBase[index];
+        case kIntraChromaTable:
+            return kIntraChromaBase[index];
+        default:
+            return kInterByDiagonal[index / 8 + index % 8];
     }
 }
 

@@ -7,12 +7,16 @@
 
 namespace rq43 {
 
-enum QuantiserTableIndex : int { kIntraLumaTable = 0, kInterLumaTable = 1, kIntraChromaTable = 2,
-                                 kInterChromaTable = 3 };
+enum QuantiserTableIndex : int {
+    kIntraLumaTable = 0,
+    kInterLumaTable = 1,
+    kIntraChromaTable = 2,
+    kInterChromaTable = 3
+};
 
 struct QuantiserTables {
-    int16_t quantiserTable[4][64];  // steps (and dequantiser multipliers), raster order
-    int16_t reciprocalTable[4][64]; // 16384 / (8 * step); 0 for steps above 2048
+    int16_t quantiserTable[4][64];   // steps (and dequantiser multipliers), raster order
+    int16_t reciprocalTable[4][64];  // 16384 / (8 * step); 0 for steps above 2048
 };
 
 // quality: the coder's value (0..100 from the encoder; a section's unsigned quality byte in the decoder,

@@ -18,7 +18,7 @@ struct PlaneBlocks {
     int16_t* coefficients;
     uint8_t* flags;
     int32_t across;
-    const uint8_t* pixels;       // source plane, rows `stride` apart
+    const uint8_t* pixels;  // source plane, rows `stride` apart
     int32_t stride;
     const int16_t* differences;  // difference plane, rows `pitch` apart; null in key frames
     int32_t pitch;
@@ -31,7 +31,8 @@ void TransformIntraRows(const PlaneBlocks& plane, int32_t firstRow, int32_t endR
             int16_t* slot = plane.coefficients + block * kCoefficientsPerBlock;
             const uint8_t* pixels = plane.pixels + ptrdiff_t{8} * row * plane.stride + 8 * column;
             for (int r = 0; r < 8; ++r)
-                for (int c = 0; c < 8; ++c) slot[8 * r + c] = static_cast<int16_t>(pixels[r * plane.stride + c] - 128);
+                for (int c = 0; c < 8; ++c)
+                    slot[8 * r + c] = static_cast<int16_t>(pixels[r * plane.stride + c] - 128);
             ForwardDct(slot);
             plane.flags[block] |= kBlockFlagIntra;
         }
@@ -45,7 +46,8 @@ void TransformInterRows(const PlaneBlocks& plane, int32_t firstRow, int32_t endR
             int16_t* slot = plane.coefficients + block * kCoefficientsPerBlock + kInterHalf;
             const int16_t* samples = plane.differences + ptrdiff_t{8} * row * plane.pitch + 8 * column;
             for (int r = 0; r < 8; ++r)
-                for (int c = 0; c < 8; ++c) slot[8 * r + c] = Wrap16(int32_t{samples[r * plane.pitch + c]} - 128);
+                for (int c = 0; c < 8; ++c)
+                    slot[8 * r + c] = Wrap16(int32_t{samples[r * plane.pitch + c]} - 128);
             ForwardDct(slot);
             plane.flags[block] &= static_cast<uint8_t>(~kBlockFlagIntra);
         }
@@ -69,10 +71,12 @@ RowSplit SplitRows(const ResidualCoder& coder, int half) {
 
 bool TransformFrame(const YuvFrame& source, ResidualCoder& coder, const DifferenceFrame* difference,
                     const YuvFrame* reference) {
-    if (source.y == nullptr || source.width > INT32_MAX || source.height > INT32_MAX || source.border > INT32_MAX)
+    if (source.y == nullptr || source.width > INT32_MAX || source.height > INT32_MAX ||
+        source.border > INT32_MAX)
         return false;
     const auto width = static_cast<int32_t>(source.width), height = static_cast<int32_t>(source.height);
-    if (difference != nullptr && (difference->y == nullptr || difference->width != width || difference->height != height))
+    if (difference != nullptr &&
+        (difference->y == nullptr || difference->width != width || difference->height != height))
         return false;
     if (!SetupResidualCoder(width, coder, static_cast<int32_t>(source.border), height)) return false;
     coder.source = &source;
@@ -86,12 +90,27 @@ bool TransformFrame(const YuvFrame& source, ResidualCoder& coder, const Differen
     const int16_t* dy = difference ? difference->y : nullptr;
     const int16_t* du = difference ? difference->u : nullptr;
     const int16_t* dv = difference ? difference->v : nullptr;
-    const PlaneBlocks y{coder.yCoefficients.data(), coder.yFlags.data(), coder.blocksAcross, source.y,
-                        source.stride, dy, width};
-    const PlaneBlocks u{coder.uCoefficients.data(), coder.uFlags.data(), coder.chromaBlocksAcross, source.u,
-                        source.stride, du, width};
-    const PlaneBlocks v{coder.vCoefficients.data(), coder.vFlags.data(), coder.chromaBlocksAcross, source.v,
-                        source.stride, dv, width};
+    const PlaneBlocks y{coder.yCoefficients.data(),
+                        coder.yFlags.data(),
+                        coder.blocksAcross,
+                        source.y,
+                        source.stride,
+                        dy,
+                        width};
+    const PlaneBlocks u{coder.uCoefficients.data(),
+                        coder.uFlags.data(),
+                        coder.chromaBlocksAcross,
+                        source.u,
+                        source.stride,
+                        du,
+                        width};
+    const PlaneBlocks v{coder.vCoefficients.data(),
+                        coder.vFlags.data(),
+                        coder.chromaBlocksAcross,
+                        source.v,
+                        source.stride,
+                        dv,
+                        width};
 
     const bool twoThreads = coder.useTwoThreads != 0;
     platform::RunHalves(twoThreads, [&](int half) {

@@ -24,7 +24,8 @@ PredictionMode Choose(Plane& plane) {
 // The decoder's undo, row by row, against the restored previous row.
 void Undo(Plane& plane, uint8_t mode) {
     UndoFirstRowPrediction(plane.across, &plane.at(0, 0));
-    for (int32_t y = 1; y < plane.down; ++y) PredictCoefficientRow(plane.across, &plane.at(0, y - 1), &plane.at(0, y), mode);
+    for (int32_t y = 1; y < plane.down; ++y)
+        PredictCoefficientRow(plane.across, &plane.at(0, y - 1), &plane.at(0, y), mode);
 }
 
 TEST(CoefficientPrediction, FlatPlaneChoosesMedian) {

@@ -7,12 +7,14 @@
 namespace rq43::testing {
 namespace {
 
-void PaintPlane(uint8_t* plane, int32_t stride, uint32_t width, uint32_t height, std::mt19937& random, int noise) {
+void PaintPlane(uint8_t* plane, int32_t stride, uint32_t width, uint32_t height, std::mt19937& random,
+                int noise) {
     std::uniform_int_distribution<int> jitter(-noise, noise);
     const int slopeX = static_cast<int>(random() % 5), slopeY = static_cast<int>(random() % 5);
     for (uint32_t y = 0; y < height; ++y) {
         for (uint32_t x = 0; x < width; ++x) {
-            const int value = 40 + (slopeX * static_cast<int>(x) + slopeY * static_cast<int>(y)) % 180 + jitter(random);
+            const int value =
+                40 + (slopeX * static_cast<int>(x) + slopeY * static_cast<int>(y)) % 180 + jitter(random);
             plane[static_cast<ptrdiff_t>(y) * stride + x] = static_cast<uint8_t>(std::clamp(value, 0, 255));
         }
     }
@@ -34,7 +36,8 @@ void PaintDifference(DifferenceFrame& difference, uint32_t seed, int noise) {
     auto paint = [&](int16_t* plane, int32_t width, int32_t height) {
         for (int32_t y = 0; y < height; ++y)
             for (int32_t x = 0; x < width; ++x)
-                plane[static_cast<ptrdiff_t>(y) * w + x] = static_cast<int16_t>(128 + (x + 2 * y) % 9 - 4 + jitter(random));
+                plane[static_cast<ptrdiff_t>(y) * w + x] =
+                    static_cast<int16_t>(128 + (x + 2 * y) % 9 - 4 + jitter(random));
     };
     paint(difference.y, w, h);
     paint(difference.u, w / 2, h / 2);

@@ -13,9 +13,12 @@ namespace {
 void ExpectFlatBlockPattern(const int16_t* block, int16_t dc) {
     for (int i = 0; i < 64; ++i) {
         int16_t expected = 4;
-        if (i == 0) expected = dc;
-        else if (i == 8 || i == 16 || i == 48) expected = 5;
-        else if (i == 24 || i == 40) expected = 2;
+        if (i == 0)
+            expected = dc;
+        else if (i == 8 || i == 16 || i == 48)
+            expected = 5;
+        else if (i == 24 || i == 40)
+            expected = 2;
         EXPECT_EQ(block[i], expected) << "index " << i;
     }
 }

@@ -20,7 +20,8 @@ void ExpectBlock(const int16_t* slot, const uint8_t* pixels, int32_t stride, con
     ForwardDct(intra);
     if (differences != nullptr) {
         for (int r = 0; r < 8; ++r)
-            for (int c = 0; c < 8; ++c) inter[8 * r + c] = static_cast<int16_t>(differences[r * pitch + c] - 128);
+            for (int c = 0; c < 8; ++c)
+                inter[8 * r + c] = static_cast<int16_t>(differences[r * pitch + c] - 128);
         ForwardDct(inter);
     }
     for (int i = 0; i < 64; ++i) {
@@ -30,22 +31,24 @@ void ExpectBlock(const int16_t* slot, const uint8_t* pixels, int32_t stride, con
 }
 
 void ExpectPlane(const std::vector<int16_t>& coefficients, const std::vector<uint8_t>& flags, int32_t across,
-                 int32_t down, const uint8_t* pixels, int32_t stride, const int16_t* differences, int32_t pitch) {
+                 int32_t down, const uint8_t* pixels, int32_t stride, const int16_t* differences,
+                 int32_t pitch) {
     for (int32_t by = 0; by < down; ++by) {
         for (int32_t bx = 0; bx < across; ++bx) {
             const size_t block = static_cast<size_t>(by * across + bx);
             SCOPED_TRACE(::testing::Message() << "block " << bx << "," << by);
-            ExpectBlock(&coefficients[block * kCoefficientsPerBlock], pixels + 8 * by * stride + 8 * bx, stride,
-                        differences ? differences + 8 * by * pitch + 8 * bx : nullptr, pitch);
+            ExpectBlock(&coefficients[block * kCoefficientsPerBlock], pixels + 8 * by * stride + 8 * bx,
+                        stride, differences ? differences + 8 * by * pitch + 8 * bx : nullptr, pitch);
             EXPECT_EQ(flags[block] & kBlockFlagIntra, differences ? 0 : 1);
         }
     }
 }
 
-void ExpectTransformed(const ResidualCoder& coder, const YuvFrame& source, const DifferenceFrame* difference) {
+void ExpectTransformed(const ResidualCoder& coder, const YuvFrame& source,
+                       const DifferenceFrame* difference) {
     const int32_t w = static_cast<int32_t>(source.width);
-    ExpectPlane(coder.yCoefficients, coder.yFlags, coder.blocksAcross, coder.blocksDown, source.y, source.stride,
-                difference ? difference->y : nullptr, w);
+    ExpectPlane(coder.yCoefficients, coder.yFlags, coder.blocksAcross, coder.blocksDown, source.y,
+                source.stride, difference ? difference->y : nullptr, w);
     ExpectPlane(coder.uCoefficients, coder.uFlags, coder.chromaBlocksAcross, coder.chromaBlocksDown, source.u,
                 source.stride, difference ? difference->u : nullptr, w);
     ExpectPlane(coder.vCoefficients, coder.vFlags, coder.chromaBlocksAcross, coder.chromaBlocksDown, source.v,

@@ -14,10 +14,10 @@ namespace rq43 {
 
 // Fills field.current, field.subVectors and field.subBlockCount, then `difference`. Preconditions: the
 // reference's borders are extended; `current` holds the previous frame's vectors (carried) or zeros (after
-// a key frame); source and reference have the same size and border. Uses field.fastSearch,
-// field.subBlockSearch and field.useThreads.
-void EstimateMotion(YuvFrame& source, MotionField& field, const YuvFrame& reference,
-                    DifferenceFrame& difference);
+// a key frame). Uses field.fastSearch, field.subBlockSearch and field.useThreads. False, with nothing
+// written, when source, reference and difference frame do not share one size and border.
+[[nodiscard]] bool EstimateMotion(YuvFrame& source, MotionField& field, const YuvFrame& reference,
+                                  DifferenceFrame& difference);
 
 // The per-macroblock steps, for macroblock column `col` and row `row` of field.target against
 // field.reference. Each writes the macroblock's current entry and returns its cost.

@@ -41,16 +41,16 @@ int32_t LightestOrphan(const CodeTree& tree) {
 void BuildTree(CodeTree& tree) {
     int32_t leaves = tree.size;
     for (int32_t merge = 1; merge < leaves; ++merge) {
-        int32_t index = tree.size++;
-        TreeNode& joined = tree.nodes[static_cast<size_t>(index)];
-        joined = TreeNode{};
+        TreeNode joined;
+        int32_t index = tree.size;
         for (int side = 0; side < 2; ++side) {
             int32_t child = LightestOrphan(tree);
             joined.child[side] = child;
             joined.weight += tree.nodes[static_cast<size_t>(child)].weight;
             tree.nodes[static_cast<size_t>(child)].parent = index;
         }
-        joined.parent = kNone;
+        tree.nodes[static_cast<size_t>(index)] = joined;
+        ++tree.size;
     }
 }
 

@@ -89,7 +89,7 @@ void EncodeFrames(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kClipFrames);
     state.counters["fps"] = benchmark::Counter(double(state.iterations() * kClipFrames), benchmark::Counter::kIsRate);
 }
-BENCHMARK(EncodeFrames)->Arg(0)->Arg(6000)->Unit(benchmark::kMillisecond);
+BENCHMARK(EncodeFrames)->Arg(0)->Arg(6000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void DecodeFrames(benchmark::State& state) {
     Open(0xB002);
@@ -112,7 +112,7 @@ void DecodeFrames(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kClipFrames);
     state.counters["fps"] = benchmark::Counter(double(state.iterations() * kClipFrames), benchmark::Counter::kIsRate);
 }
-BENCHMARK(DecodeFrames)->Arg(24)->Arg(32)->Unit(benchmark::kMillisecond);
+BENCHMARK(DecodeFrames)->Arg(24)->Arg(32)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace rq43

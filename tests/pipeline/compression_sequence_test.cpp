@@ -2,7 +2,11 @@
 // control against targets, and output that does not depend on the number of workers.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <fstream>
 #include <vector>
 
 #include "config/settings_store.h"
@@ -129,6 +133,9 @@ TEST_F(CompressionSequenceTest, NoTargetCodesEachFrameOnceAtTheCarriedQuality) {
     DWORD reported = 0;
     encoder.host.Message(ICM_GETQUALITY, Param(&reported));
     EXPECT_EQ(reported, 9000u);  // the last frame's dwQuality / 100
+    ASSERT_EQ(encoder.Compress(Picture(3), 3, nullptr, {0, 0, 0xFFFFFFFF}), ICERR_OK);
+    encoder.host.Message(ICM_GETQUALITY, Param(&reported));
+    EXPECT_EQ(reported, 4000u);  // the "default" quality: low byte of 42949672
 }
 
 TEST_F(CompressionSequenceTest, StatusCallsComeInOrderAndAnswersAreIgnored) {
@@ -271,6 +278,69 @@ TEST_F(CompressionSequenceTest, DataRateEncodeConvergesOnItsTarget) {
     EXPECT_GT(minQuality, 1);    // no spiral down to the floor
     EXPECT_LT(maxQuality, 100);  // nor up to the ceiling
 }
+
+#if !defined(__SANITIZE_ADDRESS__)
+// Caps the address space a little above what the process uses now, so the next large allocations fail.
+void LimitAddressSpace(size_t headroom) {
+    std::ifstream statm("/proc/self/statm");
+    size_t pages = 0;
+    statm >> pages;
+    rlimit cap{};
+    getrlimit(RLIMIT_AS, &cap);
+    cap.rlim_cur = pages * size_t(sysconf(_SC_PAGESIZE)) + headroom;  // soft limit only: it can be lifted
+    setrlimit(RLIMIT_AS, &cap);
+}
+
+void LiftAddressSpaceLimit() {
+    rlimit cap{};
+    getrlimit(RLIMIT_AS, &cap);
+    cap.rlim_cur = cap.rlim_max;
+    setrlimit(RLIMIT_AS, &cap);
+}
+
+// Out of memory, the sequence answers ICERR_MEMORY instead of crashing, and recovers with a key frame.
+int StarveTheEncoder() {
+    platform::OverrideProcessorCount(1);
+    constexpr int32_t w = 1024, h = 1024;
+    auto pixels = Picture(0, 3, w, h);
+    auto later = Picture(1, 3, w, h);
+    {
+        testing::OpenInstance host(0x800E);
+        BITMAPINFOHEADER input = HostHeader(HostFormat::Rgb24, w, h, false), output{};
+        host.Message(ICM_COMPRESS_GET_FORMAT, Param(&input), Param(&output));
+        LimitAddressSpace(size_t(1) << 20);
+        const LRESULT begin = host.Message(ICM_COMPRESS_BEGIN, Param(&input), Param(&output));
+        LiftAddressSpaceLimit();
+        if (begin != ICERR_MEMORY) return 1;
+    }
+    // Buffers of the host are had before the cap, so only the codec's own allocations can fail.
+    testing::OpenInstance host(0x800F);
+    BITMAPINFOHEADER input = HostHeader(HostFormat::Rgb24, w, h, false), output{};
+    host.Message(ICM_COMPRESS_GET_FORMAT, Param(&input), Param(&output));
+    if (host.Message(ICM_COMPRESS_BEGIN, Param(&input), Param(&output)) != ICERR_OK) return 2;
+    std::vector<uint8_t> buffer(size_t(w) * h * 4 + 8);
+    DWORD flags = 0;
+    auto compress = [&](std::vector<uint8_t>& picture, LONG number) {
+        flags = 0;
+        ICCOMPRESS record{0, &output, buffer.data(), &input, picture.data(), nullptr, &flags, number, 0, 7500,
+                          nullptr, nullptr};
+        return host.Message(ICM_COMPRESS, Param(&record), sizeof record);
+    };
+    if (compress(pixels, 0) != ICERR_OK) return 3;
+    LimitAddressSpace(size_t(1) << 20);
+    const LRESULT starved = compress(later, 1);
+    LiftAddressSpaceLimit();
+    if (starved != ICERR_MEMORY) return 4;
+    if (compress(later, 2) != ICERR_OK || (flags & AVIIF_KEYFRAME) == 0) return 5;
+    return 0;
+}
+
+// In a child process, so the cap cannot disturb other tests.
+TEST_F(CompressionSequenceTest, AllocationFailureAnswersMemoryError) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::_Exit(StarveTheEncoder()), ::testing::ExitedWithCode(0), "");
+}
+#endif
 
 }  // namespace
 }  // namespace rq43

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 
 #include "motion/block_ssd.h"
 #include "motion/motion_compensation.h"
@@ -36,13 +37,9 @@ struct Window {
     Window Doubled() const { return {2 * xlo, 2 * xhi, 2 * ylo, 2 * yhi}; }
 };
 
-// Keeps the 16x16 block plus one column and row for half-pel inside the bordered reference.
 Window MacroblockWindow(const MotionField& field, int32_t x, int32_t y) {
-    int32_t b = field.border;
-    int32_t w = static_cast<int32_t>(field.width);
-    int32_t h = static_cast<int32_t>(field.height);
-    return {std::max(x - 32, 1 - b), std::min(x + 32, w + b - 17), std::max(y - 16, 1 - b),
-            std::min(y + 16, h + b - 17)};
+    SearchWindow w = MacroblockSearchWindow(field, x, y);
+    return {w.xlo, w.xhi, w.ylo, w.yhi};
 }
 
 // One block of the source measured against positions of the reference luma plane.
@@ -190,6 +187,14 @@ void Store(MotionEntry& entry, Point vector, float cost) {
 }
 
 }  // namespace
+
+SearchWindow MacroblockSearchWindow(const MotionField& field, int32_t x, int32_t y) {
+    int32_t b = field.border;
+    int32_t w = static_cast<int32_t>(field.width);
+    int32_t h = static_cast<int32_t>(field.height);
+    return {std::max(x - 32, 1 - b), std::min(x + 32, w + b - 17), std::max(y - 16, 1 - b),
+            std::min(y + 16, h + b - 17)};
+}
 
 float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row) {
     int32_t x = static_cast<int32_t>(col) * 16;
@@ -368,17 +373,12 @@ public:
     explicit RowProgress(uint32_t rows) : done_(std::make_unique<std::atomic<uint32_t>[]>(rows)) {
         for (uint32_t r = 0; r < rows; ++r) done_[r].store(0, std::memory_order_relaxed);
     }
-    void WaitFor(uint32_t row, uint32_t columns) {
-        uint32_t seen = done_[row].load(std::memory_order_acquire);
-        while (seen < columns) {
-            done_[row].wait(seen, std::memory_order_acquire);
-            seen = done_[row].load(std::memory_order_acquire);
-        }
+    // A wait lasts about one macroblock of the other worker, so yielding is enough; it also builds with
+    // thread libraries that have no atomic wait.
+    void WaitFor(uint32_t row, uint32_t columns) const {
+        while (done_[row].load(std::memory_order_acquire) < columns) std::this_thread::yield();
     }
-    void Finished(uint32_t row, uint32_t columns) {
-        done_[row].store(columns, std::memory_order_release);
-        done_[row].notify_all();
-    }
+    void Finished(uint32_t row, uint32_t columns) { done_[row].store(columns, std::memory_order_release); }
 
 private:
     std::unique_ptr<std::atomic<uint32_t>[]> done_;

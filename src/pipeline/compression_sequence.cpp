@@ -20,13 +20,9 @@ namespace {
 
 constexpr int32_t kFrameBorder = 16;
 constexpr uint32_t kNoKeySection = 0x7FFFFFFF;
+constexpr size_t kTokenSectionQualityOffset = 22;
 constexpr LONG kAttemptProgress = 60;
 constexpr LONG kReconstructionProgress = 90;
-
-// The quality the token section is coded with. The section stores it as an unsigned byte, so values
-// outside 0..100 would be read back differently from how they were quantised; within 0..100 nothing
-// changes, and every value above 100 already means the finest steps.
-int32_t CodedQuality(int32_t q) { return std::clamp(q, 0, 100); }
 
 // The output buffer a host provides for one frame (the compressed-size bound it was told).
 uint64_t OutputCapacity(int32_t width, int32_t height) {
@@ -165,7 +161,7 @@ int32_t CompressionSequence::Compress(ICCOMPRESS& record, int8_t& qualitySetting
         if (key) MarkKeyFrame(record);
 
         encoderCoder.useTwoThreads = multiProcessor;
-        encoderCoder.quality = CodedQuality(qualitySetting);
+        encoderCoder.quality = qualitySetting;
         encoderCoder.arithmeticTokens = options.strongCompression != 0 ? 1 : 0;
 
         // Motion and the transform run once; attempts only re-quantise and re-code. The motion section
@@ -193,7 +189,7 @@ int32_t CompressionSequence::Compress(ICCOMPRESS& record, int8_t& qualitySetting
         bool anotherAttempt = true;
         while (anotherAttempt) {
             if (search.attempt > 0 && !key) ClearIntraFlags(encoderCoder);
-            encoderCoder.quality = CodedQuality(search.quality);
+            encoderCoder.quality = search.quality;
             options.status.Report(ICSTATUS_STATUS, kAttemptProgress);
 
             std::vector<uint8_t> keySection, deltaSection;
@@ -209,6 +205,7 @@ int32_t CompressionSequence::Compress(ICCOMPRESS& record, int8_t& qualitySetting
                 keyAttempt = keySize < deltaTotal;
             }
             const std::vector<uint8_t>& tokens = keyAttempt ? keySection : deltaSection;
+            if (tokens.size() < kTokenSectionHeaderSize) return Fail(options.status);
             written.key = keyAttempt;
             written.motionSize = keyAttempt ? 0 : static_cast<uint16_t>(motionSection->size());
             written.tokenSize = static_cast<uint32_t>(tokens.size());
@@ -219,7 +216,8 @@ int32_t CompressionSequence::Compress(ICCOMPRESS& record, int8_t& qualitySetting
                 if (!ShrinkAfterOverflow(search)) return Fail(options.status);
                 continue;
             }
-            WriteFrameHeader({static_cast<uint8_t>(encoderCoder.quality), uint8_t(keyAttempt ? 1 : 0),
+            // The frame's quality byte is the one the token section carries (and scales its tables by).
+            WriteFrameHeader({tokens[kTokenSectionQualityOffset], uint8_t(keyAttempt ? 1 : 0),
                               written.motionSize, written.tokenSize},
                              out);
             if (!keyAttempt) std::memcpy(out + kFrameHeaderSize, motionSection->data(), written.motionSize);

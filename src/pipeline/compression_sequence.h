@@ -78,6 +78,7 @@ struct CompressionSequence {
 private:
     // A frame that could not be finished: nothing usable was written and the reference is suspect.
     int32_t Fail(const StatusSink& status);
+    bool Reconstruct(const uint8_t* frame, bool key, uint16_t motionSize, size_t tokenSize);
 };
 
 }  // namespace rq43

@@ -2,12 +2,15 @@
 // control against targets, and output that does not depend on the number of workers.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <vector>
+
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
+#define RQ43_ADDRESS_SPACE_CAP 1
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 
 #include "config/settings_store.h"
 #include "pipeline/frame_header.h"
@@ -279,7 +282,7 @@ TEST_F(CompressionSequenceTest, DataRateEncodeConvergesOnItsTarget) {
     EXPECT_LT(maxQuality, 100);  // nor up to the ceiling
 }
 
-#if !defined(__SANITIZE_ADDRESS__)
+#if defined(RQ43_ADDRESS_SPACE_CAP)
 // Caps the address space a little above what the process uses now, so the next large allocations fail.
 void LimitAddressSpace(size_t headroom) {
     std::ifstream statm("/proc/self/statm");

@@ -232,5 +232,28 @@ TEST_F(DamagedFrameTest, FlippedBitsNeverReachOutsideABuffer) {
     ExpectKeyFrameRecovers();
 }
 
+TEST_F(DamagedFrameTest, RandomBodiesBehindPlausibleHeaders) {
+    StartAt(2);
+    std::mt19937 random(11);
+    for (int trial = 0; trial < 80; ++trial) {
+        std::vector<uint8_t> bytes(8 + 24 + random() % 600);
+        for (auto& byte : bytes) byte = uint8_t(random());
+        FrameHeader header;
+        header.quality = uint8_t(random() % 101);
+        header.keyFrame = uint8_t(trial % 2);
+        header.motionSize = header.keyFrame ? uint16_t{0} : uint16_t(random() % (bytes.size() - 8));
+        header.tokenSize = uint32_t(bytes.size() - 8 - header.motionSize);
+        WriteFrameHeader(header, bytes.data());
+        // Token sections that at least name the sizes they hold.
+        uint8_t* tokens = bytes.data() + 8 + header.motionSize;
+        if (header.tokenSize >= 24) {
+            tokens[0] = tokens[1] = tokens[2] = tokens[3] = 0;
+            tokens[23] = header.keyFrame;
+        }
+        Feed(bytes);
+    }
+    ExpectKeyFrameRecovers();
+}
+
 }  // namespace
 }  // namespace rq43

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "driver/format_negotiation.h"
 #include "motion/motion_compensation.h"
 #include "motion/motion_estimation.h"
 #include "motion/motion_section.h"
@@ -113,17 +112,12 @@ CompressionSequence::CompressionSequence() {
     InitResidualCoder(reconstructionCoder);
 }
 
-bool CompressionSequence::AcceptsInput(const BITMAPINFOHEADER* input) {
-    return input != nullptr && DimensionsOk(*input) && IsUncompressedFormat(*input);
-}
-
-int32_t CompressionSequence::Begin(const BITMAPINFOHEADER& input, const CodecSettings& settings,
+int32_t CompressionSequence::Begin(int32_t width, int32_t height, int32_t bitCount, const CodecSettings& settings,
                                    bool useTwoWorkers, int8_t qualitySetting) {
     open = false;
-    if (!AcceptsInput(&input)) return ICERR_BADFORMAT;
-    encWidth = input.biWidth;
-    encHeight = Magnitude(input.biHeight);
-    encBitCount = input.biBitCount;
+    encWidth = width;
+    encHeight = height;
+    encBitCount = bitCount;
     try {
         for (YuvFrame& frame : encFrames)
             AllocateFrame(frame, uint32_t(encWidth), uint32_t(encHeight), kFrameBorder);

@@ -5,7 +5,6 @@
 #include <new>
 #include <utility>
 
-#include "driver/format_negotiation.h"
 #include "motion/motion_compensation.h"
 #include "motion/motion_section.h"
 #include "picture/output_conversion.h"
@@ -78,15 +77,11 @@ OutputFormatCode OutputFormatOf(const BITMAPINFOHEADER& output) {
     return OutputFormatCode::None;
 }
 
-int32_t DecompressionSequence::Begin(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER& output) {
+int32_t DecompressionSequence::Begin(int32_t width, int32_t height, OutputFormatCode code) {
     open = false;
-    const OutputFormatCode code = OutputFormatOf(output);
-    if (code == OutputFormatCode::None || !DimensionsOk(output)) return ICERR_BADFORMAT;
-    if (input != nullptr && (input->biWidth != output.biWidth || Magnitude(input->biHeight) != Magnitude(output.biHeight)))
-        return ICERR_BADFORMAT;
-    decWidth = output.biWidth;
-    decHeight = Magnitude(output.biHeight);
-    decBitCount = output.biBitCount;
+    decWidth = width;
+    decHeight = height;
+    decBitCount = code == OutputFormatCode::Rgb32 ? 32 : code == OutputFormatCode::Rgb24 ? 24 : 16;
     try {
         for (YuvFrame& frame : decFrames)
             AllocateFrame(frame, uint32_t(decWidth), uint32_t(decHeight), kFrameBorder);

@@ -32,8 +32,9 @@ void Fill(YuvFrame& frame, int32_t panX, int32_t panY, uint32_t seed) {
     auto plane = [&](uint8_t* origin, uint32_t width, uint32_t height, int32_t scale) {
         for (uint32_t r = 0; r < height; ++r) {
             for (uint32_t c = 0; c < width; ++c) {
-                int32_t value = Scene(static_cast<int32_t>(c) + panX / scale, static_cast<int32_t>(r) + panY / scale) +
-                                static_cast<int32_t>(noise() % 5) - 2;
+                int32_t value =
+                    Scene(static_cast<int32_t>(c) + panX / scale, static_cast<int32_t>(r) + panY / scale) +
+                    static_cast<int32_t>(noise() % 5) - 2;
                 origin[static_cast<std::ptrdiff_t>(r) * frame.stride + c] =
                     static_cast<uint8_t>(std::clamp(value, 0, 255));
             }
@@ -91,7 +92,8 @@ void MeasureAround(benchmark::State& state, const Measure& measure) {
     for (auto _ : state) {
         uint32_t sum = 0;
         for (int32_t dy = -16; dy <= 16; ++dy) {
-            for (int32_t dx = -16; dx <= 16; ++dx) sum += measure(source, stride, reference + dy * stride + dx);
+            for (int32_t dx = -16; dx <= 16; ++dx)
+                sum += measure(source, stride, reference + dy * stride + dx);
         }
         benchmark::DoNotOptimize(sum);
     }

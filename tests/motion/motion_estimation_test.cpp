@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "motion/motion_compensation.h"
+#include "motion/motion_section.h"
 #include "motion_test_frames.h"
 
 namespace rq43 {
@@ -13,7 +14,7 @@ namespace {
 using test::Pixel;
 
 class EstimationTest : public ::testing::Test {
-protected:
+  protected:
     // Reference from `refRule`, source from `sourceRule`; the field is ready for the per-macroblock steps.
     void Prepare(uint32_t width, uint32_t height, const test::PixelRule& refRule,
                  const test::PixelRule& sourceRule) {
@@ -146,8 +147,9 @@ TEST_F(EstimationTest, QuadrantStartBelow49KeepsTheMacroblockVectorWithoutItsHal
 TEST_F(EstimationTest, NeighbourAgreementEndsTheFastSearch) {
     // A horizontal ramp moved one pixel: the zero vector measures (slope)^2 per pixel, (2, 0) measures 0.
     for (int slope : {1, 2}) {
-        Prepare(64, 48, [slope](int32_t x, int32_t) { return static_cast<uint8_t>(40 + slope * x); },
-                [slope](int32_t x, int32_t) { return static_cast<uint8_t>(40 + slope * (x + 1)); });
+        Prepare(
+            64, 48, [slope](int32_t x, int32_t) { return static_cast<uint8_t>(40 + slope * x); },
+            [slope](int32_t x, int32_t) { return static_cast<uint8_t>(40 + slope * (x + 1)); });
         Entry(0, 0).cost = 5.0f;  // upper-left
         Entry(1, 0).cost = 2.0f;  // upper
         Entry(0, 1).cost = 3.0f;  // left
@@ -170,7 +172,8 @@ TEST_F(EstimationTest, SpatialCandidateIsClampedToTheWindow) {
     // Clamped, the candidate is the window's corner, where the source block was copied from.
     Prepare(32, 32, test::Texture, test::Texture);
     for (int32_t j = 0; j < 16; ++j) {
-        for (int32_t i = 0; i < 16; ++i) SetLuma(source_, 16 + i, 16 + j, Pixel(reference_, reference_.y, 31 + i, 31 + j));
+        for (int32_t i = 0; i < 16; ++i)
+            SetLuma(source_, 16 + i, 16 + j, Pixel(reference_, reference_.y, 31 + i, 31 + j));
     }
     for (uint32_t i = 0; i < 3; ++i) field_.current[i] = {64, 32, -1.0f};
     FastSearchMacroblock(field_, 1, 1);
@@ -185,13 +188,13 @@ TEST(SubBlockChromaGuardTest, ChromaMustStayInsideTheChromaBorder) {
         const MotionEntry quadrants[4] = {{dx, dy, 0}, {dx, dy, 0}, {dx, dy, 0}, {dx, dy, 0}};
         return SubBlockChromaInsideBorder(field, quadrants);
     };
-    EXPECT_TRUE(inside(-32, -32));   // column and row -8: the border's first
-    EXPECT_FALSE(inside(-36, 0));    // column -9
-    EXPECT_TRUE(inside(34, 0));      // columns 8 and T(35/4) = 8: 8 + 7 = 15 = width / 2 + 7
-    EXPECT_FALSE(inside(35, 0));     // T(36/4) = 9
-    EXPECT_FALSE(inside(0, -36));    // row -9
+    EXPECT_TRUE(inside(-32, -32));  // column and row -8: the border's first
+    EXPECT_FALSE(inside(-36, 0));   // column -9
+    EXPECT_TRUE(inside(34, 0));     // columns 8 and T(35/4) = 8: 8 + 7 = 15 = width / 2 + 7
+    EXPECT_FALSE(inside(35, 0));    // T(36/4) = 9
+    EXPECT_FALSE(inside(0, -36));   // row -9
     AllocateMotionField(field, 16, 16, 16);
-    EXPECT_TRUE(inside(0, 34));      // rows 8 .. 15: the last border row of a chroma plane of 8 rows
+    EXPECT_TRUE(inside(0, 34));  // rows 8 .. 15: the last border row of a chroma plane of 8 rows
     EXPECT_FALSE(inside(0, 35));
 }
 
@@ -242,17 +245,24 @@ TEST_F(EstimationTest, TwoWorkersGiveTheSameFieldAndDifferencesAsOne) {
     }
 }
 
-TEST_F(EstimationTest, DifferencesAreAgainstTheExactCompensatedPrediction) {
+TEST_F(EstimationTest, DifferencesAreAgainstTheDecodersPrediction) {
     Prepare(128, 96, test::Texture, QuadrantMoved);
     field_.fastSearch = 1;
     field_.subBlockSearch = 1;
     ASSERT_TRUE(EstimateMotion(source_, field_, reference_, difference_));
     ASSERT_GT(field_.subBlockCount, 0);
 
+    // The decoder's prediction, from the coded section, is the one the differences were taken against.
+    std::optional<std::vector<uint8_t>> section = EncodeMotionSection(field_);
+    ASSERT_TRUE(section.has_value());
+    EXPECT_TRUE((*section)[0] == 2 || (*section)[0] == 3);
     YuvFrame prediction;
     AllocateFrame(prediction, 128, 96, 16);
-    field_.target = &prediction;
-    ASSERT_TRUE(CompensateMotion(field_));
+    MotionField decoder;
+    AllocateMotionField(decoder, 128, 96, 16);
+    decoder.previous = field_.previous;
+    ASSERT_TRUE(DecodeMotionSection(prediction, reference_, section->data(), section->size(), decoder));
+    ASSERT_TRUE(CompensateMotion(decoder));
     for (int32_t y = 0; y < 96; ++y) {
         for (int32_t x = 0; x < 128; ++x) {
             int expected = Pixel(source_, source_.y, x, y) - Pixel(prediction, prediction.y, x, y) + 128;

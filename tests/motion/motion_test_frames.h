@@ -12,7 +12,8 @@ namespace rq43::test {
 
 using PixelRule = std::function<uint8_t(int32_t x, int32_t y)>;
 
-inline void FillPlane(uint8_t* plane, int32_t stride, uint32_t width, uint32_t height, const PixelRule& rule) {
+inline void FillPlane(uint8_t* plane, int32_t stride, uint32_t width, uint32_t height,
+                      const PixelRule& rule) {
     for (uint32_t r = 0; r < height; ++r) {
         for (uint32_t c = 0; c < width; ++c) {
             plane[static_cast<std::ptrdiff_t>(r) * stride + c] =

@@ -184,6 +184,29 @@ TEST_F(CompressionSequenceTest, WithAutoKeyInsertASceneCutBecomesAKeyFrame) {
     EXPECT_TRUE(frame.key);
 }
 
+TEST_F(CompressionSequenceTest, SettingsAreReloadedAtEveryBeginAndEditsApplyFromTheNextFrame) {
+    EncoderSession encoder(0x8010, HostHeader(HostFormat::Rgb24, kWidth, kHeight, false));
+    Codec& codec = encoder.Instance();
+    EXPECT_EQ(codec.settings.strongCompression, 1);  // the store's default, not the instance's initial 0
+    CodecSettings stored;
+    stored.autoKeyInsert = 0;
+    stored.prefilterStrength = 5;
+    SaveCodecSettings(stored);
+    EXPECT_EQ(codec.settings.autoKeyInsert, 1);  // nothing changes until the next Begin
+    ASSERT_EQ(encoder.host.Message(ICM_COMPRESS_BEGIN, Param(&encoder.input), Param(&encoder.output)),
+              ICERR_OK);
+    EXPECT_EQ(codec.settings.autoKeyInsert, 0);
+    EXPECT_EQ(codec.settings.prefilterStrength, 5);
+
+    CompressedFrame frame;
+    ASSERT_EQ(encoder.Compress(Picture(0, 3), 0, &frame), ICERR_OK);
+    ASSERT_EQ(encoder.Compress(Picture(1, 60), 1, &frame), ICERR_OK);
+    EXPECT_FALSE(frame.key);           // a scene cut, but automatic key frames are off
+    codec.settings.autoKeyInsert = 1;  // as the Configure dialog edits it during a sequence
+    ASSERT_EQ(encoder.Compress(Picture(2, 61), 2, &frame), ICERR_OK);
+    EXPECT_TRUE(frame.key);
+}
+
 TEST_F(CompressionSequenceTest, TopDownAndBottomUpPicturesGiveTheSameFrames) {
     EncoderSession up(0x8007, HostHeader(HostFormat::Rgb32, kWidth, kHeight, false));
     EncoderSession down(0x8008, HostHeader(HostFormat::Rgb32, kWidth, kHeight, true));

@@ -4,6 +4,8 @@
 
 #include "config/settings_store.h"
 #include "driver/codec_base.h"
+#include "pipeline/compression_sequence.h"
+#include "pipeline/decompression_sequence.h"
 
 namespace rq43 {
 
@@ -14,7 +16,7 @@ inline constexpr DWORD kCodecFlags = VIDCF_QUALITY | VIDCF_CRUNCH | VIDCF_TEMPOR
 inline constexpr DWORD kCodecVersion = 0x00010000;
 
 class Codec final : public CodecBase {
-public:
+  public:
     Codec();
     ~Codec() override;
 
@@ -42,15 +44,20 @@ public:
     int32_t DecompressEnd() override;
 
     // State the sequences and the Configure dialog share with the instance.
-    int8_t qualitySetting = 90;        // 0..100, ceiling of the per-frame quality search
+    int8_t qualitySetting = 90;  // 0..100, ceiling of the per-frame quality search
     CodecSettings settings{0, 0, 1, 0, 0, 1};
     uint8_t multiProcessor = 0;
-    int32_t defaultFrameSize = 0;      // per-frame byte target from CompressFramesInfo; 0 = none
+    int32_t defaultFrameSize = 0;  // per-frame byte target from CompressFramesInfo; 0 = none
     LPARAM statusParam = 0;
     StatusCallback statusProc = nullptr;
 
-private:
+    CompressionSequence compression;
+    DecompressionSequence decompression;
+
+  private:
     void ReleaseBuffers();
+    int32_t DecodeChunk(DWORD flags, const BITMAPINFOHEADER* input, const void* frame,
+                        const BITMAPINFOHEADER* output, void* pixels);
 };
 
 }  // namespace rq43

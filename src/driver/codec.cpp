@@ -6,6 +6,7 @@
 
 #include "config/dialogs.h"
 #include "driver/format_negotiation.h"
+#include "platform/processor.h"
 
 namespace rq43 {
 namespace {
@@ -26,7 +27,10 @@ Codec::Codec() = default;
 
 Codec::~Codec() { ReleaseBuffers(); }
 
-void Codec::ReleaseBuffers() {}
+void Codec::ReleaseBuffers() {
+    decompression.Release();
+    compression.End();
+}
 
 void Codec::Destroy(uint32_t flags) {
     ReleaseBuffers();
@@ -110,14 +114,69 @@ int32_t Codec::DecompressQuery(const BITMAPINFOHEADER* in, const BITMAPINFOHEADE
 }
 int32_t Codec::DecompressExQuery(const ICDECOMPRESSEX* record, uint32_t) { return rq43::DecompressExQuery(record); }
 
-// The sequences arrive with the pipeline.
-int32_t Codec::CompressBegin(const BITMAPINFOHEADER*, const BITMAPINFOHEADER*) { return ICERR_UNSUPPORTED; }
-int32_t Codec::Compress(ICCOMPRESS*, uint32_t) { return ICERR_UNSUPPORTED; }
-int32_t Codec::CompressEnd() { return ICERR_UNSUPPORTED; }
-int32_t Codec::DecompressBegin(const BITMAPINFOHEADER*, const BITMAPINFOHEADER*) { return ICERR_UNSUPPORTED; }
-int32_t Codec::DecompressExBegin(const ICDECOMPRESSEX*, uint32_t) { return ICERR_UNSUPPORTED; }
-int32_t Codec::Decompress(const ICDECOMPRESS*, uint32_t) { return ICERR_UNSUPPORTED; }
-int32_t Codec::DecompressEx(const ICDECOMPRESSEX*, uint32_t) { return ICERR_UNSUPPORTED; }
-int32_t Codec::DecompressEnd() { return ICERR_UNSUPPORTED; }
+int32_t Codec::CompressBegin(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER*) {
+    if (!CompressionSequence::AcceptsInput(in)) {
+        compression.open = false;
+        return ICERR_BADFORMAT;
+    }
+    settings = LoadCodecSettings();
+    multiProcessor = platform::ProcessorCount() > 1 ? 1 : 0;
+    return compression.Begin(*in, settings, multiProcessor != 0, qualitySetting);
+}
+
+int32_t Codec::Compress(ICCOMPRESS* record, uint32_t) {
+    if (record == nullptr) return ICERR_BADFORMAT;
+    FrameOptions options;
+    options.autoKeyInsert = settings.autoKeyInsert;
+    options.strongCompression = settings.strongCompression;
+    options.prefilterStrength = settings.prefilterStrength;
+    options.prefilterIterations = settings.prefilterIterations;
+    options.defaultFrameSize = defaultFrameSize;
+    options.status = {statusProc, statusParam};
+    return compression.Compress(*record, qualitySetting, options);
+}
+
+int32_t Codec::CompressEnd() {
+    compression.End();
+    defaultFrameSize = 0;
+    return ICERR_OK;
+}
+
+int32_t Codec::DecompressBegin(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) {
+    if (out == nullptr) {
+        decompression.open = false;
+        return ICERR_BADFORMAT;
+    }
+    return decompression.Begin(in, *out);
+}
+
+int32_t Codec::DecompressExBegin(const ICDECOMPRESSEX* record, uint32_t) {
+    if (record == nullptr) return ICERR_BADFORMAT;
+    return DecompressBegin(record->lpbiSrc, record->lpbiDst);
+}
+
+// The chunk's length is the input header's biSizeImage; update and null frames leave everything as it was.
+int32_t Codec::DecodeChunk(DWORD flags, const BITMAPINFOHEADER* input, const void* frame,
+                           const BITMAPINFOHEADER* output, void* pixels) {
+    if (!decompression.open || input == nullptr || output == nullptr) return ICERR_BADFORMAT;
+    if (flags & (ICDECOMPRESS_UPDATE | ICDECOMPRESS_NULLFRAME)) return ICERR_OK;
+    return decompression.DecodeFrame(*output, static_cast<const uint8_t*>(frame), input->biSizeImage,
+                                     static_cast<uint8_t*>(pixels));
+}
+
+int32_t Codec::Decompress(const ICDECOMPRESS* record, uint32_t) {
+    if (record == nullptr) return ICERR_BADFORMAT;
+    return DecodeChunk(record->dwFlags, record->lpbiInput, record->lpInput, record->lpbiOutput, record->lpOutput);
+}
+
+int32_t Codec::DecompressEx(const ICDECOMPRESSEX* record, uint32_t) {
+    if (record == nullptr) return ICERR_BADFORMAT;
+    return DecodeChunk(record->dwFlags, record->lpbiSrc, record->lpSrc, record->lpbiDst, record->lpDst);
+}
+
+int32_t Codec::DecompressEnd() {
+    decompression.End();
+    return ICERR_OK;
+}
 
 }  // namespace rq43

@@ -16,7 +16,7 @@ struct Failure : std::runtime_error {
 
 // "path: what" — every failure names the file it is about.
 inline Failure FileFailure(const std::string& path, const std::string& what) {
-    return Failure((path == "-" ? std::string("standard input/output") : path) + ": " + what);
+    return Failure(path + ": " + what);
 }
 
 inline constexpr int kExitFailure = 1;

@@ -48,9 +48,10 @@ EncodeReport EncodeVideo(VideoSource& source, const std::string& outputPath, con
     report.rate = info.rate;
     report.scale = info.scale;
     if (preparer.Resized()) {
-        std::fprintf(stderr, "rq43: %s %dx%d to %dx%d (the codec needs multiples of 16)%s\n",
-                     options.fit == FitMode::Crop ? "cropping" : "padding", info.width, info.height, report.width,
-                     report.height, options.fit == FitMode::Crop ? "" : " by repeating the edge pixels; --crop cuts instead");
+        const bool crop = options.fit == FitMode::Crop;
+        std::fprintf(stderr, "rq43 encode: %s %dx%d to %dx%d %s(the codec needs multiples of 16%s)\n",
+                     crop ? "cropping" : "padding", info.width, info.height, report.width, report.height,
+                     crop ? "" : "by repeating the edge pixels ", crop ? "" : "; --crop cuts instead");
     }
 
     CompressorSetup setup;

@@ -179,7 +179,7 @@ private:
 }  // namespace
 
 std::unique_ptr<VideoSource> OpenVideoSource(const std::string& path) {
-    if (path == "-") return std::make_unique<Y4mSource>(stdin, "-");
+    if (path == "-") return std::make_unique<Y4mSource>(stdin, "standard input");
     struct stat st {};
     // Image-sequence patterns (frame%04d.png) name no single file; libavformat resolves them.
     if (path.find('%') == std::string::npos && stat(path.c_str(), &st) != 0)

@@ -21,11 +21,11 @@ bool EndsWith(const std::string& text, const std::string& suffix) {
 // Standard output or a file opened for writing, closed (and checked) at Finish.
 class OutputFile {
 public:
-    explicit OutputFile(const std::string& path) : path(path) {
-        if (path == "-") {
+    explicit OutputFile(const std::string& name) : path(name == "-" ? "standard output" : name) {
+        if (name == "-") {
             file = stdout;
         } else {
-            file = std::fopen(path.c_str(), "wb");
+            file = std::fopen(name.c_str(), "wb");
             if (!file) throw FileFailure(path, std::strerror(errno));
         }
     }
@@ -48,7 +48,7 @@ class PlanarSink final : public FrameSink {
 public:
     PlanarSink(const OutputTarget& target, int width, int height, uint32_t rate, uint32_t scale)
         : out(target.path), width(width), height(height) {
-        if (target.kind == OutputKind::Y4m) y4m = std::make_unique<Y4mWriter>(out.file, target.path, width, height, rate, scale);
+        if (target.kind == OutputKind::Y4m) y4m = std::make_unique<Y4mWriter>(out.file, out.path, width, height, rate, scale);
     }
     HostFormat DecodeFormat() const override { return HostFormat::Uyvy; }
     void Write(int64_t, const uint8_t* picture) override {

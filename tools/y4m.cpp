@@ -41,7 +41,7 @@ Y4mReader::Y4mReader(std::FILE* file, std::string name) : file(file), name(std::
             if (!ParseRatio(value, header.rateNum, header.rateDen) || header.rateNum == 0 || header.rateDen == 0)
                 throw FileFailure(this->name, "bad frame rate in the YUV4MPEG2 header");
         } else if (tag == 'C') {
-            if (value.rfind("420", 0) == 0 && value.find('p') == std::string::npos) header.chroma = Y4mChroma::C420;
+            if (value == "420" || value == "420jpeg" || value == "420paldv" || value == "420mpeg2") header.chroma = Y4mChroma::C420;
             else if (value == "422") header.chroma = Y4mChroma::C422;
             else if (value == "444") header.chroma = Y4mChroma::C444;
             else if (value == "mono") header.chroma = Y4mChroma::Mono;

@@ -1,8 +1,7 @@
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
+#include <filesystem>
 #include <vector>
 
 #include "avi.h"
@@ -63,9 +62,10 @@ int DemoCommand(std::span<const std::string> args) {
     int frames = kFrames;
     if (const std::string* n = parsed.Last("frames")) frames = static_cast<int>(ParseInteger(*n, "--frames", 1, 10000));
     std::string dir = parsed.positional.empty() ? "." : parsed.positional[0];
-    struct stat st {};
-    if (stat(dir.c_str(), &st) != 0 && mkdir(dir.c_str(), 0777) != 0) throw FileFailure(dir, std::strerror(errno));
-    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) throw FileFailure(dir, "not a directory");
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (error) throw FileFailure(dir, error.message());
+    if (!std::filesystem::is_directory(dir)) throw FileFailure(dir, "not a directory");
     const std::string aviPath = dir + "/demo.avi", pngPath = dir + "/demo.png";
 
     auto clip = MakeSyntheticClip(kWidth, kHeight, frames, kRate);

@@ -42,7 +42,7 @@ BITMAPINFOHEADER Header(HostFormat format, int width, int height) {
     header.biCompression = format == HostFormat::Yuy2   ? FOURCC_YUY2
                            : format == HostFormat::Uyvy ? FOURCC_UYVY
                                                         : BI_RGB;
-    header.biSizeImage = static_cast<DWORD>(HostPictureBytes(format, width, height));
+    header.biSizeImage = static_cast<DWORD>(HostPictureBytes(format, width, height < 0 ? -height : height));
     return header;
 }
 

@@ -21,11 +21,18 @@ void CopyWide(WCHAR (&destination)[N], const char16_t* text) {
     destination[i] = 0;
 }
 
+// Rows of a picture whatever its orientation (a negative height marks a top-down picture).
+int32_t Rows(const BITMAPINFOHEADER& header) {
+    return header.biHeight < 0 ? -header.biHeight : header.biHeight;
+}
+
 }  // namespace
 
 Codec::Codec() = default;
 
-Codec::~Codec() { ReleaseBuffers(); }
+Codec::~Codec() {
+    ReleaseBuffers();
+}
 
 void Codec::ReleaseBuffers() {
     decompression.Release();
@@ -92,8 +99,8 @@ int32_t Codec::CompressFramesInfo(const ICCOMPRESSFRAMES* info, uint32_t) {
     }
     double frameRate = static_cast<double>(info->dwRate) / static_cast<double>(info->dwScale);
     double bytes = std::trunc(static_cast<double>(info->lDataRate) / frameRate + 0.5);
-    defaultFrameSize = static_cast<int32_t>(std::clamp(bytes, static_cast<double>(INT32_MIN),
-                                                       static_cast<double>(INT32_MAX)));
+    defaultFrameSize = static_cast<int32_t>(
+        std::clamp(bytes, static_cast<double>(INT32_MIN), static_cast<double>(INT32_MAX)));
     return ICERR_OK;
 }
 
@@ -112,16 +119,17 @@ int32_t Codec::DecompressGetFormat(const BITMAPINFOHEADER* in, BITMAPINFOHEADER*
 int32_t Codec::DecompressQuery(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) {
     return rq43::DecompressQuery(in, out);
 }
-int32_t Codec::DecompressExQuery(const ICDECOMPRESSEX* record, uint32_t) { return rq43::DecompressExQuery(record); }
+int32_t Codec::DecompressExQuery(const ICDECOMPRESSEX* record, uint32_t) {
+    return rq43::DecompressExQuery(record);
+}
 
 int32_t Codec::CompressBegin(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER*) {
-    if (!CompressionSequence::AcceptsInput(in)) {
-        compression.open = false;
-        return ICERR_BADFORMAT;
-    }
+    compression.open = false;
+    if (in == nullptr || !DimensionsOk(*in) || !IsUncompressedFormat(*in)) return ICERR_BADFORMAT;
     settings = LoadCodecSettings();
     multiProcessor = platform::ProcessorCount() > 1 ? 1 : 0;
-    return compression.Begin(*in, settings, multiProcessor != 0, qualitySetting);
+    return compression.Begin(in->biWidth, Rows(*in), in->biBitCount, settings, multiProcessor != 0,
+                             qualitySetting);
 }
 
 int32_t Codec::Compress(ICCOMPRESS* record, uint32_t) {
@@ -142,12 +150,14 @@ int32_t Codec::CompressEnd() {
     return ICERR_OK;
 }
 
+// The output must be a picture the sequence can write; an input header, when given, must be of its size.
 int32_t Codec::DecompressBegin(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) {
-    if (out == nullptr) {
-        decompression.open = false;
-        return ICERR_BADFORMAT;
-    }
-    return decompression.Begin(in, *out);
+    decompression.open = false;
+    if (out == nullptr || !DimensionsOk(*out)) return ICERR_BADFORMAT;
+    const OutputFormatCode code = OutputFormatOf(*out);
+    if (code == OutputFormatCode::None) return ICERR_BADFORMAT;
+    if (in != nullptr && (in->biWidth != out->biWidth || Rows(*in) != Rows(*out))) return ICERR_BADFORMAT;
+    return decompression.Begin(out->biWidth, Rows(*out), code);
 }
 
 int32_t Codec::DecompressExBegin(const ICDECOMPRESSEX* record, uint32_t) {
@@ -166,7 +176,8 @@ int32_t Codec::DecodeChunk(DWORD flags, const BITMAPINFOHEADER* input, const voi
 
 int32_t Codec::Decompress(const ICDECOMPRESS* record, uint32_t) {
     if (record == nullptr) return ICERR_BADFORMAT;
-    return DecodeChunk(record->dwFlags, record->lpbiInput, record->lpInput, record->lpbiOutput, record->lpOutput);
+    return DecodeChunk(record->dwFlags, record->lpbiInput, record->lpInput, record->lpbiOutput,
+                       record->lpOutput);
 }
 
 int32_t Codec::DecompressEx(const ICDECOMPRESSEX* record, uint32_t) {

@@ -4,7 +4,9 @@ namespace rq43 {
 
 namespace {
 
-inline uint32_t Square(int difference) { return static_cast<uint32_t>(difference * difference); }
+inline uint32_t Square(int difference) {
+    return static_cast<uint32_t>(difference * difference);
+}
 
 template <int Size>
 uint32_t RowSsd(const uint8_t* source, const uint8_t* reference) {

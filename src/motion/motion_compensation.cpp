@@ -115,9 +115,9 @@ void PredictSubBlocksTo(const YuvFrame& reference, int32_t x, int32_t y, const M
         int32_t qx = 8 * (k % 2);
         int32_t qy = 8 * (k / 2);
         SourcePair luma = LumaSources(2 * (x + qx) + quadrants[k].dx, 2 * (y + qy) + quadrants[k].dy);
-        PredictTwoSample(At(reference.y, stride, luma.ax, luma.ay),
-                         At(reference.y, stride, luma.bx, luma.by), stride,
-                         out.y + static_cast<std::ptrdiff_t>(qy) * out.lumaStride + qx, out.lumaStride, 8);
+        PredictTwoSample(At(reference.y, stride, luma.ax, luma.ay), At(reference.y, stride, luma.bx, luma.by),
+                         stride, out.y + static_cast<std::ptrdiff_t>(qy) * out.lumaStride + qx,
+                         out.lumaStride, 8);
     }
     SourcePair chroma = SubBlockChromaSources(quadrants);
     PredictTwoSample(At(reference.u, stride, chroma.ax, chroma.ay),
@@ -140,10 +140,9 @@ bool FramesMatchField(const MotionField& field) {
     const YuvFrame* reference = field.reference;
     if (target == nullptr || reference == nullptr || target == reference) return false;
     if (target->allocated == 0 || reference->allocated == 0) return false;
-    return target->width == field.width && target->height == field.height &&
-           target->stride == field.stride && reference->width == field.width &&
-           reference->height == field.height && reference->stride == field.stride &&
-           static_cast<int32_t>(reference->border) == field.border &&
+    return target->width == field.width && target->height == field.height && target->stride == field.stride &&
+           reference->width == field.width && reference->height == field.height &&
+           reference->stride == field.stride && static_cast<int32_t>(reference->border) == field.border &&
            static_cast<int32_t>(target->border) == field.border &&
            field.current.size() == field.MacroblockCount() &&
            field.subVectors.size() == 4 * size_t{field.MacroblockCount()};

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 
 #include "motion/block_ssd.h"
 #include "motion/motion_compensation.h"
@@ -36,13 +37,9 @@ struct Window {
     Window Doubled() const { return {2 * xlo, 2 * xhi, 2 * ylo, 2 * yhi}; }
 };
 
-// Keeps the 16x16 block plus one column and row for half-pel inside the bordered reference.
 Window MacroblockWindow(const MotionField& field, int32_t x, int32_t y) {
-    int32_t b = field.border;
-    int32_t w = static_cast<int32_t>(field.width);
-    int32_t h = static_cast<int32_t>(field.height);
-    return {std::max(x - 32, 1 - b), std::min(x + 32, w + b - 17), std::max(y - 16, 1 - b),
-            std::min(y + 16, h + b - 17)};
+    SearchWindow w = MacroblockSearchWindow(field, x, y);
+    return {w.xlo, w.xhi, w.ylo, w.yhi};
 }
 
 // One block of the source measured against positions of the reference luma plane.
@@ -78,12 +75,20 @@ LumaMeasure MeasureFor(const MotionField& field, int32_t x, int32_t y) {
     return {target.y + static_cast<std::ptrdiff_t>(y) * target.stride + x, field.reference->y, field.stride};
 }
 
-float MacroblockCost(uint32_t sum) { return static_cast<float>(sum) / 256.0f; }
-float QuadrantCost(uint32_t sum) { return static_cast<float>(sum) / 64.0f; }
+float MacroblockCost(uint32_t sum) {
+    return static_cast<float>(sum) / 256.0f;
+}
+float QuadrantCost(uint32_t sum) {
+    return static_cast<float>(sum) / 64.0f;
+}
 
-int32_t Median(int32_t a, int32_t b, int32_t c) { return std::max(std::min(a, b), std::min(std::max(a, b), c)); }
+int32_t Median(int32_t a, int32_t b, int32_t c) {
+    return std::max(std::min(a, b), std::min(std::max(a, b), c));
+}
 
-int32_t Distance(Point p, Point origin) { return std::abs(p.x - origin.x) + std::abs(p.y - origin.y); }
+int32_t Distance(Point p, Point origin) {
+    return std::abs(p.x - origin.x) + std::abs(p.y - origin.y);
+}
 
 struct Offset {
     int32_t ox;
@@ -92,9 +97,9 @@ struct Offset {
 
 // The first eight form the fine pattern.
 constexpr std::array<Offset, 24> kCoarsePattern = {{
-    {-1, 0}, {1, 0},   {0, -1}, {0, 1},  {-1, -1}, {1, -1}, {-1, 1}, {1, 1},
-    {-2, 0}, {2, 0},   {-2, -1}, {2, -1}, {-2, 1}, {2, 1},   {0, -2}, {0, 2},
-    {-1, -2}, {1, -2}, {-1, 2}, {1, 2},  {-2, -2}, {2, -2}, {-2, 2}, {2, 2},
+    {-1, 0},  {1, 0},  {0, -1},  {0, 1},  {-1, -1}, {1, -1}, {-1, 1}, {1, 1},
+    {-2, 0},  {2, 0},  {-2, -1}, {2, -1}, {-2, 1},  {2, 1},  {0, -2}, {0, 2},
+    {-1, -2}, {1, -2}, {-1, 2},  {1, 2},  {-2, -2}, {2, -2}, {-2, 2}, {2, 2},
 }};
 
 struct FineStep {
@@ -131,7 +136,8 @@ void SearchSubBlock(const MotionField& field, int32_t xs, int32_t ys, MotionEntr
 
     uint32_t bestCost = measure.M8At(start, kFirstLimit);
     if (bestCost < 49) {
-        entry = {static_cast<int16_t>(2 * (mdx / 2)), static_cast<int16_t>(2 * (mdy / 2)), QuadrantCost(bestCost)};
+        entry = {static_cast<int16_t>(2 * (mdx / 2)), static_cast<int16_t>(2 * (mdy / 2)),
+                 QuadrantCost(bestCost)};
         return;
     }
     Point origin{xs, ys};
@@ -152,7 +158,8 @@ void SearchSubBlock(const MotionField& field, int32_t xs, int32_t ys, MotionEntr
     Point bestHalf{2 * best.x, 2 * best.y};
     for (int32_t hy = std::max(half.ylo, 2 * best.y - 1); hy <= std::min(half.yhi, 2 * best.y + 1); ++hy) {
         if (bestCost == 0) break;
-        for (int32_t hx = std::max(half.xlo, 2 * best.x - 1); hx <= std::min(half.xhi, 2 * best.x + 1); ++hx) {
+        for (int32_t hx = std::max(half.xlo, 2 * best.x - 1); hx <= std::min(half.xhi, 2 * best.x + 1);
+             ++hx) {
             Point candidate{hx, hy};
             uint32_t c = measure.M8hAt(candidate, bestCost);
             if (c + 7 < bestCost ||
@@ -191,6 +198,14 @@ void Store(MotionEntry& entry, Point vector, float cost) {
 
 }  // namespace
 
+SearchWindow MacroblockSearchWindow(const MotionField& field, int32_t x, int32_t y) {
+    int32_t b = field.border;
+    int32_t w = static_cast<int32_t>(field.width);
+    int32_t h = static_cast<int32_t>(field.height);
+    return {std::max(x - 32, 1 - b), std::min(x + 32, w + b - 17), std::max(y - 16, 1 - b),
+            std::min(y + 16, h + b - 17)};
+}
+
 float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row) {
     int32_t x = static_cast<int32_t>(col) * 16;
     int32_t y = static_cast<int32_t>(row) * 16;
@@ -213,7 +228,8 @@ float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row) {
     for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
         int32_t h = r / 2;
         auto visit = [&](Point candidate) {
-            if (window.Contains(candidate)) best.TakeIfSmaller(candidate, measure.M16At(candidate, best.cost));
+            if (window.Contains(candidate))
+                best.TakeIfSmaller(candidate, measure.M16At(candidate, best.cost));
         };
         if (r % 2 == 0) {
             for (int32_t cx = x - r + 1; cx <= x + r - 1; ++cx) visit({cx, y - h});
@@ -226,7 +242,8 @@ float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row) {
     Window half = window.Doubled();
     Point bestHalf{2 * best.at.x, 2 * best.at.y};
     uint32_t bestCost = best.cost;
-    for (int32_t hy = std::max(half.ylo, 2 * best.at.y - 1); hy <= std::min(half.yhi, 2 * best.at.y + 1); ++hy) {
+    for (int32_t hy = std::max(half.ylo, 2 * best.at.y - 1); hy <= std::min(half.yhi, 2 * best.at.y + 1);
+         ++hy) {
         if (bestCost == 0) break;
         for (int32_t hx = std::max(half.xlo, 2 * best.at.x - 1); hx <= std::min(half.xhi, 2 * best.at.x + 1);
              ++hx) {
@@ -364,23 +381,18 @@ namespace {
 // Macroblocks finished per row. A worker starts a macroblock only once the row above has finished the
 // columns it reads, so every neighbour read sees this frame's final entry whatever the timing.
 class RowProgress {
-public:
+  public:
     explicit RowProgress(uint32_t rows) : done_(std::make_unique<std::atomic<uint32_t>[]>(rows)) {
         for (uint32_t r = 0; r < rows; ++r) done_[r].store(0, std::memory_order_relaxed);
     }
-    void WaitFor(uint32_t row, uint32_t columns) {
-        uint32_t seen = done_[row].load(std::memory_order_acquire);
-        while (seen < columns) {
-            done_[row].wait(seen, std::memory_order_acquire);
-            seen = done_[row].load(std::memory_order_acquire);
-        }
+    // A wait lasts about one macroblock of the other worker, so yielding is enough; it also builds with
+    // thread libraries that have no atomic wait.
+    void WaitFor(uint32_t row, uint32_t columns) const {
+        while (done_[row].load(std::memory_order_acquire) < columns) std::this_thread::yield();
     }
-    void Finished(uint32_t row, uint32_t columns) {
-        done_[row].store(columns, std::memory_order_release);
-        done_[row].notify_all();
-    }
+    void Finished(uint32_t row, uint32_t columns) { done_[row].store(columns, std::memory_order_release); }
 
-private:
+  private:
     std::unique_ptr<std::atomic<uint32_t>[]> done_;
 };
 
@@ -395,7 +407,8 @@ int32_t SearchRows(MotionField& field, uint32_t firstRow, uint32_t rowStep, RowP
             if (field.subBlockSearch != 0 && cost >= 12.0f) {
                 size_t i = size_t{row} * field.mbCols + col;
                 float subCost = SearchSubBlocks(field, col, row);
-                if (PrefersSubBlocks(cost, subCost) && SubBlockChromaInsideBorder(field, &field.subVectors[4 * i])) {
+                if (PrefersSubBlocks(cost, subCost) &&
+                    SubBlockChromaInsideBorder(field, &field.subVectors[4 * i])) {
                     field.current[i].cost = kSubBlockMarker;
                     ++subBlocks;
                 }
@@ -409,13 +422,15 @@ int32_t SearchRows(MotionField& field, uint32_t firstRow, uint32_t rowStep, RowP
 // Runs stage(first row, row step) on two workers by interleaved rows, or on this thread.
 template <typename Stage>
 void RunByRows(bool threads, const Stage& stage) {
-    if (threads && platform::RunWorkerPair([&](int worker) { stage(static_cast<uint32_t>(worker), 2u); })) return;
+    if (threads && platform::RunWorkerPair([&](int worker) { stage(static_cast<uint32_t>(worker), 2u); }))
+        return;
     stage(0u, 1u);
 }
 
 }  // namespace
 
-bool EstimateMotion(YuvFrame& source, MotionField& field, const YuvFrame& reference, DifferenceFrame& difference) {
+bool EstimateMotion(YuvFrame& source, MotionField& field, const YuvFrame& reference,
+                    DifferenceFrame& difference) {
     bool agree = &source != &reference && source.allocated != 0 && reference.allocated != 0 &&
                  source.width == reference.width && source.height == reference.height &&
                  source.border == reference.border && source.stride == reference.stride &&
@@ -435,7 +450,8 @@ bool EstimateMotion(YuvFrame& source, MotionField& field, const YuvFrame& refere
     });
     field.subBlockCount = subBlocks[0] + subBlocks[1];
     // Starts only once the whole search has finished, so it sees the final mode of every macroblock.
-    RunByRows(threads, [&](uint32_t first, uint32_t step) { BuildDifferenceRows(field, difference, first, step); });
+    RunByRows(threads,
+              [&](uint32_t first, uint32_t step) { BuildDifferenceRows(field, difference, first, step); });
     return true;
 }
 

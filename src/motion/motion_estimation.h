@@ -19,6 +19,16 @@ namespace rq43 {
 [[nodiscard]] bool EstimateMotion(YuvFrame& source, MotionField& field, const YuvFrame& reference,
                                   DifferenceFrame& difference);
 
+// Integer positions the block at luma (x, y) may be measured at: the 16x16 block plus one column and row
+// for half-pel stay inside the bordered reference, at most 32 columns and 16 rows away. Inclusive.
+struct SearchWindow {
+    int32_t xlo = 0;
+    int32_t xhi = 0;
+    int32_t ylo = 0;
+    int32_t yhi = 0;
+};
+SearchWindow MacroblockSearchWindow(const MotionField& field, int32_t x, int32_t y);
+
 // The per-macroblock steps, for macroblock column `col` and row `row` of field.target against
 // field.reference. Each writes the macroblock's current entry and returns its cost.
 float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row);

@@ -22,7 +22,9 @@ static_assert(sizeof(MotionEntry) == 8);
 inline constexpr float kSubBlockMarker = -1.0f;
 
 // -1.0 is the only negative cost ever stored, so the float test and the sign-bit test agree.
-inline bool IsSubBlockMode(const MotionEntry& entry) { return entry.cost < 0.0f; }
+inline bool IsSubBlockMode(const MotionEntry& entry) {
+    return entry.cost < 0.0f;
+}
 
 struct MotionField {
     uint32_t width = 0;
@@ -46,8 +48,8 @@ struct MotionField {
     std::vector<MotionEntry> subVectors;  // 4 per macroblock: top-left, top-right, bottom-left, bottom-right
     std::vector<MotionEntry> previous;    // mbCols * mbRows: last frame's vectors, as predictors
 
-    YuvFrame* target = nullptr;               // borrowed: the picture being coded or predicted
-    const YuvFrame* reference = nullptr;      // borrowed: the picture predictions are taken from
+    YuvFrame* target = nullptr;           // borrowed: the picture being coded or predicted
+    const YuvFrame* reference = nullptr;  // borrowed: the picture predictions are taken from
 
     uint32_t MacroblockCount() const { return mbCols * mbRows; }
 };

@@ -22,9 +22,13 @@ struct Vector {
     int32_t y = 0;
 };
 
-Vector VectorOf(const MotionEntry& entry) { return {entry.dx, entry.dy}; }
+Vector VectorOf(const MotionEntry& entry) {
+    return {entry.dx, entry.dy};
+}
 
-int32_t Median(int32_t a, int32_t b, int32_t c) { return std::max(std::min(a, b), std::min(std::max(a, b), c)); }
+int32_t Median(int32_t a, int32_t b, int32_t c) {
+    return std::max(std::min(a, b), std::min(std::max(a, b), c));
+}
 
 // Predictor of macroblock (col, row) from vectors already known in this frame; none for the first one.
 bool SpatialPredictor(const std::vector<MotionEntry>& vectors, uint32_t col, uint32_t row, uint32_t mbCols,
@@ -54,7 +58,8 @@ bool CodeAsDifference(Vector v, Vector p) {
     int32_t ex = v.x - p.x;
     int32_t ey = v.y - p.y;
     if (ex == 0 && ey == 0) return true;
-    return std::abs(ex) + std::abs(ey) < std::abs(v.x) + std::abs(v.y) && std::abs(ex) < 64 && std::abs(ey) < 32;
+    return std::abs(ex) + std::abs(ey) < std::abs(v.x) + std::abs(v.y) && std::abs(ex) < 64 &&
+           std::abs(ey) < 32;
 }
 
 bool IsSubBlockMethod(MotionMethod method) {
@@ -110,8 +115,8 @@ MethodSymbols CollectSymbols(const MotionField& field, MotionMethod method) {
             predictor = previous;
             hasPredictor = true;
         } else if (method == MotionMethod::Spatial) {
-            hasPredictor = SpatialPredictor(field.current, i % field.mbCols, i / field.mbCols, field.mbCols,
-                                            predictor);
+            hasPredictor =
+                SpatialPredictor(field.current, i % field.mbCols, i / field.mbCols, field.mbCols, predictor);
         }
         bool difference = hasPredictor && CodeAsDifference(v, predictor);
         out.predicted[i] = difference ? 1 : 0;
@@ -227,8 +232,10 @@ std::optional<std::vector<uint8_t>> EncodeMotionSectionWith(const MotionField& f
 
 std::optional<std::vector<uint8_t>> EncodeMotionSection(const MotionField& field) {
     // Candidates in order of preference: on equal lengths the earlier one wins.
-    std::array<MotionMethod, 3> wholeMethods = {MotionMethod::Plain, MotionMethod::Spatial, MotionMethod::Temporal};
-    std::array<MotionMethod, 2> subBlockMethods = {MotionMethod::SubBlockPlain, MotionMethod::SubBlockTemporal};
+    std::array<MotionMethod, 3> wholeMethods = {MotionMethod::Plain, MotionMethod::Spatial,
+                                                MotionMethod::Temporal};
+    std::array<MotionMethod, 2> subBlockMethods = {MotionMethod::SubBlockPlain,
+                                                   MotionMethod::SubBlockTemporal};
     bool subBlocks = field.subBlockSearch != 0 && field.subBlockCount > 0;
     const MotionMethod* begin = subBlocks ? subBlockMethods.data() : wholeMethods.data();
     const MotionMethod* end = subBlocks ? begin + subBlockMethods.size() : begin + wholeMethods.size();
@@ -346,7 +353,8 @@ bool DecodeMotionSection(YuvFrame& target, const YuvFrame& reference, const uint
                      field.subVectors.size() == 4 * size_t{n};
     // Everything is decoded aside and written into the field only once the whole section checks out.
     std::vector<MotionEntry> current = sameShape ? field.current : std::vector<MotionEntry>(n);
-    std::vector<MotionEntry> subVectors = sameShape ? field.subVectors : std::vector<MotionEntry>(4 * size_t{n});
+    std::vector<MotionEntry> subVectors =
+        sameShape ? field.subVectors : std::vector<MotionEntry>(4 * size_t{n});
     std::vector<MotionEntry> zeros;
     if (!sameShape) zeros.assign(n, MotionEntry{});
     const std::vector<MotionEntry>& previous = sameShape ? field.previous : zeros;
@@ -408,7 +416,8 @@ bool DecodeMotionSection(YuvFrame& target, const YuvFrame& reference, const uint
         current[i].cost = kSubBlockMarker;
     }
     for (uint32_t i = 0; i < n; ++i) {
-        if (!MacroblockReadsInside(reference, i, mbCols, current[i], &subVectors[4 * size_t{i}])) return false;
+        if (!MacroblockReadsInside(reference, i, mbCols, current[i], &subVectors[4 * size_t{i}]))
+            return false;
     }
 
     AllocateMotionField(field, target.width, target.height, border);

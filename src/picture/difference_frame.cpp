@@ -1,6 +1,7 @@
 #include "picture/difference_frame.h"
 
 #include <cstddef>
+#include <limits>
 #include <new>
 
 namespace rq43 {
@@ -18,8 +19,10 @@ void AllocateDifferenceFrame(DifferenceFrame& frame, int32_t width, int32_t heig
     if (frame.block != nullptr && frame.width == width && frame.height == height) return;
     ReleaseDifferenceFrame(frame);
     if (width < 0 || height < 0) throw std::bad_array_new_length();
+    const uint64_t wide = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+    if (wide > std::numeric_limits<size_t>::max() / 4) throw std::bad_array_new_length();
 
-    const size_t samples = static_cast<size_t>(width) * static_cast<size_t>(height);
+    const auto samples = static_cast<size_t>(wide);
     // Zeroed although every sample is written before it is read: cheap, and keeps reads defined.
     auto* block = new uint8_t[((3 * samples) & ~size_t{1}) + 16]();
     const auto address = reinterpret_cast<uintptr_t>(block);

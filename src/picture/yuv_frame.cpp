@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::align_val_t kPlaneAlignment{16};
 
-size_t RoundUp16(size_t value) { return (value + 15) & ~static_cast<size_t>(15); }
+uint64_t RoundUp16(uint64_t value) { return (value + 15) & ~uint64_t{15}; }
 
 // Replicates the first and last pixel of each row into `border` bytes on either side.
 void ExtendRowsHorizontally(uint8_t* plane, int32_t stride, uint32_t width, uint32_t height, uint32_t border) {
@@ -54,20 +54,21 @@ void AllocateFrame(YuvFrame& frame, uint32_t width, uint32_t height, uint32_t bo
     ReleaseFrame(frame);
 
     const uint64_t stride = uint64_t{width} + 2 * uint64_t{border};
+    const uint64_t rows = uint64_t{height} + 2 * uint64_t{border};
     if (stride > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()) ||
-        uint64_t{height} + 2 * uint64_t{border} > std::numeric_limits<uint32_t>::max()) {
+        rows > std::numeric_limits<uint32_t>::max()) {
         throw std::bad_array_new_length();
     }
-    const size_t rows = size_t{height} + 2 * size_t{border};
-    const size_t nominalSize = static_cast<size_t>(stride) * rows * 3 / 2 + 32;
+    const uint64_t nominalSize = stride * rows * 3 / 2 + 32;
     // The buffer itself is 16-byte aligned, so rounding the plane origins up to 16 bytes is rounding their
     // offsets. Geometries whose rows are not a multiple of 16 bytes can reach past the nominal size, so
     // never allocate less than the layout reaches.
-    const size_t rowBytes = static_cast<size_t>(stride);
-    const size_t yOffset = RoundUp16(border * (rowBytes + 1));
-    const size_t uOffset = yOffset + RoundUp16(rowBytes * (size_t{height} + border + border / 2));
-    const size_t chromaEnd = uOffset + rowBytes * (size_t{height} / 2 + border / 2);
-    const size_t size = std::max(nominalSize, chromaEnd);
+    const uint64_t yOffset = RoundUp16(border * (stride + 1));
+    const uint64_t uOffset = yOffset + RoundUp16(stride * (uint64_t{height} + border + border / 2));
+    const uint64_t chromaEnd = uOffset + stride * (uint64_t{height} / 2 + border / 2);
+    const uint64_t layoutSize = std::max(nominalSize, chromaEnd);
+    if (layoutSize > std::numeric_limits<size_t>::max()) throw std::bad_array_new_length();
+    const auto size = static_cast<size_t>(layoutSize);
 
     auto* buffer = static_cast<uint8_t*>(::operator new[](size, kPlaneAlignment));
     uint8_t* lineBuffer = nullptr;
@@ -85,8 +86,8 @@ void AllocateFrame(YuvFrame& frame, uint32_t width, uint32_t height, uint32_t bo
     frame.stride = static_cast<int32_t>(stride);
     frame.buffer = buffer;
     frame.bufferSize = size;
-    frame.y = buffer + yOffset;
-    frame.u = buffer + uOffset;
+    frame.y = buffer + static_cast<size_t>(yOffset);
+    frame.u = buffer + static_cast<size_t>(uOffset);
     frame.v = frame.u + width / 2 + border;
     frame.lineBuffer = lineBuffer;
     frame.allocated = 1;

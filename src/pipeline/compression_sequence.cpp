@@ -4,7 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "driver/format_negotiation.h"
 #include "motion/motion_compensation.h"
 #include "motion/motion_estimation.h"
 #include "motion/motion_section.h"
@@ -20,13 +19,9 @@ namespace {
 
 constexpr int32_t kFrameBorder = 16;
 constexpr uint32_t kNoKeySection = 0x7FFFFFFF;
+constexpr size_t kTokenSectionQualityOffset = 22;
 constexpr LONG kAttemptProgress = 60;
 constexpr LONG kReconstructionProgress = 90;
-
-// The quality the token section is coded with. The section stores it as an unsigned byte, so values
-// outside 0..100 would be read back differently from how they were quantised; within 0..100 nothing
-// changes, and every value above 100 already means the finest steps.
-int32_t CodedQuality(int32_t q) { return std::clamp(q, 0, 100); }
 
 // The output buffer a host provides for one frame (the compressed-size bound it was told).
 uint64_t OutputCapacity(int32_t width, int32_t height) {
@@ -42,10 +37,13 @@ void MarkKeyFrame(const ICCOMPRESS& record) {
     if (record.lpdwFlags != nullptr) *record.lpdwFlags |= AVIIF_KEYFRAME;
 }
 
-int32_t Magnitude(int32_t value) { return value < 0 ? -value : value; }
+int32_t Magnitude(int32_t value) {
+    return value < 0 ? -value : value;
+}
 
 // YUY2 and UYVY pictures are top-down whatever the sign of their height; RGB follows the sign.
-void ConvertInput(const ICCOMPRESS& record, int32_t width, int32_t height, int32_t bitCount, YuvFrame& frame) {
+void ConvertInput(const ICCOMPRESS& record, int32_t width, int32_t height, int32_t bitCount,
+                  YuvFrame& frame) {
     const auto* pixels = static_cast<const uint8_t*>(record.lpInput);
     const ptrdiff_t w = width;
     const ptrdiff_t lastRow = ptrdiff_t(height) - 1;
@@ -70,13 +68,45 @@ void ConvertInput(const ICCOMPRESS& record, int32_t width, int32_t height, int32
     }
 }
 
-// One rate-control attempt as it was written into the host's buffer.
-struct WrittenFrame {
+// One rate-control attempt: the token sections coded at the coder's quality and the one chosen.
+struct Attempt {
     bool key = false;
+    std::vector<uint8_t> keySection;
+    std::vector<uint8_t> deltaSection;
     uint16_t motionSize = 0;
-    uint32_t tokenSize = 0;
     uint64_t total = 0;
+
+    const std::vector<uint8_t>& Tokens() const { return key ? keySection : deltaSection; }
 };
+
+// A key section whenever a key frame is possible; the delta one unless the frame must be key. The
+// smaller frame wins, a tie going to the delta frame.
+Attempt CodeAttempt(ResidualCoder& coder, bool key, bool autoKeyInsert, const std::vector<uint8_t>* motion) {
+    Attempt attempt;
+    uint32_t keySize = kNoKeySection;
+    if (key || autoKeyInsert) {
+        attempt.keySection = EncodeTokenSection(coder, 1);
+        keySize = static_cast<uint32_t>(attempt.keySection.size());
+    }
+    attempt.key = key;
+    if (!key) {
+        attempt.deltaSection = EncodeTokenSection(coder, 0);
+        attempt.key = keySize < static_cast<uint32_t>(motion->size() + attempt.deltaSection.size());
+    }
+    attempt.motionSize = attempt.key ? 0 : static_cast<uint16_t>(motion->size());
+    attempt.total = kFrameHeaderSize + attempt.motionSize + uint64_t{attempt.Tokens().size()};
+    return attempt;
+}
+
+void WriteFrame(const Attempt& attempt, const std::vector<uint8_t>* motion, uint8_t* out) {
+    const std::vector<uint8_t>& tokens = attempt.Tokens();
+    // The frame's quality byte is the one the token section carries (and scales its tables by).
+    WriteFrameHeader({tokens[kTokenSectionQualityOffset], uint8_t(attempt.key ? 1 : 0), attempt.motionSize,
+                      static_cast<uint32_t>(tokens.size())},
+                     out);
+    if (!attempt.key) std::memcpy(out + kFrameHeaderSize, motion->data(), attempt.motionSize);
+    std::memcpy(out + kFrameHeaderSize + attempt.motionSize, tokens.data(), tokens.size());
+}
 
 }  // namespace
 
@@ -85,17 +115,12 @@ CompressionSequence::CompressionSequence() {
     InitResidualCoder(reconstructionCoder);
 }
 
-bool CompressionSequence::AcceptsInput(const BITMAPINFOHEADER* input) {
-    return input != nullptr && DimensionsOk(*input) && IsUncompressedFormat(*input);
-}
-
-int32_t CompressionSequence::Begin(const BITMAPINFOHEADER& input, const CodecSettings& settings,
-                                   bool useTwoWorkers, int8_t qualitySetting) {
+int32_t CompressionSequence::Begin(int32_t width, int32_t height, int32_t bitCount,
+                                   const CodecSettings& settings, bool useTwoWorkers, int8_t qualitySetting) {
     open = false;
-    if (!AcceptsInput(&input)) return ICERR_BADFORMAT;
-    encWidth = input.biWidth;
-    encHeight = Magnitude(input.biHeight);
-    encBitCount = input.biBitCount;
+    encWidth = width;
+    encHeight = height;
+    encBitCount = bitCount;
     try {
         for (YuvFrame& frame : encFrames)
             AllocateFrame(frame, uint32_t(encWidth), uint32_t(encHeight), kFrameBorder);
@@ -137,16 +162,33 @@ int32_t CompressionSequence::Fail(const StatusSink& status) {
     return ICERR_INTERNAL;
 }
 
-int32_t CompressionSequence::Compress(ICCOMPRESS& record, int8_t& qualitySetting, const FrameOptions& options) {
+// Decodes the frame just written, exactly as a decoder will: this is the next frame's reference.
+bool CompressionSequence::Reconstruct(const uint8_t* frame, bool key, uint16_t motionSize, size_t tokenSize) {
+    const uint8_t* frameEnd = frame + kFrameHeaderSize + motionSize + tokenSize;
+    if (key) {
+        ClearMotionVectors(encMotionField);
+    } else if (!DecodeMotionSection(*encCurrent, *encReference, frame + kFrameHeaderSize, motionSize,
+                                    encMotionField, frameEnd) ||
+               !CompensateMotion(encMotionField)) {
+        return false;
+    }
+    return DecodeTokenSection(frame + kFrameHeaderSize + motionSize, tokenSize, reconstructionCoder,
+                              *encCurrent);
+}
+
+int32_t CompressionSequence::Compress(ICCOMPRESS& record, int8_t& qualitySetting,
+                                      const FrameOptions& options) {
     if (!open || record.lpbiInput == nullptr || record.lpInput == nullptr || record.lpbiOutput == nullptr ||
         record.lpOutput == nullptr)
         return ICERR_BADFORMAT;
     const BITMAPINFOHEADER& input = *record.lpbiInput;
-    if (input.biWidth != encWidth || Magnitude(input.biHeight) != encHeight || input.biBitCount != encBitCount)
+    if (input.biWidth != encWidth || Magnitude(input.biHeight) != encHeight ||
+        input.biBitCount != encBitCount)
         return ICERR_BADFORMAT;
 
     bool started = false;
     try {
+        // A new frame number: the last reconstruction becomes the reference.
         if (record.lFrameNum != lastFrameNumber) {
             std::swap(encCurrent, encReference);
             ExtendBorders(*encReference);
@@ -165,7 +207,7 @@ int32_t CompressionSequence::Compress(ICCOMPRESS& record, int8_t& qualitySetting
         if (key) MarkKeyFrame(record);
 
         encoderCoder.useTwoThreads = multiProcessor;
-        encoderCoder.quality = CodedQuality(qualitySetting);
+        encoderCoder.quality = qualitySetting;
         encoderCoder.arithmeticTokens = options.strongCompression != 0 ? 1 : 0;
 
         // Motion and the transform run once; attempts only re-quantise and re-code. The motion section
@@ -188,62 +230,32 @@ int32_t CompressionSequence::Compress(ICCOMPRESS& record, int8_t& qualitySetting
         const int32_t target = record.dwFrameSize != 0
                                    ? static_cast<int32_t>(std::min<DWORD>(record.dwFrameSize, INT32_MAX))
                                    : options.defaultFrameSize;
+        const std::vector<uint8_t>* motion = motionSection ? &*motionSection : nullptr;
         RateSearch search = StartRateSearch(target, carriedQuality, qualitySetting);
-        WrittenFrame written;
+        Attempt written;
         bool anotherAttempt = true;
         while (anotherAttempt) {
             if (search.attempt > 0 && !key) ClearIntraFlags(encoderCoder);
-            encoderCoder.quality = CodedQuality(search.quality);
+            encoderCoder.quality = search.quality;
             options.status.Report(ICSTATUS_STATUS, kAttemptProgress);
-
-            std::vector<uint8_t> keySection, deltaSection;
-            uint32_t keySize = kNoKeySection;
-            if (key || options.autoKeyInsert == 1) {
-                keySection = EncodeTokenSection(encoderCoder, 1);
-                keySize = static_cast<uint32_t>(keySection.size());
-            }
-            bool keyAttempt = key;
-            if (!key) {
-                deltaSection = EncodeTokenSection(encoderCoder, 0);
-                const uint32_t deltaTotal = static_cast<uint32_t>(motionSection->size() + deltaSection.size());
-                keyAttempt = keySize < deltaTotal;
-            }
-            const std::vector<uint8_t>& tokens = keyAttempt ? keySection : deltaSection;
-            written.key = keyAttempt;
-            written.motionSize = keyAttempt ? 0 : static_cast<uint16_t>(motionSection->size());
-            written.tokenSize = static_cast<uint32_t>(tokens.size());
-            written.total = kFrameHeaderSize + written.motionSize + uint64_t{written.tokenSize};
-
+            written = CodeAttempt(encoderCoder, key, options.autoKeyInsert == 1, motion);
+            if (written.Tokens().size() < kTokenSectionHeaderSize) return Fail(options.status);
             if (written.total > capacity) {
                 // Never write past the buffer the host was told to provide: go lower instead.
                 if (!ShrinkAfterOverflow(search)) return Fail(options.status);
                 continue;
             }
-            WriteFrameHeader({static_cast<uint8_t>(encoderCoder.quality), uint8_t(keyAttempt ? 1 : 0),
-                              written.motionSize, written.tokenSize},
-                             out);
-            if (!keyAttempt) std::memcpy(out + kFrameHeaderSize, motionSection->data(), written.motionSize);
-            std::memcpy(out + kFrameHeaderSize + written.motionSize, tokens.data(), tokens.size());
+            WriteFrame(written, motion, out);
             anotherAttempt = JudgeAttempt(search, int64_t(written.total), runningOvershoot);
         }
         carriedQuality = static_cast<int8_t>(static_cast<uint8_t>(search.quality));
         if (record.dwFrameSize == 0)
-            runningOvershoot = AccumulateOvershoot(runningOvershoot, int64_t(written.total), options.defaultFrameSize);
+            runningOvershoot =
+                AccumulateOvershoot(runningOvershoot, int64_t(written.total), options.defaultFrameSize);
 
-        // Decode what was written, exactly as a decoder will: this is the next frame's reference.
-        const uint8_t* frameEnd = out + written.total;
-        bool reconstructed = true;
-        if (written.key) {
-            MarkKeyFrame(record);
-            ClearMotionVectors(encMotionField);
-        } else {
-            reconstructed = DecodeMotionSection(*encCurrent, *encReference, out + kFrameHeaderSize,
-                                                written.motionSize, encMotionField, frameEnd) &&
-                            CompensateMotion(encMotionField);
-        }
-        reconstructed = reconstructed && DecodeTokenSection(out + kFrameHeaderSize + written.motionSize,
-                                                            written.tokenSize, reconstructionCoder, *encCurrent);
-        if (!reconstructed) return Fail(options.status);
+        if (written.key) MarkKeyFrame(record);
+        if (!Reconstruct(out, written.key, written.motionSize, written.Tokens().size()))
+            return Fail(options.status);
         if (written.key) needsKeyFrame = false;
         options.status.Report(ICSTATUS_STATUS, kReconstructionProgress);
         record.lpbiOutput->biSizeImage = static_cast<DWORD>(written.total);

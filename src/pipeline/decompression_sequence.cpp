@@ -5,7 +5,6 @@
 #include <new>
 #include <utility>
 
-#include "driver/format_negotiation.h"
 #include "motion/motion_compensation.h"
 #include "motion/motion_section.h"
 #include "picture/output_conversion.h"
@@ -28,18 +27,21 @@ std::atomic<uint64_t> tDecYUVTotal{0};
 
 // Adds the ticks of one stage to its total when it goes out of scope.
 class StageTimer {
-public:
-    explicit StageTimer(std::atomic<uint64_t>& total) : total(total), start(platform::ReadTimeStampCounter()) {}
+  public:
+    explicit StageTimer(std::atomic<uint64_t>& total)
+        : total(total), start(platform::ReadTimeStampCounter()) {}
     ~StageTimer() { total.fetch_add(platform::ReadTimeStampCounter() - start, std::memory_order_relaxed); }
     StageTimer(const StageTimer&) = delete;
     StageTimer& operator=(const StageTimer&) = delete;
 
-private:
+  private:
     std::atomic<uint64_t>& total;
     uint64_t start;
 };
 
-int32_t Magnitude(int32_t value) { return value < 0 ? -value : value; }
+int32_t Magnitude(int32_t value) {
+    return value < 0 ? -value : value;
+}
 
 // YUY2 and UYVY are top-down whatever the sign of the height (the input side reads them so);
 // RGB is bottom-up for a positive height.
@@ -78,15 +80,11 @@ OutputFormatCode OutputFormatOf(const BITMAPINFOHEADER& output) {
     return OutputFormatCode::None;
 }
 
-int32_t DecompressionSequence::Begin(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER& output) {
+int32_t DecompressionSequence::Begin(int32_t width, int32_t height, OutputFormatCode code) {
     open = false;
-    const OutputFormatCode code = OutputFormatOf(output);
-    if (code == OutputFormatCode::None || !DimensionsOk(output)) return ICERR_BADFORMAT;
-    if (input != nullptr && (input->biWidth != output.biWidth || Magnitude(input->biHeight) != Magnitude(output.biHeight)))
-        return ICERR_BADFORMAT;
-    decWidth = output.biWidth;
-    decHeight = Magnitude(output.biHeight);
-    decBitCount = output.biBitCount;
+    decWidth = width;
+    decHeight = height;
+    decBitCount = code == OutputFormatCode::Rgb32 ? 32 : code == OutputFormatCode::Rgb24 ? 24 : 16;
     try {
         for (YuvFrame& frame : decFrames)
             AllocateFrame(frame, uint32_t(decWidth), uint32_t(decHeight), kFrameBorder);
@@ -103,10 +101,11 @@ int32_t DecompressionSequence::Begin(const BITMAPINFOHEADER* input, const BITMAP
     return ICERR_OK;
 }
 
-int32_t DecompressionSequence::DecodeFrame(const BITMAPINFOHEADER& output, const uint8_t* frame, size_t frameSize,
-                                           uint8_t* outputPixels) {
+int32_t DecompressionSequence::DecodeFrame(const BITMAPINFOHEADER& output, const uint8_t* frame,
+                                           size_t frameSize, uint8_t* outputPixels) {
     if (!open || frame == nullptr || outputPixels == nullptr) return ICERR_BADFORMAT;
-    if (output.biWidth != decWidth || Magnitude(output.biHeight) != decHeight || OutputFormatOf(output) != outputFormatCode)
+    if (output.biWidth != decWidth || Magnitude(output.biHeight) != decHeight ||
+        OutputFormatOf(output) != outputFormatCode)
         return ICERR_BADFORMAT;
     FrameHeader header;
     if (!ReadCheckedFrameHeader(frame, frameSize, &header)) return ICERR_BADFORMAT;
@@ -178,7 +177,8 @@ void ReportDecoderTiming() {
                                                        {"tDecYUVTotal", tDecYUVTotal.load()}};
     for (const auto& [name, ticks] : totals) {
         char line[96];
-        std::snprintf(line, sizeof line, "%16s : %5.4f\n", name, static_cast<double>(ticks) * kTicksToReported);
+        std::snprintf(line, sizeof line, "%16s : %5.4f\n", name,
+                      static_cast<double>(ticks) * kTicksToReported);
         platform::OutputDebugText(line);
     }
 }

@@ -27,12 +27,13 @@ struct DecompressionSequence {
     YuvFrame decFrames[2];
     YuvFrame* decPrevious = nullptr;  // the last picture decoded: the reference of the next delta frame
     MotionField decMotionField;
-    MotionField spareMotionField;     // a frame's motion is decoded here, kept only if the whole frame is
+    MotionField spareMotionField;  // a frame's motion is decoded here, kept only if the whole frame is
     bool open = false;
 
-    // ICERR_OK; ICERR_BADFORMAT for an output it cannot write or an input of another size;
-    // ICERR_MEMORY when the pictures cannot be had (the sequence is then closed). Resets the timing totals.
-    int32_t Begin(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER& output);
+    // Opens the sequence for pictures of width x height (positive multiples of 16, as the driver's format
+    // checks guarantee) written as `code` (not None). ICERR_OK, or ICERR_MEMORY when the pictures cannot be
+    // had (the sequence is then closed). Resets the timing totals.
+    int32_t Begin(int32_t width, int32_t height, OutputFormatCode code);
 
     // Decodes the compressed frame of `frameSize` bytes and writes it to `outputPixels`, laid out as
     // `output` says (it must be the format and size Begin accepted; only its orientation may change).

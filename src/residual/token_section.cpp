@@ -207,6 +207,17 @@ void ReconstructLumaBlock(const QuantiserTables& tables, bool intra, uint8_t las
     }
 }
 
+// The two block-row buffers: row r in buffer r mod 2, the row above it in the other.
+struct RowPair {
+    int16_t* current;
+    const int16_t* previous;
+};
+
+RowPair RowsFor(std::vector<int16_t>& rows, int32_t row, size_t rowLevels) {
+    return {rows.data() + static_cast<size_t>(row % 2) * rowLevels,
+            rows.data() + static_cast<size_t>((row + 1) % 2) * rowLevels};
+}
+
 struct SectionLayout {
     Geometry geometry;
     uint16_t lumaModes = 0, uModes = 0, vModes = 0;
@@ -220,8 +231,7 @@ bool DecodeLumaRows(ResidualCoder& coder, const SectionLayout& layout, std::vect
     const QuantiserTables& tables = coder.quantiserTables;
     const size_t rowLevels = static_cast<size_t>(g.across) * 64;
     for (int32_t row = 0; row < g.down; ++row) {
-        int16_t* current = rows.data() + static_cast<size_t>(row % 2) * rowLevels;
-        const int16_t* previous = rows.data() + static_cast<size_t>((row + 1) % 2) * rowLevels;
+        const auto [current, previous] = RowsFor(rows, row, rowLevels);
         uint8_t* lastIndex = coder.lastIndex.data();
         if (!DecodeBlockRow(coder.lumaStream, current, static_cast<uint32_t>(g.across), lastIndex))
             return false;
@@ -246,8 +256,7 @@ bool DecodeChromaRows(ResidualCoder& coder, const SectionLayout& layout, std::ve
     const QuantiserTables& tables = coder.quantiserTables;
     const size_t planeLevels = static_cast<size_t>(g.chromaAcross) * 64;
     for (int32_t row = 0; row < g.chromaDown; ++row) {
-        int16_t* current = rows.data() + static_cast<size_t>(row % 2) * 2 * planeLevels;
-        const int16_t* previous = rows.data() + static_cast<size_t>((row + 1) % 2) * 2 * planeLevels;
+        const auto [current, previous] = RowsFor(rows, row, 2 * planeLevels);
         const auto blocks = static_cast<uint32_t>(2 * g.chromaAcross);
         if (!DecodeBlockRow(coder.chromaStream, current, blocks, coder.lastIndex.data())) return false;
         UndoRowPrediction(current, previous, g.chromaAcross, layout.uModes, row == 0);
@@ -327,7 +336,9 @@ std::vector<uint8_t> EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame) 
     PutLittleEndian(header + 16, lumaModes, 2);
     PutLittleEndian(header + 18, uModes, 2);
     PutLittleEndian(header + 20, vModes, 2);
-    header[22] = static_cast<uint8_t>(coder.quality);
+    // The decoder scales its tables by this byte: a quality outside it is stored as the byte that gives the
+    // same tables (0 for 0 and below, 255 for anything above 100), not as its low byte.
+    header[22] = static_cast<uint8_t>(std::clamp<int32_t>(coder.quality, 0, 255));
     header[23] = key ? 1 : 0;
     return section;
 }

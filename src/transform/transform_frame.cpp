@@ -24,32 +24,27 @@ struct PlaneBlocks {
     int32_t pitch;
 };
 
-void TransformIntraRows(const PlaneBlocks& plane, int32_t firstRow, int32_t endRow) {
+// The intra pass transforms source pixels and marks the block intra; the inter pass transforms the
+// difference samples into the slot's second half and marks the block inter.
+void TransformRows(const PlaneBlocks& plane, int32_t firstRow, int32_t endRow, bool inter) {
     for (int32_t row = firstRow; row < endRow; ++row) {
         for (int32_t column = 0; column < plane.across; ++column) {
             const ptrdiff_t block = ptrdiff_t{row} * plane.across + column;
-            int16_t* slot = plane.coefficients + block * kCoefficientsPerBlock;
-            const uint8_t* pixels = plane.pixels + ptrdiff_t{8} * row * plane.stride + 8 * column;
-            for (int r = 0; r < 8; ++r)
-                for (int c = 0; c < 8; ++c)
-                    slot[8 * r + c] = static_cast<int16_t>(pixels[r * plane.stride + c] - 128);
+            int16_t* slot = plane.coefficients + block * kCoefficientsPerBlock + (inter ? kInterHalf : 0);
+            if (inter) {
+                const int16_t* samples = plane.differences + ptrdiff_t{8} * row * plane.pitch + 8 * column;
+                for (int r = 0; r < 8; ++r)
+                    for (int c = 0; c < 8; ++c)
+                        slot[8 * r + c] = Wrap16(int32_t{samples[r * plane.pitch + c]} - 128);
+                plane.flags[block] &= static_cast<uint8_t>(~kBlockFlagIntra);
+            } else {
+                const uint8_t* pixels = plane.pixels + ptrdiff_t{8} * row * plane.stride + 8 * column;
+                for (int r = 0; r < 8; ++r)
+                    for (int c = 0; c < 8; ++c)
+                        slot[8 * r + c] = static_cast<int16_t>(pixels[r * plane.stride + c] - 128);
+                plane.flags[block] |= kBlockFlagIntra;
+            }
             ForwardDct(slot);
-            plane.flags[block] |= kBlockFlagIntra;
-        }
-    }
-}
-
-void TransformInterRows(const PlaneBlocks& plane, int32_t firstRow, int32_t endRow) {
-    for (int32_t row = firstRow; row < endRow; ++row) {
-        for (int32_t column = 0; column < plane.across; ++column) {
-            const ptrdiff_t block = ptrdiff_t{row} * plane.across + column;
-            int16_t* slot = plane.coefficients + block * kCoefficientsPerBlock + kInterHalf;
-            const int16_t* samples = plane.differences + ptrdiff_t{8} * row * plane.pitch + 8 * column;
-            for (int r = 0; r < 8; ++r)
-                for (int c = 0; c < 8; ++c)
-                    slot[8 * r + c] = Wrap16(int32_t{samples[r * plane.pitch + c]} - 128);
-            ForwardDct(slot);
-            plane.flags[block] &= static_cast<uint8_t>(~kBlockFlagIntra);
         }
     }
 }
@@ -87,44 +82,29 @@ bool TransformFrame(const YuvFrame& source, ResidualCoder& coder, const Differen
     std::fill(coder.uCoefficients.begin(), coder.uCoefficients.end(), int16_t{0});
     std::fill(coder.vCoefficients.begin(), coder.vCoefficients.end(), int16_t{0});
 
-    const int16_t* dy = difference ? difference->y : nullptr;
-    const int16_t* du = difference ? difference->u : nullptr;
-    const int16_t* dv = difference ? difference->v : nullptr;
-    const PlaneBlocks y{coder.yCoefficients.data(),
-                        coder.yFlags.data(),
-                        coder.blocksAcross,
-                        source.y,
-                        source.stride,
-                        dy,
-                        width};
-    const PlaneBlocks u{coder.uCoefficients.data(),
-                        coder.uFlags.data(),
-                        coder.chromaBlocksAcross,
-                        source.u,
-                        source.stride,
-                        du,
-                        width};
-    const PlaneBlocks v{coder.vCoefficients.data(),
-                        coder.vFlags.data(),
-                        coder.chromaBlocksAcross,
-                        source.v,
-                        source.stride,
-                        dv,
-                        width};
+    auto plane = [&](std::vector<int16_t>& coefficients, std::vector<uint8_t>& flags, int32_t across,
+                     const uint8_t* pixels, int16_t* DifferenceFrame::*differences) {
+        return PlaneBlocks{coefficients.data(),
+                           flags.data(),
+                           across,
+                           pixels,
+                           source.stride,
+                           difference ? difference->*differences : nullptr,
+                           width};
+    };
+    const PlaneBlocks planes[3] = {
+        plane(coder.yCoefficients, coder.yFlags, coder.blocksAcross, source.y, &DifferenceFrame::y),
+        plane(coder.uCoefficients, coder.uFlags, coder.chromaBlocksAcross, source.u, &DifferenceFrame::u),
+        plane(coder.vCoefficients, coder.vFlags, coder.chromaBlocksAcross, source.v, &DifferenceFrame::v)};
 
-    const bool twoThreads = coder.useTwoThreads != 0;
-    platform::RunHalves(twoThreads, [&](int half) {
-        const RowSplit rows = SplitRows(coder, half);
-        TransformIntraRows(y, rows.lumaBegin, rows.lumaEnd);
-        TransformIntraRows(u, rows.chromaBegin, rows.chromaEnd);
-        TransformIntraRows(v, rows.chromaBegin, rows.chromaEnd);
-    });
-    if (difference != nullptr) {
-        platform::RunHalves(twoThreads, [&](int half) {
+    // The intra pass, then (delta frames) the inter pass, each split over the workers.
+    for (bool inter : {false, true}) {
+        if (inter && difference == nullptr) break;
+        platform::RunHalves(coder.useTwoThreads != 0, [&](int half) {
             const RowSplit rows = SplitRows(coder, half);
-            TransformInterRows(y, rows.lumaBegin, rows.lumaEnd);
-            TransformInterRows(u, rows.chromaBegin, rows.chromaEnd);
-            TransformInterRows(v, rows.chromaBegin, rows.chromaEnd);
+            TransformRows(planes[0], rows.lumaBegin, rows.lumaEnd, inter);
+            TransformRows(planes[1], rows.chromaBegin, rows.chromaEnd, inter);
+            TransformRows(planes[2], rows.chromaBegin, rows.chromaEnd, inter);
         });
     }
     return true;

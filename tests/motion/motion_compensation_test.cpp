@@ -12,7 +12,7 @@ namespace {
 using test::Pixel;
 
 class CompensationTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { Prepare(96, 64); }
 
     void Prepare(uint32_t width, uint32_t height) {
@@ -118,7 +118,8 @@ TEST_F(CompensationTest, QuadrantsKeepTheirOwnPredictions) {
         int32_t qy = 16 + 8 * (k / 2);
         for (int32_t j = 0; j < 8; ++j) {
             for (int32_t i = 0; i < 8; ++i) {
-                ASSERT_EQ(TargetY(qx + i, qy + j), RefY(qx + i + quadrants[k].dx / 2, qy + j + quadrants[k].dy / 2))
+                ASSERT_EQ(TargetY(qx + i, qy + j),
+                          RefY(qx + i + quadrants[k].dx / 2, qy + j + quadrants[k].dy / 2))
                     << k;
             }
         }
@@ -144,7 +145,8 @@ TEST_F(CompensationTest, ChromaBeyondTheUBorderReadsWhatTheLayoutHoldsThere) {
 TEST_F(CompensationTest, VectorsReadingOutsideTheAllocationAreRefusedBeforeAnyWrite) {
     std::vector<uint8_t> before(target_.buffer, target_.buffer + target_.bufferSize);
     field_.current[0] = {-64, -32, 0.0f};  // 32 columns and 16 rows up-left of (0, 0)
-    EXPECT_FALSE(MacroblockReadsInside(reference_, 0, field_.mbCols, field_.current[0], &field_.subVectors[0]));
+    EXPECT_FALSE(
+        MacroblockReadsInside(reference_, 0, field_.mbCols, field_.current[0], &field_.subVectors[0]));
     EXPECT_FALSE(CompensateMotion(field_));
     EXPECT_EQ(std::vector<uint8_t>(target_.buffer, target_.buffer + target_.bufferSize), before);
 

@@ -5,7 +5,9 @@
 namespace rq43 {
 namespace {
 
-MotionEntry Vector(int16_t dx, int16_t dy) { return {dx, dy, 0.0f}; }
+MotionEntry Vector(int16_t dx, int16_t dy) {
+    return {dx, dy, 0.0f};
+}
 
 TEST(MotionFieldTest, AllocationKeepsVectorsOnlyForUnchangedGeometry) {
     MotionField field;

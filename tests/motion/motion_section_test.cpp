@@ -13,8 +13,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr MotionMethod kAllMethods[] = {MotionMethod::Plain, MotionMethod::Temporal, MotionMethod::SubBlockPlain,
-                                        MotionMethod::SubBlockTemporal, MotionMethod::Spatial};
+constexpr MotionMethod kAllMethods[] = {MotionMethod::Plain, MotionMethod::Temporal,
+                                        MotionMethod::SubBlockPlain, MotionMethod::SubBlockTemporal,
+                                        MotionMethod::Spatial};
 
 Bytes Encode(const MotionField& field, MotionMethod method) {
     std::optional<Bytes> section = EncodeMotionSectionWith(field, method);
@@ -45,8 +46,8 @@ TEST(MotionSectionTest, OneZeroMacroblockGivesTheFifteenBytePlainSection) {
     AllocateMotionField(field, 16, 16, 16);
     std::optional<Bytes> section = EncodeMotionSection(field);
     ASSERT_TRUE(section.has_value());
-    EXPECT_EQ(*section, (Bytes{0x00, 0x06, 0x00, 0x01, 0x00, 0x00, 0x40, 0x01, 0x10, 0x01, 0x00, 0x00, 0x20, 0x01,
-                               0x10}));
+    EXPECT_EQ(*section, (Bytes{0x00, 0x06, 0x00, 0x01, 0x00, 0x00, 0x40, 0x01, 0x10, 0x01, 0x00, 0x00, 0x20,
+                               0x01, 0x10}));
 }
 
 TEST(MotionSectionTest, AllZeroFieldsChoosePlain) {
@@ -65,10 +66,10 @@ TEST(MotionSectionTest, CodingDecisionAgainstTheTemporalPredictor) {
         uint8_t symbolX;  // value + 64
     };
     const Case cases[] = {
-        {10, 0, 9, 0, 65},     // difference 1 < 10
-        {1, 0, 2, 0, 65},      // |-1| is not below |1|: raw 1
-        {-60, 0, 10, 0, 4},    // difference -70 out of range: raw
-        {0, 0, 0, 0, 64},      // equal to the predictor: always a difference
+        {10, 0, 9, 0, 65},   // difference 1 < 10
+        {1, 0, 2, 0, 65},    // |-1| is not below |1|: raw 1
+        {-60, 0, 10, 0, 4},  // difference -70 out of range: raw
+        {0, 0, 0, 0, 64},    // equal to the predictor: always a difference
         {7, -3, 7, -3, 64},
     };
     for (const Case& c : cases) {
@@ -181,7 +182,7 @@ TEST(MotionSectionTest, MethodChoiceFollowsTheSetting) {
 }
 
 class SectionRoundTripTest : public ::testing::Test {
-protected:
+  protected:
     void Prepare(uint32_t width, uint32_t height) {
         AllocateFrame(target_, width, height, 16);
         AllocateFrame(reference_, width, height, 16);
@@ -195,11 +196,14 @@ protected:
         int32_t h = static_cast<int32_t>(encoder_.height);
         int32_t xlo = std::max(x - 32, -15), xhi = std::min(x + 32, w + 16 - size - 1);
         int32_t ylo = std::max(y - 16, -15), yhi = std::min(y + 16, h + 16 - size - 1);
-        auto pick = [&](int32_t lo, int32_t hi) { return lo + static_cast<int32_t>(random() % (hi - lo + 1)); };
+        auto pick = [&](int32_t lo, int32_t hi) {
+            return lo + static_cast<int32_t>(random() % (hi - lo + 1));
+        };
         int32_t dx = pick(2 * xlo, 2 * xhi) - 2 * x;
         int32_t dy = pick(2 * ylo, 2 * yhi) - 2 * y;
         if (random() % 3 == 0) dx = dy = 0;
-        return {static_cast<int16_t>(std::clamp(dx, -64, 64)), static_cast<int16_t>(std::clamp(dy, -32, 32)), 0.0f};
+        return {static_cast<int16_t>(std::clamp(dx, -64, 64)), static_cast<int16_t>(std::clamp(dy, -32, 32)),
+                0.0f};
     }
 
     void RandomField(std::mt19937& random, bool subBlocks) {
@@ -265,7 +269,8 @@ TEST_F(SectionRoundTripTest, RandomFieldsThroughEveryMethod) {
             for (MotionMethod method : kAllMethods) {
                 RandomField(random, true);
                 Bytes section = Encode(encoder_, method);
-                ASSERT_TRUE(DecodeMotionSection(target_, reference_, section.data(), section.size(), decoder_))
+                ASSERT_TRUE(
+                    DecodeMotionSection(target_, reference_, section.data(), section.size(), decoder_))
                     << static_cast<int>(method) << " " << size[0];
                 ExpectDecodedEqual(method);
             }
@@ -276,8 +281,9 @@ TEST_F(SectionRoundTripTest, RandomFieldsThroughEveryMethod) {
             ExpectDecodedEqual(static_cast<MotionMethod>((*best)[0]));
             for (MotionMethod method : kAllMethods) {
                 std::optional<Bytes> other = EncodeMotionSectionWith(encoder_, method);
-                bool comparable = (method == MotionMethod::SubBlockPlain || method == MotionMethod::SubBlockTemporal) ==
-                                  (encoder_.subBlockSearch != 0 && encoder_.subBlockCount > 0);
+                bool comparable =
+                    (method == MotionMethod::SubBlockPlain || method == MotionMethod::SubBlockTemporal) ==
+                    (encoder_.subBlockSearch != 0 && encoder_.subBlockCount > 0);
                 if (comparable) {
                     EXPECT_LE(best->size(), other->size());
                 }
@@ -293,7 +299,8 @@ TEST_F(SectionRoundTripTest, DamagedSectionsAreRefusedAndLeaveTheFieldAlone) {
     for (auto& entry : decoder_.current) entry = {1, 1, 3.0f};
     std::vector<MotionEntry> before = decoder_.current;
     auto refused = [&](const Bytes& section, const char* what) {
-        EXPECT_FALSE(DecodeMotionSection(target_, reference_, section.data(), section.size(), decoder_)) << what;
+        EXPECT_FALSE(DecodeMotionSection(target_, reference_, section.data(), section.size(), decoder_))
+            << what;
         ASSERT_EQ(decoder_.current.size(), before.size());
         for (size_t i = 0; i < before.size(); ++i) ASSERT_EQ(decoder_.current[i].dx, before[i].dx) << what;
         EXPECT_EQ(decoder_.target, nullptr) << what;
@@ -312,7 +319,8 @@ TEST_F(SectionRoundTripTest, DamagedSectionsAreRefusedAndLeaveTheFieldAlone) {
     longY[4] = 0x7F;
     refused(longY, "Y length beyond the section");
     size_t flagsAt = 5 + (temporal[1] | (temporal[2] << 8)) + (temporal[3] | (temporal[4] << 8));
-    refused(Bytes(temporal.begin(), temporal.begin() + static_cast<std::ptrdiff_t>(flagsAt + 2)), "flag map cut");
+    refused(Bytes(temporal.begin(), temporal.begin() + static_cast<std::ptrdiff_t>(flagsAt + 2)),
+            "flag map cut");
 
     Bytes plain = Encode(encoder_, MotionMethod::Plain);
     Bytes shortCount = plain;
@@ -333,8 +341,8 @@ TEST_F(SectionRoundTripTest, DamagedSectionsAreRefusedAndLeaveTheFieldAlone) {
     cutRuns.resize(SplitSection(cutRuns).flagsAt);
     refused(cutRuns, "run flags missing");
 
-    // A spatial flag on the first macroblock: a field whose every flag is 1 except it can't be, so take a
-    // temporal section (all flags 1: current equals previous) and relabel it.
+    // A spatial flag on the first macroblock: a temporal section whose flags are all 1 (every vector
+    // equals its predictor), relabelled.
     MotionField allEqual;
     AllocateMotionField(allEqual, 64, 48, 16);
     Bytes spatial = Encode(allEqual, MotionMethod::Temporal);
@@ -367,7 +375,8 @@ TEST_F(SectionRoundTripTest, CorruptedSectionsNeverReadOrWriteOutOfBounds) {
         MotionMethod method = kAllMethods[trial % 5];
         Bytes section = Encode(encoder_, method);
         int flips = 1 + static_cast<int>(random() % 4);
-        for (int f = 0; f < flips; ++f) section[random() % section.size()] ^= static_cast<uint8_t>(1u << (random() % 8));
+        for (int f = 0; f < flips; ++f)
+            section[random() % section.size()] ^= static_cast<uint8_t>(1u << (random() % 8));
         if (random() % 4 == 0) section.resize(random() % section.size());
         // Exactly sized heap copy, so the sanitizer sees any read past the end.
         std::vector<uint8_t> exact(section);

@@ -12,7 +12,8 @@ namespace rq43::test {
 
 using PixelRule = std::function<uint8_t(int32_t x, int32_t y)>;
 
-inline void FillPlane(uint8_t* plane, int32_t stride, uint32_t width, uint32_t height, const PixelRule& rule) {
+inline void FillPlane(uint8_t* plane, int32_t stride, uint32_t width, uint32_t height,
+                      const PixelRule& rule) {
     for (uint32_t r = 0; r < height; ++r) {
         for (uint32_t c = 0; c < width; ++c) {
             plane[static_cast<std::ptrdiff_t>(r) * stride + c] =
@@ -36,10 +37,14 @@ inline void MakeFrame(YuvFrame& frame, uint32_t width, uint32_t height, const Pi
     MakeFrame(frame, width, height, rule, rule);
 }
 
-// Smooth, non-repeating texture: every small shift of it measures differently.
+// A ramp with hashed noise: every shift of it measures differently, and neighbouring pixels stay close
+// enough that a half-pel mean is nearer its two sources than any distant block.
 inline uint8_t Texture(int32_t x, int32_t y) {
-    uint32_t h = static_cast<uint32_t>(x) * 2654435761u ^ static_cast<uint32_t>(y) * 40503u;
-    return static_cast<uint8_t>(((x * 7 + y * 3) & 0x7F) + ((h >> 13) & 0x3F));
+    uint32_t h = static_cast<uint32_t>(x) * 0x9E3779B1u + static_cast<uint32_t>(y) * 0x85EBCA77u;
+    h ^= h >> 15;
+    h *= 0x2C1B3C6Du;
+    h ^= h >> 12;
+    return static_cast<uint8_t>(((x * 7 + y * 3) & 0x7F) + (h & 0x3F));
 }
 
 inline uint8_t Pixel(const YuvFrame& frame, const uint8_t* plane, int32_t x, int32_t y) {

@@ -25,7 +25,15 @@ std::string BitsAfterHeader(const std::vector<uint8_t>& stream) {
     return bits;
 }
 
-std::vector<uint8_t> Repeat(uint8_t symbol, size_t count) { return std::vector<uint8_t>(count, symbol); }
+// "01 1" -> "011": bit strings written in groups.
+std::string Bits(std::string grouped) {
+    std::erase(grouped, ' ');
+    return grouped;
+}
+
+std::vector<uint8_t> Repeat(uint8_t symbol, size_t count) {
+    return std::vector<uint8_t>(count, symbol);
+}
 
 TEST(VectorStreamTest, OneRepeatedSymbolNeedsNoCodeBits) {
     std::vector<uint8_t> stream = Encode(Repeat(64, 3));
@@ -44,7 +52,7 @@ TEST(VectorStreamTest, WeightEntriesUseTheShortFormUpToSeven) {
     EXPECT_EQ(stream[3], 0);
     EXPECT_EQ(stream[4], 2);
     // 0 111 | 0 000 | 1 00001000, then codes: 0 is merged first (lighter) and becomes child 0.
-    std::string expected = "0111" "0000" "100001000" + std::string(7, '0') + std::string(8, '1');
+    std::string expected = Bits("0111 0000 1 00001000") + std::string(7, '0') + std::string(8, '1');
     std::string bits = BitsAfterHeader(stream);
     EXPECT_EQ(bits.substr(0, expected.size()), expected);
     EXPECT_EQ(bits.size(), (expected.size() + 7) / 8 * 8);
@@ -54,9 +62,8 @@ TEST(VectorStreamTest, EqualWeightsMergeLowestIndexFirst) {
     // A = 1, B = 1, C = 2: A and B merge (A child 0), then C (index 2) with the new node (index 3).
     std::vector<uint8_t> stream = Encode({10, 11, 12, 12});
     std::string bits = BitsAfterHeader(stream);
-    std::string weights = "0001" "0001" "0010";
-    EXPECT_EQ(bits.substr(0, 12), weights);
-    EXPECT_EQ(bits.substr(12, 6), "10" "11" "0" "0");
+    EXPECT_EQ(bits.substr(0, 12), Bits("0001 0001 0010"));
+    EXPECT_EQ(bits.substr(12, 6), Bits("10 11 0 0"));
 }
 
 TEST(VectorStreamTest, LargeCountsAreScaledSoTheLargestWeighs255) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+
 namespace rq43 {
 namespace {
 
@@ -31,6 +33,9 @@ TEST(DifferenceFrameTest, SameSizeKeepsTheBlockAndItsSamples) {
     EXPECT_EQ(frame.width, 48);
     EXPECT_EQ(reinterpret_cast<uint8_t*>(frame.u) - reinterpret_cast<uint8_t*>(frame.y), 2 * 48 * 32);
 
+    EXPECT_THROW(AllocateDifferenceFrame(frame, -16, 16), std::bad_alloc);
+    EXPECT_EQ(frame.block, nullptr);
+    AllocateDifferenceFrame(frame, 16, 16);
     ReleaseDifferenceFrame(frame);
     EXPECT_EQ(frame.block, nullptr);
     EXPECT_EQ(frame.width, 0);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
 
 namespace rq43 {
 namespace {
@@ -54,6 +55,10 @@ TEST(YuvFrameTest, ReallocatesOnlyWhenTheGeometryChanges) {
     EXPECT_EQ(frame.stride, 48);
     EXPECT_EQ(frame.y[5], 0);
 
+    // A size whose stride cannot be represented fails like an allocation and leaves the frame released.
+    EXPECT_THROW(AllocateFrame(frame, 0xFFFFFFF0u, 16, 16), std::bad_alloc);
+    EXPECT_EQ(frame.allocated, 0);
+    AllocateFrame(frame, 32, 16, 16);
     ReleaseFrame(frame);
     EXPECT_EQ(frame.allocated, 0);
     EXPECT_EQ(frame.buffer, nullptr);

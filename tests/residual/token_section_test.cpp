@@ -199,6 +199,12 @@ TEST(TokenSection, KeySectionLayout) {
     TokenStream chroma;
     EXPECT_TRUE(
         OpenTokenStream(chroma, section.data() + 24 + Field32(section, 4), Field32(section, 8), 2 * 3 * 2));
+
+    // Qualities outside the byte are stored as the byte with the same tables.
+    coder.quality = -5;
+    EXPECT_EQ(EncodeTokenSection(coder, 1)[22], 0);
+    coder.quality = 300;
+    EXPECT_EQ(EncodeTokenSection(coder, 1)[22], 255);
 }
 
 TEST(TokenSection, BlockMapOfAllIntraBlocks) {

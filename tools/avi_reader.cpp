@@ -16,6 +16,12 @@ uint32_t U32(const uint8_t* p) {
 }
 bool Is(const uint8_t* p, const char* tag) { return std::memcmp(p, tag, 4) == 0; }
 
+// Chunks of stream n are named "nndc" (or "nndb"), n in two decimal digits.
+bool IsStreamChunk(const uint8_t* id, int stream) {
+    const int n = stream < 0 ? 0 : stream % 100;
+    return id[0] == '0' + n / 10 && id[1] == '0' + n % 10 && id[2] == 'd' && (id[3] == 'c' || id[3] == 'b');
+}
+
 }  // namespace
 
 AviReader::AviReader(const std::string& path) : path(path) {
@@ -88,16 +94,13 @@ void AviReader::ParseList(uint64_t start, uint64_t end, int depth) {
 }
 
 void AviReader::ParseMovi(uint64_t start, uint64_t end, int depth) {
-    char wanted[3];
-    std::snprintf(wanted, sizeof wanted, "%02d", videoStream < 0 ? 0 : videoStream % 100);
     for (uint64_t pos = start; pos + 8 <= end;) {
         uint8_t head[12];
         if (!ReadAt(pos, head, 8)) break;
         uint64_t size = U32(head + 4), data = pos + 8;
         if (Is(head, "LIST")) {
             if (depth < kMaxListDepth && size >= 4) ParseMovi(data + 4, std::min(data + size, end), depth + 1);
-        } else if (std::memcmp(head, wanted, 2) == 0 && (std::memcmp(head + 2, "dc", 2) == 0 ||
-                                                         std::memcmp(head + 2, "db", 2) == 0)) {
+        } else if (IsStreamChunk(head, videoStream)) {
             AviFrame frame;
             frame.offset = data;
             frame.size = static_cast<uint32_t>(size);
@@ -117,10 +120,7 @@ void AviReader::ApplyIndex(const std::vector<uint8_t>& index) {
     std::vector<bool> keys;
     for (size_t i = 0; i + 16 <= index.size(); i += 16) {
         const uint8_t* entry = &index[i];
-        char wanted[3];
-        std::snprintf(wanted, sizeof wanted, "%02d", videoStream < 0 ? 0 : videoStream % 100);
-        if (std::memcmp(entry, wanted, 2) != 0 || !(entry[2] == 'd' && (entry[3] == 'c' || entry[3] == 'b')))
-            continue;
+        if (!IsStreamChunk(entry, videoStream)) continue;
         keys.push_back((U32(entry + 4) & AVIIF_KEYFRAME) != 0);
     }
     bool indexed = keys.size() == frames.size();

@@ -62,10 +62,10 @@ FramePreparer::~FramePreparer() {
     av_frame_free(&cropped);
 }
 
-void FramePreparer::Convert(const AVFrame& source, int pixelFormat, SwsContext*& context, AVFrame* out) {
+void FramePreparer::Convert(const AVFrame& source, int pixelFormat, int filter, SwsContext*& context, AVFrame* out) {
     context = sws_getCachedContext(context, visibleWidth, visibleHeight, static_cast<AVPixelFormat>(source.format),
                                    visibleWidth, visibleHeight, static_cast<AVPixelFormat>(pixelFormat),
-                                   SWS_BILINEAR | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr, nullptr);
+                                   filter | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr, nullptr);
     if (!context) throw Failure("cannot convert the source's pixel format");
     if (out->width != visibleWidth || out->format != pixelFormat) {
         av_frame_unref(out);
@@ -92,7 +92,9 @@ void FramePreparer::Prepare(const AVFrame& source, std::vector<uint8_t>& host, P
         input = cropped;
     }
 
-    Convert(*input, AvFormat(format), hostScaler, hostFrame);
+    // Chroma that must be spread to more rows is repeated, not interpolated: the codec's own 4:2:2 output
+    // repeats its rows, so repeating them here lets its decimation give back the source's samples.
+    Convert(*input, AvFormat(format), SWS_POINT, hostScaler, hostFrame);
     const size_t pitch = static_cast<size_t>(width) * static_cast<size_t>(BytesPerPixel(format));
     const size_t visibleBytes = static_cast<size_t>((visibleWidth + 1) / 2 * 2) * static_cast<size_t>(BytesPerPixel(format));
     host.assign(pitch * static_cast<size_t>(height), 0);
@@ -102,7 +104,7 @@ void FramePreparer::Prepare(const AVFrame& source, std::vector<uint8_t>& host, P
     PadHost(host);
 
     if (reference) {
-        Convert(*input, AV_PIX_FMT_YUV420P, referenceScaler, referenceFrame);
+        Convert(*input, AV_PIX_FMT_YUV420P, SWS_BILINEAR, referenceScaler, referenceFrame);
         reference->Allocate(visibleWidth, visibleHeight);
         av_image_copy_plane(reference->y.data(), visibleWidth, referenceFrame->data[0], referenceFrame->linesize[0],
                             visibleWidth, visibleHeight);

@@ -35,7 +35,7 @@ public:
     void Prepare(const AVFrame& source, std::vector<uint8_t>& host, Picture420* reference);
 
 private:
-    void Convert(const AVFrame& source, int pixelFormat, SwsContext*& context, AVFrame* out);
+    void Convert(const AVFrame& source, int pixelFormat, int filter, SwsContext*& context, AVFrame* out);
     void PadHost(std::vector<uint8_t>& host) const;
 
     int sourceWidth, sourceHeight;

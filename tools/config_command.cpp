@@ -16,18 +16,14 @@ constexpr OptionSpec kOptions[] = {
     {"reset", nullptr, "store the defaults of all six options"},
 };
 
-void PrintHelp() {
-    std::printf("usage: rq43 config [--reset] [--set \"NAME=VALUE\" ...]\n"
-                "\n"
-                "Shows the six stored codec options with the Configure dialog's wording, or changes them.\n"
-                "NAME is the stored name (case does not matter); VALUE is within the dialog's range:\n"
-                "  Fast Search, SubBlock Motion, Auto Key Insert, Strong Compression   0 or 1\n"
-                "  Prefilter Strength                                                  0..20 (0 = off)\n"
-                "  Prefilter Iterations                                                1..4\n"
-                "\n"
-                "options:\n%s",
-                FormatOptions(kOptions).c_str());
-}
+constexpr const char* kHelp =
+    "usage: rq43 config [--reset] [--set \"NAME=VALUE\" ...]\n"
+    "\n"
+    "Shows the six stored codec options with the Configure dialog's wording, or changes them.\n"
+    "NAME is the stored name (case does not matter); VALUE is within the dialog's range:\n"
+    "  Fast Search, SubBlock Motion, Auto Key Insert, Strong Compression   0 or 1\n"
+    "  Prefilter Strength                                                  0..20 (0 = off)\n"
+    "  Prefilter Iterations                                                1..4\n";
 
 std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -109,11 +105,9 @@ void Show(const CodecSettings& s) {
 }  // namespace
 
 int ConfigCommand(std::span<const std::string> args) {
-    ParsedArgs parsed = ParseArgs(args, kOptions);
-    if (parsed.help) {
-        PrintHelp();
-        return 0;
-    }
+    std::optional<ParsedArgs> command = ParseCommandLine(args, kOptions, kHelp);
+    if (!command) return 0;
+    const ParsedArgs& parsed = *command;
     if (!parsed.positional.empty()) throw UsageError("unexpected argument '" + parsed.positional[0] + "'");
     CodecSettings settings = parsed.Has("reset") ? CodecSettings{} : LoadCodecSettings();
     if (parsed.Has("set"))

@@ -19,28 +19,22 @@ constexpr OptionSpec kOptions[] = {
     {"md5", nullptr, "print one MD5 per decoded picture (its 4:2:0 planes) instead of writing pictures"},
 };
 
-void PrintHelp() {
-    std::printf("usage: rq43 decode [OPTIONS] INPUT.avi OUTPUT\n"
-                "       rq43 decode --md5 INPUT.avi\n"
-                "\n"
-                "Decompresses the RQ43 stream of INPUT.avi. OUTPUT is chosen by its name: NAME.y4m (4:2:0, the\n"
-                "codec's planes exactly), NAME.yuv (raw 4:2:0), NAME.png or a pattern such as frame%%04d.png (a PNG\n"
-                "sequence), or '-' for y4m on standard output; --format names it otherwise. A damaged frame is\n"
-                "reported and the last good picture is repeated until the next key frame; the exit status is\n"
-                "then 1.\n"
-                "\n"
-                "options:\n%s",
-                FormatOptions(kOptions).c_str());
-}
+constexpr const char* kHelp =
+    "usage: rq43 decode [OPTIONS] INPUT.avi OUTPUT\n"
+    "       rq43 decode --md5 INPUT.avi\n"
+    "\n"
+    "Decompresses the RQ43 stream of INPUT.avi. OUTPUT is chosen by its name: NAME.y4m (4:2:0, the\n"
+    "codec's planes exactly), NAME.yuv (raw 4:2:0), NAME.png or a pattern such as frame%04d.png (a PNG\n"
+    "sequence), or '-' for y4m on standard output; --format names it otherwise. A damaged frame is\n"
+    "reported and the last good picture is repeated until the next key frame; the exit status is\n"
+    "then 1.\n";
 
 }  // namespace
 
 int DecodeCommand(std::span<const std::string> args) {
-    ParsedArgs parsed = ParseArgs(args, kOptions);
-    if (parsed.help) {
-        PrintHelp();
-        return 0;
-    }
+    std::optional<ParsedArgs> command = ParseCommandLine(args, kOptions, kHelp);
+    if (!command) return 0;
+    const ParsedArgs& parsed = *command;
     const bool md5 = parsed.Has("md5");
     if (md5 && parsed.Has("format")) throw UsageError("--md5 writes no pictures, so it takes no --format");
     if (parsed.positional.size() != (md5 ? 1u : 2u))

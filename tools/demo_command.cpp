@@ -25,17 +25,13 @@ constexpr OptionSpec kOptions[] = {
     {"frames", "N", "length of the clip (default 50)"},
 };
 
-void PrintHelp() {
-    std::printf("usage: rq43 demo [OPTIONS] [DIR]\n"
-                "\n"
-                "The built-in example: synthesises a moving, textured 320x240 clip, encodes it with the codec's\n"
-                "default options (the stored ones are not used), decodes it, checks that the decoded frames equal\n"
-                "the encoder's reconstruction, and reports size, bit rate, PSNR and speed. Writes demo.avi and\n"
-                "demo.png (one frame, source beside decoded) into DIR (default: the current directory).\n"
-                "\n"
-                "options:\n%s",
-                FormatOptions(kOptions).c_str());
-}
+constexpr const char* kHelp =
+    "usage: rq43 demo [OPTIONS] [DIR]\n"
+    "\n"
+    "The built-in example: synthesises a moving, textured 320x240 clip, encodes it with the codec's\n"
+    "default options (the stored ones are not used), decodes it, checks that the decoded frames equal\n"
+    "the encoder's reconstruction, and reports size, bit rate, PSNR and speed. Writes demo.avi and\n"
+    "demo.png (one frame, source beside decoded) into DIR (default: the current directory).\n";
 
 // Source on the left, decoded on the right.
 std::vector<uint8_t> SideBySide(const Picture420& left, const Picture420& right) {
@@ -53,11 +49,9 @@ std::vector<uint8_t> SideBySide(const Picture420& left, const Picture420& right)
 }  // namespace
 
 int DemoCommand(std::span<const std::string> args) {
-    ParsedArgs parsed = ParseArgs(args, kOptions);
-    if (parsed.help) {
-        PrintHelp();
-        return 0;
-    }
+    std::optional<ParsedArgs> command = ParseCommandLine(args, kOptions, kHelp);
+    if (!command) return 0;
+    const ParsedArgs& parsed = *command;
     if (parsed.positional.size() > 1) throw UsageError("expects at most one DIR");
     int frames = kFrames;
     if (const std::string* n = parsed.Last("frames")) frames = static_cast<int>(ParseInteger(*n, "--frames", 1, 10000));

@@ -23,17 +23,13 @@ constexpr OptionSpec kOptions[] = {
     {"psnr", nullptr, "decode every frame again and report its PSNR against the source"},
 };
 
-void PrintHelp() {
-    std::printf("usage: rq43 encode [OPTIONS] INPUT OUTPUT.avi\n"
-                "\n"
-                "Compresses INPUT (any video or image sequence FFmpeg reads, or '-' for y4m on standard input)\n"
-                "into an AVI file with one RQ43 stream. Sizes that are not multiples of 16 are padded by\n"
-                "repeating the edge pixels, or cropped with --crop. The frame rate comes from the input.\n"
-                "The option settings apply to this run only; 'rq43 config' changes the stored ones.\n"
-                "\n"
-                "options:\n%s",
-                FormatOptions(kOptions).c_str());
-}
+constexpr const char* kHelp =
+    "usage: rq43 encode [OPTIONS] INPUT OUTPUT.avi\n"
+    "\n"
+    "Compresses INPUT (any video or image sequence FFmpeg reads, or '-' for y4m on standard input)\n"
+    "into an AVI file with one RQ43 stream. Sizes that are not multiples of 16 are padded by\n"
+    "repeating the edge pixels, or cropped with --crop. The frame rate comes from the input.\n"
+    "The option settings apply to this run only; 'rq43 config' changes the stored ones.\n";
 
 CodecSettings RunSettings(const ParsedArgs& parsed, bool& changed) {
     CodecSettings settings = LoadCodecSettings();
@@ -64,11 +60,9 @@ CodecSettings RunSettings(const ParsedArgs& parsed, bool& changed) {
 }  // namespace
 
 int EncodeCommand(std::span<const std::string> args) {
-    ParsedArgs parsed = ParseArgs(args, kOptions);
-    if (parsed.help) {
-        PrintHelp();
-        return 0;
-    }
+    std::optional<ParsedArgs> command = ParseCommandLine(args, kOptions, kHelp);
+    if (!command) return 0;
+    const ParsedArgs& parsed = *command;
     if (parsed.positional.size() != 2) throw UsageError("expects INPUT and OUTPUT.avi");
     const std::string& input = parsed.positional[0];
     const std::string& output = parsed.positional[1];

@@ -19,15 +19,11 @@ constexpr OptionSpec kOptions[] = {
 constexpr size_t kTokenModesOffset = 16;
 constexpr size_t kTokenQualityOffset = 22;
 
-void PrintHelp() {
-    std::printf("usage: rq43 info [OPTIONS] INPUT.avi\n"
-                "\n"
-                "Describes the RQ43 stream of INPUT.avi: picture size, frame rate, frames, key frames, bytes and\n"
-                "bit rate.\n"
-                "\n"
-                "options:\n%s",
-                FormatOptions(kOptions).c_str());
-}
+constexpr const char* kHelp =
+    "usage: rq43 info [OPTIONS] INPUT.avi\n"
+    "\n"
+    "Describes the RQ43 stream of INPUT.avi: picture size, frame rate, frames, key frames, bytes and\n"
+    "bit rate.\n";
 
 uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
@@ -56,11 +52,9 @@ void PrintFrameLine(size_t index, const AviFrame& frame, const std::vector<uint8
 }  // namespace
 
 int InfoCommand(std::span<const std::string> args) {
-    ParsedArgs parsed = ParseArgs(args, kOptions);
-    if (parsed.help) {
-        PrintHelp();
-        return 0;
-    }
+    std::optional<ParsedArgs> command = ParseCommandLine(args, kOptions, kHelp);
+    if (!command) return 0;
+    const ParsedArgs& parsed = *command;
     if (parsed.positional.size() != 1) throw UsageError("expects INPUT.avi");
     const std::string& input = parsed.positional[0];
     AviReader reader(input);

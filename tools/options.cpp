@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 
 #include "cli_errors.h"
 
@@ -49,6 +50,14 @@ ParsedArgs ParseArgs(std::span<const std::string> args, std::span<const OptionSp
         parsed.values[name].push_back(value);
     }
     return parsed;
+}
+
+std::optional<ParsedArgs> ParseCommandLine(std::span<const std::string> args, std::span<const OptionSpec> specs,
+                                           const char* help) {
+    ParsedArgs parsed = ParseArgs(args, specs);
+    if (!parsed.help) return parsed;
+    std::printf("%s\noptions:\n%s", help, FormatOptions(specs).c_str());
+    return std::nullopt;
 }
 
 std::string FormatOptions(std::span<const OptionSpec> specs) {

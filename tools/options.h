@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -28,6 +29,10 @@ struct ParsedArgs {
 
 // Throws UsageError for unknown options and missing values.
 ParsedArgs ParseArgs(std::span<const std::string> args, std::span<const OptionSpec> specs);
+
+// ParseArgs for a command: when --help is asked for, prints `help`, then the options, and returns nothing.
+std::optional<ParsedArgs> ParseCommandLine(std::span<const std::string> args, std::span<const OptionSpec> specs,
+                                           const char* help);
 
 // The options block of a --help text, one option per line with its help aligned.
 std::string FormatOptions(std::span<const OptionSpec> specs);

@@ -99,7 +99,7 @@ EncodeReport EncodeVideo(VideoSource& source, const std::string& outputPath, con
         progress.Update(report.frames, report.bytes);
     }
     progress.Finish();
-    if (report.frames == 0) throw Failure("the input holds no pictures");
+    if (report.frames == 0) throw FileFailure(info.name, "holds no pictures");
     avi.Finish();
     guard.Keep();
     report.seconds = SecondsSince(start);

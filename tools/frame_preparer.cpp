@@ -35,8 +35,8 @@ FramePreparer::FramePreparer(int sourceWidth, int sourceHeight, HostFormat forma
         width = sourceWidth / 16 * 16;
         height = sourceHeight / 16 * 16;
         if (width == 0 || height == 0)
-            throw Failure("a " + std::to_string(sourceWidth) + "x" + std::to_string(sourceHeight) +
-                          " picture is too small to crop to a multiple of 16");
+            throw Failure("cannot crop " + std::to_string(sourceWidth) + "x" + std::to_string(sourceHeight) +
+                          " to a multiple of 16: it is smaller than 16 on one side");
         // Even offsets keep the chroma samples of the source aligned.
         cropLeft = (sourceWidth - width) / 2 & ~1;
         cropTop = (sourceHeight - height) / 2 & ~1;

@@ -17,6 +17,7 @@ class SyntheticClip final : public VideoSource {
 public:
     SyntheticClip(int width, int height, int frames, uint32_t rate) : frames(frames), frame(av_frame_alloc()) {
         if (!frame) throw std::bad_alloc();
+        info.name = "the demo clip";
         info.width = width;
         info.height = height;
         info.rate = rate;

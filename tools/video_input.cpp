@@ -56,6 +56,7 @@ class Y4mSource final : public VideoSource {
 public:
     Y4mSource(std::FILE* file, const std::string& name) : reader(file, name), frame(av_frame_alloc()) {
         const Y4mHeader& h = reader.Header();
+        info.name = name;
         info.width = h.width;
         info.height = h.height;
         info.rate = h.rateNum;
@@ -116,6 +117,7 @@ public:
         if ((r = avcodec_open2(decoder, codec, nullptr)) < 0)
             throw FileFailure(path, "cannot open its video decoder (" + AvError(r) + ")");
 
+        info.name = path;
         info.width = decoder->width;
         info.height = decoder->height;
         if (info.width <= 0 || info.height <= 0) throw FileFailure(path, "video stream without a picture size");
@@ -184,7 +186,7 @@ std::unique_ptr<VideoSource> OpenVideoSource(const std::string& path) {
     // Image-sequence patterns (frame%04d.png) name no single file; libavformat resolves them.
     if (path.find('%') == std::string::npos && stat(path.c_str(), &st) != 0)
         throw FileFailure(path, std::strerror(errno));
-    av_log_set_level(AV_LOG_ERROR);
+    av_log_set_level(AV_LOG_FATAL);  // failures are reported once, in our own words
     return std::make_unique<LibavSource>(path);
 }
 

@@ -12,6 +12,7 @@ struct AVFrame;
 namespace rq43::cli {
 
 struct SourceInfo {
+    std::string name;  // for messages: the path, or "standard input"
     int width = 0, height = 0;
     uint32_t rate = 25, scale = 1;
     int64_t frameCount = 0;  // 0 when unknown

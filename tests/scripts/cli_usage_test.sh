@@ -56,4 +56,12 @@ printf 'YUV4MPEG2 W64 H48 F25:1 C420p10\nFRAME\n' > deep.y4m
 expect_status 1 "$rq43" encode - out.avi < deep.y4m
 grep -q "unsupported pixel format" err || fail "unsupported y4m: $(cat err)"
 
+printf 'YUV4MPEG2 W16 H16 F25:1\n' > empty.y4m
+expect_status 1 "$rq43" encode - out.avi < empty.y4m
+grep -q "standard input: holds no pictures" err || fail "empty input: $(cat err)"
+[ ! -e out.avi ] || fail "an empty input left an AVI behind"
+printf 'YUV4MPEG2 W8 H8 F25:1\nFRAME\n%096d' 0 > small.y4m
+expect_status 1 "$rq43" encode --crop - out.avi < small.y4m
+grep -q "cannot crop 8x8" err || fail "crop of a tiny picture: $(cat err)"
+
 echo "cli usage: all passed"

@@ -7,7 +7,10 @@ expect_status 0 "$rq43" encode --psnr src.y4m clip.avi
 grep -q "30 frames" err || fail "encode summary: $(cat err)"
 grep -q "PSNR Y" err || fail "no PSNR in the summary: $(cat err)"
 
-# ffprobe reads the stream as the codec wrote it: tag, size, rate, frame count and key frames.
+# ffprobe reads the stream as the codec wrote it: tag, size, rate, frame count and key frames, and finds
+# nothing wrong with the file (it only has no decoder for the codec, which is a warning, not an error).
+ffprobe -v error -show_format -show_streams clip.avi >/dev/null 2>probe.err || fail "ffprobe failed: $(cat probe.err)"
+[ ! -s probe.err ] || fail "ffprobe complains: $(cat probe.err)"
 probe() { ffprobe -v error -count_packets -select_streams v:0 -show_entries "stream=$1" -of default=nw=1:nk=1 clip.avi; }
 [ "$(probe codec_tag_string)" = RQ43 ] || fail "codec tag $(probe codec_tag_string)"
 [ "$(probe width)x$(probe height)" = 176x144 ] || fail "size $(probe width)x$(probe height)"

@@ -25,6 +25,11 @@ constexpr const char* kHelp =
     "Describes the RQ43 stream of INPUT.avi: picture size, frame rate, frames, key frames, bytes and\n"
     "bit rate.\n";
 
+const char* MotionMethodName(uint8_t method) {
+    static const char* const names[] = {"Plain", "Temporal", "SubBlockPlain", "SubBlockTemporal", "Spatial"};
+    return method < 5 ? names[method] : "unknown";
+}
+
 uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 void PrintFrameLine(size_t index, const AviFrame& frame, const std::vector<uint8_t>& data) {
@@ -36,9 +41,9 @@ void PrintFrameLine(size_t index, const AviFrame& frame, const std::vector<uint8
     }
     std::printf("  quality %3u", header.quality);
     if (header.keyFrame == 0 && header.motionSize > 0)
-        std::printf("  motion %u", data[kFrameHeaderSize]);
+        std::printf("  motion %u %-16s", data[kFrameHeaderSize], MotionMethodName(data[kFrameHeaderSize]));
     else
-        std::printf("  motion -");
+        std::printf("  motion - %-16s", "");
     size_t token = kFrameHeaderSize + header.motionSize;
     if (header.tokenSize > kTokenQualityOffset) {
         const uint8_t* t = &data[token];

@@ -1,0 +1,141 @@
+#include "tools/frame_preparer.h"
+
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+#include <memory>
+
+#include "tools/cli_errors.h"
+
+namespace rq43::cli {
+namespace {
+
+struct FrameDeleter {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+
+// A yuv420p picture whose luma is x + 10·y (distinct everywhere) and chroma 100 + x / 200 - y.
+std::unique_ptr<AVFrame, FrameDeleter> Source(int width, int height) {
+    std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+    frame->format = AV_PIX_FMT_YUV420P;
+    frame->width = width;
+    frame->height = height;
+    EXPECT_EQ(av_frame_get_buffer(frame.get(), 0), 0);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) frame->data[0][y * frame->linesize[0] + x] = static_cast<uint8_t>(16 + x + 10 * y);
+    for (int y = 0; y < (height + 1) / 2; ++y)
+        for (int x = 0; x < (width + 1) / 2; ++x) {
+            frame->data[1][y * frame->linesize[1] + x] = static_cast<uint8_t>(100 + x);
+            frame->data[2][y * frame->linesize[2] + x] = static_cast<uint8_t>(200 - y);
+        }
+    return frame;
+}
+
+uint8_t Luma(const std::vector<uint8_t>& uyvy, int width, int x, int y) {
+    return uyvy[static_cast<size_t>(y) * 2 * static_cast<size_t>(width) + 2 * static_cast<size_t>(x) + 1];
+}
+
+TEST(FramePreparer, PadsByRepeatingTheEdgesInEveryFormat) {
+    auto source = Source(21, 13);  // odd on both axes
+    for (HostFormat format : {HostFormat::Rgb24, HostFormat::Rgb32, HostFormat::Yuy2, HostFormat::Uyvy}) {
+        FramePreparer preparer(21, 13, format, FitMode::Pad);
+        ASSERT_EQ(preparer.Width(), 32);
+        ASSERT_EQ(preparer.Height(), 16);
+        EXPECT_TRUE(preparer.Resized());
+        std::vector<uint8_t> host;
+        preparer.Prepare(*source, host, nullptr);
+        ASSERT_EQ(host.size(), HostPictureBytes(format, 32, 16));
+        const size_t bpp = static_cast<size_t>(BytesPerPixel(format)), pitch = 32 * bpp;
+        auto pixel = [&](int x, int y) { return std::vector<uint8_t>(&host[y * pitch + x * bpp], &host[y * pitch + (x + 1) * bpp]); };
+        if (format == HostFormat::Rgb24 || format == HostFormat::Rgb32) {
+            for (int y = 0; y < 16; ++y)
+                for (int x = 21; x < 32; ++x) EXPECT_EQ(pixel(x, y), pixel(20, std::min(y, 12))) << x << "," << y;
+            for (int x = 0; x < 21; ++x) EXPECT_EQ(pixel(x, 15), pixel(x, 12)) << x;
+        } else {
+            const size_t luma = format == HostFormat::Uyvy ? 1 : 0;
+            for (int y = 0; y < 16; ++y) {
+                const uint8_t* row = &host[y * pitch];
+                const uint8_t* edge = &host[std::min(y, 12) * pitch];
+                for (int x = 21; x < 32; ++x) EXPECT_EQ(row[2 * x + luma], edge[2 * 20 + luma]) << x << "," << y;
+                for (int pair = 11; pair < 16; ++pair)  // chroma of the pair holding the last column
+                    for (size_t c = 1 - luma; c < 4; c += 2) EXPECT_EQ(row[4 * pair + c], edge[4 * 10 + c]);
+            }
+        }
+    }
+    // Inside the visible area the luma is the source's exactly.
+    FramePreparer preparer(21, 13, HostFormat::Uyvy, FitMode::Pad);
+    std::vector<uint8_t> host;
+    preparer.Prepare(*source, host, nullptr);
+    for (int y = 0; y < 13; ++y)
+        for (int x = 0; x < 21; ++x) EXPECT_EQ(Luma(host, 32, x, y), 16 + x + 10 * y);
+}
+
+TEST(FramePreparer, CropsTheCentreAtEvenOffsets) {
+    auto source = Source(40, 37);
+    FramePreparer preparer(40, 37, HostFormat::Uyvy, FitMode::Crop);
+    ASSERT_EQ(preparer.Width(), 32);
+    ASSERT_EQ(preparer.Height(), 32);
+    std::vector<uint8_t> host;
+    Picture420 reference;
+    preparer.Prepare(*source, host, &reference);
+    // (40 - 32) / 2 = 4 columns and (37 - 32) / 2 = 2 rows (even) are cut from the left and top.
+    EXPECT_EQ(Luma(host, 32, 0, 0), 16 + 4 + 10 * 2);
+    EXPECT_EQ(Luma(host, 32, 31, 31), static_cast<uint8_t>(16 + 35 + 10 * 33));
+    ASSERT_EQ(reference.width, 32);
+    EXPECT_EQ(reference.y[0], 16 + 4 + 20);
+    EXPECT_EQ(reference.u[0], 100 + 2);
+    EXPECT_EQ(reference.v[0], 200 - 1);
+    EXPECT_THROW(FramePreparer(15, 40, HostFormat::Uyvy, FitMode::Crop), Failure);
+}
+
+TEST(FramePreparer, ReferenceIsTheVisibleSourceUnpadded) {
+    auto source = Source(21, 13);
+    FramePreparer preparer(21, 13, HostFormat::Rgb24, FitMode::Pad);
+    std::vector<uint8_t> host;
+    Picture420 reference;
+    preparer.Prepare(*source, host, &reference);
+    ASSERT_EQ(reference.width, 21);
+    ASSERT_EQ(reference.height, 13);
+    ASSERT_EQ(reference.u.size(), 11u * 7u);
+    for (int y = 0; y < 13; ++y)
+        for (int x = 0; x < 21; ++x) ASSERT_EQ(reference.y[y * 21 + x], 16 + x + 10 * y);
+    EXPECT_EQ(reference.u[10], 110);
+    EXPECT_EQ(reference.v[6 * 11], 194);
+}
+
+TEST(HostFormat, UyvyChromaComesFromEveryOtherRow) {
+    // 4x4 UYVY whose chroma differs on odd rows: those repeat the row above in the codec's output.
+    std::vector<uint8_t> uyvy(4 * 4 * 2);
+    for (int y = 0; y < 4; ++y)
+        for (int pair = 0; pair < 2; ++pair) {
+            uint8_t* p = &uyvy[y * 8 + pair * 4];
+            p[0] = static_cast<uint8_t>(10 * y + pair);  // U
+            p[1] = static_cast<uint8_t>(100 + 4 * y + 2 * pair);
+            p[2] = static_cast<uint8_t>(50 + 10 * y + pair);  // V
+            p[3] = static_cast<uint8_t>(101 + 4 * y + 2 * pair);
+        }
+    Picture420 picture;
+    UyvyToPicture420(uyvy.data(), 4, 4, picture);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(picture.y[i], 100 + i);
+    EXPECT_EQ(picture.u, (std::vector<uint8_t>{0, 1, 20, 21}));
+    EXPECT_EQ(picture.v, (std::vector<uint8_t>{50, 51, 70, 71}));
+}
+
+TEST(HostFormat, HeadersSayTopRowFirst) {
+    // RGB input is top-first only with a negative height; packed 4:2:2 input is read bottom-up anyway.
+    EXPECT_EQ(CompressorInputHeader(HostFormat::Rgb24, 32, 16).biHeight, -16);
+    EXPECT_EQ(CompressorInputHeader(HostFormat::Uyvy, 32, 16).biHeight, 16);
+    EXPECT_EQ(CompressorInputHeader(HostFormat::Yuy2, 32, 16).biCompression, FOURCC_YUY2);
+    for (HostFormat f : {HostFormat::Rgb24, HostFormat::Rgb32, HostFormat::Yuy2, HostFormat::Uyvy}) {
+        BITMAPINFOHEADER h = DecompressorOutputHeader(f, 32, 16);
+        EXPECT_EQ(h.biHeight, -16);
+        EXPECT_EQ(h.biSizeImage, HostPictureBytes(f, 32, 16));
+        EXPECT_EQ(h.biBitCount, 8 * BytesPerPixel(f));
+    }
+}
+
+}  // namespace
+}  // namespace rq43::cli

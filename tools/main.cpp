@@ -1,0 +1,79 @@
+// rq43: encode, decode and inspect RQ43 video; a host of the codec that reaches it only through DriverProc.
+#include <cstdio>
+#include <exception>
+#include <new>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "cli_errors.h"
+#include "commands.h"
+
+namespace {
+
+using Command = int (*)(std::span<const std::string>);
+
+struct CommandEntry {
+    const char* name;
+    Command run;
+    const char* summary;
+};
+
+constexpr CommandEntry kCommands[] = {
+    {"encode", rq43::cli::EncodeCommand, "compress a video into an RQ43 AVI file"},
+    {"decode", rq43::cli::DecodeCommand, "decompress an RQ43 AVI file to y4m, raw video or PNG pictures"},
+    {"info", rq43::cli::InfoCommand, "describe an RQ43 AVI file, optionally frame by frame"},
+    {"config", rq43::cli::ConfigCommand, "show or change the codec's stored options"},
+    {"demo", rq43::cli::DemoCommand, "encode and decode a built-in test clip and report the results"},
+};
+
+void PrintUsage(std::FILE* out) {
+    std::fprintf(out,
+                 "usage: rq43 COMMAND [OPTIONS] [ARGUMENTS]\n"
+                 "\n"
+                 "The RQ43 video codec's command-line program.\n"
+                 "\n"
+                 "commands:\n");
+    for (const CommandEntry& c : kCommands) std::fprintf(out, "  %-8s %s\n", c.name, c.summary);
+    std::fprintf(out,
+                 "\n"
+                 "'rq43 COMMAND --help' describes a command. Exit status: 0 success, 1 failure, 2 usage error.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        PrintUsage(stderr);
+        return rq43::cli::kExitUsage;
+    }
+    const std::string& name = args[0];
+    if (name == "--help" || name == "-h" || name == "help") {
+        PrintUsage(stdout);
+        return 0;
+    }
+    if (name == "--version") {
+        std::printf("rq43 4.2\n");
+        return 0;
+    }
+    for (const CommandEntry& command : kCommands) {
+        if (name != command.name) continue;
+        try {
+            return command.run(std::span<const std::string>(args).subspan(1));
+        } catch (const rq43::cli::UsageError& e) {
+            std::fprintf(stderr, "rq43 %s: %s\nTry 'rq43 %s --help'.\n", command.name, e.what(), command.name);
+            return rq43::cli::kExitUsage;
+        } catch (const rq43::cli::Failure& e) {
+            std::fprintf(stderr, "rq43 %s: %s\n", command.name, e.what());
+        } catch (const std::bad_alloc&) {
+            std::fprintf(stderr, "rq43 %s: out of memory\n", command.name);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "rq43 %s: %s\n", command.name, e.what());
+        }
+        return rq43::cli::kExitFailure;
+    }
+    std::fprintf(stderr, "rq43: unknown command '%s'\n\n", name.c_str());
+    PrintUsage(stderr);
+    return rq43::cli::kExitUsage;
+}

@@ -1,0 +1,31 @@
+#include "picture420.h"
+
+#include <algorithm>
+
+namespace rq43::cli {
+
+void Picture420::Allocate(int w, int h) {
+    width = w;
+    height = h;
+    y.assign(static_cast<size_t>(w) * static_cast<size_t>(h), 16);
+    size_t chroma = static_cast<size_t>(ChromaWidth()) * static_cast<size_t>(ChromaHeight());
+    u.assign(chroma, 128);
+    v.assign(chroma, 128);
+}
+
+void Picture420::Clear() {
+    std::fill(y.begin(), y.end(), uint8_t{16});
+    std::fill(u.begin(), u.end(), uint8_t{128});
+    std::fill(v.begin(), v.end(), uint8_t{128});
+}
+
+std::vector<uint8_t> ConcatenatePlanes(const Picture420& picture) {
+    std::vector<uint8_t> bytes;
+    bytes.reserve(picture.y.size() + picture.u.size() + picture.v.size());
+    bytes.insert(bytes.end(), picture.y.begin(), picture.y.end());
+    bytes.insert(bytes.end(), picture.u.begin(), picture.u.end());
+    bytes.insert(bytes.end(), picture.v.begin(), picture.v.end());
+    return bytes;
+}
+
+}  // namespace rq43::cli

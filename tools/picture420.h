@@ -1,0 +1,24 @@
+// A planar 4:2:0 picture, top row first: the codec's own planes as the tools see them (y4m, MD5, PSNR).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace rq43::cli {
+
+struct Picture420 {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> y, u, v;
+
+    int ChromaWidth() const { return (width + 1) / 2; }
+    int ChromaHeight() const { return (height + 1) / 2; }
+    void Allocate(int w, int h);
+    // Black in studio range.
+    void Clear();
+};
+
+// The three planes of `picture`, back to back (the unit that MD5s and y4m frames are made of).
+std::vector<uint8_t> ConcatenatePlanes(const Picture420& picture);
+
+}  // namespace rq43::cli

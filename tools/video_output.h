@@ -1,0 +1,36 @@
+// Where decoded pictures go: y4m (file or standard output), raw 4:2:0, raw host format, a PNG
+// sequence, or one MD5 line per picture.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "host_format.h"
+
+namespace rq43::cli {
+
+enum class OutputKind { Y4m, Yuv420, Raw, Png, Md5 };
+
+struct OutputTarget {
+    OutputKind kind = OutputKind::Y4m;
+    HostFormat rawFormat = HostFormat::Uyvy;  // for Raw
+    std::string path;                          // "-" = standard output; a pattern for Png
+};
+
+// OUTPUT by --format or by its extension; throws UsageError when neither tells.
+OutputTarget ChooseOutput(const std::string& path, const std::string* format, bool md5);
+
+class FrameSink {
+public:
+    virtual ~FrameSink() = default;
+    // The format the codec should decode into for this sink.
+    virtual HostFormat DecodeFormat() const = 0;
+    virtual void Write(int64_t index, const uint8_t* picture) = 0;
+    virtual void Finish() {}
+};
+
+std::unique_ptr<FrameSink> OpenSink(const OutputTarget& target, int width, int height, uint32_t rate,
+                                    uint32_t scale);
+
+}  // namespace rq43::cli

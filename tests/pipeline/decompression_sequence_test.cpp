@@ -101,6 +101,20 @@ TEST_F(DecompressionSequenceTest, SkippedFramesChangeNothing) {
     EXPECT_EQ(testing::PictureChecksum(decoder.Picture()), stream.pictures[1]);
 }
 
+// A host that leaves biSizeImage at 0 gives no chunk length: frames are bounded by their own headers.
+TEST_F(DecompressionSequenceTest, UnknownChunkLengthFallsBackToTheFrameHeader) {
+    DecoderSession decoder(0x9005, stream.format, HostHeader(HostFormat::Rgb24, kWidth, kHeight, false));
+    std::vector<uint8_t> pixels(decoder.OutputBytes());
+    for (size_t i = 0; i < stream.frames.size(); ++i) {
+        ASSERT_EQ(decoder.Decompress(stream.frames[i].bytes, pixels, 0, 0), ICERR_OK) << i;
+        EXPECT_EQ(testing::PictureChecksum(decoder.Picture()), stream.pictures[i]) << i;
+    }
+    // A header whose sections do not add up is still refused by the sections' own checks.
+    std::vector<uint8_t> lying = stream.frames[1].bytes;
+    WriteFrameHeader({lying[0], 0, 3, 5}, lying.data());
+    EXPECT_EQ(decoder.Decompress(lying, pixels, 0, 0), ICERR_BADFORMAT);
+}
+
 TEST_F(DecompressionSequenceTest, DecompressExWritesRgb32AfterAnExBegin) {
     testing::OpenInstance host(0x9003);
     BITMAPINFOHEADER input = stream.format;

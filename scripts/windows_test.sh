@@ -208,6 +208,8 @@ wine_phase() {
     timeout 120 wine explorer /desktop=rq43,640x480 "$host" about "Z:$dir" >"$dir/about.out" 2>&1
     kill "$watcher" 2>/dev/null
     wait "$watcher" 2>/dev/null
+    # Last, as it clears the settings key: the platform layer's own checks.
+    timeout 120 wine "$out/dll-$arch/rq43_platform_check.exe" >"$dir/platform.log" 2>&1
   done
   # And out again: no Drivers32 value left in either view.
   timeout 60 wine cmd /c "Z:${package//\//\\}\\install.cmd" /u >>"$out/install.log" 2>&1
@@ -256,7 +258,7 @@ real_picture() {
 for arch in "${arches[@]}"; do
   b=${bits[$arch]}
   dir=$out/wine-$b
-  for part in codec configure about; do tally "$dir/$part.log"; done
+  for part in codec configure about platform; do tally "$dir/$part.log"; done
   for shot in configure configure-stored about; do
     check "$b-bit screenshot $shot.png" real_picture "$dir/$shot.png"
   done

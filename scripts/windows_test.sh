@@ -9,7 +9,8 @@
 # decoded pictures must equal, checksum for checksum, what the Linux build produces.
 #
 # Environment: RQ43_LINUX_BUILD (default build) is the Linux build folder to compare with;
-# RQ43_KEEP_WINEPREFIX=1 keeps the Wine prefix (about 1.3 GB) after the run.
+# RQ43_KEEP_WINEPREFIX=1 keeps the Wine prefix (about 1.3 GB) after the run; RQ43_SKIP_WIN32=1 runs the
+# 64-bit path alone, as on a machine where 32-bit Wine cannot be installed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -66,7 +67,10 @@ fi
 # 32-bit programs need Wine's i386 half; a machine that cannot have it still runs the 64-bit path.
 have32=1
 why32=""
-if ! installed wine32:i386; then
+if [ "${RQ43_SKIP_WIN32:-0}" = 1 ]; then
+  have32=0
+  why32="RQ43_SKIP_WIN32=1 was given"
+elif ! installed wine32:i386; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     as_root dpkg --add-architecture i386 && as_root apt-get update -qq >"$out/apt.log" 2>&1 || true
   fi
@@ -201,7 +205,8 @@ wine_phase() {
     local dir=$out/wine-${bits[$arch]}
     rm -rf "$dir" && mkdir -p "$dir"
     local host=$out/vcm_host_$arch.exe
-    timeout 300 wine "$host" codec "Z:$dir" >"$dir/codec.out" 2>&1
+    # The debugger channel is traced so the decoder's timing lines can be seen.
+    WINEDEBUG=-all,+debugstr timeout 300 wine "$host" codec "Z:$dir" >"$dir/codec.out" 2>"$dir/codec.err"
     photographer "$dir" &
     local watcher=$!
     timeout 120 wine explorer /desktop=rq43,640x480 "$host" configure "Z:$dir" >"$dir/configure.out" 2>&1
@@ -209,7 +214,8 @@ wine_phase() {
     kill "$watcher" 2>/dev/null
     wait "$watcher" 2>/dev/null
     # Last, as it clears the settings key: the platform layer's own checks.
-    timeout 120 wine "$out/dll-$arch/rq43_platform_check.exe" >"$dir/platform.log" 2>&1
+    WINEDEBUG=-all,+debugstr timeout 120 wine "$out/dll-$arch/rq43_platform_check.exe" >"$dir/platform.log" \
+      2>"$dir/platform.err"
   done
   # And out again: no Drivers32 value left in either view.
   timeout 60 wine cmd /c "Z:${package//\//\\}\\install.cmd" /u >>"$out/install.log" 2>&1
@@ -262,6 +268,11 @@ for arch in "${arches[@]}"; do
   for shot in configure configure-stored about; do
     check "$b-bit screenshot $shot.png" real_picture "$dir/$shot.png"
   done
+  check "$b-bit debug text reaches OutputDebugStringA" grep -q 'OutputDebugStringA "one' "$dir/platform.err"
+  if [ -f "$dir/frames.txt" ]; then
+    check "$b-bit decoder timing lines on the debugger channel" \
+      grep -qE 'OutputDebugStringA " *tDecTokensTotal : [0-9]+\.[0-9]{4}' "$dir/codec.err"
+  fi
   if ((have_reference)) && [ -f "$dir/frames.txt" ]; then
     check "$b-bit compressed frames equal the Linux build's" equal_lines "$dir/frames.txt" "$reference" '^(key|delta) '
     check "$b-bit RGB24 pictures equal the Linux build's" equal_lines "$dir/frames.txt" "$reference" '^rgb24 '

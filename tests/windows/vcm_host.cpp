@@ -247,6 +247,31 @@ void WriteAvi(const std::string& path) {
     AVIFileExit();
 }
 
+// Reads the file back through the same API: every frame is there, the first one a key frame.
+void ReadAvi(const std::string& path, std::string& checksums) {
+    AVIFileInit();
+    PAVIFILE file = nullptr;
+    if (report.Check(AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr) == 0, "AVIFileOpen for reading")) {
+        PAVISTREAM stream = nullptr;
+        if (report.Check(AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == 0, "AVIFileGetStream")) {
+            LONG length = AVIStreamLength(stream);
+            report.Check(length == kFrames, "AVI stream length", "%ld", static_cast<long>(length));
+            report.Check(AVIStreamIsKeyFrame(stream, 0) != FALSE, "AVI frame 0 is a key frame");
+            std::vector<uint8_t> sample(RgbHeader(32).biSizeImage);
+            for (LONG k = 0; k < length; ++k) {
+                LONG bytes = 0;
+                if (AVIStreamRead(stream, k, 1, sample.data(), static_cast<LONG>(sample.size()), &bytes, nullptr) != 0)
+                    break;
+                checksums += ChecksumLine(AVIStreamIsKeyFrame(stream, k) ? "avikey" : "avidelta", static_cast<int>(k),
+                                          sample.data(), static_cast<size_t>(bytes));
+            }
+            AVIStreamRelease(stream);
+        }
+        AVIFileRelease(file);
+    }
+    AVIFileExit();
+}
+
 int RunCodec(const std::string& outdir) {
     HIC hic = ICOpen(ICTYPE_VIDEO, kRq43, ICMODE_COMPRESS);
     if (!report.Check(hic != nullptr, "ICOpen vidc.RQ43", "the manager found no usable driver")) return 1;
@@ -270,6 +295,9 @@ int RunCodec(const std::string& outdir) {
     SequenceCompress(seqChecksums);
     report.Check(WriteText(outdir + "/sequence.txt", seqChecksums), "write sequence.txt");
     WriteAvi(outdir + "/rq43.avi");
+    std::string aviChecksums;
+    ReadAvi(outdir + "/rq43.avi", aviChecksums);
+    report.Check(WriteText(outdir + "/avi.txt", aviChecksums), "write avi.txt");
     return report.failed;
 }
 

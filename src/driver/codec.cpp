@@ -6,6 +6,7 @@
 
 #include "config/dialogs.h"
 #include "driver/format_negotiation.h"
+#include "platform/processor.h"
 
 namespace rq43 {
 namespace {
@@ -20,13 +21,19 @@ void CopyWide(WCHAR (&destination)[N], const char16_t* text) {
     destination[i] = 0;
 }
 
+// Rows of a picture whatever its orientation (a negative height marks a top-down picture).
+int32_t Rows(const BITMAPINFOHEADER& header) { return header.biHeight < 0 ? -header.biHeight : header.biHeight; }
+
 }  // namespace
 
 Codec::Codec() = default;
 
 Codec::~Codec() { ReleaseBuffers(); }
 
-void Codec::ReleaseBuffers() {}
+void Codec::ReleaseBuffers() {
+    decompression.Release();
+    compression.End();
+}
 
 void Codec::Destroy(uint32_t flags) {
     ReleaseBuffers();
@@ -110,14 +117,69 @@ int32_t Codec::DecompressQuery(const BITMAPINFOHEADER* in, const BITMAPINFOHEADE
 }
 int32_t Codec::DecompressExQuery(const ICDECOMPRESSEX* record, uint32_t) { return rq43::DecompressExQuery(record); }
 
-// The sequences arrive with the pipeline.
-int32_t Codec::CompressBegin(const BITMAPINFOHEADER*, const BITMAPINFOHEADER*) { return ICERR_UNSUPPORTED; }
-int32_t Codec::Compress(ICCOMPRESS*, uint32_t) { return ICERR_UNSUPPORTED; }
-int32_t Codec::CompressEnd() { return ICERR_UNSUPPORTED; }
-int32_t Codec::DecompressBegin(const BITMAPINFOHEADER*, const BITMAPINFOHEADER*) { return ICERR_UNSUPPORTED; }
-int32_t Codec::DecompressExBegin(const ICDECOMPRESSEX*, uint32_t) { return ICERR_UNSUPPORTED; }
-int32_t Codec::Decompress(const ICDECOMPRESS*, uint32_t) { return ICERR_UNSUPPORTED; }
-int32_t Codec::DecompressEx(const ICDECOMPRESSEX*, uint32_t) { return ICERR_UNSUPPORTED; }
-int32_t Codec::DecompressEnd() { return ICERR_UNSUPPORTED; }
+int32_t Codec::CompressBegin(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER*) {
+    compression.open = false;
+    if (in == nullptr || !DimensionsOk(*in) || !IsUncompressedFormat(*in)) return ICERR_BADFORMAT;
+    settings = LoadCodecSettings();
+    multiProcessor = platform::ProcessorCount() > 1 ? 1 : 0;
+    return compression.Begin(in->biWidth, Rows(*in), in->biBitCount, settings, multiProcessor != 0, qualitySetting);
+}
+
+int32_t Codec::Compress(ICCOMPRESS* record, uint32_t) {
+    if (record == nullptr) return ICERR_BADFORMAT;
+    FrameOptions options;
+    options.autoKeyInsert = settings.autoKeyInsert;
+    options.strongCompression = settings.strongCompression;
+    options.prefilterStrength = settings.prefilterStrength;
+    options.prefilterIterations = settings.prefilterIterations;
+    options.defaultFrameSize = defaultFrameSize;
+    options.status = {statusProc, statusParam};
+    return compression.Compress(*record, qualitySetting, options);
+}
+
+int32_t Codec::CompressEnd() {
+    compression.End();
+    defaultFrameSize = 0;
+    return ICERR_OK;
+}
+
+// The output must be a picture the sequence can write; an input header, when given, must be of its size.
+int32_t Codec::DecompressBegin(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) {
+    decompression.open = false;
+    if (out == nullptr || !DimensionsOk(*out)) return ICERR_BADFORMAT;
+    const OutputFormatCode code = OutputFormatOf(*out);
+    if (code == OutputFormatCode::None) return ICERR_BADFORMAT;
+    if (in != nullptr && (in->biWidth != out->biWidth || Rows(*in) != Rows(*out))) return ICERR_BADFORMAT;
+    return decompression.Begin(out->biWidth, Rows(*out), code);
+}
+
+int32_t Codec::DecompressExBegin(const ICDECOMPRESSEX* record, uint32_t) {
+    if (record == nullptr) return ICERR_BADFORMAT;
+    return DecompressBegin(record->lpbiSrc, record->lpbiDst);
+}
+
+// The chunk's length is the input header's biSizeImage; update and null frames leave everything as it was.
+int32_t Codec::DecodeChunk(DWORD flags, const BITMAPINFOHEADER* input, const void* frame,
+                           const BITMAPINFOHEADER* output, void* pixels) {
+    if (!decompression.open || input == nullptr || output == nullptr) return ICERR_BADFORMAT;
+    if (flags & (ICDECOMPRESS_UPDATE | ICDECOMPRESS_NULLFRAME)) return ICERR_OK;
+    return decompression.DecodeFrame(*output, static_cast<const uint8_t*>(frame), input->biSizeImage,
+                                     static_cast<uint8_t*>(pixels));
+}
+
+int32_t Codec::Decompress(const ICDECOMPRESS* record, uint32_t) {
+    if (record == nullptr) return ICERR_BADFORMAT;
+    return DecodeChunk(record->dwFlags, record->lpbiInput, record->lpInput, record->lpbiOutput, record->lpOutput);
+}
+
+int32_t Codec::DecompressEx(const ICDECOMPRESSEX* record, uint32_t) {
+    if (record == nullptr) return ICERR_BADFORMAT;
+    return DecodeChunk(record->dwFlags, record->lpbiSrc, record->lpSrc, record->lpbiDst, record->lpDst);
+}
+
+int32_t Codec::DecompressEnd() {
+    decompression.End();
+    return ICERR_OK;
+}
 
 }  // namespace rq43

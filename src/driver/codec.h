@@ -4,6 +4,8 @@
 
 #include "config/settings_store.h"
 #include "driver/codec_base.h"
+#include "pipeline/compression_sequence.h"
+#include "pipeline/decompression_sequence.h"
 
 namespace rq43 {
 
@@ -49,8 +51,13 @@ public:
     LPARAM statusParam = 0;
     StatusCallback statusProc = nullptr;
 
+    CompressionSequence compression;
+    DecompressionSequence decompression;
+
 private:
     void ReleaseBuffers();
+    int32_t DecodeChunk(DWORD flags, const BITMAPINFOHEADER* input, const void* frame,
+                        const BITMAPINFOHEADER* output, void* pixels);
 };
 
 }  // namespace rq43

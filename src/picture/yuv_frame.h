@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace rq43 {
 
@@ -20,6 +21,9 @@ struct YuvFrame {
     uint8_t* lineBuffer = nullptr;  // max(width, height) + 8 bytes of scratch
     uint8_t allocated = 0;
     size_t bufferSize = 0;  // bytes at buffer, for bounds checks of untrusted reads
+    // Full-resolution chroma planes of the input converters, owned by the frame so that converting a
+    // sequence of pictures allocates once; grown on first use, freed with the frame.
+    std::vector<uint8_t> conversionScratch;
 
     YuvFrame() = default;
     ~YuvFrame();
@@ -31,6 +35,7 @@ struct YuvFrame {
 // zero-filled, so every byte a motion read can reach is defined. Throws std::bad_alloc on failure,
 // leaving the frame released.
 void AllocateFrame(YuvFrame& frame, uint32_t width, uint32_t height, uint32_t border);
+// Frees the buffers and the conversion scratch and zeroes every field; the destructor calls it.
 void ReleaseFrame(YuvFrame& frame);
 
 // Fills the whole border of all three planes from the edge pixels.

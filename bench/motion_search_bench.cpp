@@ -1,0 +1,129 @@
+// Motion search on a 352 x 288 picture panned by (5, -3) pixels with a little noise, and the SSD measures
+// that form its inner loop.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+
+#include "motion/block_ssd.h"
+#include "motion/motion_estimation.h"
+#include "motion/motion_field.h"
+#include "picture/difference_frame.h"
+#include "picture/yuv_frame.h"
+
+namespace rq43 {
+namespace {
+
+constexpr uint32_t kWidth = 352;
+constexpr uint32_t kHeight = 288;
+
+uint8_t Scene(int32_t x, int32_t y) {
+    uint32_t h = static_cast<uint32_t>(x) * 0x9E3779B1u + static_cast<uint32_t>(y) * 0x85EBCA77u;
+    h ^= h >> 15;
+    h *= 0x2C1B3C6Du;
+    h ^= h >> 12;
+    return static_cast<uint8_t>(((x * 5 + y * 2) & 0x7F) + (h & 0x3F));
+}
+
+void Fill(YuvFrame& frame, int32_t panX, int32_t panY, uint32_t seed) {
+    std::mt19937 noise(seed);
+    AllocateFrame(frame, kWidth, kHeight, 16);
+    auto plane = [&](uint8_t* origin, uint32_t width, uint32_t height, int32_t scale) {
+        for (uint32_t r = 0; r < height; ++r) {
+            for (uint32_t c = 0; c < width; ++c) {
+                int32_t value =
+                    Scene(static_cast<int32_t>(c) + panX / scale, static_cast<int32_t>(r) + panY / scale) +
+                    static_cast<int32_t>(noise() % 5) - 2;
+                origin[static_cast<std::ptrdiff_t>(r) * frame.stride + c] =
+                    static_cast<uint8_t>(std::clamp(value, 0, 255));
+            }
+        }
+    };
+    plane(frame.y, kWidth, kHeight, 1);
+    plane(frame.u, kWidth / 2, kHeight / 2, 2);
+    plane(frame.v, kWidth / 2, kHeight / 2, 2);
+    ExtendBorders(frame);
+}
+
+struct PannedPair {
+    YuvFrame reference;
+    YuvFrame source;
+    DifferenceFrame difference;
+
+    PannedPair() {
+        Fill(reference, 0, 0, 1);
+        Fill(source, 5, -3, 2);
+        AllocateDifferenceFrame(difference, kWidth, kHeight);
+    }
+};
+
+// range(0): fast search; range(1): sub-block search; range(2): two workers.
+void BM_EstimateMotion(benchmark::State& state) {
+    PannedPair pair;
+    MotionField field;
+    AllocateMotionField(field, kWidth, kHeight, 16);
+    field.fastSearch = static_cast<uint8_t>(state.range(0));
+    field.subBlockSearch = static_cast<uint8_t>(state.range(1));
+    field.useThreads = static_cast<uint8_t>(state.range(2));
+    for (auto _ : state) {
+        ClearMotionVectors(field);
+        bool done = EstimateMotion(pair.source, field, pair.reference, pair.difference);
+        benchmark::DoNotOptimize(done);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * field.MacroblockCount());
+}
+BENCHMARK(BM_EstimateMotion)
+    ->ArgNames({"fast", "sub", "threads"})
+    ->Args({0, 0, 0})
+    ->Args({1, 0, 0})
+    ->Args({0, 1, 0})
+    ->Args({1, 1, 0})
+    ->Args({1, 1, 1})
+    ->Unit(benchmark::kMillisecond);
+
+// The measures at every position of a 33 x 33 neighbourhood, no early stop (the worst case).
+template <typename Measure>
+void MeasureAround(benchmark::State& state, const Measure& measure) {
+    PannedPair pair;
+    int32_t stride = pair.source.stride;
+    const uint8_t* source = pair.source.y + 128 * stride + 160;
+    const uint8_t* reference = pair.reference.y + 128 * stride + 160;
+    for (auto _ : state) {
+        uint32_t sum = 0;
+        for (int32_t dy = -16; dy <= 16; ++dy) {
+            for (int32_t dx = -16; dx <= 16; ++dx)
+                sum += measure(source, stride, reference + dy * stride + dx);
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * 33 * 33);
+}
+
+void BM_M16(benchmark::State& state) {
+    MeasureAround(state, [](const uint8_t* s, int32_t stride, const uint8_t* r) {
+        return M16(s, stride, r, stride, UINT32_MAX);
+    });
+}
+void BM_M16h(benchmark::State& state) {
+    MeasureAround(state, [](const uint8_t* s, int32_t stride, const uint8_t* r) {
+        return M16h(s, stride, r, r + stride + 1, stride, UINT32_MAX);
+    });
+}
+void BM_M8(benchmark::State& state) {
+    MeasureAround(state, [](const uint8_t* s, int32_t stride, const uint8_t* r) {
+        return M8(s, stride, r, stride, UINT32_MAX);
+    });
+}
+void BM_M8h(benchmark::State& state) {
+    MeasureAround(state, [](const uint8_t* s, int32_t stride, const uint8_t* r) {
+        return M8h(s, stride, r, r + 1, stride, UINT32_MAX);
+    });
+}
+BENCHMARK(BM_M16);
+BENCHMARK(BM_M16h);
+BENCHMARK(BM_M8);
+BENCHMARK(BM_M8h);
+
+}  // namespace
+}  // namespace rq43

@@ -1,0 +1,78 @@
+#include "motion/block_ssd.h"
+
+namespace rq43 {
+
+namespace {
+
+inline uint32_t Square(int difference) {
+    return static_cast<uint32_t>(difference * difference);
+}
+
+template <int Size>
+uint32_t RowSsd(const uint8_t* source, const uint8_t* reference) {
+    uint32_t sum = 0;
+    for (int i = 0; i < Size; ++i) sum += Square(source[i] - reference[i]);
+    return sum;
+}
+
+template <int Size, bool RoundUp>
+uint32_t RowSsdOfMean(const uint8_t* source, const uint8_t* a, const uint8_t* b) {
+    uint32_t sum = 0;
+    for (int i = 0; i < Size; ++i) sum += Square(source[i] - ((a[i] + b[i] + (RoundUp ? 1 : 0)) >> 1));
+    return sum;
+}
+
+}  // namespace
+
+uint32_t M16(const uint8_t* source, int32_t sourceStride, const uint8_t* reference, int32_t referenceStride,
+             uint32_t limit) {
+    uint32_t sum = 0;
+    for (int row = 0; row < 16; ++row) {
+        sum += RowSsd<16>(source, reference);
+        if (sum >= limit) break;
+        source += sourceStride;
+        reference += referenceStride;
+    }
+    return sum;
+}
+
+uint32_t M16h(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
+              int32_t referenceStride, uint32_t limit) {
+    uint32_t sum = 0;
+    for (int row = 0; row < 16; ++row) {
+        sum += RowSsdOfMean<16, true>(source, a, b);
+        if (sum > limit) break;
+        source += sourceStride;
+        a += referenceStride;
+        b += referenceStride;
+    }
+    return sum;
+}
+
+uint32_t M8(const uint8_t* source, int32_t sourceStride, const uint8_t* reference, int32_t referenceStride,
+            uint32_t limit) {
+    uint32_t sum = 0;
+    for (int row = 0; row < 8; ++row) {
+        if (sum > limit) break;
+        sum += RowSsd<8>(source, reference);
+        source += sourceStride;
+        reference += referenceStride;
+    }
+    return sum;
+}
+
+uint32_t M8h(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
+             int32_t referenceStride, uint32_t limit) {
+    if (a == b) return M8(source, sourceStride, a, referenceStride, limit);
+    uint32_t sum = 0;
+    for (int row = 0; row < 8; ++row) {
+        if (sum > limit) break;
+        sum += RowSsdOfMean<8, false>(source, a, b);
+        source += sourceStride;
+        a += referenceStride;
+        b += referenceStride;
+    }
+    return sum;
+}
+
+}  // namespace rq43

@@ -1,0 +1,28 @@
+// Sums of squared luma differences between a source block and a reference prediction, with the early
+// stops that keep rejected search candidates cheap. A measurement that passes its limit returns its
+// partial sum, which never wins a comparison against that limit.
+#pragma once
+
+#include <cstdint>
+
+namespace rq43 {
+
+// 16x16 against the block at `reference`; stops after the first row at which the sum reaches `limit`.
+uint32_t M16(const uint8_t* source, int32_t sourceStride, const uint8_t* reference, int32_t referenceStride,
+             uint32_t limit);
+
+// 16x16 against the rounded-up mean (a + b + 1) >> 1 of the blocks at `a` and `b`; stops after the first
+// row at which the sum exceeds `limit`.
+uint32_t M16h(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
+              int32_t referenceStride, uint32_t limit);
+
+// 8x8 against the block at `reference`; stops before a row when the sum already exceeds `limit`.
+uint32_t M8(const uint8_t* source, int32_t sourceStride, const uint8_t* reference, int32_t referenceStride,
+            uint32_t limit);
+
+// 8x8 against the exact compensation prediction: the block at `a` when a == b, else the truncating
+// mean (a + b) >> 1; stops before a row when the sum already exceeds `limit`.
+uint32_t M8h(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
+             int32_t referenceStride, uint32_t limit);
+
+}  // namespace rq43

@@ -1,0 +1,187 @@
+#include "motion/motion_compensation.h"
+
+#include <cstring>
+
+namespace rq43 {
+
+namespace {
+
+struct MacroblockPosition {
+    int32_t x;
+    int32_t y;
+};
+
+// Offset of plane pixel (x, y) from the start of the frame's allocation.
+int64_t OffsetInFrame(const YuvFrame& frame, const uint8_t* plane, int32_t x, int32_t y) {
+    return static_cast<int64_t>(plane - frame.buffer) + int64_t{y} * frame.stride + x;
+}
+
+bool BlockInside(const YuvFrame& frame, const uint8_t* plane, int32_t x, int32_t y, int size) {
+    int64_t first = OffsetInFrame(frame, plane, x, y);
+    int64_t last = first + int64_t{size - 1} * frame.stride + (size - 1);
+    return first >= 0 && last < static_cast<int64_t>(frame.bufferSize);
+}
+
+const uint8_t* At(const uint8_t* plane, int32_t stride, int32_t x, int32_t y) {
+    return plane + static_cast<std::ptrdiff_t>(y) * stride + x;
+}
+
+MacroblockPosition PositionOf(uint32_t index, uint32_t mbCols) {
+    return {static_cast<int32_t>(index % mbCols) * 16, static_cast<int32_t>(index / mbCols) * 16};
+}
+
+}  // namespace
+
+SourcePair LumaSources(int32_t px, int32_t py) {
+    return {px / 2, py / 2, (px + 1) / 2, (py + 1) / 2};
+}
+
+SourcePair ChromaSources(int32_t px, int32_t py) {
+    return {px / 4, py / 4, (px + 1) / 4, (py + 1) / 4};
+}
+
+SourcePair SubBlockChromaSources(const MotionEntry quadrants[4]) {
+    // Two truncations: the mean first, then the quarter.
+    int32_t ax = (quadrants[0].dx + quadrants[1].dx + quadrants[2].dx + quadrants[3].dx) / 4;
+    int32_t ay = (quadrants[0].dy + quadrants[1].dy + quadrants[2].dy + quadrants[3].dy) / 4;
+    return ChromaSources(ax, ay);
+}
+
+void PredictTwoSample(const uint8_t* a, const uint8_t* b, int32_t sourceStride, uint8_t* out,
+                      int32_t outStride, int size) {
+    if (a == b) {
+        for (int row = 0; row < size; ++row) {
+            std::memcpy(out, a, static_cast<size_t>(size));
+            a += sourceStride;
+            out += outStride;
+        }
+        return;
+    }
+    for (int row = 0; row < size; ++row) {
+        for (int col = 0; col < size; ++col) {
+            out[col] = static_cast<uint8_t>((a[col] + b[col]) >> 1);
+        }
+        a += sourceStride;
+        b += sourceStride;
+        out += outStride;
+    }
+}
+
+bool SourcesInside(const YuvFrame& frame, const uint8_t* plane, const SourcePair& sources, int size) {
+    return BlockInside(frame, plane, sources.ax, sources.ay, size) &&
+           BlockInside(frame, plane, sources.bx, sources.by, size);
+}
+
+bool MacroblockReadsInside(const YuvFrame& reference, uint32_t index, uint32_t mbCols,
+                           const MotionEntry& entry, const MotionEntry quadrants[4]) {
+    MacroblockPosition at = PositionOf(index, mbCols);
+    if (!IsSubBlockMode(entry)) {
+        int32_t px = 2 * at.x + entry.dx;
+        int32_t py = 2 * at.y + entry.dy;
+        SourcePair chroma = ChromaSources(px, py);
+        return SourcesInside(reference, reference.y, LumaSources(px, py), 16) &&
+               SourcesInside(reference, reference.u, chroma, 8) &&
+               SourcesInside(reference, reference.v, chroma, 8);
+    }
+    for (int k = 0; k < 4; ++k) {
+        int32_t px = 2 * (at.x + 8 * (k % 2)) + quadrants[k].dx;
+        int32_t py = 2 * (at.y + 8 * (k / 2)) + quadrants[k].dy;
+        if (!SourcesInside(reference, reference.y, LumaSources(px, py), 8)) return false;
+    }
+    SourcePair chroma = SubBlockChromaSources(quadrants);
+    return SourcesInside(reference, reference.u, chroma, 8) &&
+           SourcesInside(reference, reference.v, chroma, 8);
+}
+
+void PredictWholeTo(const YuvFrame& reference, int32_t x, int32_t y, const MotionEntry& entry,
+                    const PredictionOutput& out) {
+    int32_t stride = reference.stride;
+    int32_t px = 2 * x + entry.dx;
+    int32_t py = 2 * y + entry.dy;
+    SourcePair luma = LumaSources(px, py);
+    PredictTwoSample(At(reference.y, stride, luma.ax, luma.ay), At(reference.y, stride, luma.bx, luma.by),
+                     stride, out.y, out.lumaStride, 16);
+    SourcePair chroma = ChromaSources(px, py);
+    PredictTwoSample(At(reference.u, stride, chroma.ax, chroma.ay),
+                     At(reference.u, stride, chroma.bx, chroma.by), stride, out.u, out.chromaStride, 8);
+    PredictTwoSample(At(reference.v, stride, chroma.ax, chroma.ay),
+                     At(reference.v, stride, chroma.bx, chroma.by), stride, out.v, out.chromaStride, 8);
+}
+
+void PredictSubBlocksTo(const YuvFrame& reference, int32_t x, int32_t y, const MotionEntry quadrants[4],
+                        const PredictionOutput& out) {
+    int32_t stride = reference.stride;
+    for (int k = 0; k < 4; ++k) {
+        int32_t qx = 8 * (k % 2);
+        int32_t qy = 8 * (k / 2);
+        SourcePair luma = LumaSources(2 * (x + qx) + quadrants[k].dx, 2 * (y + qy) + quadrants[k].dy);
+        PredictTwoSample(At(reference.y, stride, luma.ax, luma.ay), At(reference.y, stride, luma.bx, luma.by),
+                         stride, out.y + static_cast<std::ptrdiff_t>(qy) * out.lumaStride + qx,
+                         out.lumaStride, 8);
+    }
+    SourcePair chroma = SubBlockChromaSources(quadrants);
+    PredictTwoSample(At(reference.u, stride, chroma.ax, chroma.ay),
+                     At(reference.u, stride, chroma.bx, chroma.by), stride, out.u, out.chromaStride, 8);
+    PredictTwoSample(At(reference.v, stride, chroma.ax, chroma.ay),
+                     At(reference.v, stride, chroma.bx, chroma.by), stride, out.v, out.chromaStride, 8);
+}
+
+namespace {
+
+PredictionOutput TargetOutput(YuvFrame& target, int32_t x, int32_t y) {
+    int32_t stride = target.stride;
+    std::ptrdiff_t chroma = static_cast<std::ptrdiff_t>(y / 2) * stride + x / 2;
+    return {target.y + static_cast<std::ptrdiff_t>(y) * stride + x, target.u + chroma, target.v + chroma,
+            stride, stride};
+}
+
+bool FramesMatchField(const MotionField& field) {
+    const YuvFrame* target = field.target;
+    const YuvFrame* reference = field.reference;
+    if (target == nullptr || reference == nullptr || target == reference) return false;
+    if (target->allocated == 0 || reference->allocated == 0) return false;
+    return target->width == field.width && target->height == field.height && target->stride == field.stride &&
+           reference->width == field.width && reference->height == field.height &&
+           reference->stride == field.stride && static_cast<int32_t>(reference->border) == field.border &&
+           static_cast<int32_t>(target->border) == field.border &&
+           field.current.size() == field.MacroblockCount() &&
+           field.subVectors.size() == 4 * size_t{field.MacroblockCount()};
+}
+
+}  // namespace
+
+bool CompensateMotion(MotionField& field) {
+    if (!FramesMatchField(field)) return false;
+    uint32_t count = field.MacroblockCount();
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!MacroblockReadsInside(*field.reference, i, field.mbCols, field.current[i],
+                                   &field.subVectors[4 * size_t{i}])) {
+            return false;
+        }
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t x = (i % field.mbCols) * 16;
+        uint32_t y = (i / field.mbCols) * 16;
+        if (IsSubBlockMode(field.current[i])) {
+            PredictSubBlocks(field, x, y, i);
+        } else {
+            PredictMacroblock(field, x, y, field.current[i]);
+        }
+    }
+    return true;
+}
+
+void PredictMacroblock(MotionField& field, uint32_t x, uint32_t y, MotionEntry entry) {
+    int32_t ix = static_cast<int32_t>(x);
+    int32_t iy = static_cast<int32_t>(y);
+    PredictWholeTo(*field.reference, ix, iy, entry, TargetOutput(*field.target, ix, iy));
+}
+
+void PredictSubBlocks(MotionField& field, uint32_t x, uint32_t y, uint32_t index) {
+    int32_t ix = static_cast<int32_t>(x);
+    int32_t iy = static_cast<int32_t>(y);
+    PredictSubBlocksTo(*field.reference, ix, iy, &field.subVectors[4 * size_t{index}],
+                       TargetOutput(*field.target, ix, iy));
+}
+
+}  // namespace rq43

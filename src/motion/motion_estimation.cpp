@@ -1,0 +1,458 @@
+#include "motion/motion_estimation.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
+#include "motion/block_ssd.h"
+#include "motion/motion_compensation.h"
+#include "platform/worker_pair.h"
+
+namespace rq43 {
+
+namespace {
+
+constexpr uint32_t kFirstLimit = 589824;  // above any 16x16 sum: the first measurement never stops early
+
+struct Point {
+    int32_t x = 0;
+    int32_t y = 0;
+
+    bool operator==(const Point&) const = default;
+};
+
+// Inclusive bounds of the positions a search may measure.
+struct Window {
+    int32_t xlo = 0;
+    int32_t xhi = 0;
+    int32_t ylo = 0;
+    int32_t yhi = 0;
+
+    bool Contains(Point p) const { return p.x >= xlo && p.x <= xhi && p.y >= ylo && p.y <= yhi; }
+    Point Clamp(Point p) const { return {std::clamp(p.x, xlo, xhi), std::clamp(p.y, ylo, yhi)}; }
+    Window Doubled() const { return {2 * xlo, 2 * xhi, 2 * ylo, 2 * yhi}; }
+};
+
+Window MacroblockWindow(const MotionField& field, int32_t x, int32_t y) {
+    SearchWindow w = MacroblockSearchWindow(field, x, y);
+    return {w.xlo, w.xhi, w.ylo, w.yhi};
+}
+
+// One block of the source measured against positions of the reference luma plane.
+struct LumaMeasure {
+    const uint8_t* source;
+    const uint8_t* reference;  // reference luma pixel (0, 0)
+    int32_t stride;
+
+    const uint8_t* At(int32_t x, int32_t y) const {
+        return reference + static_cast<std::ptrdiff_t>(y) * stride + x;
+    }
+    uint32_t M16At(Point p, uint32_t limit) const { return M16(source, stride, At(p.x, p.y), stride, limit); }
+    // Half-pel position: M16 when both coordinates are even, else the rounded-up mean of the block at
+    // the truncated position and its neighbour to the right and/or below.
+    uint32_t Mh(Point h, uint32_t limit) const {
+        bool oddX = h.x % 2 != 0;
+        bool oddY = h.y % 2 != 0;
+        if (!oddX && !oddY) return M16At({h.x / 2, h.y / 2}, limit);
+        const uint8_t* a = At(h.x / 2, h.y / 2);
+        const uint8_t* b = a + (oddX ? 1 : 0) + (oddY ? stride : 0);
+        return M16h(source, stride, a, b, stride, limit);
+    }
+    uint32_t M8At(Point p, uint32_t limit) const { return M8(source, stride, At(p.x, p.y), stride, limit); }
+    // The exact two-sample prediction of compensation.
+    uint32_t M8hAt(Point h, uint32_t limit) const {
+        SourcePair pair = LumaSources(h.x, h.y);
+        return M8h(source, stride, At(pair.ax, pair.ay), At(pair.bx, pair.by), stride, limit);
+    }
+};
+
+LumaMeasure MeasureFor(const MotionField& field, int32_t x, int32_t y) {
+    const YuvFrame& target = *field.target;
+    return {target.y + static_cast<std::ptrdiff_t>(y) * target.stride + x, field.reference->y, field.stride};
+}
+
+float MacroblockCost(uint32_t sum) {
+    return static_cast<float>(sum) / 256.0f;
+}
+float QuadrantCost(uint32_t sum) {
+    return static_cast<float>(sum) / 64.0f;
+}
+
+int32_t Median(int32_t a, int32_t b, int32_t c) {
+    return std::max(std::min(a, b), std::min(std::max(a, b), c));
+}
+
+int32_t Distance(Point p, Point origin) {
+    return std::abs(p.x - origin.x) + std::abs(p.y - origin.y);
+}
+
+struct Offset {
+    int32_t ox;
+    int32_t oy;
+};
+
+// The first eight form the fine pattern.
+constexpr std::array<Offset, 24> kCoarsePattern = {{
+    {-1, 0},  {1, 0},  {0, -1},  {0, 1},  {-1, -1}, {1, -1}, {-1, 1}, {1, 1},
+    {-2, 0},  {2, 0},  {-2, -1}, {2, -1}, {-2, 1},  {2, 1},  {0, -2}, {0, 2},
+    {-1, -2}, {1, -2}, {-1, 2},  {1, 2},  {-2, -2}, {2, -2}, {-2, 2}, {2, 2},
+}};
+
+struct FineStep {
+    int32_t sx;
+    int32_t sy;
+};
+constexpr std::array<FineStep, 4> kFineSteps = {{{10, 5}, {5, 2}, {2, 1}, {1, 0}}};
+
+struct Best {
+    Point at;
+    uint32_t cost;
+
+    void TakeIfSmaller(Point candidate, uint32_t c) {
+        if (c < cost) {
+            at = candidate;
+            cost = c;
+        }
+    }
+};
+
+// Refines one 8x8 quadrant at (xs, ys) whose entry holds the macroblock vector.
+void SearchSubBlock(const MotionField& field, int32_t xs, int32_t ys, MotionEntry& entry) {
+    int32_t b = field.border;
+    int32_t w = static_cast<int32_t>(field.width);
+    int32_t h = static_cast<int32_t>(field.height);
+    int32_t mdx = entry.dx;
+    int32_t mdy = entry.dy;
+    // A vector from this frame's own macroblock search always starts inside; the clamp only guards reads.
+    Point start{std::clamp(xs + mdx / 2, std::max(xs - 32, 1 - b), std::min(xs + 32, w + b - 9)),
+                std::clamp(ys + mdy / 2, std::max(ys - 16, 1 - b), std::min(ys + 16, h + b - 9))};
+    Window window{std::max({start.x - 8, xs - 32, 1 - b}), std::min({start.x + 8, xs + 32, w + b - 9}),
+                  std::max({start.y - 8, ys - 16, 1 - b}), std::min({start.y + 8, ys + 16, h + b - 9})};
+    LumaMeasure measure = MeasureFor(field, xs, ys);
+
+    uint32_t bestCost = measure.M8At(start, kFirstLimit);
+    if (bestCost < 49) {
+        entry = {static_cast<int16_t>(2 * (mdx / 2)), static_cast<int16_t>(2 * (mdy / 2)),
+                 QuadrantCost(bestCost)};
+        return;
+    }
+    Point origin{xs, ys};
+    Point best = start;
+    for (int32_t py = window.ylo; py <= window.yhi && bestCost != 0; ++py) {
+        for (int32_t px = window.xlo; px <= window.xhi; ++px) {
+            Point candidate{px, py};
+            uint32_t c = measure.M8At(candidate, bestCost);
+            if (c < bestCost || (c == bestCost && Distance(candidate, origin) < Distance(best, origin))) {
+                best = candidate;
+                bestCost = c;
+            }
+        }
+    }
+
+    Window half = window.Doubled();
+    Point halfOrigin{2 * xs, 2 * ys};
+    Point bestHalf{2 * best.x, 2 * best.y};
+    for (int32_t hy = std::max(half.ylo, 2 * best.y - 1); hy <= std::min(half.yhi, 2 * best.y + 1); ++hy) {
+        if (bestCost == 0) break;
+        for (int32_t hx = std::max(half.xlo, 2 * best.x - 1); hx <= std::min(half.xhi, 2 * best.x + 1);
+             ++hx) {
+            Point candidate{hx, hy};
+            uint32_t c = measure.M8hAt(candidate, bestCost);
+            if (c + 7 < bestCost ||
+                (c == bestCost && Distance(candidate, halfOrigin) < Distance(bestHalf, halfOrigin))) {
+                bestHalf = candidate;
+                bestCost = c;
+            }
+        }
+    }
+    entry = {static_cast<int16_t>(bestHalf.x - halfOrigin.x), static_cast<int16_t>(bestHalf.y - halfOrigin.y),
+             QuadrantCost(bestCost)};
+}
+
+// Vector candidate from this frame's neighbours: left in row 0, upper in column 0, else the median of
+// left, upper and upper-left. None for the first macroblock.
+bool SpatialCandidate(const MotionField& field, uint32_t col, uint32_t row, Point& vector) {
+    if (col == 0 && row == 0) return false;
+    size_t i = size_t{row} * field.mbCols + col;
+    auto at = [&](size_t index) { return Point{field.current[index].dx, field.current[index].dy}; };
+    if (row == 0) {
+        vector = at(i - 1);
+    } else if (col == 0) {
+        vector = at(i - field.mbCols);
+    } else {
+        Point left = at(i - 1);
+        Point up = at(i - field.mbCols);
+        Point upLeft = at(i - field.mbCols - 1);
+        vector = {Median(left.x, up.x, upLeft.x), Median(left.y, up.y, upLeft.y)};
+    }
+    return true;
+}
+
+void Store(MotionEntry& entry, Point vector, float cost) {
+    entry = {static_cast<int16_t>(vector.x), static_cast<int16_t>(vector.y), cost};
+}
+
+}  // namespace
+
+SearchWindow MacroblockSearchWindow(const MotionField& field, int32_t x, int32_t y) {
+    int32_t b = field.border;
+    int32_t w = static_cast<int32_t>(field.width);
+    int32_t h = static_cast<int32_t>(field.height);
+    return {std::max(x - 32, 1 - b), std::min(x + 32, w + b - 17), std::max(y - 16, 1 - b),
+            std::min(y + 16, h + b - 17)};
+}
+
+float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row) {
+    int32_t x = static_cast<int32_t>(col) * 16;
+    int32_t y = static_cast<int32_t>(row) * 16;
+    MotionEntry& entry = field.current[size_t{row} * field.mbCols + col];
+    int32_t sdx = entry.dx;
+    int32_t sdy = entry.dy;
+    Window window = MacroblockWindow(field, x, y);
+    LumaMeasure measure = MeasureFor(field, x, y);
+    Point home{x, y};
+
+    // Last frame's vector first; the clamp only guards reads, such vectors always lie in the window.
+    Best best{window.Clamp({x + sdx / 2, y + sdy / 2}), 0};
+    best.cost = measure.M16At(best.at, kFirstLimit);
+    if (sdx != 0 || sdy != 0) {
+        // Limit one above the best so that a partial sum equal to it cannot pass for a tie.
+        uint32_t c = measure.M16At(home, best.cost + 1);
+        if (c <= best.cost) best = {home, c};
+    }
+
+    for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
+        int32_t h = r / 2;
+        auto visit = [&](Point candidate) {
+            if (window.Contains(candidate))
+                best.TakeIfSmaller(candidate, measure.M16At(candidate, best.cost));
+        };
+        if (r % 2 == 0) {
+            for (int32_t cx = x - r + 1; cx <= x + r - 1; ++cx) visit({cx, y - h});
+            for (int32_t cx = x - r + 1; cx <= x + r - 1; ++cx) visit({cx, y + h});
+        }
+        for (int32_t cy = y - h; cy <= y + h; ++cy) visit({x - r, cy});
+        for (int32_t cy = y - h; cy <= y + h; ++cy) visit({x + r, cy});
+    }
+
+    Window half = window.Doubled();
+    Point bestHalf{2 * best.at.x, 2 * best.at.y};
+    uint32_t bestCost = best.cost;
+    for (int32_t hy = std::max(half.ylo, 2 * best.at.y - 1); hy <= std::min(half.yhi, 2 * best.at.y + 1);
+         ++hy) {
+        if (bestCost == 0) break;
+        for (int32_t hx = std::max(half.xlo, 2 * best.at.x - 1); hx <= std::min(half.xhi, 2 * best.at.x + 1);
+             ++hx) {
+            uint32_t c = measure.Mh({hx, hy}, bestCost);
+            if (c + 7 < bestCost) {
+                bestHalf = {hx, hy};
+                bestCost = c;
+            }
+        }
+    }
+    float cost = MacroblockCost(bestCost);
+    Store(entry, {bestHalf.x - 2 * x, bestHalf.y - 2 * y}, cost);
+    return cost;
+}
+
+float FastSearchMacroblock(MotionField& field, uint32_t col, uint32_t row) {
+    int32_t x = static_cast<int32_t>(col) * 16;
+    int32_t y = static_cast<int32_t>(row) * 16;
+    size_t i = size_t{row} * field.mbCols + col;
+    MotionEntry& entry = field.current[i];
+    Window half = MacroblockWindow(field, x, y).Doubled();
+    LumaMeasure measure = MeasureFor(field, x, y);
+    Point home{2 * x, 2 * y};
+
+    Best best{half.Clamp({home.x + entry.dx, home.y + entry.dy}), 0};
+    best.cost = measure.Mh(best.at, kFirstLimit);
+    if (entry.dx != 0 || entry.dy != 0) best.TakeIfSmaller(home, measure.Mh(home, best.cost));
+    Point spatial;
+    if (SpatialCandidate(field, col, row, spatial) && (spatial.x != 0 || spatial.y != 0)) {
+        // A median of neighbours can point beyond the bordered reference: keep it to the window.
+        Point candidate = half.Clamp({home.x + spatial.x, home.y + spatial.y});
+        best.TakeIfSmaller(candidate, measure.Mh(candidate, best.cost));
+    }
+
+    auto finish = [&](float cost) {
+        Store(entry, {best.at.x - home.x, best.at.y - home.y}, cost);
+        return cost;
+    };
+    if (col > 0 && row > 0) {
+        float t = static_cast<float>(best.cost) / 256.0f - 1.5f;
+        if (field.current[i - 1].cost >= t && field.current[i - field.mbCols].cost >= t &&
+            field.current[i - field.mbCols - 1].cost >= t) {
+            return finish(t + 1.5f);
+        }
+    }
+
+    Point centre = best.at;
+    for (const Offset& o : kCoarsePattern) {
+        Point candidate = half.Clamp({centre.x + 21 * o.ox, centre.y + 11 * o.oy});
+        best.TakeIfSmaller(candidate, measure.Mh(candidate, best.cost));
+    }
+    for (const FineStep& step : kFineSteps) {
+        if (best.cost < 65) break;
+        centre = best.at;
+        for (size_t k = 0; k < 8; ++k) {
+            const Offset& o = kCoarsePattern[k];
+            Point candidate = half.Clamp({centre.x + step.sx * o.ox, centre.y + step.sy * o.oy});
+            best.TakeIfSmaller(candidate, measure.Mh(candidate, best.cost));
+        }
+    }
+    return finish(MacroblockCost(best.cost));
+}
+
+float SearchSubBlocks(MotionField& field, uint32_t col, uint32_t row) {
+    size_t i = size_t{row} * field.mbCols + col;
+    int32_t x = static_cast<int32_t>(col) * 16;
+    int32_t y = static_cast<int32_t>(row) * 16;
+    float mean = 0.0f;
+    for (int k = 0; k < 4; ++k) {
+        MotionEntry& quadrant = field.subVectors[4 * i + static_cast<size_t>(k)];
+        quadrant = field.current[i];
+        SearchSubBlock(field, x + 8 * (k % 2), y + 8 * (k / 2), quadrant);
+        mean += quadrant.cost * 0.25f;
+    }
+    return mean;
+}
+
+bool PrefersSubBlocks(float cost, float subCost) {
+    return std::sqrt(static_cast<double>(cost)) >= std::sqrt(static_cast<double>(subCost)) + 2.0;
+}
+
+bool SubBlockChromaInsideBorder(const MotionField& field, const MotionEntry quadrants[4]) {
+    SourcePair chroma = SubBlockChromaSources(quadrants);
+    int32_t chromaBorder = field.border / 2;
+    int32_t lastX = static_cast<int32_t>(field.width / 2) + chromaBorder - 1;
+    int32_t lastY = static_cast<int32_t>(field.height / 2) + chromaBorder - 1;
+    return std::min(chroma.ax, chroma.bx) >= -chromaBorder && std::max(chroma.ax, chroma.bx) + 7 <= lastX &&
+           std::min(chroma.ay, chroma.by) >= -chromaBorder && std::max(chroma.ay, chroma.by) + 7 <= lastY;
+}
+
+void BuildDifferenceRows(const MotionField& field, DifferenceFrame& difference, uint32_t firstRow,
+                         uint32_t rowStep) {
+    const YuvFrame& source = *field.target;
+    const YuvFrame& reference = *field.reference;
+    int32_t stride = source.stride;
+    int32_t pitch = difference.width;
+    uint8_t lumaPrediction[16 * 16];
+    uint8_t uPrediction[8 * 8];
+    uint8_t vPrediction[8 * 8];
+    PredictionOutput out{lumaPrediction, uPrediction, vPrediction, 16, 8};
+    auto subtract = [](const uint8_t* src, int32_t srcStride, const uint8_t* prediction, int size,
+                       int16_t* to, int32_t toPitch) {
+        for (int j = 0; j < size; ++j) {
+            for (int i = 0; i < size; ++i) {
+                to[i] = static_cast<int16_t>(src[i] - prediction[i] + 128);
+            }
+            src += srcStride;
+            prediction += size;
+            to += toPitch;
+        }
+    };
+    for (uint32_t row = firstRow; row < field.mbRows; row += rowStep) {
+        for (uint32_t col = 0; col < field.mbCols; ++col) {
+            size_t i = size_t{row} * field.mbCols + col;
+            int32_t x = static_cast<int32_t>(col) * 16;
+            int32_t y = static_cast<int32_t>(row) * 16;
+            if (IsSubBlockMode(field.current[i])) {
+                PredictSubBlocksTo(reference, x, y, &field.subVectors[4 * i], out);
+            } else {
+                PredictWholeTo(reference, x, y, field.current[i], out);
+            }
+            std::ptrdiff_t lumaAt = static_cast<std::ptrdiff_t>(y) * stride + x;
+            std::ptrdiff_t chromaAt = static_cast<std::ptrdiff_t>(y / 2) * stride + x / 2;
+            std::ptrdiff_t lumaTo = static_cast<std::ptrdiff_t>(y) * pitch + x;
+            std::ptrdiff_t chromaTo = static_cast<std::ptrdiff_t>(y / 2) * pitch + x / 2;
+            subtract(source.y + lumaAt, stride, lumaPrediction, 16, difference.y + lumaTo, pitch);
+            subtract(source.u + chromaAt, stride, uPrediction, 8, difference.u + chromaTo, pitch);
+            subtract(source.v + chromaAt, stride, vPrediction, 8, difference.v + chromaTo, pitch);
+        }
+    }
+}
+
+namespace {
+
+// Macroblocks finished per row. A worker starts a macroblock only once the row above has finished the
+// columns it reads, so every neighbour read sees this frame's final entry whatever the timing.
+class RowProgress {
+  public:
+    explicit RowProgress(uint32_t rows) : done_(std::make_unique<std::atomic<uint32_t>[]>(rows)) {
+        for (uint32_t r = 0; r < rows; ++r) done_[r].store(0, std::memory_order_relaxed);
+    }
+    // A wait lasts about one macroblock of the other worker, so yielding is enough; it also builds with
+    // thread libraries that have no atomic wait.
+    void WaitFor(uint32_t row, uint32_t columns) const {
+        while (done_[row].load(std::memory_order_acquire) < columns) std::this_thread::yield();
+    }
+    void Finished(uint32_t row, uint32_t columns) { done_[row].store(columns, std::memory_order_release); }
+
+  private:
+    std::unique_ptr<std::atomic<uint32_t>[]> done_;
+};
+
+int32_t SearchRows(MotionField& field, uint32_t firstRow, uint32_t rowStep, RowProgress& progress) {
+    int32_t subBlocks = 0;
+    for (uint32_t row = firstRow; row < field.mbRows; row += rowStep) {
+        for (uint32_t col = 0; col < field.mbCols; ++col) {
+            // The fast search reads the upper and upper-left neighbours.
+            if (field.fastSearch != 0 && row > 0) progress.WaitFor(row - 1, col + 1);
+            float cost = field.fastSearch != 0 ? FastSearchMacroblock(field, col, row)
+                                               : SearchMacroblock(field, col, row);
+            if (field.subBlockSearch != 0 && cost >= 12.0f) {
+                size_t i = size_t{row} * field.mbCols + col;
+                float subCost = SearchSubBlocks(field, col, row);
+                if (PrefersSubBlocks(cost, subCost) &&
+                    SubBlockChromaInsideBorder(field, &field.subVectors[4 * i])) {
+                    field.current[i].cost = kSubBlockMarker;
+                    ++subBlocks;
+                }
+            }
+            progress.Finished(row, col + 1);
+        }
+    }
+    return subBlocks;
+}
+
+// Runs stage(first row, row step) on two workers by interleaved rows, or on this thread.
+template <typename Stage>
+void RunByRows(bool threads, const Stage& stage) {
+    if (threads && platform::RunWorkerPair([&](int worker) { stage(static_cast<uint32_t>(worker), 2u); }))
+        return;
+    stage(0u, 1u);
+}
+
+}  // namespace
+
+bool EstimateMotion(YuvFrame& source, MotionField& field, const YuvFrame& reference,
+                    DifferenceFrame& difference) {
+    bool agree = &source != &reference && source.allocated != 0 && reference.allocated != 0 &&
+                 source.width == reference.width && source.height == reference.height &&
+                 source.border == reference.border && source.stride == reference.stride &&
+                 source.width % 16 == 0 && source.height % 16 == 0 &&
+                 difference.width == static_cast<int32_t>(source.width) &&
+                 difference.height == static_cast<int32_t>(source.height) && difference.y != nullptr;
+    if (!agree) return false;
+    AllocateMotionField(field, source.width, source.height, static_cast<int32_t>(source.border));
+    field.target = &source;
+    field.reference = &reference;
+
+    bool threads = field.useThreads != 0;
+    RowProgress progress(field.mbRows);
+    std::array<int32_t, 2> subBlocks{};
+    RunByRows(threads, [&](uint32_t first, uint32_t step) {
+        subBlocks[first] = SearchRows(field, first, step, progress);
+    });
+    field.subBlockCount = subBlocks[0] + subBlocks[1];
+    // Starts only once the whole search has finished, so it sees the final mode of every macroblock.
+    RunByRows(threads,
+              [&](uint32_t first, uint32_t step) { BuildDifferenceRows(field, difference, first, step); });
+    return true;
+}
+
+}  // namespace rq43

@@ -1,0 +1,82 @@
+// The compression sequence: Begin sizes the buffers, each Compress turns one host picture into one
+// compressed frame (converting, prefiltering, estimating motion and transforming once, then searching
+// for the quality that meets the byte target), and decodes that frame back exactly as a decoder will so
+// that the next frame is predicted from the same picture the decoder holds.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "config/settings_store.h"
+#include "motion/motion_field.h"
+#include "picture/difference_frame.h"
+#include "picture/yuv_frame.h"
+#include "platform/vfw.h"
+#include "residual/residual_coder.h"
+
+namespace rq43 {
+
+// The host's status procedure; calls are skipped when none is set and its answer is ignored.
+struct StatusSink {
+    StatusCallback proc = nullptr;
+    LPARAM param = 0;
+    void Report(UINT message, LONG value) const {
+        if (proc != nullptr) proc(param, message, value);
+    }
+};
+
+// What a frame is coded with besides the sequence's own state, read afresh at every frame so that a
+// change made during a sequence applies from the next frame.
+struct FrameOptions {
+    uint8_t autoKeyInsert = 1;
+    uint8_t strongCompression = 0;
+    int8_t prefilterStrength = 0;
+    int8_t prefilterIterations = 1;
+    int32_t defaultFrameSize = 0;  // per-frame byte target when the host gives none; 0 = none
+    StatusSink status;
+};
+
+struct CompressionSequence {
+    int32_t encWidth = 0;
+    int32_t encHeight = 0;
+    int32_t encBitCount = 0;
+    YuvFrame encFrames[2];
+    YuvFrame* encCurrent = nullptr;    // receives the input picture, then its reconstruction
+    YuvFrame* encReference = nullptr;  // reconstruction of the previous frame, borders extended
+    DifferenceFrame differenceFrame;
+    MotionField encMotionField;
+    ResidualCoder encoderCoder;
+    ResidualCoder reconstructionCoder;
+    uint8_t multiProcessor = 0;
+    int32_t lastFrameNumber = 0;
+    int8_t carriedQuality = 0;
+    int32_t runningOvershoot = 0;
+    // Set when a frame failed part-way: the reference no longer matches what a decoder holds, so the
+    // next frame must not predict from it.
+    bool needsKeyFrame = false;
+    bool open = false;
+
+    CompressionSequence();
+
+    // Opens the sequence for pictures of width x height (positive multiples of 16, as the driver's format
+    // checks guarantee) at bitCount 16, 24 or 32. ICERR_OK, or ICERR_MEMORY when the buffers cannot be
+    // had (the sequence is then closed).
+    int32_t Begin(int32_t width, int32_t height, int32_t bitCount, const CodecSettings& settings, bool useTwoWorkers,
+                  int8_t qualitySetting);
+
+    // Codes the host's picture into record.lpOutput. qualitySetting becomes this frame's dwQuality / 100.
+    // ICERR_BADFORMAT without an open sequence or for a picture that is not the one Begin accepted,
+    // ICERR_MEMORY when a buffer cannot be had.
+    int32_t Compress(ICCOMPRESS& record, int8_t& qualitySetting, const FrameOptions& options);
+
+    // Releases every buffer and closes the sequence.
+    void End();
+
+private:
+    // A frame that could not be finished: nothing usable was written and the reference is suspect.
+    int32_t Fail(const StatusSink& status);
+    bool Reconstruct(const uint8_t* frame, bool key, uint16_t motionSize, size_t tokenSize);
+};
+
+}  // namespace rq43

@@ -1,0 +1,238 @@
+#include "residual/block_decisions.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdlib>
+
+#include "residual/residual_coder.h"
+#include "transform/fixed_point.h"
+#include "transform/inverse_dct.h"
+#include "transform/quantiser.h"
+#include "transform/reconstruction.h"
+
+namespace rq43 {
+namespace {
+
+constexpr ptrdiff_t kInterHalf = 64;
+constexpr float kIntraFactor = 40.0f;
+constexpr float kCodedMargin = 0.3f;
+
+// Sums of squares accumulate in a 32-bit lane and wrap there, as the vector code they model does.
+float MeanOfSquares(uint32_t sum) {
+    return static_cast<float>(static_cast<int32_t>(sum)) * 0.015625f;
+}
+
+uint32_t Square(int16_t difference) {
+    const int32_t d = difference;
+    return static_cast<uint32_t>(d * d);
+}
+
+float ErrorAgainstResidual(const int16_t* samples, const int16_t* residual, int32_t pitch) {
+    uint32_t sum = 0;
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c)
+            sum += Square(Wrap16(int32_t{samples[8 * r + c]} - residual[ptrdiff_t{r} * pitch + c]));
+    return MeanOfSquares(sum);
+}
+
+void FullReconstruction(const QuantiserTables& tables, int tableIndex, const int16_t* levels,
+                        int16_t* samples) {
+    DequantiseBlock(tables, tableIndex, levels, samples);
+    InverseDct(samples, samples, 128);
+}
+
+int32_t AcMagnitude(const int16_t* levels) {
+    int32_t sum = 0;
+    for (int k = 1; k < 64; ++k) sum += std::abs(int32_t{levels[k]});
+    return sum;
+}
+
+void WriteClamped(int16_t* out, const int16_t* levels) {
+    for (int k = 0; k < 64; ++k)
+        out[k] = static_cast<int16_t>(std::clamp<int32_t>(levels[k], -kLargestLevel, kLargestLevel));
+}
+
+void WriteZero(int16_t* out) {
+    std::fill(out, out + 64, int16_t{0});
+}
+
+float Threshold(float factor, int32_t quality) {
+    const int32_t distance = 101 - quality;
+    return factor * static_cast<float>(distance * distance);
+}
+
+enum class LumaChoice { Intra, Keep, NoResidual };
+
+}  // namespace
+
+uint8_t QuantiseIntraLuma(int16_t* levels, const QuantiserTables& tables, const int16_t* coefficients) {
+    const uint8_t firstAc = QuantiseBlock(levels, tables, kIntraLumaTable, coefficients);
+    const int16_t step = tables.quantiserTable[kIntraLumaTable][0];
+    if (firstAc == 0) {
+        const int32_t value = IntraDcValue(step, levels[0]);
+        if (value > 255)
+            levels[0] = static_cast<int16_t>(1019 / step);
+        else if (value < 0)
+            levels[0] = static_cast<int16_t>(-(1028 / step));
+    }
+    return firstAc;
+}
+
+float InterError(const QuantiserTables& tables, int tableIndex, const int16_t* coefficients,
+                 const int16_t* residual, int32_t pitch, int16_t* levels) {
+    int16_t samples[64];
+    if (QuantiseBlock(levels, tables, tableIndex, coefficients) != 0) {
+        FullReconstruction(tables, tableIndex, levels, samples);
+    } else {
+        const int16_t value = Wrap16(IntraDcValue(tables.quantiserTable[tableIndex][0], levels[0]));
+        std::fill(samples, samples + 64, value);
+    }
+    return ErrorAgainstResidual(samples, residual, pitch);
+}
+
+float IntraError(const QuantiserTables& tables, const int16_t* coefficients, const uint8_t* source,
+                 int32_t stride, int16_t* levels) {
+    uint8_t pixels[64];
+    if (QuantiseIntraLuma(levels, tables, coefficients) != 0) {
+        ReconstructIntraBlock(tables, kIntraLumaTable, levels, pixels, 8);
+    } else {
+        const auto value =
+            static_cast<uint8_t>(IntraDcValue(tables.quantiserTable[kIntraLumaTable][0], levels[0]));
+        std::fill(pixels, pixels + 64, value);
+    }
+    uint32_t sum = 0;
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c)
+            sum += Square(static_cast<int16_t>(pixels[8 * r + c] - source[ptrdiff_t{r} * stride + c]));
+    return MeanOfSquares(sum);
+}
+
+float SkipError(const int16_t* residual, int32_t pitch) {
+    uint32_t sum = 0;
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c) sum += Square(Wrap16(int32_t{residual[ptrdiff_t{r} * pitch + c]} - 128));
+    return MeanOfSquares(sum);
+}
+
+float CodedError(const QuantiserTables& tables, int tableIndex, const int16_t* levels,
+                 const int16_t* residual, int32_t pitch) {
+    int16_t samples[64];
+    FullReconstruction(tables, tableIndex, levels, samples);
+    return ErrorAgainstResidual(samples, residual, pitch);
+}
+
+void QuantiseKeyLuma(const ResidualCoder& coder, int16_t* out) {
+    const size_t blocks = coder.yFlags.size();
+    for (size_t block = 0; block < blocks; ++block) {
+        int16_t levels[64];
+        QuantiseIntraLuma(levels, coder.quantiserTables, &coder.yCoefficients[block * kCoefficientsPerBlock]);
+        WriteClamped(out + block * 64, levels);
+    }
+}
+
+void QuantiseKeyChroma(const ResidualCoder& coder, int16_t* out) {
+    for (const std::vector<int16_t>* plane : {&coder.uCoefficients, &coder.vCoefficients}) {
+        const size_t blocks = plane->size() / kCoefficientsPerBlock;
+        for (size_t block = 0; block < blocks; ++block) {
+            int16_t levels[64];
+            QuantiseBlock(levels, coder.quantiserTables, kIntraChromaTable,
+                          plane->data() + block * kCoefficientsPerBlock);
+            WriteClamped(out, levels);
+            out += 64;
+        }
+    }
+}
+
+int32_t DecideLumaBlocks(ResidualCoder& coder, int16_t* out) {
+    const QuantiserTables& tables = coder.quantiserTables;
+    const float threshold = Threshold(0.001f, coder.quality);
+    const int32_t pitch = coder.width;
+    int32_t intraCount = 0;
+    for (int32_t row = 0; row < coder.blocksDown; ++row) {
+        for (int32_t column = 0; column < coder.blocksAcross; ++column) {
+            const ptrdiff_t block = ptrdiff_t{row} * coder.blocksAcross + column;
+            const int16_t* coefficients =
+                &coder.yCoefficients[static_cast<size_t>(block) * kCoefficientsPerBlock];
+            const int16_t* residual = coder.residualPlanes->y + ptrdiff_t{8} * row * pitch + 8 * column;
+            const uint8_t* source = coder.source->y + ptrdiff_t{8} * row * coder.source->stride + 8 * column;
+
+            int16_t inter[64], intra[64];
+            const float interError =
+                InterError(tables, kInterLumaTable, coefficients + kInterHalf, residual, pitch, inter);
+            const float intraError = IntraError(tables, coefficients, source, coder.source->stride, intra);
+            const int32_t interAc = AcMagnitude(inter);
+            const int32_t intraAc = AcMagnitude(intra);
+            const int32_t v = interAc + std::abs(int32_t{coefficients[kInterHalf]});
+
+            LumaChoice choice = LumaChoice::Keep;
+            if (interError > kIntraFactor * intraError) {
+                choice = LumaChoice::Intra;
+            } else if (interError >= intraError && intraAc < interAc) {
+                choice = LumaChoice::Intra;
+            } else if (v <= 0) {
+                choice = LumaChoice::Keep;
+            } else if (v <= 2) {
+                choice = LumaChoice::NoResidual;
+            } else {
+                const float skipError = SkipError(residual, pitch);
+                if (skipError <= threshold ||
+                    CodedError(tables, kInterLumaTable, inter, residual, pitch) + kCodedMargin >= skipError) {
+                    choice = LumaChoice::NoResidual;
+                }
+            }
+
+            uint8_t& flags = coder.yFlags[static_cast<size_t>(block)];
+            int16_t* slot = out + block * 64;
+            if (choice == LumaChoice::Intra) {
+                WriteClamped(slot, intra);
+                flags |= kBlockFlagIntra;
+                ++intraCount;
+                continue;
+            }
+            // The map must say exactly which blocks carry intra levels, whatever an earlier attempt left.
+            flags &= static_cast<uint8_t>(~kBlockFlagIntra);
+            if (choice == LumaChoice::Keep)
+                WriteClamped(slot, inter);
+            else
+                WriteZero(slot);
+        }
+    }
+    return intraCount;
+}
+
+void DecideChromaBlocks(const ResidualCoder& coder, int16_t* out) {
+    const QuantiserTables& tables = coder.quantiserTables;
+    const float threshold = Threshold(0.0005f, coder.quality);
+    const int32_t pitch = coder.width;
+    const struct {
+        const std::vector<int16_t>* coefficients;
+        const int16_t* residual;
+    } planes[2] = {{&coder.uCoefficients, coder.residualPlanes->u},
+                   {&coder.vCoefficients, coder.residualPlanes->v}};
+    for (const auto& plane : planes) {
+        for (int32_t row = 0; row < coder.chromaBlocksDown; ++row) {
+            for (int32_t column = 0; column < coder.chromaBlocksAcross; ++column, out += 64) {
+                const ptrdiff_t block = ptrdiff_t{row} * coder.chromaBlocksAcross + column;
+                const int16_t* coefficients =
+                    plane.coefficients->data() + block * kCoefficientsPerBlock + kInterHalf;
+                const int16_t* residual = plane.residual + ptrdiff_t{8} * row * pitch + 8 * column;
+                int16_t levels[64];
+                QuantiseBlock(levels, tables, kInterChromaTable, coefficients);
+                if (AcMagnitude(levels) + std::abs(int32_t{levels[0]}) == 0) {
+                    WriteZero(out);
+                    continue;
+                }
+                const float skipError = SkipError(residual, pitch);
+                if (threshold > skipError ||
+                    CodedError(tables, kInterChromaTable, levels, residual, pitch) + kCodedMargin >=
+                        skipError) {
+                    WriteZero(out);
+                } else {
+                    WriteClamped(out, levels);
+                }
+            }
+        }
+    }
+}
+
+}  // namespace rq43

@@ -1,0 +1,275 @@
+#include "residual/code_tables.h"
+
+#include <algorithm>
+
+#include "residual/bit_reader.h"
+#include "residual/bit_writer.h"
+#include "residual/range_coder.h"
+
+namespace rq43 {
+
+namespace {
+
+void ResetHistogram(ContextHistogram& histogram, uint32_t countSize) {
+    histogram.counts.assign(countSize, 0);
+    histogram.countSize = countSize;
+    histogram.total = 0;
+    histogram.firstUsed = 255;
+    histogram.lastUsed = 0;
+}
+
+void SummariseHistogram(ContextHistogram& histogram) {
+    histogram.total = 0;
+    histogram.firstUsed = 255;
+    histogram.lastUsed = 0;
+    for (uint32_t t = 0; t < histogram.countSize; ++t) {
+        if (histogram.counts[t] == 0) continue;
+        histogram.total += histogram.counts[t];
+        histogram.firstUsed = std::min(histogram.firstUsed, t);
+        histogram.lastUsed = t;
+    }
+}
+
+void ResetSet(CodeTableSet& set, uint32_t contextCount) {
+    set.contextCount = contextCount;
+    set.histograms.resize(contextCount);
+    set.trees.resize(contextCount);
+    for (uint32_t c = 0; c < contextCount; ++c) {
+        ResetHistogram(set.histograms[c], contextCount);
+        set.trees[c] = CodeTree{};
+    }
+}
+
+void BuildTrees(CodeTableSet& set) {
+    for (uint32_t c = 0; c < set.contextCount; ++c) {
+        if (set.histograms[c].total == 0) continue;
+        BuildHuffmanTree(set.trees[c], set.histograms[c]);
+        AssignCodes(set.trees[c]);
+    }
+}
+
+// Lowest-weight node that has no parent yet; the lowest index wins a tie.
+int32_t LightestOrphan(const CodeTree& tree) {
+    int32_t best = -1;
+    for (uint32_t i = 0; i < tree.nodeCount; ++i) {
+        const CodeNode& node = tree.nodes[i];
+        if (node.parent != -1) continue;
+        if (best < 0 || node.weight < tree.nodes[static_cast<size_t>(best)].weight) {
+            best = static_cast<int32_t>(i);
+        }
+    }
+    return best;
+}
+
+void AssignFrom(CodeTree& tree, int32_t index, uint32_t code, uint32_t depth) {
+    CodeNode& node = tree.nodes[static_cast<size_t>(index)];
+    if (node.child0 < 0) {
+        tree.codes[node.token] = TokenCode{code, depth};
+        return;
+    }
+    const uint32_t w1 = tree.nodes[static_cast<size_t>(node.child1)].weight;
+    uint32_t p = (w1 * 256 + node.weight / 2) / node.weight;
+    if (p == 0 && w1 != 0) p = 1;
+    node.p = static_cast<uint8_t>(std::min(p, 255u));
+    AssignFrom(tree, node.child0, code * 2, depth + 1);
+    AssignFrom(tree, node.child1, code * 2 + 1, depth + 1);
+}
+
+const CodeTree* TreeOf(const CodeTableSet& set, uint32_t context) {
+    if (context >= set.contextCount || context >= set.trees.size()) return nullptr;
+    const CodeTree& tree = set.trees[context];
+    return tree.leafCount == 0 ? nullptr : &tree;
+}
+
+// Walks a tree from its root, taking each branch from nextBit(p of the node).
+template <typename NextBit>
+uint8_t WalkTree(const CodeTree& tree, NextBit&& nextBit) {
+    int32_t index = tree.root;
+    while (tree.nodes[static_cast<size_t>(index)].child0 >= 0) {
+        const CodeNode& node = tree.nodes[static_cast<size_t>(index)];
+        index = nextBit(node.p) != 0 ? node.child1 : node.child0;
+    }
+    return tree.nodes[static_cast<size_t>(index)].token;
+}
+
+template <typename NextBit>
+bool DecodeWith(const CodeTableSet& set, size_t tokenCount, uint8_t* tokensOut, NextBit&& nextBit) {
+    uint32_t context = kFirstTokenContext;
+    for (size_t i = 0; i < tokenCount; ++i) {
+        const CodeTree* tree = TreeOf(set, context);
+        if (tree == nullptr) return false;
+        const uint8_t token = WalkTree(*tree, nextBit);
+        tokensOut[i] = token;
+        context = token;
+    }
+    return true;
+}
+
+}  // namespace
+
+void BuildCodeTables(CodeTableSet& set, const uint8_t* tokens, size_t tokenCount) {
+    ResetSet(set, kTokenAlphabetSize);
+    uint32_t context = kFirstTokenContext;
+    for (size_t i = 0; i < tokenCount; ++i) {
+        const uint32_t token = std::min<uint32_t>(tokens[i], kTokenAlphabetSize - 1);
+        set.histograms[context].counts[token] += 1;
+        context = token;
+    }
+    for (ContextHistogram& histogram : set.histograms) {
+        SummariseHistogram(histogram);
+        NormaliseCounts(histogram);
+    }
+    BuildTrees(set);
+}
+
+void NormaliseCounts(ContextHistogram& histogram) {
+    uint32_t largest = 0;
+    for (uint32_t c : histogram.counts) largest = std::max(largest, c);
+    if (largest <= 255) return;
+    const float factor = 65280.0f / static_cast<float>(largest);
+    for (uint32_t& c : histogram.counts) {
+        if (c == 0) continue;
+        const double scaled =
+            static_cast<double>(c) * static_cast<double>(factor) * 0.00390625 + static_cast<double>(0.4f);
+        c = std::clamp(static_cast<uint32_t>(scaled), 1u, 255u);
+    }
+}
+
+void BuildHuffmanTree(CodeTree& tree, const ContextHistogram& histogram) {
+    tree = CodeTree{};
+    tree.alphabetSize = histogram.countSize;
+    tree.codes.assign(histogram.countSize, TokenCode{});
+    for (uint32_t t = 0; t < histogram.countSize; ++t) tree.leafCount += histogram.counts[t] != 0;
+    tree.nodeCapacity = 2 * tree.leafCount;
+    tree.nodes.assign(tree.nodeCapacity, CodeNode{});
+    for (uint32_t t = 0; t < histogram.countSize; ++t) {
+        if (histogram.counts[t] == 0) continue;
+        CodeNode& leaf = tree.nodes[tree.nodeCount++];
+        leaf.token = static_cast<uint8_t>(t);
+        leaf.weight = histogram.counts[t];
+    }
+    if (tree.leafCount == 0) return;
+    for (uint32_t merge = 1; merge < tree.leafCount; ++merge) {
+        const auto created = static_cast<int16_t>(tree.nodeCount);
+        const int32_t first = LightestOrphan(tree);
+        tree.nodes[static_cast<size_t>(first)].parent = created;
+        const int32_t second = LightestOrphan(tree);
+        tree.nodes[static_cast<size_t>(second)].parent = created;
+        CodeNode& node = tree.nodes[tree.nodeCount++];
+        node.child0 = static_cast<int16_t>(first);
+        node.child1 = static_cast<int16_t>(second);
+        node.weight =
+            tree.nodes[static_cast<size_t>(first)].weight + tree.nodes[static_cast<size_t>(second)].weight;
+    }
+    tree.root = static_cast<int32_t>(tree.nodeCount) - 1;
+}
+
+void AssignCodes(CodeTree& tree) {
+    if (tree.root >= 0) AssignFrom(tree, tree.root, 0, 0);
+}
+
+size_t WriteCodeTables(const CodeTableSet& set, uint8_t* out, uint8_t* end) {
+    BitWriter writer;
+    StartBitWriter(writer, out, end);
+    WriteBits(writer, set.contextCount - 1, 5);
+    for (uint32_t c = 0; c < set.contextCount; ++c) {
+        const ContextHistogram& histogram = set.histograms[c];
+        if (histogram.total == 0) {
+            WriteBits(writer, 0, 1);
+            continue;
+        }
+        WriteBits(writer, 1, 1);
+        WriteBits(writer, histogram.firstUsed, 5);
+        WriteBits(writer, histogram.lastUsed, 5);
+        for (uint32_t t = histogram.firstUsed; t <= histogram.lastUsed; ++t) {
+            const uint32_t count = histogram.counts[t];
+            if (count < 2) {
+                WriteBits(writer, count, 2);
+            } else if (count < 18) {
+                WriteBits(writer, (2u << 4) | (count - 2), 6);
+            } else {
+                WriteBits(writer, (3u << 8) | count, 10);
+            }
+        }
+    }
+    FlushBitWriter(writer);
+    return static_cast<size_t>(writer.totalBits / 8);
+}
+
+bool ReadCodeTables(CodeTableSet& set, const uint8_t* in, const uint8_t* end) {
+    BitReader reader;
+    StartBitReader(reader, in, end);
+    const uint32_t contextCount = ReadBits(reader, 5) + 1;
+    if (contextCount > kTokenAlphabetSize) return false;
+    ResetSet(set, contextCount);
+    for (uint32_t c = 0; c < contextCount; ++c) {
+        if (ReadBits(reader, 1) == 0) continue;
+        const uint32_t firstUsed = ReadBits(reader, 5);
+        const uint32_t lastUsed = ReadBits(reader, 5);
+        if (firstUsed > lastUsed || lastUsed >= contextCount) return false;
+        ContextHistogram& histogram = set.histograms[c];
+        for (uint32_t t = firstUsed; t <= lastUsed; ++t) {
+            if (ReadBits(reader, 1) == 0) {
+                histogram.counts[t] = ReadBits(reader, 1);
+            } else if (ReadBits(reader, 1) == 0) {
+                histogram.counts[t] = ReadBits(reader, 4) + 2;
+            } else {
+                histogram.counts[t] = ReadBits(reader, 8);
+            }
+        }
+    }
+    if (reader.overrun) return false;
+    for (ContextHistogram& histogram : set.histograms) SummariseHistogram(histogram);
+    BuildTrees(set);
+    return true;
+}
+
+size_t EncodeTokenString(const CodeTableSet& set, const uint8_t* tokens, size_t tokenCount, bool arithmetic,
+                         uint8_t* out, uint8_t* end) {
+    uint32_t context = kFirstTokenContext;
+    if (!arithmetic) {
+        BitWriter writer;
+        StartBitWriter(writer, out, end);
+        WriteBits(writer, 0, 8);
+        for (size_t i = 0; i < tokenCount; ++i) {
+            const TokenCode& code = set.trees[context].codes[tokens[i]];
+            WriteBits(writer, code.value, static_cast<int>(code.length));
+            context = tokens[i];
+        }
+        FlushBitWriter(writer);
+        return static_cast<size_t>(writer.totalBits / 8);
+    }
+    RangeEncoder encoder;
+    StartRangeEncoder(encoder, out, end, 1);
+    for (size_t i = 0; i < tokenCount; ++i) {
+        const CodeTree& tree = set.trees[context];
+        const TokenCode& code = tree.codes[tokens[i]];
+        int32_t index = tree.root;
+        for (uint32_t bit = code.length; bit-- > 0;) {
+            const CodeNode& node = tree.nodes[static_cast<size_t>(index)];
+            const uint32_t b = (code.value >> bit) & 1;
+            EncodeDecision(encoder, b, node.p);
+            index = b != 0 ? node.child1 : node.child0;
+        }
+        context = tokens[i];
+    }
+    FlushRangeEncoder(encoder);
+    return static_cast<size_t>(encoder.byteCount);
+}
+
+bool DecodeTokenString(const CodeTableSet& set, const uint8_t* in, const uint8_t* end, size_t tokenCount,
+                       uint8_t* tokensOut) {
+    if (in >= end) return false;
+    if (*in == 0) {
+        BitReader reader;
+        StartBitReader(reader, in + 1, end);
+        // A prefix-coded string is padded to its last byte: needing more means it was cut short.
+        return DecodeWith(set, tokenCount, tokensOut, [&](uint8_t) { return ReadBits(reader, 1); }) &&
+               !reader.overrun;
+    }
+    RangeDecoder decoder;
+    StartRangeDecoder(decoder, in, end);
+    return DecodeWith(set, tokenCount, tokensOut, [&](uint8_t p) { return DecodeDecision(decoder, p); });
+}
+
+}  // namespace rq43

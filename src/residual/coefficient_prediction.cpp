@@ -1,0 +1,133 @@
+#include "residual/coefficient_prediction.h"
+
+#include <cstddef>
+#include <cstdlib>
+
+#include "residual/token_stream.h"
+#include "transform/fixed_point.h"
+
+namespace rq43 {
+namespace {
+
+constexpr ptrdiff_t kBlockStride = 64;
+
+int16_t Median(int16_t left, int16_t up, int16_t upLeft) {
+    const int16_t p = Wrap16(int32_t{left} + up - upLeft);
+    if (left > up) return p < up ? up : p > left ? left : p;
+    return p < left ? left : p > up ? up : p;
+}
+
+int16_t Predict(uint8_t mode, int16_t left, int16_t up, int16_t upLeft) {
+    switch (mode) {
+        case kPredictMedian:
+            return Median(left, up, upLeft);
+        case kPredictLeft:
+            return left;
+        default:
+            return up;
+    }
+}
+
+struct ModeCosts {
+    int64_t cost[4] = {0, 0, 0, 0};
+    bool outOfRange[4] = {false, false, false, false};
+
+    // A difference that all three predicting modes share (first row, first column).
+    void AddShared(int16_t value, int16_t predicted) {
+        for (int mode = 1; mode < 4; ++mode) Add(mode, value, predicted);
+    }
+    void Add(int mode, int16_t value, int16_t predicted) {
+        cost[mode] += std::abs(int32_t{value} - predicted);
+        const int16_t difference = Wrap16(int32_t{value} - predicted);
+        if (difference > kLargestLevel || difference < -kLargestLevel) outOfRange[mode] = true;
+    }
+};
+
+ModeCosts MeasureModes(const int16_t* levels, int32_t across, int32_t down) {
+    ModeCosts costs;
+    auto at = [&](int32_t x, int32_t y) { return levels[(ptrdiff_t{y} * across + x) * kBlockStride]; };
+    for (int32_t y = 0; y < down; ++y) {
+        for (int32_t x = 0; x < across; ++x) {
+            const int16_t v = at(x, y);
+            costs.cost[0] += std::abs(int32_t{v});
+            if (y == 0 && x == 0) {
+                for (int mode = 1; mode < 4; ++mode) costs.cost[mode] += std::abs(int32_t{v});
+            } else if (y == 0) {
+                costs.AddShared(v, at(x - 1, 0));
+            } else if (x == 0) {
+                costs.AddShared(v, at(0, y - 1));
+            } else {
+                for (uint8_t mode = 1; mode < 4; ++mode) {
+                    costs.Add(mode, v, Predict(mode, at(x - 1, y), at(x, y - 1), at(x - 1, y - 1)));
+                }
+            }
+        }
+    }
+    return costs;
+}
+
+PredictionMode PickMode(const ModeCosts& c) {
+    if (c.cost[3] < c.cost[0] && c.cost[3] < c.cost[1] && c.cost[3] < c.cost[2]) return kPredictUp;
+    if (c.cost[2] < c.cost[0] && c.cost[2] < c.cost[1]) return kPredictLeft;
+    if (c.cost[1] < c.cost[0]) return kPredictMedian;
+    return kPredictNone;
+}
+
+// Every prediction reads the original levels, so each row's differences wait in scratch until the next
+// row has been formed.
+void ApplyMode(int16_t* levels, int32_t across, int32_t down, int16_t* scratch, uint8_t mode) {
+    auto at = [&](int32_t x, int32_t y) -> int16_t& {
+        return levels[(ptrdiff_t{y} * across + x) * kBlockStride];
+    };
+    for (int32_t y = 0; y <= down; ++y) {
+        int16_t* current = scratch + (y % 2) * across;
+        int16_t* previous = scratch + ((y + 1) % 2) * across;
+        if (y < down) {
+            for (int32_t x = 0; x < across; ++x) {
+                int16_t predicted = 0;
+                if (y == 0 && x > 0)
+                    predicted = at(x - 1, 0);
+                else if (y > 0 && x == 0)
+                    predicted = at(0, y - 1);
+                else if (y > 0)
+                    predicted = Predict(mode, at(x - 1, y), at(x, y - 1), at(x - 1, y - 1));
+                current[x] = Wrap16(int32_t{at(x, y)} - predicted);
+            }
+        }
+        if (y > 0) {
+            for (int32_t x = 0; x < across; ++x) at(x, y - 1) = previous[x];
+        }
+    }
+}
+
+}  // namespace
+
+PredictionMode ChoosePredictionMode(int16_t* levels, int32_t blocksAcross, int32_t blocksDown,
+                                    int16_t* scratch) {
+    if (blocksAcross <= 0 || blocksDown <= 0) return kPredictNone;
+    const ModeCosts costs = MeasureModes(levels, blocksAcross, blocksDown);
+    const PredictionMode mode = PickMode(costs);
+    if (mode == kPredictNone || costs.outOfRange[mode]) return kPredictNone;
+    ApplyMode(levels, blocksAcross, blocksDown, scratch, mode);
+    return mode;
+}
+
+void UndoFirstRowPrediction(int32_t count, int16_t* current) {
+    for (int32_t j = 1; j < count; ++j) {
+        current[j * kBlockStride] =
+            Wrap16(int32_t{current[j * kBlockStride]} + current[(j - 1) * kBlockStride]);
+    }
+}
+
+void PredictCoefficientRow(int32_t count, const int16_t* above, int16_t* current, uint8_t mode) {
+    if (count <= 0) return;
+    current[0] = Wrap16(int32_t{current[0]} + above[0]);
+    if (mode < kPredictMedian || mode > kPredictUp) return;
+    for (int32_t j = 1; j < count; ++j) {
+        const ptrdiff_t here = j * kBlockStride, left = (j - 1) * kBlockStride;
+        const int16_t p = Predict(mode, current[left], above[here], above[left]);
+        current[here] = Wrap16(int32_t{current[here]} + p);
+    }
+}
+
+}  // namespace rq43

@@ -1,0 +1,381 @@
+#include "residual/token_section.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "picture/yuv_frame.h"
+#include "platform/worker_split.h"
+#include "residual/block_decisions.h"
+#include "residual/coefficient_prediction.h"
+#include "residual/little_endian.h"
+#include "residual/range_coder.h"
+#include "residual/residual_coder.h"
+#include "transform/quantiser.h"
+#include "transform/reconstruction.h"
+
+namespace rq43 {
+namespace {
+
+constexpr size_t kBlockMapOffset = kTokenSectionHeaderSize;
+constexpr size_t kProbabilityBytes = 4;
+
+// Context of a luma block in the intra map: its left neighbour's flag + 2 x its upper neighbour's.
+template <typename IsIntra>
+int MapContext(int32_t row, int32_t column, int32_t across, IsIntra isIntra) {
+    const int left = column > 0 && isIntra(ptrdiff_t{row} * across + column - 1) ? 1 : 0;
+    const int up = row > 0 && isIntra(ptrdiff_t{row - 1} * across + column) ? 1 : 0;
+    return left + 2 * up;
+}
+
+// Appends the probabilities and the range-coded intra flags of all luma blocks; returns blockMapSize.
+size_t AppendBlockMap(const ResidualCoder& coder, std::vector<uint8_t>& section) {
+    auto isIntra = [&](ptrdiff_t block) {
+        return (coder.yFlags[static_cast<size_t>(block)] & kBlockFlagIntra) != 0;
+    };
+    uint32_t seen[4] = {0, 0, 0, 0}, intra[4] = {0, 0, 0, 0};
+    for (int32_t row = 0; row < coder.blocksDown; ++row) {
+        for (int32_t column = 0; column < coder.blocksAcross; ++column) {
+            const int context = MapContext(row, column, coder.blocksAcross, isIntra);
+            ++seen[context];
+            if (isIntra(ptrdiff_t{row} * coder.blocksAcross + column)) ++intra[context];
+        }
+    }
+    uint32_t probability[4] = {0, 0, 0, 0};
+    for (int c = 0; c < 4; ++c) {
+        if (seen[c] > 0)
+            probability[c] = std::max<uint32_t>(1, static_cast<uint32_t>(uint64_t{intra[c]} * 256 / seen[c]));
+    }
+
+    const size_t start = section.size();
+    // A flag costs at most one byte (probabilities lie in 1..255 for the flags that occur, or 256 when
+    // every flag of the context is 1); growing is only a guard.
+    size_t capacity = coder.yFlags.size() + 16;
+    for (;;) {
+        section.resize(start + kProbabilityBytes + capacity);
+        uint8_t* map = section.data() + start;
+        for (int c = 0; c < 4; ++c) map[c] = static_cast<uint8_t>(probability[c] - 1);
+        RangeEncoder encoder;
+        StartRangeEncoder(encoder, map + kProbabilityBytes, map + kProbabilityBytes + capacity, 0);
+        for (int32_t row = 0; row < coder.blocksDown; ++row) {
+            for (int32_t column = 0; column < coder.blocksAcross; ++column) {
+                const int context = MapContext(row, column, coder.blocksAcross, isIntra);
+                EncodeDecision(encoder, isIntra(ptrdiff_t{row} * coder.blocksAcross + column) ? 1 : 0,
+                               probability[context]);
+            }
+        }
+        FlushRangeEncoder(encoder);
+        if (!encoder.overflow) {
+            const size_t size = kProbabilityBytes + static_cast<size_t>(encoder.byteCount);
+            section.resize(start + size);
+            return size;
+        }
+        capacity *= 2;
+    }
+}
+
+// Appends one token stream; returns its size, or false when the levels cannot be represented (counts
+// beyond the stream header's fields).
+bool AppendTokenStream(TokenStream& stream, uint8_t arithmetic, const int16_t* levels, size_t levelCount,
+                       std::vector<uint8_t>& section, size_t* size) {
+    const size_t start = section.size();
+    // 3 bytes per level is what the format budgets (192 per block); a stream never needs more than a code
+    // of at most 32 bits plus 24 extra bits per token, plus its tables.
+    size_t capacity = 3 * levelCount + 1024;
+    const size_t largest = 8 * levelCount + 65536;
+    stream.arithmetic = arithmetic;
+    section.resize(start + capacity);
+    bool written = EncodeTokenStream(stream, levels, levelCount, section.data() + start,
+                                     section.data() + start + capacity);
+    while (!(written && FinishTokenStream(stream, size))) {
+        if (capacity >= largest) return false;
+        capacity = std::min(2 * capacity, largest);
+        section.resize(start + capacity);
+        written = WriteTokenStream(stream, section.data() + start, section.data() + start + capacity);
+    }
+    section.resize(start + *size);
+    return true;
+}
+
+// Chroma levels travel with U and V interleaved by block rows: U row r, then V row r.
+void InterleaveChroma(const ResidualCoder& coder, const int16_t* u, const int16_t* v, int16_t* out) {
+    const size_t rowLevels = static_cast<size_t>(coder.chromaBlocksAcross) * 64;
+    for (int32_t row = 0; row < coder.chromaBlocksDown; ++row) {
+        std::memcpy(out, u + row * rowLevels, rowLevels * sizeof(int16_t));
+        std::memcpy(out + rowLevels, v + row * rowLevels, rowLevels * sizeof(int16_t));
+        out += 2 * rowLevels;
+    }
+}
+
+uint16_t ChoosePlaneModes(int16_t* levels, int32_t across, int32_t down, int16_t* scratch) {
+    uint16_t modes = 0;
+    for (int i = 0; i < kPredictedPositionCount; ++i) {
+        const PredictionMode mode =
+            ChoosePredictionMode(levels + kPredictedPositions[i], across, down, scratch);
+        modes = static_cast<uint16_t>(modes | (mode << (2 * i)));
+    }
+    return modes;
+}
+
+void UndoRowPrediction(int16_t* current, const int16_t* previous, int32_t count, uint16_t modes,
+                       bool firstRow) {
+    for (int i = 0; i < kPredictedPositionCount; ++i) {
+        const auto mode = static_cast<uint8_t>((modes >> (2 * i)) & 3);
+        if (mode == kPredictNone) continue;
+        const int position = kPredictedPositions[i];
+        if (firstRow)
+            UndoFirstRowPrediction(count, current + position);
+        else
+            PredictCoefficientRow(count, previous + position, current + position, mode);
+    }
+}
+
+// Prediction can make the low positions non-zero after the tokens said the block ended earlier.
+uint8_t RaiseLastIndex(uint8_t lastIndex, const int16_t* levels) {
+    for (int i = 1; i < kPredictedPositionCount; ++i) {
+        const uint8_t position = kPredictedPositions[i];
+        if (levels[position] != 0 && position > lastIndex) lastIndex = position;
+    }
+    return lastIndex;
+}
+
+struct Geometry {
+    int32_t across, down, chromaAcross, chromaDown, stride;
+};
+
+// The frame is ours, but a mismatch between its fields and its buffer must not turn into stray writes.
+bool FrameGeometry(const YuvFrame& frame, Geometry* geometry) {
+    if (frame.y == nullptr || frame.u == nullptr || frame.v == nullptr || frame.buffer == nullptr)
+        return false;
+    if (frame.width == 0 || frame.height == 0 || frame.width % 16 != 0 || frame.height % 16 != 0)
+        return false;
+    if (frame.stride < 0 || static_cast<uint64_t>(frame.stride) < frame.width) return false;
+    const uint8_t* bufferEnd = frame.buffer + frame.bufferSize;
+    auto inside = [&](const uint8_t* plane, uint64_t rows, uint64_t columns) {
+        if (plane < frame.buffer || plane > bufferEnd) return false;
+        const uint64_t reach = (rows - 1) * static_cast<uint64_t>(frame.stride) + columns;
+        return reach <= static_cast<uint64_t>(bufferEnd - plane);
+    };
+    if (!inside(frame.y, frame.height, frame.width) || !inside(frame.u, frame.height / 2, frame.width / 2) ||
+        !inside(frame.v, frame.height / 2, frame.width / 2)) {
+        return false;
+    }
+    *geometry = {static_cast<int32_t>(frame.width / 8), static_cast<int32_t>(frame.height / 8),
+                 static_cast<int32_t>(frame.width / 16), static_cast<int32_t>(frame.height / 16),
+                 frame.stride};
+    return true;
+}
+
+bool DecodeBlockMap(const uint8_t* map, size_t size, const Geometry& g, std::vector<uint8_t>& intra) {
+    if (size < kProbabilityBytes) return false;
+    uint32_t probability[4];
+    for (int c = 0; c < 4; ++c) probability[c] = uint32_t{map[c]} + 1;
+    RangeDecoder decoder;
+    StartRangeDecoder(decoder, map + kProbabilityBytes, map + size);
+    auto isIntra = [&](ptrdiff_t block) { return intra[static_cast<size_t>(block)] != 0; };
+    for (int32_t row = 0; row < g.down; ++row) {
+        for (int32_t column = 0; column < g.across; ++column) {
+            const int context = MapContext(row, column, g.across, isIntra);
+            intra[static_cast<size_t>(ptrdiff_t{row} * g.across + column)] =
+                static_cast<uint8_t>(DecodeDecision(decoder, probability[context]));
+        }
+    }
+    return true;
+}
+
+struct StreamRelease {
+    ResidualCoder& coder;
+    ~StreamRelease() {
+        ReleaseTokenStream(coder.lumaStream);
+        ReleaseTokenStream(coder.chromaStream);
+        std::vector<uint8_t>().swap(coder.lastIndex);
+    }
+};
+
+void ReconstructLumaBlock(const QuantiserTables& tables, bool intra, uint8_t lastIndex, const int16_t* levels,
+                          uint8_t* destination, int32_t stride) {
+    if (intra) {
+        if (lastIndex == 0)
+            FillIntraDc(destination, stride,
+                        IntraDcValue(tables.quantiserTable[kIntraLumaTable][0], levels[0]));
+        else
+            ReconstructIntraBlock(tables, kIntraLumaTable, levels, destination, stride);
+    } else {
+        if (lastIndex == 0)
+            AddInterDc(destination, stride, tables.quantiserTable[kInterLumaTable][0], levels[0]);
+        else
+            ReconstructInterBlock(tables, kInterLumaTable, levels, destination, stride);
+    }
+}
+
+// The two block-row buffers: row r in buffer r mod 2, the row above it in the other.
+struct RowPair {
+    int16_t* current;
+    const int16_t* previous;
+};
+
+RowPair RowsFor(std::vector<int16_t>& rows, int32_t row, size_t rowLevels) {
+    return {rows.data() + static_cast<size_t>(row % 2) * rowLevels,
+            rows.data() + static_cast<size_t>((row + 1) % 2) * rowLevels};
+}
+
+struct SectionLayout {
+    Geometry geometry;
+    uint16_t lumaModes = 0, uModes = 0, vModes = 0;
+    bool key = false;
+    std::vector<uint8_t> intra;  // decoded intra flags of the luma blocks (delta frames)
+};
+
+bool DecodeLumaRows(ResidualCoder& coder, const SectionLayout& layout, std::vector<int16_t>& rows,
+                    YuvFrame& frame) {
+    const Geometry& g = layout.geometry;
+    const QuantiserTables& tables = coder.quantiserTables;
+    const size_t rowLevels = static_cast<size_t>(g.across) * 64;
+    for (int32_t row = 0; row < g.down; ++row) {
+        const auto [current, previous] = RowsFor(rows, row, rowLevels);
+        uint8_t* lastIndex = coder.lastIndex.data();
+        if (!DecodeBlockRow(coder.lumaStream, current, static_cast<uint32_t>(g.across), lastIndex))
+            return false;
+        UndoRowPrediction(current, previous, g.across, layout.lumaModes, row == 0);
+        uint8_t* pixels = frame.y + ptrdiff_t{8} * row * g.stride;
+        for (int32_t column = 0; column < g.across; ++column) {
+            const int16_t* levels = current + column * 64;
+            const size_t block =
+                static_cast<size_t>(row) * static_cast<size_t>(g.across) + static_cast<size_t>(column);
+            const bool intra = layout.key || layout.intra[block] != 0;
+            ReconstructLumaBlock(tables, intra, RaiseLastIndex(lastIndex[column], levels), levels,
+                                 pixels + 8 * column, g.stride);
+        }
+    }
+    return true;
+}
+
+// Chroma rows hold the U blocks of a block row, then its V blocks; they always take the full path.
+bool DecodeChromaRows(ResidualCoder& coder, const SectionLayout& layout, std::vector<int16_t>& rows,
+                      YuvFrame& frame) {
+    const Geometry& g = layout.geometry;
+    const QuantiserTables& tables = coder.quantiserTables;
+    const size_t planeLevels = static_cast<size_t>(g.chromaAcross) * 64;
+    for (int32_t row = 0; row < g.chromaDown; ++row) {
+        const auto [current, previous] = RowsFor(rows, row, 2 * planeLevels);
+        const auto blocks = static_cast<uint32_t>(2 * g.chromaAcross);
+        if (!DecodeBlockRow(coder.chromaStream, current, blocks, coder.lastIndex.data())) return false;
+        UndoRowPrediction(current, previous, g.chromaAcross, layout.uModes, row == 0);
+        UndoRowPrediction(current + planeLevels, previous + planeLevels, g.chromaAcross, layout.vModes,
+                          row == 0);
+        const ptrdiff_t offset = ptrdiff_t{8} * row * g.stride;
+        for (int32_t column = 0; column < g.chromaAcross; ++column) {
+            const int16_t* uLevels = current + column * 64;
+            const int16_t* vLevels = uLevels + planeLevels;
+            uint8_t* uPixels = frame.u + offset + 8 * column;
+            uint8_t* vPixels = frame.v + offset + 8 * column;
+            if (layout.key) {
+                ReconstructIntraBlock(tables, kIntraChromaTable, uLevels, uPixels, g.stride);
+                ReconstructIntraBlock(tables, kIntraChromaTable, vLevels, vPixels, g.stride);
+            } else {
+                ReconstructInterBlock(tables, kInterChromaTable, uLevels, uPixels, g.stride);
+                ReconstructInterBlock(tables, kInterChromaTable, vLevels, vPixels, g.stride);
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::vector<uint8_t> EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame) {
+    const bool key = keyFrame != 0;
+    if (coder.blocksAcross <= 0 || coder.source == nullptr || (!key && coder.residualPlanes == nullptr))
+        return {};
+    const size_t lumaLevels = coder.yFlags.size() * 64;
+    const size_t chromaLevels = coder.uFlags.size() * 64;
+    std::vector<int16_t> work(lumaLevels + 2 * chromaLevels);
+    int16_t* luma = work.data();
+    int16_t* u = luma + lumaLevels;
+    int16_t* v = u + chromaLevels;
+
+    BuildQuantiserTables(coder.quality, coder.quantiserTables);
+    int32_t intraCount = 0;
+    platform::RunHalves(coder.useTwoThreads != 0, [&](int half) {
+        if (half == 0) {
+            if (key)
+                QuantiseKeyLuma(coder, luma);
+            else
+                intraCount = DecideLumaBlocks(coder, luma);
+        } else {
+            if (key)
+                QuantiseKeyChroma(coder, u);
+            else
+                DecideChromaBlocks(coder, u);
+        }
+    });
+
+    int16_t* scratch = coder.predictionScratch.data();
+    const uint16_t lumaModes = ChoosePlaneModes(luma, coder.blocksAcross, coder.blocksDown, scratch);
+    const uint16_t uModes = ChoosePlaneModes(u, coder.chromaBlocksAcross, coder.chromaBlocksDown, scratch);
+    const uint16_t vModes = ChoosePlaneModes(v, coder.chromaBlocksAcross, coder.chromaBlocksDown, scratch);
+
+    std::vector<uint8_t> section(kTokenSectionHeaderSize, 0);
+    section.reserve(kTokenSectionHeaderSize + 3 * work.size());
+    const size_t mapSize = !key && intraCount > 0 ? AppendBlockMap(coder, section) : 0;
+    size_t lumaSize = 0, chromaSize = 0;
+    if (!AppendTokenStream(coder.lumaStream, coder.arithmeticTokens, luma, lumaLevels, section, &lumaSize))
+        return {};
+    // The luma levels are coded: their room takes the interleaved chroma levels (half its size at most).
+    InterleaveChroma(coder, u, v, work.data());
+    if (!AppendTokenStream(coder.chromaStream, coder.arithmeticTokens, work.data(), 2 * chromaLevels, section,
+                           &chromaSize)) {
+        return {};
+    }
+    if (section.size() > UINT32_MAX) return {};
+
+    uint8_t* header = section.data();
+    PutLittleEndian(header + 0, static_cast<uint32_t>(mapSize), 4);
+    PutLittleEndian(header + 4, static_cast<uint32_t>(lumaSize), 4);
+    PutLittleEndian(header + 8, static_cast<uint32_t>(chromaSize), 4);
+    PutLittleEndian(header + 12, 0, 4);
+    PutLittleEndian(header + 16, lumaModes, 2);
+    PutLittleEndian(header + 18, uModes, 2);
+    PutLittleEndian(header + 20, vModes, 2);
+    // The decoder scales its tables by this byte: a quality outside it is stored as the byte that gives the
+    // same tables (0 for 0 and below, 255 for anything above 100), not as its low byte.
+    header[22] = static_cast<uint8_t>(std::clamp<int32_t>(coder.quality, 0, 255));
+    header[23] = key ? 1 : 0;
+    return section;
+}
+
+bool DecodeTokenSection(const uint8_t* section, size_t length, ResidualCoder& coder, YuvFrame& frame) {
+    if (section == nullptr || length < kTokenSectionHeaderSize) return false;
+    SectionLayout layout;
+    if (!FrameGeometry(frame, &layout.geometry)) return false;
+    const uint64_t mapSize = GetLittleEndian(section + 0, 4);
+    const uint64_t lumaSize = GetLittleEndian(section + 4, 4);
+    const uint64_t chromaSize = GetLittleEndian(section + 8, 4);
+    if (kTokenSectionHeaderSize + mapSize + lumaSize + chromaSize > length) return false;
+    layout.lumaModes = static_cast<uint16_t>(GetLittleEndian(section + 16, 2));
+    layout.uModes = static_cast<uint16_t>(GetLittleEndian(section + 18, 2));
+    layout.vModes = static_cast<uint16_t>(GetLittleEndian(section + 20, 2));
+    layout.key = section[23] != 0;
+
+    const Geometry& g = layout.geometry;
+    StreamRelease release{coder};
+    const auto lumaBlocks = static_cast<size_t>(g.across) * static_cast<size_t>(g.down);
+    layout.intra.assign(layout.key ? 0 : lumaBlocks, 0);
+    if (!layout.key && mapSize > 0 && !DecodeBlockMap(section + kBlockMapOffset, mapSize, g, layout.intra))
+        return false;
+
+    const uint8_t* lumaStart = section + kBlockMapOffset + mapSize;
+    const uint64_t chromaBlocks =
+        2 * uint64_t{static_cast<uint32_t>(g.chromaAcross)} * static_cast<uint32_t>(g.chromaDown);
+    if (!OpenTokenStream(coder.lumaStream, lumaStart, lumaSize, lumaBlocks) ||
+        !OpenTokenStream(coder.chromaStream, lumaStart + lumaSize, chromaSize, chromaBlocks)) {
+        return false;
+    }
+    BuildQuantiserTables(section[22], coder.quantiserTables);
+    // Two block rows of levels (the row and the one above it), wide enough for a luma row or a chroma row
+    // of U and V blocks.
+    std::vector<int16_t> rows(2 * static_cast<size_t>(g.across) * 64);
+    coder.lastIndex.assign(static_cast<size_t>(g.across), 0);
+    return DecodeLumaRows(coder, layout, rows, frame) && DecodeChromaRows(coder, layout, rows, frame);
+}
+
+}  // namespace rq43

@@ -1,0 +1,31 @@
+// The token section of a compressed frame: the quantised levels of all three planes, with the intra-block
+// map of a delta frame and the per-plane prediction modes. Layout (little-endian):
+//   0 blockMapSize, 4 lumaStreamSize, 8 chromaStreamSize, 12 reserved (0)   (32-bit each)
+//   16 luma, 18 U, 20 V prediction modes (2 bits per position), 22 quality byte, 23 key flag,
+//   24 block map, then the luma and the chroma token stream.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace rq43 {
+
+struct ResidualCoder;
+struct YuvFrame;
+
+inline constexpr size_t kTokenSectionHeaderSize = 24;
+
+// Quantises and classifies the blocks that TransformFrame prepared in `coder` (at coder.quality) and codes
+// them. keyFrame 1 codes every block intra; 0 decides per block and sets bit 0 of the intra luma blocks'
+// flags. Returns the whole section; empty when the coder holds no transformed frame (or no difference
+// frame for a delta section) or a stream would hold more tokens than its header can count.
+std::vector<uint8_t> EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame);
+
+// Reconstructs the section of `length` bytes into `frame`, which holds the motion-compensated prediction of
+// a delta frame. Returns false, having written nothing outside the frame's planes, when the section is
+// corrupt; the frame's pixels are then undefined but within the frame.
+[[nodiscard]] bool DecodeTokenSection(const uint8_t* section, size_t length, ResidualCoder& coder,
+                                      YuvFrame& frame);
+
+}  // namespace rq43

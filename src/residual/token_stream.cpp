@@ -1,0 +1,279 @@
+#include "residual/token_stream.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+
+namespace rq43 {
+
+namespace {
+
+constexpr uint32_t kLongestEobRun = 4097;
+
+// Level tokens 9..21: smallest magnitude and magnitude bits after the sign.
+struct LevelClass {
+    uint8_t token;
+    int32_t base;
+    int32_t width;
+};
+constexpr LevelClass kLevelClasses[] = {
+    {9, 1, 0},  {10, 2, 0}, {11, 3, 0},  {13, 4, 0},  {14, 5, 0},  {15, 6, 0},
+    {16, 7, 1}, {17, 9, 2}, {18, 13, 3}, {19, 21, 4}, {20, 37, 5}, {21, 69, 9},
+};
+
+struct LevelTokenInfo {
+    int32_t base = 0;
+    int32_t width = 0;
+};
+
+constexpr auto kLevelTokens = [] {
+    std::array<LevelTokenInfo, kTokenAlphabetSize> info{};
+    for (const LevelClass& c : kLevelClasses) info[c.token] = {c.base, c.width};
+    return info;
+}();
+
+uint32_t PackExtra(uint32_t value, int32_t bits) {
+    return (static_cast<uint32_t>(bits) << 24) | value;
+}
+
+void Emit(TokenStream& stream, uint8_t token, uint32_t value = 0, int32_t bits = 0) {
+    stream.tokens.push_back(token);
+    stream.extraBits.push_back(PackExtra(value, bits));
+}
+
+// The run code of value as one field: g ones, a zero, the g - 1 bits below the leading one.
+void EmitEndOfBlocks(TokenStream& stream, uint32_t count) {
+    if (count == 0) return;
+    if (count == 1) {
+        Emit(stream, kTokenEndOfBlock);
+        return;
+    }
+    const uint32_t value = count - 2;
+    int32_t g = 0;
+    while ((value >> g) != 0) ++g;
+    if (g == 0) {
+        Emit(stream, kTokenEndOfBlockRun, 0, 1);
+        return;
+    }
+    const uint32_t prefix = ((1u << g) - 1u) << 1;
+    const uint32_t code = (prefix << (g - 1)) | (value - (1u << (g - 1)));
+    Emit(stream, kTokenEndOfBlockRun, code, 2 * g);
+}
+
+void EmitZeroRun(TokenStream& stream, int32_t run) {
+    if (run >= 16) {
+        Emit(stream, kTokenZeroRun16, static_cast<uint32_t>(run - 16), 4);
+    } else if (run >= 12) {
+        Emit(stream, kTokenZeroRun12, static_cast<uint32_t>(run - 12), 2);
+    } else if (run >= 8) {
+        Emit(stream, kTokenZeroRun8, static_cast<uint32_t>(run - 8), 2);
+    } else if (run >= 6) {
+        Emit(stream, kTokenZeroRun6, static_cast<uint32_t>(run - 6), 1);
+    } else if (run >= 4) {
+        Emit(stream, kTokenZeroRun4, static_cast<uint32_t>(run - 4), 1);
+    } else {
+        Emit(stream, static_cast<uint8_t>(kTokenZeroRun1 + 1 - run));
+    }
+}
+
+void EmitLevel(TokenStream& stream, int32_t level) {
+    const uint32_t sign = level < 0 ? 1u : 0u;
+    const int32_t magnitude = std::min(std::abs(level), kLargestLevel);
+    const LevelClass* c = std::begin(kLevelClasses);
+    while (c + 1 != std::end(kLevelClasses) && magnitude >= (c + 1)->base) ++c;
+    const uint32_t offset = static_cast<uint32_t>(magnitude - c->base);
+    Emit(stream, c->token, (sign << c->width) | offset, 1 + c->width);
+}
+
+void PutLittleEndian(uint8_t* out, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint32_t GetLittleEndian(const uint8_t* in, int bytes) {
+    uint32_t value = 0;
+    for (int i = 0; i < bytes; ++i) value |= static_cast<uint32_t>(in[i]) << (8 * i);
+    return value;
+}
+
+uint32_t ReadZeroRun(uint8_t token, BitReader& reader) {
+    switch (token) {
+        case kTokenZeroRun16:
+            return 16 + ReadBits(reader, 4);
+        case kTokenZeroRun12:
+            return 12 + ReadBits(reader, 2);
+        case kTokenZeroRun8:
+            return 8 + ReadBits(reader, 2);
+        case kTokenZeroRun6:
+            return 6 + ReadBit(reader);
+        case kTokenZeroRun4:
+            return 4 + ReadBit(reader);
+        default:
+            return static_cast<uint32_t>(kTokenZeroRun1 + 1 - token);  // runs of 3, 2, 1
+    }
+}
+
+int16_t ReadLevel(const LevelTokenInfo& info, BitReader& reader) {
+    const uint32_t sign = ReadBit(reader);
+    int32_t magnitude = info.base;
+    if (info.width == 1) {
+        magnitude += static_cast<int32_t>(ReadBit(reader));
+    } else if (info.width > 1) {
+        magnitude += static_cast<int32_t>(ReadBits(reader, info.width));
+    }
+    return static_cast<int16_t>(sign != 0 ? -magnitude : magnitude);
+}
+
+}  // namespace
+
+void TokeniseLevels(TokenStream& stream, const int16_t* levels, size_t levelCount) {
+    stream.tokens.clear();
+    stream.extraBits.clear();
+    uint32_t endOfBlocks = 0;
+    for (size_t blockStart = 0; blockStart + kBlockLevels <= levelCount; blockStart += kBlockLevels) {
+        const int16_t* block = levels + blockStart;
+        int32_t b = 0;
+        while (b < kBlockLevels) {
+            if (block[b] != 0) {
+                EmitEndOfBlocks(stream, endOfBlocks);
+                endOfBlocks = 0;
+                EmitLevel(stream, block[b]);
+                ++b;
+                continue;
+            }
+            int32_t zeros = 1;
+            while (b + zeros < kBlockLevels && block[b + zeros] == 0) ++zeros;
+            if (b + zeros == kBlockLevels) {
+                if (++endOfBlocks == kLongestEobRun) {
+                    EmitEndOfBlocks(stream, endOfBlocks);
+                    endOfBlocks = 0;
+                }
+                break;
+            }
+            EmitEndOfBlocks(stream, endOfBlocks);
+            endOfBlocks = 0;
+            const int32_t run = std::min(zeros, 31);
+            EmitZeroRun(stream, run);
+            b += run;
+        }
+    }
+    EmitEndOfBlocks(stream, endOfBlocks);
+}
+
+bool EncodeTokenStream(TokenStream& stream, const int16_t* levels, size_t levelCount, uint8_t* out,
+                       uint8_t* end) {
+    TokeniseLevels(stream, levels, levelCount);
+    return WriteTokenStream(stream, out, end);
+}
+
+bool WriteTokenStream(TokenStream& stream, uint8_t* out, uint8_t* end) {
+    stream.tokenCount = static_cast<uint32_t>(std::min<size_t>(stream.tokens.size(), UINT32_MAX));
+    BuildCodeTables(stream.tables, stream.tokens.data(), stream.tokens.size());
+
+    const size_t capacity = end > out ? static_cast<size_t>(end - out) : 0;
+    auto at = [&](size_t offset) { return offset <= capacity ? out + offset : end; };
+    const size_t tableSize = WriteCodeTables(stream.tables, at(kTokenStreamHeaderSize), end);
+    const size_t stringStart = kTokenStreamHeaderSize + tableSize;
+    const size_t stringSize = EncodeTokenString(stream.tables, stream.tokens.data(), stream.tokens.size(),
+                                                stream.arithmetic != 0, at(stringStart), end);
+    const size_t extraStart = stringStart + stringSize;
+    StartBitWriter(stream.writer, at(extraStart), end, 0);
+
+    if (stream.tokens.size() > 0xFFFFFF || tableSize > 0xFFFF || stringSize > 0xFFFFFF ||
+        extraStart > capacity || extraStart > INT32_MAX / 8) {
+        return false;
+    }
+    out[0] = 0;
+    PutLittleEndian(out + 1, static_cast<uint32_t>(stream.tokens.size()), 3);
+    PutLittleEndian(out + 4, static_cast<uint32_t>(tableSize), 2);
+    PutLittleEndian(out + 6, static_cast<uint32_t>(stringSize), 3);
+
+    stream.writer.totalBits = static_cast<int32_t>(8 * extraStart);
+    for (uint32_t extra : stream.extraBits) {
+        const auto bits = static_cast<int>(extra >> 24);
+        if (bits != 0) WriteBits(stream.writer, extra & 0xFFFFFF, bits);
+    }
+    return !stream.writer.overflow;
+}
+
+bool FinishTokenStream(TokenStream& stream, size_t* size) {
+    FlushBitWriter(stream.writer);
+    *size = static_cast<size_t>(stream.writer.totalBits / 8);
+    return !stream.writer.overflow;
+}
+
+bool OpenTokenStream(TokenStream& stream, const uint8_t* in, size_t size, uint64_t blockCount) {
+    ReleaseTokenStream(stream);
+    if (in == nullptr || size < kTokenStreamHeaderSize) return false;
+    const uint32_t tokenCount = GetLittleEndian(in + 1, 3);
+    const size_t tableSize = GetLittleEndian(in + 4, 2);
+    const size_t stringSize = GetLittleEndian(in + 6, 3);
+    const size_t stringStart = kTokenStreamHeaderSize + tableSize;
+    const size_t extraStart = stringStart + stringSize;
+    // Every token stands for at least one level.
+    if (stringSize == 0 || extraStart > size || tokenCount > blockCount * kBlockLevels) return false;
+    if (!ReadCodeTables(stream.tables, in + kTokenStreamHeaderSize, in + stringStart)) return false;
+
+    stream.tokens.resize(tokenCount);
+    // A range-coded string may look at the bytes behind it (they belong to this stream); a prefix-coded
+    // one must end inside its own bytes.
+    const bool prefixCoded = in[stringStart] == 0;
+    const uint8_t* stringEnd = prefixCoded ? in + extraStart : in + size;
+    if (!DecodeTokenString(stream.tables, in + stringStart, stringEnd, tokenCount, stream.tokens.data())) {
+        ReleaseTokenStream(stream);
+        return false;
+    }
+    stream.tokenCount = tokenCount;
+    stream.blocksLeft = blockCount;
+    StartBitReader(stream.reader, in + extraStart, in + size);
+    return true;
+}
+
+bool DecodeBlockRow(TokenStream& stream, int16_t* levelsOut, uint32_t blockCount, uint8_t* lastIndexOut) {
+    if (blockCount > stream.blocksLeft) return false;
+    const size_t levelTotal = static_cast<size_t>(blockCount) * kBlockLevels;
+    std::fill(levelsOut, levelsOut + levelTotal, int16_t{0});
+    std::fill(lastIndexOut, lastIndexOut + blockCount, uint8_t{0});
+
+    BitReader& reader = stream.reader;
+    const uint32_t carried = std::min(blockCount, stream.eobRunLeft);
+    stream.eobRunLeft -= carried;
+    size_t b = static_cast<size_t>(carried) * kBlockLevels;
+    while (b < levelTotal) {
+        if (stream.nextToken >= stream.tokenCount) return false;
+        const uint8_t token = stream.tokens[stream.nextToken++];
+        if (token >= kTokenAlphabetSize) continue;
+        const size_t blockEnd = (b / kBlockLevels + 1) * kBlockLevels;
+        if (token == kTokenEndOfBlock) {
+            b = blockEnd;
+        } else if (token == kTokenEndOfBlockRun) {
+            // The first end-of-block closes the current block; the others are whole empty blocks.
+            const uint64_t emptyBlocks = uint64_t{ReadEobRun(reader)} + 1;
+            b = blockEnd;
+            if (emptyBlocks > stream.blocksLeft - b / kBlockLevels) return false;
+            const uint64_t inRow = std::min<uint64_t>(emptyBlocks, (levelTotal - b) / kBlockLevels);
+            b += static_cast<size_t>(inRow) * kBlockLevels;
+            stream.eobRunLeft = static_cast<uint32_t>(emptyBlocks - inRow);
+        } else if (token <= kTokenZeroRun1) {
+            const size_t run = ReadZeroRun(token, reader);
+            if (b + run > blockEnd) return false;
+            b += run;
+        } else {
+            levelsOut[b] = ReadLevel(kLevelTokens[token], reader);
+            lastIndexOut[b / kBlockLevels] = static_cast<uint8_t>(b % kBlockLevels);
+            ++b;
+        }
+    }
+    stream.blocksLeft -= blockCount;
+    return true;
+}
+
+void ReleaseTokenStream(TokenStream& stream) {
+    std::vector<uint8_t>().swap(stream.tokens);
+    std::vector<uint32_t>().swap(stream.extraBits);
+    stream.tokenCount = 0;
+    stream.nextToken = 0;
+    stream.eobRunLeft = 0;
+    stream.blocksLeft = 0;
+}
+
+}  // namespace rq43

@@ -1,0 +1,78 @@
+// The token stream of a sequence of 8x8 blocks of zigzag-ordered levels: zero runs, levels, end-of-block
+// and runs of end-of-blocks as a context-coded token string, their extra bits as plain bits behind it.
+//
+// Layout: byte 0 is 0; bytes 1..3 tokenCount, 4..5 tableSize, 6..8 tokenStringSize (little-endian); then
+// the code tables, the token string, and the extra bits up to the stream's end.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "residual/bit_reader.h"
+#include "residual/bit_writer.h"
+#include "residual/code_tables.h"
+
+namespace rq43 {
+
+constexpr int32_t kBlockLevels = 64;
+constexpr int32_t kLargestLevel = 580;  // the widest level token carries 9 magnitude bits above 69
+constexpr size_t kTokenStreamHeaderSize = 9;
+
+enum : uint8_t {
+    kTokenZeroRun16 = 0,
+    kTokenZeroRun12 = 1,
+    kTokenZeroRun8 = 2,
+    kTokenZeroRun6 = 3,
+    kTokenZeroRun4 = 4,
+    kTokenZeroRun3 = 5,
+    kTokenZeroRun2 = 6,
+    kTokenZeroRun1 = 7,
+    kTokenEndOfBlock = 8,
+    kTokenEndOfBlockRun = 12,
+};
+
+struct TokenStream {
+    uint8_t arithmetic = 1;  // encoder: code the token string with the range coder
+    uint32_t tokenCount = 0;
+    BitWriter writer;  // encoder: extra bits, left holding the bits not yet flushed to whole bytes
+    BitReader reader;  // decoder: extra bits
+    CodeTableSet tables;
+    uint32_t eobRunLeft = 0;      // decoder: whole empty blocks still owed by the last end-of-block run
+    std::vector<uint8_t> tokens;  // the token string (decoder: all of it, decoded when opened)
+    uint32_t nextToken = 0;
+    uint64_t blocksLeft = 0;  // decoder: blocks the stream still has to produce
+
+    // Encoder scratch, kept between attempts: per token its extra bits as (bit count << 24) | value.
+    std::vector<uint32_t> extraBits;
+};
+
+// Splits levelCount levels (a multiple of 64) into tokens and extra bits, merging end-of-block runs.
+// Levels beyond +-580 are clamped. Fills stream.tokens and stream.extraBits.
+void TokeniseLevels(TokenStream& stream, const int16_t* levels, size_t levelCount);
+
+// Writes the stream at out, never at or beyond end. Afterwards stream.writer holds the extra bits not yet
+// flushed; FinishTokenStream pads them. Returns false when the output does not fit or a header field
+// cannot hold its value.
+bool EncodeTokenStream(TokenStream& stream, const int16_t* levels, size_t levelCount, uint8_t* out,
+                       uint8_t* end);
+
+// The writing half of EncodeTokenStream, for tokens already in stream.tokens and stream.extraBits.
+bool WriteTokenStream(TokenStream& stream, uint8_t* out, uint8_t* end);
+
+// Pads the extra bits to a byte and gives the stream's size; false when the output did not fit.
+bool FinishTokenStream(TokenStream& stream, size_t* size);
+
+// Parses a stream of size bytes that must hold blockCount blocks and decodes its whole token string.
+// Fails on sizes or counts beyond the stream and on corrupt tables or token strings.
+bool OpenTokenStream(TokenStream& stream, const uint8_t* in, size_t size, uint64_t blockCount);
+
+// Produces the next blockCount blocks (64 levels each) and per block the zigzag position of its last level
+// token (0 when none). Fails on a zero run past the end of a block, an end-of-block run past the last block
+// of the stream, more blocks than the stream holds, or a token string that ends too early.
+bool DecodeBlockRow(TokenStream& stream, int16_t* levelsOut, uint32_t blockCount, uint8_t* lastIndexOut);
+
+// Frees the decoded token string.
+void ReleaseTokenStream(TokenStream& stream);
+
+}  // namespace rq43

@@ -1,0 +1,372 @@
+#include "residual/token_section.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <thread>
+
+#include "residual/block_decisions.h"
+#include "residual/coefficient_prediction.h"
+#include "residual/residual_coder.h"
+#include "support/picture_fixtures.h"
+#include "transform/quantiser.h"
+#include "transform/reconstruction.h"
+#include "transform/transform_frame.h"
+
+namespace rq43 {
+namespace {
+
+uint32_t Field32(const std::vector<uint8_t>& s, size_t at) {
+    return uint32_t{s[at]} | uint32_t{s[at + 1]} << 8 | uint32_t{s[at + 2]} << 16 | uint32_t{s[at + 3]} << 24;
+}
+uint16_t Field16(const std::vector<uint8_t>& s, size_t at) {
+    return static_cast<uint16_t>(s[at] | s[at + 1] << 8);
+}
+
+void CopyPlanes(const YuvFrame& from, YuvFrame& to) {
+    std::memcpy(to.buffer, from.buffer, from.bufferSize);
+}
+
+bool SamePictures(const YuvFrame& a, const YuvFrame& b) {
+    auto plane = [&](const uint8_t* p, const uint8_t* q, uint32_t w, uint32_t h) {
+        for (uint32_t r = 0; r < h; ++r)
+            if (std::memcmp(p + r * a.stride, q + r * b.stride, w) != 0) return false;
+        return true;
+    };
+    return plane(a.y, b.y, a.width, a.height) && plane(a.u, b.u, a.width / 2, a.height / 2) &&
+           plane(a.v, b.v, a.width / 2, a.height / 2);
+}
+
+// One frame to code: a source, the prediction a decoder holds before the section (delta frames), and the
+// difference between them.
+struct FrameToCode {
+    YuvFrame source, prediction;
+    DifferenceFrame difference;
+    FrameToCode(uint32_t width, uint32_t height, uint32_t seed, int noise) {
+        AllocateFrame(source, width, height, 16);
+        AllocateFrame(prediction, width, height, 16);
+        AllocateDifferenceFrame(difference, static_cast<int32_t>(width), static_cast<int32_t>(height));
+        testing::PaintFrame(source, seed, noise);
+        testing::PaintFrame(prediction, seed + 1, noise);
+        testing::PaintDifference(difference, seed + 2, noise);
+    }
+};
+
+// The reconstruction the kernels define for the levels the block work gives, coded with the modes that
+// prediction picks: an independent walk through the section's meaning.
+struct ExpectedFrame {
+    YuvFrame picture;
+
+    ExpectedFrame(ResidualCoder& coder, bool key, const YuvFrame& prediction,
+                  const std::vector<uint8_t>& section) {
+        AllocateFrame(picture, prediction.width, prediction.height, prediction.border);
+        CopyPlanes(prediction, picture);
+        const QuantiserTables& tables = coder.quantiserTables;  // built by the encoder for coder.quality
+        const size_t lumaBlocks = coder.yFlags.size(), chromaBlocks = coder.uFlags.size();
+        std::vector<int16_t> luma(lumaBlocks * 64), chroma(2 * chromaBlocks * 64);
+        if (key) {
+            QuantiseKeyLuma(coder, luma.data());
+            QuantiseKeyChroma(coder, chroma.data());
+        } else {
+            DecideLumaBlocks(coder, luma.data());
+            DecideChromaBlocks(coder, chroma.data());
+        }
+        std::vector<int16_t> differences = luma;
+        EXPECT_EQ(Modes(differences.data(), coder.blocksAcross, coder.blocksDown), Field16(section, 16));
+        std::vector<int16_t> chromaDifferences = chroma;
+        EXPECT_EQ(Modes(chromaDifferences.data(), coder.chromaBlocksAcross, coder.chromaBlocksDown),
+                  Field16(section, 18));
+        EXPECT_EQ(Modes(chromaDifferences.data() + chromaBlocks * 64, coder.chromaBlocksAcross,
+                        coder.chromaBlocksDown),
+                  Field16(section, 20));
+
+        for (int32_t by = 0; by < coder.blocksDown; ++by) {
+            for (int32_t bx = 0; bx < coder.blocksAcross; ++bx) {
+                const size_t block = static_cast<size_t>(by * coder.blocksAcross + bx);
+                const int16_t* levels = &luma[block * 64];
+                // The last coded position, raised by prediction's restored positions.
+                int last = 0;
+                for (int k = 1; k < 64; ++k)
+                    if (differences[block * 64 + static_cast<size_t>(k)] != 0) last = k;
+                for (int i = 1; i < kPredictedPositionCount; ++i)
+                    if (levels[kPredictedPositions[i]] != 0)
+                        last = std::max<int>(last, kPredictedPositions[i]);
+                uint8_t* pixels = picture.y + 8 * by * picture.stride + 8 * bx;
+                if (key || (coder.yFlags[block] & kBlockFlagIntra)) {
+                    if (last == 0)
+                        FillIntraDc(pixels, picture.stride,
+                                    IntraDcValue(tables.quantiserTable[0][0], levels[0]));
+                    else
+                        ReconstructIntraBlock(tables, 0, levels, pixels, picture.stride);
+                } else {
+                    if (last == 0)
+                        AddInterDc(pixels, picture.stride, tables.quantiserTable[1][0], levels[0]);
+                    else
+                        ReconstructInterBlock(tables, 1, levels, pixels, picture.stride);
+                }
+            }
+        }
+        for (int plane = 0; plane < 2; ++plane) {
+            for (size_t block = 0; block < chromaBlocks; ++block) {
+                const int32_t bx = static_cast<int32_t>(block) % coder.chromaBlocksAcross;
+                const int32_t by = static_cast<int32_t>(block) / coder.chromaBlocksAcross;
+                uint8_t* pixels = (plane == 0 ? picture.u : picture.v) + 8 * by * picture.stride + 8 * bx;
+                const int16_t* levels = &chroma[(plane * chromaBlocks + block) * 64];
+                if (key)
+                    ReconstructIntraBlock(tables, 2, levels, pixels, picture.stride);
+                else
+                    ReconstructInterBlock(tables, 3, levels, pixels, picture.stride);
+            }
+        }
+    }
+
+    static uint16_t Modes(int16_t* levels, int32_t across, int32_t down) {
+        std::vector<int16_t> scratch(static_cast<size_t>(2 * across));
+        uint16_t modes = 0;
+        for (int i = 0; i < kPredictedPositionCount; ++i)
+            modes = static_cast<uint16_t>(
+                modes | ChoosePredictionMode(levels + kPredictedPositions[i], across, down, scratch.data())
+                            << (2 * i));
+        return modes;
+    }
+};
+
+// Overwrites a share of the coefficients with random values of up to `range`, for levels of every size
+// (beyond the token range too) next to the natural ones.
+void ScrambleCoefficients(ResidualCoder& coder, std::mt19937& random, int range, double share) {
+    std::uniform_int_distribution<int> value(-range, range);
+    std::bernoulli_distribution pick(share);
+    for (auto* plane : {&coder.yCoefficients, &coder.uCoefficients, &coder.vCoefficients})
+        for (int16_t& c : *plane)
+            if (pick(random)) c = static_cast<int16_t>(value(random));
+}
+
+TEST(TokenSection, RoundTripsReproduceTheKernelReconstruction) {
+    std::mt19937 random(5);
+    const int ranges[] = {0, 300, 3000, 32767};
+    int intraSections = 0, predictedSections = 0;
+    for (int trial = 0; trial < 48; ++trial) {
+        const auto width = static_cast<uint32_t>(16 * (1 + random() % 4));
+        const auto height = static_cast<uint32_t>(16 * (1 + random() % 3));
+        FrameToCode frame(width, height, static_cast<uint32_t>(trial), static_cast<int>(random() % 50));
+        const bool key = trial % 3 == 0;
+        ResidualCoder encoder;
+        InitResidualCoder(encoder);
+        encoder.useTwoThreads = static_cast<uint8_t>(trial % 2);
+        encoder.arithmeticTokens = static_cast<uint8_t>((trial / 2) % 2);
+        encoder.quality = static_cast<int32_t>(random() % 101);
+        ASSERT_TRUE(TransformFrame(frame.source, encoder, key ? nullptr : &frame.difference, nullptr));
+        const int range = ranges[trial % 4];
+        if (range > 0) ScrambleCoefficients(encoder, random, range, 0.2);
+
+        const std::vector<uint8_t> section = EncodeTokenSection(encoder, key ? 1 : 0);
+        ASSERT_GE(section.size(), kTokenSectionHeaderSize);
+        EXPECT_EQ(section.size(), 24 + Field32(section, 0) + Field32(section, 4) + Field32(section, 8));
+        EXPECT_EQ(section[22], encoder.quality);
+        EXPECT_EQ(section[23], key ? 1 : 0);
+        if (Field32(section, 0) > 0) ++intraSections;
+        if (Field16(section, 16) != 0) ++predictedSections;
+
+        YuvFrame decoded;
+        AllocateFrame(decoded, width, height, 16);
+        CopyPlanes(frame.prediction, decoded);
+        ResidualCoder decoder;
+        InitResidualCoder(decoder);
+        ASSERT_TRUE(DecodeTokenSection(section.data(), section.size(), decoder, decoded))
+            << "trial " << trial;
+
+        ExpectedFrame expected(encoder, key, frame.prediction, section);
+        EXPECT_TRUE(SamePictures(decoded, expected.picture)) << "trial " << trial;
+    }
+    EXPECT_GT(intraSections, 0);  // the trials reach the block map
+    EXPECT_GT(predictedSections, 0);
+}
+
+TEST(TokenSection, KeySectionLayout) {
+    FrameToCode frame(48, 32, 9, 10);
+    ResidualCoder coder;
+    InitResidualCoder(coder);
+    coder.quality = 60;
+    ASSERT_TRUE(TransformFrame(frame.source, coder, nullptr, nullptr));
+    const std::vector<uint8_t> section = EncodeTokenSection(coder, 1);
+    EXPECT_EQ(Field32(section, 0), 0u);  // no block map: the luma stream starts at 24
+    EXPECT_EQ(Field32(section, 12), 0u);
+    EXPECT_EQ(section[24], 0);
+    TokenStream luma;
+    EXPECT_TRUE(OpenTokenStream(luma, section.data() + 24, Field32(section, 4), 6 * 4));
+    TokenStream chroma;
+    EXPECT_TRUE(
+        OpenTokenStream(chroma, section.data() + 24 + Field32(section, 4), Field32(section, 8), 2 * 3 * 2));
+
+    // Qualities outside the byte are stored as the byte with the same tables.
+    coder.quality = -5;
+    EXPECT_EQ(EncodeTokenSection(coder, 1)[22], 0);
+    coder.quality = 300;
+    EXPECT_EQ(EncodeTokenSection(coder, 1)[22], 255);
+}
+
+TEST(TokenSection, BlockMapOfAllIntraBlocks) {
+    // A grey source that intra levels reproduce exactly and a residual they cannot: every block goes intra,
+    // and every context (all four occur in 2 x 2 blocks) has probability 256, stored as 255.
+    FrameToCode frame(16, 16, 1, 0);
+    for (uint32_t r = 0; r < 16; ++r) std::memset(frame.source.y + r * frame.source.stride, 128, 16);
+    ResidualCoder coder;
+    InitResidualCoder(coder);
+    coder.quality = 50;
+    ASSERT_TRUE(TransformFrame(frame.source, coder, &frame.difference, nullptr));
+    const std::vector<uint8_t> section = EncodeTokenSection(coder, 0);
+    ASSERT_GT(Field32(section, 0), 4u);
+    for (size_t c = 0; c < 4; ++c) EXPECT_EQ(section[24 + c], 255);
+
+    YuvFrame decoded;
+    AllocateFrame(decoded, 16, 16, 16);
+    CopyPlanes(frame.prediction, decoded);
+    ResidualCoder decoder;
+    InitResidualCoder(decoder);
+    ASSERT_TRUE(DecodeTokenSection(section.data(), section.size(), decoder, decoded));
+    for (uint32_t r = 0; r < 16; ++r)
+        for (uint32_t c = 0; c < 16; ++c) EXPECT_EQ(decoded.y[r * decoded.stride + c], 128);
+
+    // A later attempt with a residual of zero has no intra blocks and no map.
+    std::fill(frame.difference.y, frame.difference.y + 16 * 16 * 3 / 2, int16_t{128});
+    ASSERT_TRUE(TransformFrame(frame.source, coder, &frame.difference, nullptr));
+    EXPECT_EQ(Field32(EncodeTokenSection(coder, 0), 0), 0u);
+}
+
+TEST(TokenSection, SameBytesWithOneWorkerOrTwo) {
+    for (bool key : {true, false}) {
+        FrameToCode frame(64, 48, 21, 30);
+        std::vector<uint8_t> sections[2];
+        for (uint8_t workers = 0; workers < 2; ++workers) {
+            ResidualCoder coder;
+            InitResidualCoder(coder);
+            coder.useTwoThreads = workers;
+            coder.quality = 70;
+            ASSERT_TRUE(TransformFrame(frame.source, coder, key ? nullptr : &frame.difference, nullptr));
+            sections[workers] = EncodeTokenSection(coder, key ? 1 : 0);
+            // Encoding again after clearing the decisions gives the same bytes.
+            ClearIntraFlags(coder);
+            EXPECT_EQ(EncodeTokenSection(coder, key ? 1 : 0), sections[workers]);
+        }
+        EXPECT_EQ(sections[0], sections[1]);
+    }
+}
+
+// Code and reconstruct a frame, as the compression sequence does on each attempt it keeps.
+std::vector<uint8_t> CodeFrame(FrameToCode& frame, ResidualCoder& encoder, ResidualCoder& decoder,
+                               int32_t quality, YuvFrame& decoded) {
+    encoder.quality = quality;
+    EXPECT_TRUE(TransformFrame(frame.source, encoder, &frame.difference, nullptr));
+    std::vector<uint8_t> section = EncodeTokenSection(encoder, 0);
+    CopyPlanes(frame.prediction, decoded);
+    EXPECT_TRUE(DecodeTokenSection(section.data(), section.size(), decoder, decoded));
+    return section;
+}
+
+// Each coder owns its quantiser tables: two coders at different qualities on two threads at once give the
+// bytes and pictures each gives alone.
+TEST(TokenSection, ConcurrentCodersDoNotInterfere) {
+    FrameToCode frames[2] = {FrameToCode(64, 64, 31, 40), FrameToCode(64, 64, 41, 40)};
+    const int32_t qualities[2] = {15, 95};
+    std::vector<uint8_t> alone[2];
+    YuvFrame aloneDecoded[2];
+    for (int i = 0; i < 2; ++i) {
+        ResidualCoder encoder, decoder;
+        InitResidualCoder(encoder);
+        InitResidualCoder(decoder);
+        AllocateFrame(aloneDecoded[i], 64, 64, 16);
+        alone[i] = CodeFrame(frames[i], encoder, decoder, qualities[i], aloneDecoded[i]);
+    }
+    bool same[2] = {true, true};
+    auto run = [&](int i) {
+        ResidualCoder encoder, decoder;
+        InitResidualCoder(encoder);
+        InitResidualCoder(decoder);
+        YuvFrame decoded;
+        AllocateFrame(decoded, 64, 64, 16);
+        for (int round = 0; round < 20; ++round) {
+            if (CodeFrame(frames[i], encoder, decoder, qualities[i], decoded) != alone[i] ||
+                !SamePictures(decoded, aloneDecoded[i])) {
+                same[i] = false;
+            }
+        }
+    };
+    std::thread first(run, 0), second(run, 1);
+    first.join();
+    second.join();
+    EXPECT_TRUE(same[0]);
+    EXPECT_TRUE(same[1]);
+}
+
+class CorruptSection : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        FrameToCode frame(32, 32, 51, 60);
+        ResidualCoder coder;
+        InitResidualCoder(coder);
+        coder.quality = 90;
+        ASSERT_TRUE(TransformFrame(frame.source, coder, &frame.difference, nullptr));
+        ScrambleCoefficients(coder, random, 2000, 0.1);
+        section = EncodeTokenSection(coder, 0);
+        InitResidualCoder(decoder);
+        AllocateFrame(frame32, 32, 32, 16);
+    }
+    bool Decode(const std::vector<uint8_t>& bytes, size_t length) {
+        return DecodeTokenSection(bytes.data(), length, decoder, frame32);
+    }
+    std::mt19937 random{3};
+    std::vector<uint8_t> section;
+    ResidualCoder decoder;
+    YuvFrame frame32;
+};
+
+TEST_F(CorruptSection, TruncatedSectionsAreRefused) {
+    ASSERT_TRUE(Decode(section, section.size()));
+    for (size_t length = 0; length < section.size(); ++length)
+        EXPECT_FALSE(Decode(section, length)) << length;
+    EXPECT_FALSE(DecodeTokenSection(nullptr, 100, decoder, frame32));
+}
+
+TEST_F(CorruptSection, ImpossibleSizesAreRefused) {
+    for (size_t field : {0u, 4u, 8u}) {
+        std::vector<uint8_t> bad = section;
+        bad[field + 3] = 0x80;  // a size far beyond the section
+        EXPECT_FALSE(Decode(bad, bad.size()));
+    }
+    std::vector<uint8_t> shortMap = section;
+    shortMap[0] = 3;  // a block map too short for its probabilities
+    shortMap[1] = shortMap[2] = shortMap[3] = 0;
+    EXPECT_FALSE(Decode(shortMap, shortMap.size()));
+
+    // The section of a 32x32 frame does not hold the blocks of a larger one.
+    YuvFrame larger;
+    AllocateFrame(larger, 64, 64, 16);
+    EXPECT_FALSE(DecodeTokenSection(section.data(), section.size(), decoder, larger));
+    YuvFrame unallocated;
+    EXPECT_FALSE(DecodeTokenSection(section.data(), section.size(), decoder, unallocated));
+}
+
+// Damaged bytes anywhere: the decoder may accept or refuse, but stays inside its buffers (the sanitizer
+// build checks that) and leaves the frame's border alone.
+TEST_F(CorruptSection, DamagedBytesStayInsideTheFrame) {
+    std::uniform_int_distribution<size_t> where(0, section.size() - 1);
+    const size_t total = frame32.bufferSize;
+    for (int trial = 0; trial < 2000; ++trial) {
+        std::vector<uint8_t> bad = section;
+        const int flips = 1 + trial % 4;
+        for (int i = 0; i < flips; ++i)
+            bad[trial % 5 == 0 ? 16 + where(random) % 8 : where(random)] ^=
+                static_cast<uint8_t>(1 + random() % 255);
+        std::memset(frame32.buffer, 0xA5, total);
+        (void)Decode(bad, bad.size());
+        // Left border of the first luma row and the area above the picture are untouched.
+        EXPECT_EQ(frame32.y[-1], 0xA5);
+        EXPECT_EQ(frame32.y[32], 0xA5);
+        EXPECT_EQ(frame32.y[32 * frame32.stride], 0xA5);
+    }
+}
+
+}  // namespace
+}  // namespace rq43

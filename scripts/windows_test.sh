@@ -40,7 +40,7 @@ tally() {
   passed=$((passed + $(grep -c '^PASS ' "$log")))
   failed=$((failed + $(grep -c '^FAIL ' "$log")))
   skipped=$((skipped + $(grep -c '^SKIP ' "$log")))
-  grep -E '^(FAIL|SKIP) ' "$log" || true
+  grep -E '^(FAIL|SKIP|NOTE) ' "$log" || true
 }
 
 # ------------------------------------------------------------------------------------------- install

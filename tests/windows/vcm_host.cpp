@@ -54,6 +54,13 @@ public:
         ok ? ++passed : ++failed;
         return ok;
     }
+    // An observation that is neither a pass nor a failure.
+    void Note(const char* name, const char* format, ...) {
+        va_list args;
+        va_start(args, format);
+        Line("NOTE", name, format, args);
+        va_end(args);
+    }
     void Skip(const char* name, const char* format, ...) {
         va_list args;
         va_start(args, format);
@@ -195,15 +202,22 @@ void SequenceCompress(std::string& checksums) {
     in.bmiHeader = RgbHeader(24);
     if (report.Check(ICSeqCompressFrameStart(&vars, &in) == TRUE, "ICSeqCompressFrameStart")) {
         bool ok = true;
+        int keyFrames = 0;
         for (int k = 0; k < kFrames && ok; ++k) {
             std::vector<uint8_t> picture = SyntheticFrame(k);
-            BOOL key = FALSE;
+            BOOL key = FALSE;  // the manager's idea, which need not be the frame's
             LONG size = 0;
             void* data = ICSeqCompressFrame(&vars, 0, picture.data(), &key, &size);
             ok = report.Check(data != nullptr && size > 0, "ICSeqCompressFrame", "frame %d: %p, %ld bytes", k, data,
                               static_cast<long>(size));
-            if (ok) checksums += ChecksumLine(key ? "seqkey" : "seqdelta", k, data, static_cast<size_t>(size));
+            if (!ok) break;
+            // The frame's own header says what it is (byte 1: 1 = key frame).
+            bool keyFrame = static_cast<const uint8_t*>(data)[1] == 1;
+            keyFrames += keyFrame ? 1 : 0;
+            checksums += ChecksumLine(keyFrame ? "seqkey" : "seqdelta", k, data, static_cast<size_t>(size));
         }
+        if (ok) report.Note("ICSeqCompressFrame", "%d of %d frames are key frames (one in 5 asked for)", keyFrames,
+                            kFrames);
         ICSeqCompressFrameEnd(&vars);
     }
     ICCompressorFree(&vars);  // closes the compressor

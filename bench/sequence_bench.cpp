@@ -72,8 +72,18 @@ Encoded EncodeClip(uintptr_t handle, const std::vector<std::vector<uint8_t>>& cl
     for (int i = 0; i < kClipFrames; ++i) {
         BITMAPINFOHEADER output = encoded.format;
         DWORD flags = 0, chunk = 0;
-        ICCOMPRESS record{0, &output, buffer.data(), &input, const_cast<uint8_t*>(clip[size_t(i)].data()), &chunk,
-                          &flags, i, target, 7500, nullptr, nullptr};
+        ICCOMPRESS record{0,
+                          &output,
+                          buffer.data(),
+                          &input,
+                          const_cast<uint8_t*>(clip[size_t(i)].data()),
+                          &chunk,
+                          &flags,
+                          i,
+                          target,
+                          7500,
+                          nullptr,
+                          nullptr};
         Send(handle, ICM_COMPRESS, &record, sizeof record);
         encoded.frames.emplace_back(buffer.begin(), buffer.begin() + output.biSizeImage);
     }
@@ -87,7 +97,8 @@ void EncodeFrames(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(EncodeClip(0xB001, clip, DWORD(state.range(0))));
     Send(0xB001, DRV_CLOSE);
     state.SetItemsProcessed(state.iterations() * kClipFrames);
-    state.counters["fps"] = benchmark::Counter(double(state.iterations() * kClipFrames), benchmark::Counter::kIsRate);
+    state.counters["fps"] =
+        benchmark::Counter(double(state.iterations() * kClipFrames), benchmark::Counter::kIsRate);
 }
 BENCHMARK(EncodeFrames)->Arg(0)->Arg(6000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -110,7 +121,8 @@ void DecodeFrames(benchmark::State& state) {
     Send(0xB002, ICM_DECOMPRESS_END);
     Send(0xB002, DRV_CLOSE);
     state.SetItemsProcessed(state.iterations() * kClipFrames);
-    state.counters["fps"] = benchmark::Counter(double(state.iterations() * kClipFrames), benchmark::Counter::kIsRate);
+    state.counters["fps"] =
+        benchmark::Counter(double(state.iterations() * kClipFrames), benchmark::Counter::kIsRate);
 }
 BENCHMARK(DecodeFrames)->Arg(24)->Arg(32)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -22,13 +22,17 @@ void CopyWide(WCHAR (&destination)[N], const char16_t* text) {
 }
 
 // Rows of a picture whatever its orientation (a negative height marks a top-down picture).
-int32_t Rows(const BITMAPINFOHEADER& header) { return header.biHeight < 0 ? -header.biHeight : header.biHeight; }
+int32_t Rows(const BITMAPINFOHEADER& header) {
+    return header.biHeight < 0 ? -header.biHeight : header.biHeight;
+}
 
 }  // namespace
 
 Codec::Codec() = default;
 
-Codec::~Codec() { ReleaseBuffers(); }
+Codec::~Codec() {
+    ReleaseBuffers();
+}
 
 void Codec::ReleaseBuffers() {
     decompression.Release();
@@ -95,8 +99,8 @@ int32_t Codec::CompressFramesInfo(const ICCOMPRESSFRAMES* info, uint32_t) {
     }
     double frameRate = static_cast<double>(info->dwRate) / static_cast<double>(info->dwScale);
     double bytes = std::trunc(static_cast<double>(info->lDataRate) / frameRate + 0.5);
-    defaultFrameSize = static_cast<int32_t>(std::clamp(bytes, static_cast<double>(INT32_MIN),
-                                                       static_cast<double>(INT32_MAX)));
+    defaultFrameSize = static_cast<int32_t>(
+        std::clamp(bytes, static_cast<double>(INT32_MIN), static_cast<double>(INT32_MAX)));
     return ICERR_OK;
 }
 
@@ -115,14 +119,17 @@ int32_t Codec::DecompressGetFormat(const BITMAPINFOHEADER* in, BITMAPINFOHEADER*
 int32_t Codec::DecompressQuery(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) {
     return rq43::DecompressQuery(in, out);
 }
-int32_t Codec::DecompressExQuery(const ICDECOMPRESSEX* record, uint32_t) { return rq43::DecompressExQuery(record); }
+int32_t Codec::DecompressExQuery(const ICDECOMPRESSEX* record, uint32_t) {
+    return rq43::DecompressExQuery(record);
+}
 
 int32_t Codec::CompressBegin(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER*) {
     compression.open = false;
     if (in == nullptr || !DimensionsOk(*in) || !IsUncompressedFormat(*in)) return ICERR_BADFORMAT;
     settings = LoadCodecSettings();
     multiProcessor = platform::ProcessorCount() > 1 ? 1 : 0;
-    return compression.Begin(in->biWidth, Rows(*in), in->biBitCount, settings, multiProcessor != 0, qualitySetting);
+    return compression.Begin(in->biWidth, Rows(*in), in->biBitCount, settings, multiProcessor != 0,
+                             qualitySetting);
 }
 
 int32_t Codec::Compress(ICCOMPRESS* record, uint32_t) {
@@ -169,7 +176,8 @@ int32_t Codec::DecodeChunk(DWORD flags, const BITMAPINFOHEADER* input, const voi
 
 int32_t Codec::Decompress(const ICDECOMPRESS* record, uint32_t) {
     if (record == nullptr) return ICERR_BADFORMAT;
-    return DecodeChunk(record->dwFlags, record->lpbiInput, record->lpInput, record->lpbiOutput, record->lpOutput);
+    return DecodeChunk(record->dwFlags, record->lpbiInput, record->lpInput, record->lpbiOutput,
+                       record->lpOutput);
 }
 
 int32_t Codec::DecompressEx(const ICDECOMPRESSEX* record, uint32_t) {

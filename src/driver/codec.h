@@ -16,7 +16,7 @@ inline constexpr DWORD kCodecFlags = VIDCF_QUALITY | VIDCF_CRUNCH | VIDCF_TEMPOR
 inline constexpr DWORD kCodecVersion = 0x00010000;
 
 class Codec final : public CodecBase {
-public:
+  public:
     Codec();
     ~Codec() override;
 
@@ -44,17 +44,17 @@ public:
     int32_t DecompressEnd() override;
 
     // State the sequences and the Configure dialog share with the instance.
-    int8_t qualitySetting = 90;        // 0..100, ceiling of the per-frame quality search
+    int8_t qualitySetting = 90;  // 0..100, ceiling of the per-frame quality search
     CodecSettings settings{0, 0, 1, 0, 0, 1};
     uint8_t multiProcessor = 0;
-    int32_t defaultFrameSize = 0;      // per-frame byte target from CompressFramesInfo; 0 = none
+    int32_t defaultFrameSize = 0;  // per-frame byte target from CompressFramesInfo; 0 = none
     LPARAM statusParam = 0;
     StatusCallback statusProc = nullptr;
 
     CompressionSequence compression;
     DecompressionSequence decompression;
 
-private:
+  private:
     void ReleaseBuffers();
     int32_t DecodeChunk(DWORD flags, const BITMAPINFOHEADER* input, const void* frame,
                         const BITMAPINFOHEADER* output, void* pixels);

@@ -37,10 +37,13 @@ void MarkKeyFrame(const ICCOMPRESS& record) {
     if (record.lpdwFlags != nullptr) *record.lpdwFlags |= AVIIF_KEYFRAME;
 }
 
-int32_t Magnitude(int32_t value) { return value < 0 ? -value : value; }
+int32_t Magnitude(int32_t value) {
+    return value < 0 ? -value : value;
+}
 
 // YUY2 and UYVY pictures are top-down whatever the sign of their height; RGB follows the sign.
-void ConvertInput(const ICCOMPRESS& record, int32_t width, int32_t height, int32_t bitCount, YuvFrame& frame) {
+void ConvertInput(const ICCOMPRESS& record, int32_t width, int32_t height, int32_t bitCount,
+                  YuvFrame& frame) {
     const auto* pixels = static_cast<const uint8_t*>(record.lpInput);
     const ptrdiff_t w = width;
     const ptrdiff_t lastRow = ptrdiff_t(height) - 1;
@@ -112,8 +115,8 @@ CompressionSequence::CompressionSequence() {
     InitResidualCoder(reconstructionCoder);
 }
 
-int32_t CompressionSequence::Begin(int32_t width, int32_t height, int32_t bitCount, const CodecSettings& settings,
-                                   bool useTwoWorkers, int8_t qualitySetting) {
+int32_t CompressionSequence::Begin(int32_t width, int32_t height, int32_t bitCount,
+                                   const CodecSettings& settings, bool useTwoWorkers, int8_t qualitySetting) {
     open = false;
     encWidth = width;
     encHeight = height;
@@ -164,20 +167,23 @@ bool CompressionSequence::Reconstruct(const uint8_t* frame, bool key, uint16_t m
     const uint8_t* frameEnd = frame + kFrameHeaderSize + motionSize + tokenSize;
     if (key) {
         ClearMotionVectors(encMotionField);
-    } else if (!DecodeMotionSection(*encCurrent, *encReference, frame + kFrameHeaderSize, motionSize, encMotionField,
-                                    frameEnd) ||
+    } else if (!DecodeMotionSection(*encCurrent, *encReference, frame + kFrameHeaderSize, motionSize,
+                                    encMotionField, frameEnd) ||
                !CompensateMotion(encMotionField)) {
         return false;
     }
-    return DecodeTokenSection(frame + kFrameHeaderSize + motionSize, tokenSize, reconstructionCoder, *encCurrent);
+    return DecodeTokenSection(frame + kFrameHeaderSize + motionSize, tokenSize, reconstructionCoder,
+                              *encCurrent);
 }
 
-int32_t CompressionSequence::Compress(ICCOMPRESS& record, int8_t& qualitySetting, const FrameOptions& options) {
+int32_t CompressionSequence::Compress(ICCOMPRESS& record, int8_t& qualitySetting,
+                                      const FrameOptions& options) {
     if (!open || record.lpbiInput == nullptr || record.lpInput == nullptr || record.lpbiOutput == nullptr ||
         record.lpOutput == nullptr)
         return ICERR_BADFORMAT;
     const BITMAPINFOHEADER& input = *record.lpbiInput;
-    if (input.biWidth != encWidth || Magnitude(input.biHeight) != encHeight || input.biBitCount != encBitCount)
+    if (input.biWidth != encWidth || Magnitude(input.biHeight) != encHeight ||
+        input.biBitCount != encBitCount)
         return ICERR_BADFORMAT;
 
     bool started = false;
@@ -244,10 +250,12 @@ int32_t CompressionSequence::Compress(ICCOMPRESS& record, int8_t& qualitySetting
         }
         carriedQuality = static_cast<int8_t>(static_cast<uint8_t>(search.quality));
         if (record.dwFrameSize == 0)
-            runningOvershoot = AccumulateOvershoot(runningOvershoot, int64_t(written.total), options.defaultFrameSize);
+            runningOvershoot =
+                AccumulateOvershoot(runningOvershoot, int64_t(written.total), options.defaultFrameSize);
 
         if (written.key) MarkKeyFrame(record);
-        if (!Reconstruct(out, written.key, written.motionSize, written.Tokens().size())) return Fail(options.status);
+        if (!Reconstruct(out, written.key, written.motionSize, written.Tokens().size()))
+            return Fail(options.status);
         if (written.key) needsKeyFrame = false;
         options.status.Report(ICSTATUS_STATUS, kReconstructionProgress);
         record.lpbiOutput->biSizeImage = static_cast<DWORD>(written.total);

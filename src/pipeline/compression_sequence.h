@@ -62,8 +62,8 @@ struct CompressionSequence {
     // Opens the sequence for pictures of width x height (positive multiples of 16, as the driver's format
     // checks guarantee) at bitCount 16, 24 or 32. ICERR_OK, or ICERR_MEMORY when the buffers cannot be
     // had (the sequence is then closed).
-    int32_t Begin(int32_t width, int32_t height, int32_t bitCount, const CodecSettings& settings, bool useTwoWorkers,
-                  int8_t qualitySetting);
+    int32_t Begin(int32_t width, int32_t height, int32_t bitCount, const CodecSettings& settings,
+                  bool useTwoWorkers, int8_t qualitySetting);
 
     // Codes the host's picture into record.lpOutput. qualitySetting becomes this frame's dwQuality / 100.
     // ICERR_BADFORMAT without an open sequence or for a picture that is not the one Begin accepted,
@@ -73,7 +73,7 @@ struct CompressionSequence {
     // Releases every buffer and closes the sequence.
     void End();
 
-private:
+  private:
     // A frame that could not be finished: nothing usable was written and the reference is suspect.
     int32_t Fail(const StatusSink& status);
     bool Reconstruct(const uint8_t* frame, bool key, uint16_t motionSize, size_t tokenSize);

@@ -27,18 +27,21 @@ std::atomic<uint64_t> tDecYUVTotal{0};
 
 // Adds the ticks of one stage to its total when it goes out of scope.
 class StageTimer {
-public:
-    explicit StageTimer(std::atomic<uint64_t>& total) : total(total), start(platform::ReadTimeStampCounter()) {}
+  public:
+    explicit StageTimer(std::atomic<uint64_t>& total)
+        : total(total), start(platform::ReadTimeStampCounter()) {}
     ~StageTimer() { total.fetch_add(platform::ReadTimeStampCounter() - start, std::memory_order_relaxed); }
     StageTimer(const StageTimer&) = delete;
     StageTimer& operator=(const StageTimer&) = delete;
 
-private:
+  private:
     std::atomic<uint64_t>& total;
     uint64_t start;
 };
 
-int32_t Magnitude(int32_t value) { return value < 0 ? -value : value; }
+int32_t Magnitude(int32_t value) {
+    return value < 0 ? -value : value;
+}
 
 // YUY2 and UYVY are top-down whatever the sign of the height (the input side reads them so);
 // RGB is bottom-up for a positive height.
@@ -98,10 +101,11 @@ int32_t DecompressionSequence::Begin(int32_t width, int32_t height, OutputFormat
     return ICERR_OK;
 }
 
-int32_t DecompressionSequence::DecodeFrame(const BITMAPINFOHEADER& output, const uint8_t* frame, size_t frameSize,
-                                           uint8_t* outputPixels) {
+int32_t DecompressionSequence::DecodeFrame(const BITMAPINFOHEADER& output, const uint8_t* frame,
+                                           size_t frameSize, uint8_t* outputPixels) {
     if (!open || frame == nullptr || outputPixels == nullptr) return ICERR_BADFORMAT;
-    if (output.biWidth != decWidth || Magnitude(output.biHeight) != decHeight || OutputFormatOf(output) != outputFormatCode)
+    if (output.biWidth != decWidth || Magnitude(output.biHeight) != decHeight ||
+        OutputFormatOf(output) != outputFormatCode)
         return ICERR_BADFORMAT;
     FrameHeader header;
     if (!ReadCheckedFrameHeader(frame, frameSize, &header)) return ICERR_BADFORMAT;
@@ -173,7 +177,8 @@ void ReportDecoderTiming() {
                                                        {"tDecYUVTotal", tDecYUVTotal.load()}};
     for (const auto& [name, ticks] : totals) {
         char line[96];
-        std::snprintf(line, sizeof line, "%16s : %5.4f\n", name, static_cast<double>(ticks) * kTicksToReported);
+        std::snprintf(line, sizeof line, "%16s : %5.4f\n", name,
+                      static_cast<double>(ticks) * kTicksToReported);
         platform::OutputDebugText(line);
     }
 }

@@ -27,7 +27,7 @@ struct DecompressionSequence {
     YuvFrame decFrames[2];
     YuvFrame* decPrevious = nullptr;  // the last picture decoded: the reference of the next delta frame
     MotionField decMotionField;
-    MotionField spareMotionField;     // a frame's motion is decoded here, kept only if the whole frame is
+    MotionField spareMotionField;  // a frame's motion is decoded here, kept only if the whole frame is
     bool open = false;
 
     // Opens the sequence for pictures of width x height (positive multiples of 16, as the driver's format

@@ -10,13 +10,15 @@ namespace {
 constexpr int32_t kMaxAttempts = 32;
 
 int32_t Saturate(int64_t value) {
-    return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
-                                                    std::numeric_limits<int32_t>::max()));
+    return static_cast<int32_t>(
+        std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
 }  // namespace
 
-int32_t RateTolerance(int32_t target) { return target / 20 + 1; }
+int32_t RateTolerance(int32_t target) {
+    return target / 20 + 1;
+}
 
 RateSearch StartRateSearch(int32_t target, int32_t carriedQuality, int32_t ceiling) {
     RateSearch search;

@@ -12,12 +12,12 @@ namespace rq43 {
 int32_t RateTolerance(int32_t target);
 
 struct RateSearch {
-    int32_t target = 0;     // bytes; 0 = no target, every frame is coded once
+    int32_t target = 0;  // bytes; 0 = no target, every frame is coded once
     int32_t tolerance = 1;
-    int32_t quality = 0;    // q of the next attempt; after the search stops, the quality carried on
+    int32_t quality = 0;  // q of the next attempt; after the search stops, the quality carried on
     int32_t lo = 1;
-    int32_t hi = 0;         // this frame's ceiling, lowered by attempts that came out too big
-    int64_t step = 5;       // grows with every attempt
+    int32_t hi = 0;    // this frame's ceiling, lowered by attempts that came out too big
+    int64_t step = 5;  // grows with every attempt
     int32_t attempt = 0;
 };
 

@@ -60,7 +60,7 @@ int Attempts() {
 }
 
 class CompressionSequenceTest : public ::testing::Test {
-protected:
+  protected:
     testing::ScratchRegistry registry;
 };
 
@@ -72,7 +72,8 @@ TEST_F(CompressionSequenceTest, RefusesPicturesItWasNotBegunFor) {
     host.Message(ICM_COMPRESS_GET_FORMAT, Param(&input), Param(&output));
     std::vector<uint8_t> buffer(64 * 48 * 4 + 8);
     DWORD flags = 0;
-    ICCOMPRESS record{0, &output, buffer.data(), &input, pixels.data(), nullptr, &flags, 0, 0, 7500, nullptr, nullptr};
+    ICCOMPRESS record{0, &output, buffer.data(), &input,  pixels.data(), nullptr, &flags,
+                      0, 0,       7500,          nullptr, nullptr};
     EXPECT_EQ(host.Message(ICM_COMPRESS, Param(&record), sizeof record), ICERR_BADFORMAT);  // no Begin
 
     BITMAPINFOHEADER odd = HostHeader(HostFormat::Rgb24, 72, 48, false);
@@ -145,7 +146,8 @@ TEST_F(CompressionSequenceTest, StatusCallsComeInOrderAndAnswersAreIgnored) {
     EncoderSession encoder(0x8004, HostHeader(HostFormat::Rgb24, kWidth, kHeight, false));
     SetStatus(encoder);
     CompressedFrame frame;
-    ASSERT_EQ(encoder.Compress(Picture(0), 0, &frame, {0, 600, 9000}), ICERR_OK);  // far below: several attempts
+    ASSERT_EQ(encoder.Compress(Picture(0), 0, &frame, {0, 600, 9000}),
+              ICERR_OK);  // far below: several attempts
     ASSERT_GE(statusCalls.size(), 4u);
     EXPECT_EQ(statusCalls.front().message, ICSTATUS_START);
     EXPECT_EQ(statusCalls.back().message, ICSTATUS_END);
@@ -182,21 +184,47 @@ TEST_F(CompressionSequenceTest, WithAutoKeyInsertASceneCutBecomesAKeyFrame) {
     EXPECT_TRUE(frame.key);
 }
 
+TEST_F(CompressionSequenceTest, SettingsAreReloadedAtEveryBeginAndEditsApplyFromTheNextFrame) {
+    EncoderSession encoder(0x8010, HostHeader(HostFormat::Rgb24, kWidth, kHeight, false));
+    Codec& codec = encoder.Instance();
+    EXPECT_EQ(codec.settings.strongCompression, 1);  // the store's default, not the instance's initial 0
+    CodecSettings stored;
+    stored.autoKeyInsert = 0;
+    stored.prefilterStrength = 5;
+    SaveCodecSettings(stored);
+    EXPECT_EQ(codec.settings.autoKeyInsert, 1);  // nothing changes until the next Begin
+    ASSERT_EQ(encoder.host.Message(ICM_COMPRESS_BEGIN, Param(&encoder.input), Param(&encoder.output)),
+              ICERR_OK);
+    EXPECT_EQ(codec.settings.autoKeyInsert, 0);
+    EXPECT_EQ(codec.settings.prefilterStrength, 5);
+
+    CompressedFrame frame;
+    ASSERT_EQ(encoder.Compress(Picture(0, 3), 0, &frame), ICERR_OK);
+    ASSERT_EQ(encoder.Compress(Picture(1, 60), 1, &frame), ICERR_OK);
+    EXPECT_FALSE(frame.key);           // a scene cut, but automatic key frames are off
+    codec.settings.autoKeyInsert = 1;  // as the Configure dialog edits it during a sequence
+    ASSERT_EQ(encoder.Compress(Picture(2, 61), 2, &frame), ICERR_OK);
+    EXPECT_TRUE(frame.key);
+}
+
 TEST_F(CompressionSequenceTest, TopDownAndBottomUpPicturesGiveTheSameFrames) {
     EncoderSession up(0x8007, HostHeader(HostFormat::Rgb32, kWidth, kHeight, false));
     EncoderSession down(0x8008, HostHeader(HostFormat::Rgb32, kWidth, kHeight, true));
     for (int i = 0; i < 3; ++i) {
         auto rgb = testing::ClipFrameRgb(kWidth, kHeight, i, 8);
         CompressedFrame a, b;
-        ASSERT_EQ(up.Compress(testing::LayOut(rgb, kWidth, kHeight, HostFormat::Rgb32, false), i, &a), ICERR_OK);
-        ASSERT_EQ(down.Compress(testing::LayOut(rgb, kWidth, kHeight, HostFormat::Rgb32, true), i, &b), ICERR_OK);
+        ASSERT_EQ(up.Compress(testing::LayOut(rgb, kWidth, kHeight, HostFormat::Rgb32, false), i, &a),
+                  ICERR_OK);
+        ASSERT_EQ(down.Compress(testing::LayOut(rgb, kWidth, kHeight, HostFormat::Rgb32, true), i, &b),
+                  ICERR_OK);
         EXPECT_EQ(a.bytes, b.bytes) << i;
     }
 }
 
 TEST_F(CompressionSequenceTest, SameFrameNumberRecodesAgainstTheSameReference) {
     EncoderSession encoder(0x8009, HostHeader(HostFormat::Rgb24, kWidth, kHeight, false));
-    testing::DecoderSession decoder(0x800A, encoder.CompressedFormat(), HostHeader(HostFormat::Rgb24, kWidth, kHeight, false));
+    testing::DecoderSession decoder(0x800A, encoder.CompressedFormat(),
+                                    HostHeader(HostFormat::Rgb24, kWidth, kHeight, false));
     std::vector<uint8_t> pixels(decoder.OutputBytes());
     CompressedFrame first, second;
     ASSERT_EQ(encoder.Compress(Picture(0), 0, &first), ICERR_OK);
@@ -222,7 +250,8 @@ TEST_F(CompressionSequenceTest, OneWorkerAndTwoWorkersWriteTheSameBytes) {
             EXPECT_EQ(encoder.Instance().compression.multiProcessor, workers > 1 ? 1 : 0);
             for (int i = 0; i < 10; ++i) {
                 CompressedFrame frame;
-                ASSERT_EQ(encoder.Compress(Picture(i * 2), i, &frame, {0, i < 5 ? 2500u : 0u, 8500}), ICERR_OK);
+                ASSERT_EQ(encoder.Compress(Picture(i * 2), i, &frame, {0, i < 5 ? 2500u : 0u, 8500}),
+                          ICERR_OK);
                 streams[workers - 1].push_back(frame.bytes);
             }
         }
@@ -236,7 +265,8 @@ TEST_F(CompressionSequenceTest, RunningOvershootCountsOnlyAgainstTheDefaultTarge
     const auto& sequence = encoder.Instance().compression;
     for (int i = 0; i < 4; ++i) ASSERT_EQ(encoder.Compress(Picture(i), i, nullptr, {0, 0, 8000}), ICERR_OK);
     EXPECT_EQ(sequence.runningOvershoot, 0);  // no default target: nothing to overshoot
-    for (int i = 4; i < 8; ++i) ASSERT_EQ(encoder.Compress(Picture(i), i, nullptr, {0, 3000, 8000}), ICERR_OK);
+    for (int i = 4; i < 8; ++i)
+        ASSERT_EQ(encoder.Compress(Picture(i), i, nullptr, {0, 3000, 8000}), ICERR_OK);
     EXPECT_EQ(sequence.runningOvershoot, 0);  // the host's own targets do not count
 
     ICCOMPRESSFRAMES info{};
@@ -268,7 +298,8 @@ TEST_F(CompressionSequenceTest, DataRateEncodeConvergesOnItsTarget) {
     int minQuality = 255, maxQuality = 0;
     for (int i = 0; i < frames; ++i) {
         CompressedFrame frame;
-        ASSERT_EQ(encoder.Compress(Picture(i), i, &frame, {i % 25 == 0 ? ICCOMPRESS_KEYFRAME : 0u, 0, 10000}), ICERR_OK);
+        ASSERT_EQ(encoder.Compress(Picture(i), i, &frame, {i % 25 == 0 ? ICCOMPRESS_KEYFRAME : 0u, 0, 10000}),
+                  ICERR_OK);
         if (i >= frames / 2) {
             lateBytes += int64_t(frame.bytes.size());
             minQuality = std::min<int>(minQuality, frame.bytes[0]);
@@ -325,8 +356,8 @@ int StarveTheEncoder() {
     DWORD flags = 0;
     auto compress = [&](std::vector<uint8_t>& picture, LONG number) {
         flags = 0;
-        ICCOMPRESS record{0, &output, buffer.data(), &input, picture.data(), nullptr, &flags, number, 0, 7500,
-                          nullptr, nullptr};
+        ICCOMPRESS record{0,      &output, buffer.data(), &input,  picture.data(), nullptr, &flags,
+                          number, 0,       7500,          nullptr, nullptr};
         return host.Message(ICM_COMPRESS, Param(&record), sizeof record);
     };
     if (compress(pixels, 0) != ICERR_OK) return 3;

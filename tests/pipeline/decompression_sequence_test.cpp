@@ -1,11 +1,12 @@
 // The decompression sequence as a host drives it: begin and size checks, skipped frames, the timing
 // lines, and damaged frames that are refused without harm.
+#include "pipeline/decompression_sequence.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
 
-#include "pipeline/decompression_sequence.h"
 #include "pipeline/frame_header.h"
 #include "platform/debug_output.h"
 #include "platform/processor.h"
@@ -38,9 +39,11 @@ Stream EncodeStream(int count, int keyAt) {
     EncoderSession encoder(0x9000, HostHeader(HostFormat::Rgb24, kWidth, kHeight, false));
     stream.format = encoder.CompressedFormat();
     for (int i = 0; i < count; ++i) {
-        auto pixels = testing::LayOut(testing::ClipFrameRgb(kWidth, kHeight, i, 5), kWidth, kHeight, HostFormat::Rgb24, false);
+        auto pixels = testing::LayOut(testing::ClipFrameRgb(kWidth, kHeight, i, 5), kWidth, kHeight,
+                                      HostFormat::Rgb24, false);
         CompressedFrame frame;
-        EXPECT_EQ(encoder.Compress(pixels, i, &frame, {i == keyAt ? ICCOMPRESS_KEYFRAME : 0u, 0, 8000}), ICERR_OK);
+        EXPECT_EQ(encoder.Compress(pixels, i, &frame, {i == keyAt ? ICCOMPRESS_KEYFRAME : 0u, 0, 8000}),
+                  ICERR_OK);
         stream.frames.push_back(frame);
         stream.pictures.push_back(testing::PictureChecksum(encoder.Reconstruction()));
     }
@@ -48,7 +51,7 @@ Stream EncodeStream(int count, int keyAt) {
 }
 
 class DecompressionSequenceTest : public ::testing::Test {
-protected:
+  protected:
     testing::ScratchRegistry registry;
     Stream stream = EncodeStream(8, 5);
 };
@@ -120,14 +123,17 @@ TEST_F(DecompressionSequenceTest, DecompressExWritesRgb32AfterAnExBegin) {
 }
 
 uint64_t fakeCounter = 0;
-uint64_t SteppingCounter() { return fakeCounter += 75000000; }
+uint64_t SteppingCounter() {
+    return fakeCounter += 75000000;
+}
 
 TEST_F(DecompressionSequenceTest, EndReportsTheThreeStageTotals) {
     platform::OverrideTimeStampCounter(SteppingCounter);
     {
         DecoderSession decoder(0x9004, stream.format, HostHeader(HostFormat::Uyvy, kWidth, kHeight, false));
         std::vector<uint8_t> pixels(decoder.OutputBytes());
-        for (size_t i = 0; i < 4; ++i) ASSERT_EQ(decoder.Decompress(stream.frames[i].bytes, pixels), ICERR_OK);
+        for (size_t i = 0; i < 4; ++i)
+            ASSERT_EQ(decoder.Decompress(stream.frames[i].bytes, pixels), ICERR_OK);
         const DecoderTiming totals = DecoderTimingTotals();  // each stage: one step per frame
         EXPECT_EQ(totals.motion, 300000000u);
         EXPECT_EQ(totals.tokens, 300000000u);
@@ -136,9 +142,9 @@ TEST_F(DecompressionSequenceTest, EndReportsTheThreeStageTotals) {
     }  // DecompressEnd
     platform::OverrideTimeStampCounter(nullptr);
     // Names right-aligned in 16 characters; 300,000,000 ticks make 200.
-    EXPECT_EQ(platform::DebugOutputLines(), (std::vector<std::string>{" tDecMotionTotal : 200.0000\n",
-                                                                      " tDecTokensTotal : 200.0000\n",
-                                                                      "    tDecYUVTotal : 200.0000\n"}));
+    EXPECT_EQ(platform::DebugOutputLines(),
+              (std::vector<std::string>{" tDecMotionTotal : 200.0000\n", " tDecTokensTotal : 200.0000\n",
+                                        "    tDecYUVTotal : 200.0000\n"}));
     // The next Begin starts the totals afresh.
     DecoderSession again(0x9005, stream.format, HostHeader(HostFormat::Uyvy, kWidth, kHeight, false));
     EXPECT_EQ(DecoderTimingTotals().tokens, 0u);
@@ -148,12 +154,13 @@ TEST_F(DecompressionSequenceTest, EndReportsTheThreeStageTotals) {
 // sanitizer build checks); a refused one leaves the output and the reference as they were, and the next
 // key frame decodes exactly.
 class DamagedFrameTest : public DecompressionSequenceTest {
-protected:
+  protected:
     DecoderSession decoder{0x9006, stream.format, HostHeader(HostFormat::Yuy2, kWidth, kHeight, false)};
     std::vector<uint8_t> pixels = std::vector<uint8_t>(decoder.OutputBytes());
 
     void StartAt(size_t frames) {
-        for (size_t i = 0; i < frames; ++i) ASSERT_EQ(decoder.Decompress(stream.frames[i].bytes, pixels), ICERR_OK);
+        for (size_t i = 0; i < frames; ++i)
+            ASSERT_EQ(decoder.Decompress(stream.frames[i].bytes, pixels), ICERR_OK);
     }
     // Decodes a damaged frame; if refused, the output and the reference must be untouched.
     void Feed(const std::vector<uint8_t>& frame, int64_t chunkSize = -1) {
@@ -178,7 +185,8 @@ TEST_F(DamagedFrameTest, TruncatedChunksAreRefusedAndTheStreamGoesOn) {
     StartAt(2);
     for (size_t frame : {size_t(0), size_t(2)}) {
         const auto& bytes = stream.frames[frame].bytes;
-        for (size_t length : {size_t(0), size_t(7), size_t(8), size_t(20), bytes.size() / 2, bytes.size() - 1})
+        for (size_t length :
+             {size_t(0), size_t(7), size_t(8), size_t(20), bytes.size() / 2, bytes.size() - 1})
             Feed(std::vector<uint8_t>(bytes.begin(), bytes.begin() + std::ptrdiff_t(length)));
     }
     // Nothing was taken from the refused frames: frame 2 still decodes from frame 1.

@@ -9,7 +9,8 @@ namespace rq43 {
 namespace {
 
 // Runs the search against a stub coder that answers the given sizes in turn; returns the qualities tried.
-std::vector<int32_t> Search(RateSearch& search, const std::vector<int64_t>& sizes, int32_t runningOvershoot = 0) {
+std::vector<int32_t> Search(RateSearch& search, const std::vector<int64_t>& sizes,
+                            int32_t runningOvershoot = 0) {
     std::vector<int32_t> tried;
     for (int64_t size : sizes) {
         tried.push_back(search.quality);

@@ -32,8 +32,12 @@ std::vector<uint8_t> ExpectedOutput(const YuvFrame& picture, HostFormat format, 
     std::vector<uint8_t> out(size_t(pitch) * picture.height, 0);
     uint8_t* last = out.data() + pitch * (ptrdiff_t(picture.height) - 1);
     switch (format) {
-        case HostFormat::Yuy2: ConvertYuvToYuy2(last, picture, -pitch); break;
-        case HostFormat::Uyvy: ConvertYuvToUyvy(last, picture, -pitch); break;
+        case HostFormat::Yuy2:
+            ConvertYuvToYuy2(last, picture, -pitch);
+            break;
+        case HostFormat::Uyvy:
+            ConvertYuvToUyvy(last, picture, -pitch);
+            break;
         default:
             if (topDown)
                 ConvertYuvToRgb(picture, last, bytes, -pitch);
@@ -45,8 +49,8 @@ std::vector<uint8_t> ExpectedOutput(const YuvFrame& picture, HostFormat format, 
 
 struct EncodedClip {
     std::vector<CompressedFrame> frames;
-    std::vector<std::vector<uint8_t>> sources;          // the host pictures
-    std::vector<uint64_t> reconstructions;              // checksum of the encoder's picture per frame
+    std::vector<std::vector<uint8_t>> sources;                // the host pictures
+    std::vector<uint64_t> reconstructions;                    // checksum of the encoder's picture per frame
     std::vector<std::vector<uint8_t>> expectedOutputs[4][2];  // per output format and orientation
     BITMAPINFOHEADER compressed{};
 };
@@ -67,13 +71,14 @@ EncodedClip EncodeClip(HostFormat format, bool topDown, uintptr_t handle) {
         clip.reconstructions.push_back(testing::PictureChecksum(encoder.Reconstruction()));
         for (HostFormat out : testing::kHostFormats)
             for (int down = 0; down < 2; ++down)
-                clip.expectedOutputs[int(out)][down].push_back(ExpectedOutput(encoder.Reconstruction(), out, down));
+                clip.expectedOutputs[int(out)][down].push_back(
+                    ExpectedOutput(encoder.Reconstruction(), out, down));
     }
     return clip;
 }
 
 class RoundTripTest : public ::testing::TestWithParam<std::tuple<HostFormat, bool>> {
-protected:
+  protected:
     testing::ScratchRegistry registry;
 };
 
@@ -99,7 +104,8 @@ TEST_P(RoundTripTest, DecoderHoldsTheEncodersPictureInEveryOutputFormat) {
                 ASSERT_EQ(pixels, clip.expectedOutputs[int(out)][down][size_t(i)]) << i;
                 // The right way up, and close to what went in.
                 auto decoded = testing::DisplayLuma(pixels.data(), kWidth, kHeight, out, down);
-                auto source = testing::DisplayLuma(clip.sources[size_t(i)].data(), kWidth, kHeight, format, topDown);
+                auto source =
+                    testing::DisplayLuma(clip.sources[size_t(i)].data(), kWidth, kHeight, format, topDown);
                 EXPECT_LT(testing::MeanAbsoluteDifference(decoded, source), 6.0) << i;
             }
         }
@@ -117,15 +123,18 @@ TEST(RoundTripTest, Yuy2ComesBackInTheOrderItWentIn) {
     testing::ScratchRegistry registry;
     for (bool topDown : {false, true}) {
         EncoderSession encoder(0x7300, HostHeader(HostFormat::Yuy2, kWidth, kHeight, topDown));
-        DecoderSession decoder(0x7301, encoder.CompressedFormat(), HostHeader(HostFormat::Yuy2, kWidth, kHeight, topDown));
-        auto source = testing::LayOut(testing::ClipFrameRgb(kWidth, kHeight, 0, 0), kWidth, kHeight, HostFormat::Yuy2, topDown);
+        DecoderSession decoder(0x7301, encoder.CompressedFormat(),
+                               HostHeader(HostFormat::Yuy2, kWidth, kHeight, topDown));
+        auto source = testing::LayOut(testing::ClipFrameRgb(kWidth, kHeight, 0, 0), kWidth, kHeight,
+                                      HostFormat::Yuy2, topDown);
         CompressedFrame frame;
         ASSERT_EQ(encoder.Compress(source, 0, &frame, {0, 0, 10000}), ICERR_OK);
         std::vector<uint8_t> pixels(decoder.OutputBytes());
         ASSERT_EQ(decoder.Decompress(frame.bytes, pixels), ICERR_OK);
         // Same memory order as the input: the first buffer row is the top row in both.
         double firstRows = 0;
-        for (int x = 0; x < 2 * kWidth; x += 2) firstRows += std::abs(int(pixels[size_t(x)]) - int(source[size_t(x)]));
+        for (int x = 0; x < 2 * kWidth; x += 2)
+            firstRows += std::abs(int(pixels[size_t(x)]) - int(source[size_t(x)]));
         EXPECT_LT(firstRows / kWidth, 6.0) << topDown;
     }
 }
@@ -137,7 +146,7 @@ struct SettingCase {
 };
 
 class SettingRoundTripTest : public ::testing::TestWithParam<SettingCase> {
-protected:
+  protected:
     testing::ScratchRegistry registry;
 };
 
@@ -150,7 +159,8 @@ TEST_P(SettingRoundTripTest, DecoderFollowsTheEncoderFrameByFrame) {
     std::vector<uint8_t> pixels(decoder.OutputBytes());
     int keys = 0;
     for (int i = 0; i < 32; ++i) {
-        auto source = testing::LayOut(testing::ClipFrameRgb(w, h, i * 3, 10, 5), w, h, HostFormat::Rgb24, false);
+        auto source =
+            testing::LayOut(testing::ClipFrameRgb(w, h, i * 3, 10, 5), w, h, HostFormat::Rgb24, false);
         CompressedFrame frame;
         ASSERT_EQ(encoder.Compress(source, i, &frame, {0, i % 7 == 3 ? 1500u : 0u, 8000}), ICERR_OK) << i;
         keys += frame.key ? 1 : 0;
@@ -174,7 +184,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SettingCase{"FastSearch", With([](CodecSettings& s) { s.fastSearch = 1; })},
                       SettingCase{"SubBlockMotion", With([](CodecSettings& s) { s.subBlockMotion = 1; })},
                       SettingCase{"AutoKeyInsert", With([](CodecSettings& s) { s.autoKeyInsert = 1; })},
-                      SettingCase{"StrongCompression", With([](CodecSettings& s) { s.strongCompression = 1; })},
+                      SettingCase{"StrongCompression",
+                                  With([](CodecSettings& s) { s.strongCompression = 1; })},
                       SettingCase{"Prefilter", With([](CodecSettings& s) {
                                       s.prefilterStrength = 12;
                                       s.prefilterIterations = 3;

@@ -15,6 +15,8 @@ inline uint64_t Fnv1a(const uint8_t* bytes, size_t count, uint64_t hash = 0xcbf2
     return hash;
 }
 
-inline uint64_t Fnv1a(const std::vector<uint8_t>& bytes) { return Fnv1a(bytes.data(), bytes.size()); }
+inline uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {
+    return Fnv1a(bytes.data(), bytes.size());
+}
 
 }  // namespace rq43::testing

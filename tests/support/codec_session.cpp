@@ -11,7 +11,9 @@ EncoderSession::EncoderSession(uintptr_t handle, const BITMAPINFOHEADER& input) 
     beginResult = host.Message(ICM_COMPRESS_BEGIN, Param(&this->input), Param(&output));
 }
 
-EncoderSession::~EncoderSession() { host.Message(ICM_COMPRESS_END); }
+EncoderSession::~EncoderSession() {
+    host.Message(ICM_COMPRESS_END);
+}
 
 LRESULT EncoderSession::Compress(const std::vector<uint8_t>& pixels, LONG frameNumber, CompressedFrame* out,
                                  const CompressOptions& options) {
@@ -40,20 +42,23 @@ LRESULT EncoderSession::Compress(const std::vector<uint8_t>& pixels, LONG frameN
     return result;
 }
 
-DecoderSession::DecoderSession(uintptr_t handle, const BITMAPINFOHEADER& compressed, const BITMAPINFOHEADER& output)
+DecoderSession::DecoderSession(uintptr_t handle, const BITMAPINFOHEADER& compressed,
+                               const BITMAPINFOHEADER& output)
     : host(handle), input(compressed), output(output) {
     beginResult = host.Message(ICM_DECOMPRESS_BEGIN, Param(&input), Param(&this->output));
 }
 
-DecoderSession::~DecoderSession() { host.Message(ICM_DECOMPRESS_END); }
+DecoderSession::~DecoderSession() {
+    host.Message(ICM_DECOMPRESS_END);
+}
 
 size_t DecoderSession::OutputBytes() const {
     const int32_t height = output.biHeight < 0 ? -output.biHeight : output.biHeight;
     return size_t(output.biWidth) * size_t(height) * size_t(output.biBitCount / 8);
 }
 
-LRESULT DecoderSession::Decompress(const std::vector<uint8_t>& frame, std::vector<uint8_t>& pixels, DWORD flags,
-                                   int64_t chunkSize) {
+LRESULT DecoderSession::Decompress(const std::vector<uint8_t>& frame, std::vector<uint8_t>& pixels,
+                                   DWORD flags, int64_t chunkSize) {
     BITMAPINFOHEADER inputHeader = input;
     inputHeader.biSizeImage = static_cast<DWORD>(chunkSize < 0 ? int64_t(frame.size()) : chunkSize);
     BITMAPINFOHEADER outputHeader = output;

@@ -17,13 +17,13 @@ struct CompressedFrame {
 };
 
 struct CompressOptions {
-    DWORD flags = 0;        // ICCOMPRESS dwFlags
-    DWORD frameSize = 0;    // dwFrameSize: the byte target of this frame, 0 = none
-    DWORD quality = 7500;   // dwQuality
+    DWORD flags = 0;       // ICCOMPRESS dwFlags
+    DWORD frameSize = 0;   // dwFrameSize: the byte target of this frame, 0 = none
+    DWORD quality = 7500;  // dwQuality
 };
 
 class EncoderSession {
-public:
+  public:
     // Opens an instance under `handle` and begins a sequence for `input`; begun() tells whether it worked.
     EncoderSession(uintptr_t handle, const BITMAPINFOHEADER& input);
     ~EncoderSession();
@@ -45,7 +45,7 @@ public:
 };
 
 class DecoderSession {
-public:
+  public:
     DecoderSession(uintptr_t handle, const BITMAPINFOHEADER& compressed, const BITMAPINFOHEADER& output);
     ~DecoderSession();
     DecoderSession(const DecoderSession&) = delete;

@@ -25,7 +25,7 @@ inline BITMAPINFOHEADER Header(int32_t width, int32_t height, uint16_t bits, uin
     header.biPlanes = 1;
     header.biBitCount = bits;
     header.biCompression = compression;
-    header.biSizeImage = static_cast<uint32_t>(width * (height < 0 ? -height : height) * bits / 8);
+    header.biSizeImage = static_cast<uint32_t>(int64_t{width} * (height < 0 ? -int64_t{height} : height) * bits / 8);
     return header;
 }
 

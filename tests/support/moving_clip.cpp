@@ -29,11 +29,19 @@ int32_t Octave(int64_t x16, int64_t y16, int32_t cell, uint32_t seed, int32_t am
     return static_cast<int32_t>(sum * amplitude / (span * span * 1023));
 }
 
-uint8_t Clamp(int32_t value) { return static_cast<uint8_t>(std::clamp(value, 0, 255)); }
+uint8_t Clamp(int32_t value) {
+    return static_cast<uint8_t>(std::clamp(value, 0, 255));
+}
 
-int StudioY(int r, int g, int b) { return 16 + ((66 * r + 129 * g + 25 * b + 128) >> 8); }
-int StudioU(int r, int g, int b) { return 128 + ((-38 * r - 74 * g + 112 * b + 128) >> 8); }
-int StudioV(int r, int g, int b) { return 128 + ((112 * r - 94 * g - 18 * b + 128) >> 8); }
+int StudioY(int r, int g, int b) {
+    return 16 + ((66 * r + 129 * g + 25 * b + 128) >> 8);
+}
+int StudioU(int r, int g, int b) {
+    return 128 + ((-38 * r - 74 * g + 112 * b + 128) >> 8);
+}
+int StudioV(int r, int g, int b) {
+    return 128 + ((112 * r - 94 * g - 18 * b + 128) >> 8);
+}
 
 // The memory row that holds display row `row`.
 int32_t MemoryRow(int32_t row, int32_t height, HostFormat format, bool topDown) {
@@ -45,18 +53,25 @@ int32_t MemoryRow(int32_t row, int32_t height, HostFormat format, bool topDown) 
 
 int BytesPerPixel(HostFormat format) {
     switch (format) {
-        case HostFormat::Rgb24: return 3;
-        case HostFormat::Rgb32: return 4;
-        default: return 2;
+        case HostFormat::Rgb24:
+            return 3;
+        case HostFormat::Rgb32:
+            return 4;
+        default:
+            return 2;
     }
 }
 
 const char* FormatName(HostFormat format) {
     switch (format) {
-        case HostFormat::Rgb24: return "RGB24";
-        case HostFormat::Rgb32: return "RGB32";
-        case HostFormat::Yuy2: return "YUY2";
-        default: return "UYVY";
+        case HostFormat::Rgb24:
+            return "RGB24";
+        case HostFormat::Rgb32:
+            return "RGB32";
+        case HostFormat::Yuy2:
+            return "YUY2";
+        default:
+            return "UYVY";
     }
 }
 
@@ -74,7 +89,8 @@ BITMAPINFOHEADER HostHeader(HostFormat format, int32_t width, int32_t height, bo
     return header;
 }
 
-std::vector<uint8_t> ClipFrameRgb(int32_t width, int32_t height, int32_t index, int32_t noise, uint32_t seed) {
+std::vector<uint8_t> ClipFrameRgb(int32_t width, int32_t height, int32_t index, int32_t noise,
+                                  uint32_t seed) {
     std::vector<uint8_t> rgb(size_t(width) * size_t(height) * 3);
     // Pan by 6/16 pixel across and 3/16 down per frame; the offset keeps coordinates positive.
     const int64_t panX = 65536 + int64_t{index} * 6, panY = 65536 + int64_t{index} * 3;
@@ -85,8 +101,10 @@ std::vector<uint8_t> ClipFrameRgb(int32_t width, int32_t height, int32_t index, 
                 const uint32_t s = seed * 7 + uint32_t(c);
                 int32_t value = 40 + Octave(x16, y16, 12, s, 150) + Octave(x16, y16, 3, s + 100, 40);
                 if (noise > 0)
-                    value += int32_t(Hash(uint32_t(x), uint32_t(y), uint32_t(index) * 3 + uint32_t(c) + seed * 1000) %
-                                     uint32_t(2 * noise + 1)) - noise;
+                    value += int32_t(Hash(uint32_t(x), uint32_t(y),
+                                          uint32_t(index) * 3 + uint32_t(c) + seed * 1000) %
+                                     uint32_t(2 * noise + 1)) -
+                             noise;
                 rgb[(size_t(y) * size_t(width) + size_t(x)) * 3 + size_t(c)] = Clamp(value);
             }
         }
@@ -99,7 +117,8 @@ std::vector<uint8_t> LayOut(const std::vector<uint8_t>& rgb, int32_t width, int3
     const int bytes = BytesPerPixel(format);
     std::vector<uint8_t> out(size_t(width) * size_t(height) * size_t(bytes), 0xA5);
     for (int32_t row = 0; row < height; ++row) {
-        uint8_t* line = out.data() + size_t(MemoryRow(row, height, format, topDown)) * size_t(width) * size_t(bytes);
+        uint8_t* line =
+            out.data() + size_t(MemoryRow(row, height, format, topDown)) * size_t(width) * size_t(bytes);
         const uint8_t* source = rgb.data() + size_t(row) * size_t(width) * 3;
         for (int32_t x = 0; x < width; x += 2) {
             const uint8_t* p0 = source + size_t(x) * 3;
@@ -120,20 +139,28 @@ std::vector<uint8_t> LayOut(const std::vector<uint8_t>& rgb, int32_t width, int3
             const uint8_t u = Clamp(StudioU(r, g, b)), v = Clamp(StudioV(r, g, b));
             uint8_t* o = line + size_t(x) * 2;
             if (format == HostFormat::Yuy2) {
-                o[0] = y0; o[1] = u; o[2] = y1; o[3] = v;
+                o[0] = y0;
+                o[1] = u;
+                o[2] = y1;
+                o[3] = v;
             } else {
-                o[0] = u; o[1] = y0; o[2] = v; o[3] = y1;
+                o[0] = u;
+                o[1] = y0;
+                o[2] = v;
+                o[3] = y1;
             }
         }
     }
     return out;
 }
 
-std::vector<int> DisplayLuma(const uint8_t* pixels, int32_t width, int32_t height, HostFormat format, bool topDown) {
+std::vector<int> DisplayLuma(const uint8_t* pixels, int32_t width, int32_t height, HostFormat format,
+                             bool topDown) {
     const int bytes = BytesPerPixel(format);
     std::vector<int> luma(size_t(width) * size_t(height));
     for (int32_t row = 0; row < height; ++row) {
-        const uint8_t* line = pixels + size_t(MemoryRow(row, height, format, topDown)) * size_t(width) * size_t(bytes);
+        const uint8_t* line =
+            pixels + size_t(MemoryRow(row, height, format, topDown)) * size_t(width) * size_t(bytes);
         for (int32_t x = 0; x < width; ++x) {
             int value;
             if (format == HostFormat::Yuy2)

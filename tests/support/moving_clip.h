@@ -23,7 +23,8 @@ BITMAPINFOHEADER HostHeader(HostFormat format, int32_t width, int32_t height, bo
 
 // Frame `index` of the clip as display-order RGB triplets (row 0 is the top row), `noise` the amplitude
 // of the added noise, `seed` chooses the texture.
-std::vector<uint8_t> ClipFrameRgb(int32_t width, int32_t height, int32_t index, int32_t noise, uint32_t seed = 1);
+std::vector<uint8_t> ClipFrameRgb(int32_t width, int32_t height, int32_t index, int32_t noise,
+                                  uint32_t seed = 1);
 
 // Lays a display-order RGB picture out as a host would hand it over: RGB bottom-up for a positive height
 // and top-down for a negative one; YUY2 and UYVY top-down for either sign.
@@ -31,7 +32,8 @@ std::vector<uint8_t> LayOut(const std::vector<uint8_t>& rgb, int32_t width, int3
                             bool topDown);
 
 // Approximate studio-range luma of a host picture in display order (row 0 is the top row).
-std::vector<int> DisplayLuma(const uint8_t* pixels, int32_t width, int32_t height, HostFormat format, bool topDown);
+std::vector<int> DisplayLuma(const uint8_t* pixels, int32_t width, int32_t height, HostFormat format,
+                             bool topDown);
 
 // Mean absolute difference of two luma pictures of the same size.
 double MeanAbsoluteDifference(const std::vector<int>& a, const std::vector<int>& b);

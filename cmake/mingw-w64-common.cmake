@@ -6,7 +6,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
-  # Floating point in SSE registers: the x87 unit's extra precision would change the pictures.
-  set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
-endif()

@@ -192,8 +192,13 @@ wine_phase() {
     while :; do
       for ready in "$dir"/*.ready; do
         [ -e "$ready" ] || continue
-        local name=${ready%.ready}
-        import -window root "$name.png" >/dev/null 2>&1
+        local name=${ready%.ready} x y w h
+        read -r x y w h <"$ready" || true
+        if [ -n "${h:-}" ] && ((w > 0 && h > 0)); then
+          import -window root -crop "${w}x${h}+${x}+${y}" +repage "$name.png" >/dev/null 2>&1
+        else
+          import -window root "$name.png" >/dev/null 2>&1
+        fi
         rm -f "$ready"
         : >"$name.shot"
       done

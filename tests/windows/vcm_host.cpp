@@ -7,7 +7,7 @@
 //   vcm_host about OUTDIR      the About dialog
 //
 // Dialog checks hand over to the test script for a screenshot: the host writes OUTDIR/<name>.ready
-// once the dialog is up and waits (at most 30 s) for OUTDIR/<name>.shot.
+// (the dialog's place on the screen) once the dialog is up and waits (at most 30 s) for OUTDIR/<name>.shot.
 #include <windows.h>
 #include <commctrl.h>
 #include <vfw.h>
@@ -357,7 +357,13 @@ void Photograph(HWND dialog, const DialogRun& run) {
     std::string ready = run.outdir + "/" + run.shotName + ".ready";
     std::string shot = run.outdir + "/" + run.shotName + ".shot";
     DeleteFileA(shot.c_str());
-    WriteText(ready, run.caption);
+    // The script crops its screenshot to the dialog: "x y width height" on the screen.
+    RECT frame{};
+    GetWindowRect(dialog, &frame);
+    char place[64];
+    std::snprintf(place, sizeof place, "%ld %ld %ld %ld\n", frame.left, frame.top, frame.right - frame.left,
+                  frame.bottom - frame.top);
+    WriteText(ready, place);
     for (int i = 0; i < 300 && !FileExists(shot); ++i) Sleep(100);
     report.Check(FileExists(shot), "dialog screenshot taken", "%s: no answer from the script", run.shotName.c_str());
 }

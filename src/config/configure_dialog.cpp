@@ -51,12 +51,14 @@ void ConfigureDialogProcedure::Initialise(DialogControls& controls) {
     controls.CheckButton(kStrongCompressionBox, settings.strongCompression != 0);
     controls.SetTrackbarRange(kStrengthTrackbar, 0, 20, false);
     controls.SetTrackbarTickFrequency(kStrengthTrackbar, 5);
+    // A stored value outside a trackbar's range shows at the range's end; the labels describe what the
+    // trackbars show, which is also what OK will store.
     controls.SetTrackbarPosition(kStrengthTrackbar, settings.prefilterStrength);
-    ShowStrength(controls, settings.prefilterStrength);
+    ShowStrength(controls, controls.TrackbarPosition(kStrengthTrackbar));
     controls.SetTrackbarRange(kIterationsTrackbar, 1, 4, false);
     controls.SetTrackbarTickFrequency(kIterationsTrackbar, 1);
     controls.SetTrackbarPosition(kIterationsTrackbar, settings.prefilterIterations);
-    controls.SetControlText(kRadiusLabel, RadiusLabel(settings.prefilterIterations).c_str());
+    controls.SetControlText(kRadiusLabel, RadiusLabel(controls.TrackbarPosition(kIterationsTrackbar)).c_str());
 }
 
 void ConfigureDialogProcedure::Scrolled(DialogControls& controls, WPARAM wParam, LPARAM lParam) {

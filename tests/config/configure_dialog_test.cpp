@@ -133,6 +133,22 @@ TEST_F(ConfigureDialogTest, OpensWithTheStoredSettings) {
     EXPECT_EQ(Control(kRadiusLabel).text, "Medium (Radius = 3)");
 }
 
+TEST_F(ConfigureDialogTest, StoredValuesOutsideTheRangesAreShownAsTheTrackbarsShowThem) {
+    SaveSetting(kPrefilterStrengthName, 300);   // loads as 44
+    SaveSetting(kPrefilterIterationsName, 0);
+    Open();
+    EXPECT_EQ(settings.prefilterStrength, 44);  // the instance keeps what was loaded until OK
+    EXPECT_EQ(Control(kStrengthTrackbar).position, 20);
+    EXPECT_EQ(Control(kStrengthLabel).text, "20 - Heavy");
+    EXPECT_EQ(Control(kIterationsTrackbar).position, 1);
+    EXPECT_EQ(Control(kRadiusLabel).text, "Tight (Radius = 1)");
+
+    SaveSetting(kPrefilterStrengthName, -3);  // a negative strength shows as off
+    Open();
+    EXPECT_EQ(Control(kStrengthLabel).text, "Off");
+    EXPECT_FALSE(Control(kIterationsTrackbar).enabled);
+}
+
 TEST_F(ConfigureDialogTest, StrengthTrackbarRelabelsAndGatesTheIterations) {
     Open();
     Drag(kStrengthTrackbar, 7);

@@ -25,6 +25,16 @@ TEST(WorkerPairTest, BothHalvesRunConcurrentlyAndFinishBeforeReturn) {
     EXPECT_EQ(done[1], 2);
 }
 
+TEST(WorkerPairTest, AHalfsExceptionReachesTheCallerAfterBothEnd) {
+    std::atomic<bool> otherFinished{false};
+    EXPECT_THROW((void)RunWorkerPair([&](int worker) {
+                     if (worker == 0) throw std::bad_alloc();
+                     otherFinished = true;
+                 }),
+                 std::bad_alloc);
+    EXPECT_TRUE(otherFinished.load());
+}
+
 TEST(ProcessorTest, OverridesAreHonoured) {
     EXPECT_GE(ProcessorCount(), 1u);
     OverrideProcessorCount(2);

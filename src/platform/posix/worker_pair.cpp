@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 
 namespace rq43::platform {
@@ -28,6 +29,7 @@ struct WorkerStart {
     const std::function<void(int)>* task;
     int index;
     StartGate* gate;
+    std::exception_ptr failure;  // rethrown on the caller's thread: nothing may unwind out of a thread
 };
 
 void* WorkerMain(void* argument) {
@@ -37,7 +39,11 @@ void* WorkerMain(void* argument) {
         start->gate->opened.wait(hold, [&] { return start->gate->state != StartGate::Waiting; });
         if (start->gate->state == StartGate::Cancel) return nullptr;
     }
-    (*start->task)(start->index);
+    try {
+        (*start->task)(start->index);
+    } catch (...) {
+        start->failure = std::current_exception();
+    }
     return nullptr;
 }
 
@@ -65,7 +71,7 @@ bool StartWorker(pthread_t* thread, WorkerStart* start) {
 
 bool RunWorkerPair(const std::function<void(int worker)>& task) {
     StartGate gate;
-    WorkerStart starts[2] = {{&task, 0, &gate}, {&task, 1, &gate}};
+    WorkerStart starts[2] = {{&task, 0, &gate, nullptr}, {&task, 1, &gate, nullptr}};
     pthread_t threads[2];
     bool started0 = StartWorker(&threads[0], &starts[0]);
     bool started1 = started0 && StartWorker(&threads[1], &starts[1]);
@@ -76,6 +82,8 @@ bool RunWorkerPair(const std::function<void(int worker)>& task) {
     gate.opened.notify_all();
     if (started0) pthread_join(threads[0], nullptr);
     if (started1) pthread_join(threads[1], nullptr);
+    for (const WorkerStart& start : starts)
+        if (start.failure) std::rethrow_exception(start.failure);
     return started1;
 }
 

@@ -1,14 +1,8 @@
 #include "platform/processor.h"
 
-#include <unistd.h>
-
 #include <atomic>
-#include <chrono>
-#include <thread>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <x86intrin.h>
-#endif
+#include "platform/native.h"
 
 namespace rq43::platform {
 namespace {
@@ -18,19 +12,15 @@ std::atomic<uint64_t (*)()> counterOverride{nullptr};
 
 uint32_t ProcessorCount() {
     if (uint32_t forced = processorOverride.load()) return forced;
-    long online = sysconf(_SC_NPROCESSORS_ONLN);
-    return online > 0 ? static_cast<uint32_t>(online) : 1u;
+    uint32_t reported = native::ProcessorCount();
+    return reported > 0 ? reported : 1u;
 }
 
 void OverrideProcessorCount(uint32_t count) { processorOverride.store(count); }
 
 uint64_t ReadTimeStampCounter() {
     if (auto source = counterOverride.load()) return source();
-#if defined(__x86_64__) || defined(__i386__)
-    return __rdtsc();
-#else
-    return static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-#endif
+    return native::TimeStampCounter();
 }
 
 void OverrideTimeStampCounter(uint64_t (*source)()) { counterOverride.store(source); }

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "platform/native.h"
+
 namespace rq43::platform {
 namespace {
 std::atomic<uint64_t> defCalls{0};
@@ -9,10 +11,10 @@ std::atomic<UINT> defLastMessage{0};
 void* moduleHandle = nullptr;
 }  // namespace
 
-LRESULT DefDriverProc(DWORD_PTR, HDRVR, UINT message, LPARAM, LPARAM) {
+LRESULT DefDriverProc(DWORD_PTR driverId, HDRVR driver, UINT message, LPARAM lParam1, LPARAM lParam2) {
     defCalls.fetch_add(1);
     defLastMessage.store(message);
-    return 0;
+    return native::DefDriverProc(driverId, driver, message, lParam1, lParam2);
 }
 
 DefDriverProcRecord DefDriverProcCalls() { return {defCalls.load(), defLastMessage.load()}; }

@@ -4,6 +4,7 @@
 
 #include "cli_errors.h"
 #include "commands.h"
+#include "config/configure_dialog.h"
 #include "config/settings_store.h"
 #include "options.h"
 #include "platform/registry.h"
@@ -65,21 +66,6 @@ void ApplySetting(CodecSettings& settings, const std::string& assignment) {
     throw UsageError("unknown option name '" + Trim(assignment.substr(0, eq)) +
                      "' (Fast Search, SubBlock Motion, Auto Key Insert, Strong Compression, Prefilter Strength, "
                      "Prefilter Iterations)");
-}
-
-std::string StrengthLabel(int strength) {
-    if (strength == 0) return "Off";
-    const char* word = strength <= 6 ? "Light" : strength <= 13 ? "Medium" : "Heavy";
-    return std::to_string(strength) + " - " + word;
-}
-
-std::string RadiusLabel(int iterations) {
-    switch (iterations) {
-        case 1: return "Tight (Radius = 1)";
-        case 2: return "Narrow (Radius = 2)";
-        case 3: return "Medium (Radius = 3)";
-        default: return "Wide (Radius = 4)";
-    }
 }
 
 void Show(const CodecSettings& s) {

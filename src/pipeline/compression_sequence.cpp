@@ -28,13 +28,18 @@ uint64_t OutputCapacity(int32_t width, int32_t height) {
     return 4 * uint64_t(uint32_t(width)) * uint64_t(uint32_t(height)) + kFrameHeaderSize;
 }
 
+// The index-flags word is an answer, not a request: the manager's own sequence calls hand back the
+// previous frame's word unchanged, so reading a key flag there would make every frame a key frame.
 bool ForcedKeyFrame(const ICCOMPRESS& record, bool needsKeyFrame) {
-    return record.lFrameNum == 0 || (record.dwFlags & ICCOMPRESS_KEYFRAME) != 0 ||
-           (record.lpdwFlags != nullptr && (*record.lpdwFlags & AVIIF_KEYFRAME) != 0) || needsKeyFrame;
+    return record.lFrameNum == 0 || (record.dwFlags & ICCOMPRESS_KEYFRAME) != 0 || needsKeyFrame;
 }
 
-void MarkKeyFrame(const ICCOMPRESS& record) {
-    if (record.lpdwFlags != nullptr) *record.lpdwFlags |= AVIIF_KEYFRAME;
+void ReportFrameKind(const ICCOMPRESS& record, bool key) {
+    if (record.lpdwFlags == nullptr) return;
+    if (key)
+        *record.lpdwFlags |= AVIIF_KEYFRAME;
+    else
+        *record.lpdwFlags &= ~AVIIF_KEYFRAME;
 }
 
 int32_t Magnitude(int32_t value) {
@@ -204,7 +209,6 @@ int32_t CompressionSequence::Compress(ICCOMPRESS& record, int8_t& qualitySetting
             PrefilterFrame(*encCurrent, options.prefilterStrength, options.prefilterIterations);
 
         bool key = ForcedKeyFrame(record, needsKeyFrame);
-        if (key) MarkKeyFrame(record);
 
         encoderCoder.useTwoThreads = multiProcessor;
         encoderCoder.quality = qualitySetting;
@@ -253,7 +257,7 @@ int32_t CompressionSequence::Compress(ICCOMPRESS& record, int8_t& qualitySetting
             runningOvershoot =
                 AccumulateOvershoot(runningOvershoot, int64_t(written.total), options.defaultFrameSize);
 
-        if (written.key) MarkKeyFrame(record);
+        ReportFrameKind(record, written.key);
         if (!Reconstruct(out, written.key, written.motionSize, written.Tokens().size()))
             return Fail(options.status);
         if (written.key) needsKeyFrame = false;

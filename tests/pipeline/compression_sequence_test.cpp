@@ -174,6 +174,24 @@ TEST_F(CompressionSequenceTest, WithoutAutoKeyInsertOnlyForcedFramesAreKeyFrames
     }
 }
 
+// A host that hands back the same flags word every frame (as the manager's sequence calls do) still gets
+// delta frames: the word reports the frame's kind and is cleared for delta frames.
+TEST_F(CompressionSequenceTest, ReusedIndexFlagsWordIsNotAKeyFrameRequest) {
+    EncoderSession encoder(0x8012, HostHeader(HostFormat::Rgb24, kWidth, kHeight, false));
+    ASSERT_TRUE(encoder.Begun());
+    BITMAPINFOHEADER input = encoder.input, output = encoder.output;
+    std::vector<uint8_t> buffer(size_t(kWidth) * kHeight * 4 + 8);
+    DWORD flags = 0;
+    for (LONG i = 0; i < 4; ++i) {
+        auto picture = Picture(i);
+        ICCOMPRESS record{0, &output, buffer.data(), &input, picture.data(), nullptr, &flags,
+                          i, 0, 7500, nullptr, nullptr};
+        ASSERT_EQ(encoder.host.Message(ICM_COMPRESS, Param(&record), sizeof record), ICERR_OK);
+        EXPECT_EQ((flags & AVIIF_KEYFRAME) != 0, i == 0) << i;
+        EXPECT_EQ(buffer[1], i == 0 ? 1 : 0) << i;  // the frame header's key flag agrees
+    }
+}
+
 TEST_F(CompressionSequenceTest, WithAutoKeyInsertASceneCutBecomesAKeyFrame) {
     EncoderSession encoder(0x8006, HostHeader(HostFormat::Rgb24, kWidth, kHeight, false));
     CompressedFrame frame;

@@ -6,9 +6,10 @@
 
 #include "motion/motion_compensation.h"
 #include "motion/vector_stream.h"
-#include "residual/bit_reader.h"
-#include "residual/bit_writer.h"
-#include "residual/range_coder.h"
+#include "bitstream/bit_reader.h"
+#include "bitstream/bit_writer.h"
+#include "bitstream/little_endian.h"
+#include "bitstream/range_coder.h"
 
 namespace rq43 {
 
@@ -126,8 +127,9 @@ MethodSymbols CollectSymbols(const MotionField& field, MotionMethod method) {
 }
 
 void PutLittle16(std::vector<uint8_t>& out, size_t value) {
-    out.push_back(static_cast<uint8_t>(value & 0xFF));
-    out.push_back(static_cast<uint8_t>((value >> 8) & 0xFF));
+    uint8_t bytes[2];
+    PutLittleEndian(bytes, static_cast<uint32_t>(value), 2);
+    out.insert(out.end(), bytes, bytes + 2);
 }
 
 uint32_t FlagContext(const std::vector<uint8_t>& flags, uint32_t i, uint32_t mbCols) {
@@ -265,7 +267,7 @@ struct SectionCursor {
     bool Little16(size_t& value) {
         const uint8_t* bytes = nullptr;
         if (!Take(2, bytes)) return false;
-        value = size_t{bytes[0]} | (size_t{bytes[1]} << 8);
+        value = GetLittleEndian(bytes, 2);
         return true;
     }
 };

@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "residual/bit_reader.h"
-#include "residual/bit_writer.h"
+#include "bitstream/bit_reader.h"
+#include "bitstream/bit_writer.h"
 
 namespace rq43 {
 

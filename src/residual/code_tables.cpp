@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "residual/bit_reader.h"
-#include "residual/bit_writer.h"
-#include "residual/range_coder.h"
+#include "bitstream/bit_reader.h"
+#include "bitstream/bit_writer.h"
+#include "bitstream/range_coder.h"
 
 namespace rq43 {
 

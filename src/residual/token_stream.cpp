@@ -1,5 +1,7 @@
 #include "residual/token_stream.h"
 
+#include "bitstream/little_endian.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -83,16 +85,6 @@ void EmitLevel(TokenStream& stream, int32_t level) {
     while (c + 1 != std::end(kLevelClasses) && magnitude >= (c + 1)->base) ++c;
     const uint32_t offset = static_cast<uint32_t>(magnitude - c->base);
     Emit(stream, c->token, (sign << c->width) | offset, 1 + c->width);
-}
-
-void PutLittleEndian(uint8_t* out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-uint32_t GetLittleEndian(const uint8_t* in, int bytes) {
-    uint32_t value = 0;
-    for (int i = 0; i < bytes; ++i) value |= static_cast<uint32_t>(in[i]) << (8 * i);
-    return value;
 }
 
 uint32_t ReadZeroRun(uint8_t token, BitReader& reader) {

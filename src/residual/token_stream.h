@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "residual/bit_reader.h"
-#include "residual/bit_writer.h"
+#include "bitstream/bit_reader.h"
+#include "bitstream/bit_writer.h"
 #include "residual/code_tables.h"
 
 namespace rq43 {

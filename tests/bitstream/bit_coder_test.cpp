@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "residual/bit_reader.h"
-#include "residual/bit_writer.h"
+#include "bitstream/bit_reader.h"
+#include "bitstream/bit_writer.h"
 
 namespace rq43 {
 namespace {

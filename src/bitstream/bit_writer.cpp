@@ -1,4 +1,4 @@
-#include "residual/bit_writer.h"
+#include "bitstream/bit_writer.h"
 
 namespace rq43 {
 

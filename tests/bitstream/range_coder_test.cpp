@@ -1,4 +1,4 @@
-#include "residual/range_coder.h"
+#include "bitstream/range_coder.h"
 
 #include <gtest/gtest.h>
 

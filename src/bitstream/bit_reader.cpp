@@ -1,4 +1,4 @@
-#include "residual/bit_reader.h"
+#include "bitstream/bit_reader.h"
 
 namespace rq43 {
 

@@ -1,4 +1,4 @@
-// Little-endian fields of 1..4 bytes in section headers.
+// Little-endian fields of 1..4 bytes: every multi-byte field of the compressed format.
 #pragma once
 
 #include <cstdint>

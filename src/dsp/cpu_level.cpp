@@ -1,0 +1,44 @@
+#include "dsp/cpu_level.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace rq43::dsp {
+
+CpuLevel DetectCpuLevel() {
+#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) return CpuLevel::Avx2;
+    if (__builtin_cpu_supports("sse2")) return CpuLevel::Sse2;
+#endif
+    return CpuLevel::C;
+}
+
+CpuLevel ActiveCpuLevel() {
+    static const CpuLevel level = [] {
+        const CpuLevel detected = DetectCpuLevel();
+        const char* forced = std::getenv("RQ43_CPU");
+        if (forced == nullptr) return detected;
+        const std::optional<CpuLevel> wanted = ParseCpuLevel(forced);
+        return wanted ? std::min(*wanted, detected) : detected;
+    }();
+    return level;
+}
+
+const char* CpuLevelName(CpuLevel level) {
+    switch (level) {
+        case CpuLevel::Avx2: return "avx2";
+        case CpuLevel::Sse2: return "sse2";
+        case CpuLevel::C: break;
+    }
+    return "c";
+}
+
+std::optional<CpuLevel> ParseCpuLevel(std::string_view name) {
+    for (CpuLevel level : {CpuLevel::C, CpuLevel::Sse2, CpuLevel::Avx2}) {
+        if (name == CpuLevelName(level)) return level;
+    }
+    return std::nullopt;
+}
+
+}  // namespace rq43::dsp

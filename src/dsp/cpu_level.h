@@ -1,0 +1,22 @@
+// Which family of kernels runs: the plain C reference or a SIMD level the processor has.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+namespace rq43::dsp {
+
+// Ordered: each level includes the ones before it.
+enum class CpuLevel { C = 0, Sse2 = 1, Avx2 = 2 };
+
+// The best level this processor and build can run.
+CpuLevel DetectCpuLevel();
+
+// The level the kernel tables use: the detected one, lowered by RQ43_CPU=c|sse2|avx2 (read once, at
+// first use; a level the processor lacks is never raised to).
+CpuLevel ActiveCpuLevel();
+
+const char* CpuLevelName(CpuLevel level);
+std::optional<CpuLevel> ParseCpuLevel(std::string_view name);
+
+}  // namespace rq43::dsp

@@ -8,9 +8,14 @@
 # and the Configure and About dialogs (screenshots kept in build-windows/). The compressed frames and
 # decoded pictures must equal, checksum for checksum, what the Linux build produces.
 #
+# Machines whose kernel cannot run 32-bit programs (tried with a tiny i386 program, never judged by what
+# installs) still cross-build and inspect the 32-bit DLL, skip its runs under Wine with one SKIP line, and
+# leave wine32:i386 uninstalled: there it would make the `wine` launcher pick a loader that cannot start.
+# Every Wine step runs through the loader of its own bitness and under a time limit.
+#
 # Environment: RQ43_LINUX_BUILD (default build) is the Linux build folder to compare with;
-# RQ43_KEEP_WINEPREFIX=1 keeps the Wine prefix (about 1.3 GB) after the run; RQ43_SKIP_WIN32=1 runs the
-# 64-bit path alone, as on a machine where 32-bit Wine cannot be installed.
+# RQ43_KEEP_WINEPREFIX=1 keeps the Wine prefix (about 1.3 GB) after the run; RQ43_SKIP_WIN32=1 takes the
+# path of a machine that cannot run 32-bit programs.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -46,15 +51,16 @@ tally() {
 # ------------------------------------------------------------------------------------------- install
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+apt_get() {
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 -y -qq "$@" >>"$out/apt.log" 2>&1
+}
 apt_install() {
   local missing=()
   for package in "$@"; do installed "$package" || missing+=("$package"); done
   ((${#missing[@]})) || return 0
   echo "windows: installing ${missing[*]}"
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" \
-    >"$out/apt.log" 2>&1 || { as_root apt-get update -qq >>"$out/apt.log" 2>&1 &&
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" \
-      >>"$out/apt.log" 2>&1; }
+  apt_get install --no-install-recommends "${missing[@]}" ||
+    { apt_get update && apt_get install --no-install-recommends "${missing[@]}"; }
 }
 
 mkdir -p "$out"
@@ -64,25 +70,48 @@ if ! apt_install g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 wine wine64
   finish
 fi
 
-# 32-bit programs need Wine's i386 half; a machine that cannot have it still runs the 64-bit path.
+# A static i386 program of 96 bytes that only exits with status 42. Prints why it did not, if it did not.
+i386_probe_fails() {
+  local probe=$out/i386-probe status=0 said
+  printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08'\
+'\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00'\
+'\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00'\
+'\xbb\x2a\x00\x00\x00\xb8\x01\x00\x00\x00\xcd\x80' >"$probe" && chmod +x "$probe" || { echo "cannot write $probe"; return 0; }
+  # Through bash: execvp would hand a file the kernel refuses to /bin/sh as a script.
+  said=$(timeout 10 bash -c 'exec "$0"' "$probe" 2>&1) || status=$?
+  ((status == 42)) && return 1
+  said=$(head -1 <<<"$said")
+  echo "${said##*: }"
+}
+
+# The loaders themselves: the `wine` launcher prefers the 32-bit one whenever it is installed.
+wine64=/usr/lib/wine/wine64
+wine32=/usr/lib/wine/wine
 have32=1
 why32=""
 if [ "${RQ43_SKIP_WIN32:-0}" = 1 ]; then
   have32=0
   why32="RQ43_SKIP_WIN32=1 was given"
+elif probe_error=$(i386_probe_fails); then
+  have32=0
+  why32="this machine cannot run 32-bit programs (an i386 test program: ${probe_error:-exit status not 42})"
 elif ! installed wine32:i386; then
+  # Adding an architecture changes apt for the whole machine: only where 32-bit programs do run.
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    as_root dpkg --add-architecture i386 && as_root apt-get update -qq >"$out/apt.log" 2>&1 || true
+    as_root dpkg --add-architecture i386 && apt_get update || true
   fi
   if ! apt_install wine32:i386; then
     have32=0
     why32="wine32:i386 could not be installed (see $out/apt.log)"
   fi
 fi
+if ((have32)) && ! timeout 60 "$wine32" --version >/dev/null 2>&1; then
+  have32=0
+  why32="Wine's 32-bit loader $wine32 does not start"
+fi
 
 # --------------------------------------------------------------------------------------------- build
-arches=(x86_64)
-((have32)) && arches+=(i686)
+# Both bitnesses are built and inspected everywhere; `arches` become those that also run under Wine.
 declare -A bits=([x86_64]=64 [i686]=32)
 
 build_dll() {
@@ -117,7 +146,7 @@ build_host() {
 }
 
 built=()
-for arch in "${arches[@]}"; do
+for arch in x86_64 i686; do
   rm -f "$out/dll-$arch/rq43.dll" "$out/vcm_host_$arch.exe"
   b=${bits[$arch]}
   check "$b-bit rq43.dll cross-builds" build_dll "$arch" &&
@@ -125,8 +154,13 @@ for arch in "${arches[@]}"; do
   check "$b-bit host builds against the platform's own headers" build_host "$arch"
   [ -f "$out/dll-$arch/rq43.dll" ] && [ -f "$out/vcm_host_$arch.exe" ] && built+=("$arch")
 done
-arches=("${built[@]}")
-((have32)) || skip "32-bit driver and host: $why32"
+dll_arches=()
+arches=()
+for arch in "${built[@]}"; do
+  dll_arches+=("$arch")
+  [ "$arch" = x86_64 ] || ((have32)) && arches+=("$arch")
+done
+((have32)) || skip "32-bit runs under Wine (codec, sequence, AVI file, dialogs, platform checks): $why32"
 
 # The Linux build's frames for the same pictures and settings.
 reference=$out/linux-frames.txt
@@ -158,7 +192,9 @@ wine_phase() {
   local verdicts=$out/wine-verdicts.txt
   : >"$verdicts"
   say() { echo "$*" | tee -a "$verdicts"; }
-  if ! timeout 180 wineboot -i >"$out/wineboot.log" 2>&1 || ! timeout 120 wineserver -w; then
+  # Each bitness through its own loader; everything else through the 64-bit one.
+  declare -A loader=([x86_64]=$wine64 [i686]=$wine32)
+  if ! timeout 180 "$wine64" wineboot -i >"$out/wineboot.log" 2>&1 || ! timeout 120 wineserver -w; then
     say "FAIL creating the Wine prefix (see $out/wineboot.log)"
     return
   fi
@@ -167,19 +203,19 @@ wine_phase() {
   local package=$out/package
   rm -rf "$package" && mkdir -p "$package"
   cp "$root/windows/install.cmd" "$package/"
-  for arch in "${arches[@]}"; do
+  for arch in "${dll_arches[@]}"; do
     local folder=x64; [ "$arch" = i686 ] && folder=x86
     mkdir -p "$package/$folder" && cp "$out/dll-$arch/rq43.dll" "$package/$folder/"
   done
-  if timeout 60 wine cmd /c "Z:${package//\//\\}\\install.cmd" >"$out/install.log" 2>&1; then
+  if timeout 60 "$wine64" cmd /c "Z:${package//\//\\}\\install.cmd" >"$out/install.log" 2>&1; then
     say "PASS install.cmd installs the driver"
   else
     say "FAIL install.cmd (see $out/install.log)"
   fi
   local key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32'
-  for arch in "${arches[@]}"; do
+  for arch in "${dll_arches[@]}"; do
     local view=/reg:${bits[$arch]}
-    if timeout 30 wine reg query "$key" /v vidc.RQ43 "$view" 2>/dev/null | grep -qi 'rq43.dll'; then
+    if timeout 30 "$wine64" reg query "$key" /v vidc.RQ43 "$view" 2>/dev/null | grep -qi 'rq43.dll'; then
       say "PASS ${bits[$arch]}-bit Drivers32 value vidc.RQ43"
     else
       say "FAIL ${bits[$arch]}-bit Drivers32 value vidc.RQ43 missing"
@@ -209,23 +245,23 @@ wine_phase() {
   for arch in "${arches[@]}"; do
     local dir=$out/wine-${bits[$arch]}
     rm -rf "$dir" && mkdir -p "$dir"
-    local host=$out/vcm_host_$arch.exe
+    local host=$out/vcm_host_$arch.exe wine=${loader[$arch]}
     # The debugger channel is traced so the decoder's timing lines can be seen.
-    WINEDEBUG=-all,+debugstr timeout 300 wine "$host" codec "Z:$dir" >"$dir/codec.out" 2>"$dir/codec.err"
+    WINEDEBUG=-all,+debugstr timeout 300 "$wine" "$host" codec "Z:$dir" >"$dir/codec.out" 2>"$dir/codec.err"
     photographer "$dir" &
     local watcher=$!
-    timeout 120 wine explorer /desktop=rq43,640x480 "$host" configure "Z:$dir" >"$dir/configure.out" 2>&1
-    timeout 120 wine explorer /desktop=rq43,640x480 "$host" about "Z:$dir" >"$dir/about.out" 2>&1
+    timeout 120 "$wine" explorer /desktop=rq43,640x480 "$host" configure "Z:$dir" >"$dir/configure.out" 2>&1
+    timeout 120 "$wine" explorer /desktop=rq43,640x480 "$host" about "Z:$dir" >"$dir/about.out" 2>&1
     kill "$watcher" 2>/dev/null
     wait "$watcher" 2>/dev/null
     # Last, as it clears the settings key: the platform layer's own checks.
-    WINEDEBUG=-all,+debugstr timeout 120 wine "$out/dll-$arch/rq43_platform_check.exe" >"$dir/platform.log" \
+    WINEDEBUG=-all,+debugstr timeout 120 "$wine" "$out/dll-$arch/rq43_platform_check.exe" >"$dir/platform.log" \
       2>"$dir/platform.err"
   done
   # And out again: no Drivers32 value left in either view.
-  timeout 60 wine cmd /c "Z:${package//\//\\}\\install.cmd" /u >>"$out/install.log" 2>&1
-  for arch in "${arches[@]}"; do
-    if timeout 30 wine reg query "$key" /v vidc.RQ43 "/reg:${bits[$arch]}" >/dev/null 2>&1; then
+  timeout 60 "$wine64" cmd /c "Z:${package//\//\\}\\install.cmd" /u >>"$out/install.log" 2>&1
+  for arch in "${dll_arches[@]}"; do
+    if timeout 30 "$wine64" reg query "$key" /v vidc.RQ43 "/reg:${bits[$arch]}" >/dev/null 2>&1; then
       say "FAIL ${bits[$arch]}-bit install.cmd /u leaves vidc.RQ43 behind"
     else
       say "PASS ${bits[$arch]}-bit install.cmd /u removes vidc.RQ43"
@@ -236,12 +272,13 @@ wine_phase() {
 
 if command -v xvfb-run >/dev/null; then
   export -f wine_phase
-  export out root
-  arches_list=${arches[*]}
-  # xvfb-run starts a private X server; the phase runs as a child shell with the same variables.
-  xvfb-run -a -s "-screen 0 640x480x24" bash -c "
+  export out root wine64 wine32
+  # xvfb-run starts a private X server; the phase runs as a child shell with the same variables. Its
+  # steps have their own limits; this one only stops a phase that hangs between them.
+  timeout -k 30 2400 xvfb-run -a -s "-screen 0 640x480x24" bash -c "
     set -uo pipefail
-    arches=($arches_list)
+    arches=(${arches[*]})
+    dll_arches=(${dll_arches[*]})
     declare -A bits=([x86_64]=64 [i686]=32)
     $(declare -f wine_phase)
     wine_phase" >"$out/wine-phase.log" 2>&1

@@ -1,6 +1,7 @@
 #include <cctype>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cli_errors.h"
 #include "commands.h"
@@ -95,18 +96,20 @@ int ConfigCommand(std::span<const std::string> args) {
     if (!command) return 0;
     const ParsedArgs& parsed = *command;
     if (!parsed.positional.empty()) throw UsageError("unexpected argument '" + parsed.positional[0] + "'");
-    CodecSettings settings = parsed.Has("reset") ? CodecSettings{} : LoadCodecSettings();
-    if (parsed.Has("set"))
-        for (const std::string& assignment : parsed.values.at("set")) ApplySetting(settings, assignment);
     if (parsed.Has("reset") || parsed.Has("set")) {
-        SaveCodecSettings(settings);
-        // Read back what the store now holds: an unwritable store keeps its old values silently.
-        CodecSettings stored = LoadCodecSettings();
-        if (stored.fastSearch != settings.fastSearch || stored.subBlockMotion != settings.subBlockMotion ||
-            stored.autoKeyInsert != settings.autoKeyInsert || stored.strongCompression != settings.strongCompression ||
-            stored.prefilterStrength != settings.prefilterStrength ||
-            stored.prefilterIterations != settings.prefilterIterations)
-            throw Failure(platform::RegistryFile() + ": cannot save the options");
+        std::vector<std::string> assignments;
+        if (parsed.Has("set")) assignments = parsed.values.at("set");
+        // Refused assignments are reported before the store is touched.
+        CodecSettings scratch;
+        for (const std::string& assignment : assignments) ApplySetting(scratch, assignment);
+        bool saved = ChangeCodecSettings([&](CodecSettings& settings) {
+            if (parsed.Has("reset")) settings = CodecSettings{};
+            for (const std::string& assignment : assignments) ApplySetting(settings, assignment);
+        });
+        // There is no machine-wide store here to fall back from, as there is on Windows.
+        if (!saved)
+            throw Failure("cannot save the options: " + platform::RegistryLastError() +
+                          " (the settings are per user on this system; nothing else can keep them)");
     }
     Show(LoadCodecSettings());
     return 0;

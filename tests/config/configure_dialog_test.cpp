@@ -69,7 +69,8 @@ protected:
     static bool Stored(const char* name) {
         uint8_t data[4];
         uint32_t size = sizeof data;
-        return platform::RegistryQueryValue(kSettingsKey, name, nullptr, data, &size) == platform::RegistryResult::Ok;
+        return platform::RegistryQueryValue(platform::RegistryHive::Machine, kSettingsKey, name, nullptr,
+                                            data, &size) == platform::RegistryResult::Ok;
     }
 
     testing::ScratchRegistry registry;
@@ -218,7 +219,7 @@ TEST_F(ConfigureDialogTest, CancelStoresNothingAndKeepsTheLoadedValues) {
     Drag(kStrengthTrackbar, 3);
     Press(platform::IDCANCEL);
     EXPECT_EQ(fake.ended, 0);
-    EXPECT_FALSE(platform::RegistryKeyExists(kSettingsKey));
+    EXPECT_FALSE(platform::RegistryKeyExists(platform::RegistryHive::Machine, kSettingsKey));
     EXPECT_EQ(settings.fastSearch, 0);
     EXPECT_EQ(settings.prefilterStrength, 0);
 }
@@ -248,7 +249,7 @@ TEST(DialogRequestTest, WithoutAWindowSystemTheRequestsStillAnswerZero) {
     CodecSettings settings;
     EXPECT_EQ(ConfigureDialog(nullptr, settings), 0);
     EXPECT_EQ(AboutDialog(nullptr), 0);
-    EXPECT_FALSE(platform::RegistryKeyExists(kSettingsKey));
+    EXPECT_FALSE(platform::RegistryKeyExists(platform::RegistryHive::Machine, kSettingsKey));
 }
 
 }  // namespace

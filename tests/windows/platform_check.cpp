@@ -60,32 +60,41 @@ void CheckWorkers() {
 }
 
 void CheckRegistry() {
+    const auto machine = platform::RegistryHive::Machine;
     const std::string key = "Software\\RQ43 platform check";
-    platform::RegistryDeleteKey(key);
+    platform::RegistryDeleteKey(machine, key);
     uint8_t data[4] = {0};
     uint32_t size = sizeof data;
-    Check(!platform::RegistryKeyExists(key) &&
-              platform::RegistryQueryValue(key, "x", nullptr, data, &size) == platform::RegistryResult::NotFound,
+    Check(!platform::RegistryKeyExists(machine, key) &&
+              platform::RegistryQueryValue(machine, key, "x", nullptr, data, &size) ==
+                  platform::RegistryResult::NotFound,
           "absent key");
-    Check(platform::RegistryCreateKey(key) && platform::RegistryKeyExists(key), "RegistryCreateKey");
+    Check(platform::RegistryCreateKey(machine, key) && platform::RegistryKeyExists(machine, key),
+          "RegistryCreateKey");
     const uint8_t eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-    Check(platform::RegistrySetValue(key, "long", REG_BINARY, eight, sizeof eight), "RegistrySetValue");
+    Check(platform::RegistrySetValue(machine, key, "long", REG_BINARY, eight, sizeof eight),
+          "RegistrySetValue");
     uint32_t type = 0;
     size = sizeof data;
-    Check(platform::RegistryQueryValue(key, "long", &type, data, &size) == platform::RegistryResult::MoreData &&
+    Check(platform::RegistryQueryValue(machine, key, "long", &type, data, &size) ==
+                  platform::RegistryResult::MoreData &&
               size == 8,
           "too small a buffer reports the needed size", std::to_string(size));
     uint8_t all[8] = {0};
     size = sizeof all;
-    Check(platform::RegistryQueryValue(key, "long", &type, all, &size) == platform::RegistryResult::Ok &&
+    Check(platform::RegistryQueryValue(machine, key, "long", &type, all, &size) ==
+                  platform::RegistryResult::Ok &&
               type == REG_BINARY && size == 8 && all[7] == 8,
           "RegistryQueryValue");
-    Check(platform::RegistryDeleteKey(key) && !platform::RegistryKeyExists(key), "RegistryDeleteKey");
+    Check(platform::RegistryDeleteKey(machine, key) && !platform::RegistryKeyExists(machine, key),
+          "RegistryDeleteKey");
 }
 
 // The store's rules hold on the real registry as on the Linux file.
 void CheckSettingsStore() {
-    platform::RegistryDeleteKey(rq43::kSettingsKey);
+    const auto machine = platform::RegistryHive::Machine, user = platform::RegistryHive::User;
+    platform::RegistryDeleteKey(machine, rq43::kSettingsKey);
+    platform::RegistryDeleteKey(user, rq43::kSettingsKey);
     rq43::CodecSettings defaults = rq43::LoadCodecSettings();
     Check(defaults.fastSearch == 0 && defaults.subBlockMotion == 0 && defaults.autoKeyInsert == 1 &&
               defaults.strongCompression == 1 && defaults.prefilterStrength == 0 && defaults.prefilterIterations == 1,
@@ -93,12 +102,28 @@ void CheckSettingsStore() {
     rq43::SaveSetting(rq43::kPrefilterStrengthName, 300);
     Check(rq43::LoadCodecSettings().prefilterStrength == 44, "a stored 300 loads as its low byte");
     const uint8_t one[2] = {'1', 0};
-    platform::RegistrySetValue(rq43::kSettingsKey, rq43::kFastSearchName, REG_SZ, one, sizeof one);
+    platform::RegistrySetValue(machine, rq43::kSettingsKey, rq43::kFastSearchName, REG_SZ, one, sizeof one);
     Check(rq43::LoadSetting(rq43::kFastSearchName, 0) == 49, "a short string is taken byte for byte");
     const uint8_t eight[8] = {9, 9, 9, 9, 9, 9, 9, 9};
-    platform::RegistrySetValue(rq43::kSettingsKey, rq43::kAutoKeyInsertName, REG_BINARY, eight, 8);
+    platform::RegistrySetValue(machine, rq43::kSettingsKey, rq43::kAutoKeyInsertName, REG_BINARY, eight, 8);
     Check(rq43::LoadSetting(rq43::kAutoKeyInsertName, 1) == 1, "data longer than 4 bytes gives the default");
-    platform::RegistryDeleteKey(rq43::kSettingsKey);
+
+    // A user's own value overrides the machine's, and saving for the machine brings it in line, so
+    // what was saved is what loads.
+    const uint8_t five[4] = {5, 0, 0, 0};
+    platform::RegistryCreateKey(user, rq43::kSettingsKey);
+    platform::RegistrySetValue(user, rq43::kSettingsKey, rq43::kPrefilterStrengthName, REG_DWORD, five, 4);
+    Check(rq43::LoadCodecSettings().prefilterStrength == 5, "HKEY_CURRENT_USER overrides HKEY_LOCAL_MACHINE");
+    uint8_t machines[4] = {0};
+    uint32_t size = sizeof machines;
+    Check(rq43::SaveSetting(rq43::kPrefilterStrengthName, 9) &&
+              rq43::LoadSetting(rq43::kPrefilterStrengthName, 0) == 9 &&
+              platform::RegistryQueryValue(machine, rq43::kSettingsKey, rq43::kPrefilterStrengthName, nullptr,
+                                           machines, &size) == platform::RegistryResult::Ok &&
+              machines[0] == 9,
+          "saving for the machine brings the user's value in line");
+    platform::RegistryDeleteKey(machine, rq43::kSettingsKey);
+    platform::RegistryDeleteKey(user, rq43::kSettingsKey);
 }
 
 void CheckDebugChannel() {

@@ -3,13 +3,15 @@
 // check ("PASS ...", "FAIL ...", "SKIP ...") on stdout and in OUTDIR/<command>.log.
 //
 //   vcm_host codec OUTDIR      information, compression, decompression, AVI files, checksums
-//   vcm_host configure OUTDIR  the Configure dialog: initial state, OK, Cancel, stored values
+//   vcm_host configure OUTDIR  the Configure dialog: initial state, OK, Cancel, stored values, and OK
+//                              for a user who may not write the machine's settings
 //   vcm_host about OUTDIR      the About dialog
 //
 // Dialog checks hand over to the test script for a screenshot: the host writes OUTDIR/<name>.ready
 // (the dialog's place on the screen) once the dialog is up and waits (at most 30 s) for OUTDIR/<name>.shot.
 #include <windows.h>
 #include <commctrl.h>
+#include <sddl.h>
 #include <vfw.h>
 
 #include <cstdarg>
@@ -512,9 +514,11 @@ void InspectStoredConfigure(HWND dialog, DialogRun& run) {
 const char* const kSettingNames[6] = {"Fast Search",        "SubBlock Motion",    "Auto Key Insert",
                                       "Strong Compression", "Prefilter Strength", "Prefilter Iterations"};
 
-void CheckStored(const DWORD (&expected)[6], const char* name) {
+const char* const kSettingsKey = "Software\\Obrant\\RQ43Video Codec";
+
+void CheckStored(HKEY root, const DWORD (&expected)[6], const char* name) {
     HKEY key = nullptr;
-    bool ok = RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Obrant\\RQ43Video Codec", &key) == ERROR_SUCCESS;
+    bool ok = RegOpenKeyA(root, kSettingsKey, &key) == ERROR_SUCCESS;
     std::string found;
     for (int i = 0; ok && i < 6; ++i) {
         DWORD type = 0, value = 0, size = sizeof value;
@@ -527,7 +531,95 @@ void CheckStored(const DWORD (&expected)[6], const char* name) {
     report.Check(ok, name, "%s", found.c_str());
 }
 
+// Gives the machine's settings key an access list, as an administrator's installation leaves it for
+// everyone else: "D:P(A;;KRWD;;;WD)" reads, and may change the list itself so the test can undo it.
+bool ProtectSettingsKey(const char* sddl) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, WRITE_DAC, &key) != ERROR_SUCCESS) return false;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    bool ok =
+        ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr) &&
+        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
+    LocalFree(descriptor);
+    RegCloseKey(key);
+    return ok;
+}
+
+bool MachineKeyWritable() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// The first frame of a fresh compression start: what the stored settings make of it.
+std::vector<uint8_t> CompressFirstFrame() {
+    HIC hic = ICOpen(ICTYPE_VIDEO, kRq43, ICMODE_COMPRESS);
+    if (!hic) return {};
+    BITMAPINFOHEADER in = RgbHeader(24);
+    std::vector<uint8_t> format(static_cast<size_t>(ICCompressGetFormatSize(hic, &in)));
+    auto* out = reinterpret_cast<BITMAPINFOHEADER*>(format.data());
+    std::vector<uint8_t> frame;
+    if (format.size() >= sizeof(BITMAPINFOHEADER) && ICCompressGetFormat(hic, &in, out) == ICERR_OK &&
+        ICCompressBegin(hic, &in, out) == ICERR_OK) {
+        frame.resize(ICCompressGetSize(hic, &in, out));
+        std::vector<uint8_t> picture = SyntheticFrame(0);
+        DWORD ckid = 0, flags = 0;
+        out->biSizeImage = static_cast<DWORD>(frame.size());
+        if (ICCompress(hic, ICCOMPRESS_KEYFRAME, out, frame.data(), &in, picture.data(), &ckid, &flags, 0, 0,
+                       kQuality, nullptr, nullptr) == ICERR_OK)
+            frame.resize(out->biSizeImage);
+        else
+            frame.clear();
+        ICCompressEnd(hic);
+    }
+    ICClose(hic);
+    return frame;
+}
+
 LRESULT OpenConfigure(HIC hic) { return ICConfigure(hic, nullptr); }
+
+// Third opening, by a user who may read the machine's settings but not write them: strong compression
+// back on and the filter off.
+void ChangeAsUser(HWND dialog, DialogRun&) {
+    report.Check(Checked(dialog, 1009) && !Checked(dialog, 1012) && TrackbarPosition(dialog, 1014) == 7,
+                 "Configure opens with the machine's settings for a user");
+    SendMessageA(GetDlgItem(dialog, 1012), BM_CLICK, 0, 0);
+    Drag(dialog, 1014, 0);
+}
+
+void CheckUserKeepsChoice(HIC hic, const std::string& outdir) {
+    std::vector<uint8_t> machines = CompressFirstFrame();
+    if (!ProtectSettingsKey("D:P(A;;KRWD;;;WD)") || MachineKeyWritable()) {
+        report.Skip("settings of a user who may not write HKEY_LOCAL_MACHINE",
+                    "this registry does not enforce the key's access list");
+        ProtectSettingsKey("D:P(A;;KA;;;WD)");
+        return;
+    }
+    DialogRun third{"Configuration", outdir, "configure-user", ChangeAsUser, IDOK};
+    WithDialog(third, OpenConfigure, hic, "ICConfigure (OK, machine key read-only)");
+    CheckStored(HKEY_LOCAL_MACHINE, {1, 0, 1, 0, 7, 3}, "a read-only machine key keeps its settings");
+    CheckStored(HKEY_CURRENT_USER, {1, 0, 1, 1, 0, 3}, "OK keeps the user's choice under HKEY_CURRENT_USER");
+    std::vector<uint8_t> users = CompressFirstFrame();
+    report.Check(ProtectSettingsKey("D:P(A;;KA;;;WD)"), "the machine key's access list is undone");
+
+    // The same choice stored for the whole machine: the frame the user's compression start must give.
+    RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey);
+    HKEY key = nullptr;
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kSettingsKey, &key) == ERROR_SUCCESS) {
+        const DWORD chosen[6] = {1, 0, 1, 1, 0, 3};
+        for (int i = 0; i < 6; ++i)
+            RegSetValueExA(key, kSettingNames[i], 0, REG_DWORD, reinterpret_cast<const BYTE*>(&chosen[i]), 4);
+        RegCloseKey(key);
+    }
+    std::vector<uint8_t> reference = CompressFirstFrame();
+    report.Check(!users.empty() && users == reference && users != machines,
+                 "the next compression start uses the user's choice",
+                 "%zu bytes; as chosen: %d; as the machine's: %d", users.size(), users == reference,
+                 users == machines);
+}
+
 LRESULT OpenAbout(HIC hic) { return ICAbout(hic, nullptr); }
 
 int RunConfigure(const std::string& outdir) {
@@ -535,10 +627,11 @@ int RunConfigure(const std::string& outdir) {
     if (!report.Check(hic != nullptr, "ICOpen vidc.RQ43")) return 1;
     DialogRun first{"Configuration", outdir, "configure", InspectFreshConfigure, IDOK};
     WithDialog(first, OpenConfigure, hic, "ICConfigure (OK)");
-    CheckStored({1, 0, 1, 0, 7, 3}, "OK stored all six settings");
+    CheckStored(HKEY_LOCAL_MACHINE, {1, 0, 1, 0, 7, 3}, "OK stored all six settings");
     DialogRun second{"Configuration", outdir, "configure-stored", InspectStoredConfigure, IDCANCEL};
     WithDialog(second, OpenConfigure, hic, "ICConfigure (Cancel)");
-    CheckStored({1, 0, 1, 0, 7, 3}, "Cancel stored nothing");
+    CheckStored(HKEY_LOCAL_MACHINE, {1, 0, 1, 0, 7, 3}, "Cancel stored nothing");
+    CheckUserKeepsChoice(hic, outdir);
     ICClose(hic);
     return report.failed;
 }

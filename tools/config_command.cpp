@@ -25,7 +25,10 @@ constexpr const char* kHelp =
     "NAME is the stored name (case does not matter); VALUE is within the dialog's range:\n"
     "  Fast Search, SubBlock Motion, Auto Key Insert, Strong Compression   0 or 1\n"
     "  Prefilter Strength                                                  0..20 (0 = off)\n"
-    "  Prefilter Iterations                                                1..4\n";
+    "  Prefilter Iterations                                                1..4\n"
+    "\n"
+    "The options are the user's own (in RQ43_REGISTRY_FILE, else ~/.config/rq43/registry.txt). A store\n"
+    "that cannot be read or written is reported (exit 1) and left as it is.\n";
 
 std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -109,8 +112,13 @@ int ConfigCommand(std::span<const std::string> args) {
         // There is no machine-wide store here to fall back from, as there is on Windows.
         if (!saved)
             throw Failure("cannot save the options: " + platform::RegistryLastError() +
-                          " (the settings are per user on this system; nothing else can keep them)");
+                          ". The settings are per user on this system: there is nowhere else to keep them.");
     }
+    // Defaults shown for a store that cannot be read would pass for its contents.
+    uint32_t size = 0;
+    if (platform::RegistryQueryValue(platform::RegistryHive::User, kSettingsKey, kFastSearchName, nullptr, nullptr,
+                                     &size) == platform::RegistryResult::Failed)
+        throw Failure(platform::RegistryLastError());
     Show(LoadCodecSettings());
     return 0;
 }

@@ -13,6 +13,7 @@ cp "$RQ43_REGISTRY_FILE" kept.txt
 chmod 000 "$RQ43_REGISTRY_FILE"
 expect_status 1 as_user "$rq43" config --set "Fast Search=1"
 grep -q "cannot be read" err || fail "unreadable store: $(cat err)"
+expect_status 1 as_user "$rq43" config
 chmod 600 "$RQ43_REGISTRY_FILE"
 cmp -s kept.txt "$RQ43_REGISTRY_FILE" || fail "an unreadable store was rewritten: $(cat "$RQ43_REGISTRY_FILE")"
 

@@ -6,7 +6,6 @@
 
 #include "config/dialogs.h"
 #include "driver/format_negotiation.h"
-#include "pipeline/frame_header.h"
 #include "platform/processor.h"
 
 namespace rq43 {
@@ -166,20 +165,14 @@ int32_t Codec::DecompressExBegin(const ICDECOMPRESSEX* record, uint32_t) {
     return DecompressBegin(record->lpbiSrc, record->lpbiDst);
 }
 
-// The chunk's length is the input header's biSizeImage; update and null frames leave everything as it was.
+// The chunk's length is the input header's biSizeImage, and no byte beyond it is read. An empty chunk is
+// how an AVI stores a dropped frame: like update and null frames it leaves everything as it was.
 int32_t Codec::DecodeChunk(DWORD flags, const BITMAPINFOHEADER* input, const void* frame,
                            const BITMAPINFOHEADER* output, void* pixels) {
     if (!decompression.open || input == nullptr || output == nullptr) return ICERR_BADFORMAT;
-    if (flags & (ICDECOMPRESS_UPDATE | ICDECOMPRESS_NULLFRAME)) return ICERR_OK;
-    const auto* bytes = static_cast<const uint8_t*>(frame);
-    size_t chunkSize = input->biSizeImage;
-    // Hosts that leave biSizeImage at 0 give no chunk length: the frame's own header is all there is, as
-    // it always was for such hosts. The sections are still checked against their own lengths.
-    if (chunkSize == 0 && bytes != nullptr) {
-        const FrameHeader header = ReadFrameHeader(bytes);
-        chunkSize = kFrameHeaderSize + size_t{header.motionSize} + header.tokenSize;
-    }
-    return decompression.DecodeFrame(*output, bytes, chunkSize, static_cast<uint8_t*>(pixels));
+    if (flags & (ICDECOMPRESS_UPDATE | ICDECOMPRESS_NULLFRAME) || input->biSizeImage == 0) return ICERR_OK;
+    return decompression.DecodeFrame(*output, static_cast<const uint8_t*>(frame), input->biSizeImage,
+                                     static_cast<uint8_t*>(pixels));
 }
 
 int32_t Codec::Decompress(const ICDECOMPRESS* record, uint32_t) {

@@ -1,5 +1,6 @@
 #include "driver/driver_proc.h"
 
+#include <memory>
 #include <new>
 
 #include "driver/codec.h"
@@ -18,26 +19,19 @@ uint32_t Size(LPARAM value) { return static_cast<uint32_t>(value); }
 
 LRESULT Open(HDRVR driver, ICOPEN* open) {
     if (open != nullptr && open->fccType != ICTYPE_VIDEO) return 0;
-    InstanceTable& table = Instances();
+    Codec* codec = new (std::nothrow) Codec();
     try {
-        table.Reserve();
+        Instances().Add(driver, codec);
     } catch (const std::bad_alloc&) {
         if (open) open->dwError = ICERR_MEMORY;
         return 0;  // no room for an entry: the open fails and leaves nothing behind
     }
-    Codec* codec = new (std::nothrow) Codec();
     if (open) open->dwError = codec ? ICERR_OK : ICERR_MEMORY;
-    table.Append({driver, 1, codec});
     return reinterpret_cast<LRESULT>(codec);
 }
 
 LRESULT Close(HDRVR driver) {
-    InstanceTable& table = Instances();
-    InstanceEntry* entry = table.Find(driver);
-    if (entry == nullptr) return 1;
-    if (--entry->openCount != 0) return 1;
-    if (entry->codec) entry->codec->Destroy(1);
-    table.Remove(entry);
+    Instances().Close(driver);
     return 1;
 }
 
@@ -129,9 +123,10 @@ LRESULT Dispatch(DWORD_PTR driverId, HDRVR driver, UINT message, LPARAM p1, LPAR
             break;
     }
     if (message < DRV_USER) return platform::DefDriverProc(driverId, driver, message, p1, p2);
-    InstanceEntry* entry = Instances().Find(driver);
-    if (entry == nullptr || entry->codec == nullptr) return ICERR_UNSUPPORTED;
-    return Forward(*entry->codec, message, p1, p2);
+    // Held for the message, so a close on another thread cannot destroy the instance under it.
+    const std::shared_ptr<CodecBase> codec = Instances().Find(driver);
+    if (codec == nullptr) return ICERR_UNSUPPORTED;
+    return Forward(*codec, message, p1, p2);
 }
 
 }  // namespace

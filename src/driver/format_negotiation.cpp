@@ -62,8 +62,9 @@ int32_t CompressGetFormat(const BITMAPINFOHEADER* in, BITMAPINFOHEADER* out) {
     return ICERR_OK;
 }
 
+// A picture the codec cannot take has no bound; its size would not even fit the answer.
 int32_t CompressGetSize(const BITMAPINFOHEADER*, const BITMAPINFOHEADER* out) {
-    if (out == nullptr) return ICERR_BADFORMAT;
+    if (out == nullptr || !DimensionsOk(*out)) return ICERR_BADFORMAT;
     int64_t bytes = 4 * static_cast<int64_t>(out->biWidth) * std::abs(static_cast<int64_t>(out->biHeight)) + 8;
     return static_cast<int32_t>(static_cast<uint32_t>(bytes));
 }
@@ -84,7 +85,7 @@ int32_t DecompressExQuery(const ICDECOMPRESSEX* record) {
 
 int32_t DecompressGetFormat(const BITMAPINFOHEADER* in, BITMAPINFOHEADER* out) {
     if (out == nullptr) return kFormatHeaderBytes;
-    if (in == nullptr || !CopyHeader(in, out)) return ICERR_BADFORMAT;
+    if (in == nullptr || !DimensionsOk(*in) || !CopyHeader(in, out)) return ICERR_BADFORMAT;
     out->biBitCount = 32;
     out->biCompression = BI_RGB;
     int64_t bytes = static_cast<int64_t>(out->biWidth) * std::abs(static_cast<int64_t>(out->biHeight)) * 4;

@@ -1,27 +1,15 @@
 #include "platform/debug_output.h"
 
-#include <atomic>
+#include <mutex>
 
 #include "platform/native.h"
+#include "platform/spin_lock.h"
 
 namespace rq43::platform {
 namespace {
 
-// A lock from the language's atomics alone (the Windows compilers' thread model has no std::mutex).
 // The channel is touched a few times per sequence, so waiting by spinning costs nothing.
-class ChannelLock {
-public:
-    ChannelLock() {
-        while (held.test_and_set(std::memory_order_acquire)) {
-        }
-    }
-    ~ChannelLock() { held.clear(std::memory_order_release); }
-    ChannelLock(const ChannelLock&) = delete;
-    ChannelLock& operator=(const ChannelLock&) = delete;
-
-private:
-    static inline std::atomic_flag held = ATOMIC_FLAG_INIT;
-};
+SpinLock channelLock;
 
 struct DebugChannel {
     std::vector<std::string> lines;
@@ -38,7 +26,7 @@ constexpr size_t kKeptLines = 4096;  // a long-running host must not grow withou
 void OutputDebugText(const char* text) {
     if (text == nullptr) return;
     native::DebugText(text);
-    ChannelLock guard;
+    std::lock_guard guard(channelLock);
     DebugChannel& channel = Channel();
     if (channel.lines.size() >= kKeptLines) channel.lines.erase(channel.lines.begin());
     channel.lines.emplace_back(text);
@@ -46,17 +34,17 @@ void OutputDebugText(const char* text) {
 }
 
 std::vector<std::string> DebugOutputLines() {
-    ChannelLock guard;
+    std::lock_guard guard(channelLock);
     return Channel().lines;
 }
 
 void ClearDebugOutput() {
-    ChannelLock guard;
+    std::lock_guard guard(channelLock);
     Channel().lines.clear();
 }
 
 void SetDebugOutputSink(std::function<void(const char*)> sink) {
-    ChannelLock guard;
+    std::lock_guard guard(channelLock);
     Channel().sink = std::move(sink);
 }
 

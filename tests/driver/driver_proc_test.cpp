@@ -111,10 +111,9 @@ TEST(DriverProcTest, SameHandleTwiceMakesTwoEntriesAndCloseTakesTheFirst) {
     int32_t live = CodecBase::LiveInstances();
     Send(driver, DRV_CLOSE);
     EXPECT_EQ(CodecBase::LiveInstances(), live - 1);
-    ASSERT_NE(Instances().Find(driver), nullptr);
-    EXPECT_EQ(reinterpret_cast<LRESULT>(Instances().Find(driver)->codec), second);
+    EXPECT_EQ(reinterpret_cast<LRESULT>(Instances().Find(driver).get()), second);
     Send(driver, DRV_CLOSE);
-    EXPECT_EQ(Instances().Find(driver), nullptr);
+    EXPECT_FALSE(Instances().Contains(driver));
 }
 
 TEST(DriverProcTest, ClosingTheMiddleOfThreeKeepsTheOthersInOrder) {
@@ -126,9 +125,9 @@ TEST(DriverProcTest, ClosingTheMiddleOfThreeKeepsTheOthersInOrder) {
     Send(Handle(0x5002), DRV_CLOSE);
     ASSERT_EQ(Instances().Count(), base + 2);
     EXPECT_EQ(Instances().At(base).driverHandle, Handle(0x5001));
-    EXPECT_EQ(reinterpret_cast<LRESULT>(Instances().At(base).codec), a);
+    EXPECT_EQ(reinterpret_cast<LRESULT>(Instances().At(base).codec.get()), a);
     EXPECT_EQ(Instances().At(base + 1).driverHandle, Handle(0x5003));
-    EXPECT_EQ(reinterpret_cast<LRESULT>(Instances().At(base + 1).codec), c);
+    EXPECT_EQ(reinterpret_cast<LRESULT>(Instances().At(base + 1).codec.get()), c);
     Send(Handle(0x5001), DRV_CLOSE);
     Send(Handle(0x5003), DRV_CLOSE);
     EXPECT_EQ(Instances().Count(), base);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 
 #include "support/driver_host.h"
@@ -112,6 +113,26 @@ TEST(FormatNegotiationTest, DecompressGetFormatDescribesRgb32) {
     EXPECT_EQ(out.biCompression, BI_RGB);
     EXPECT_EQ(out.biHeight, -240);
     EXPECT_EQ(out.biSizeImage, 320u * 240u * 4u);
+}
+
+// Sizes near the 32-bit limits once overflowed the size arithmetic; a picture the codec cannot take
+// has no size and no decoded format.
+TEST(FormatNegotiationTest, SizeAnswersRefusePicturesTheCodecCannotTake) {
+    const int32_t huge[][2] = {{INT32_MAX, INT32_MIN}, {INT32_MIN, INT32_MIN}, {INT32_MAX, INT32_MAX},
+                               {-320, 240},          {0, 240},             {320, 0},
+                               {32768, 32768},        {328, 240}};
+    for (const auto& [width, height] : huge) {
+        BITMAPINFOHEADER in = Header(320, 240, 24, BI_RGB);
+        BITMAPINFOHEADER compressed = kRq43;
+        compressed.biWidth = width;
+        compressed.biHeight = height;
+        EXPECT_EQ(CompressGetSize(&in, &compressed), ICERR_BADFORMAT) << width << "x" << height;
+        BITMAPINFOHEADER out{};
+        EXPECT_EQ(DecompressGetFormat(&compressed, &out), ICERR_BADFORMAT) << width << "x" << height;
+    }
+    // The largest picture taken still has an answer that fits.
+    BITMAPINFOHEADER largest = Header(16, -((INT32_MAX - 8) / 4 / 16 / 16 * 16), 24, FOURCC_RQ43);
+    EXPECT_GT(CompressGetSize(&largest, &largest), 0);
 }
 
 }  // namespace

@@ -2,12 +2,16 @@
 // sums wherever an early stop cuts a measurement short (the search keeps some of them as its best cost).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <optional>
 #include <random>
 #include <vector>
 
 #include "dsp/dsp_levels.h"
 #include "motion/block_ssd.h"
+#include "motion/motion_compensation.h"
 
 namespace rq43 {
 namespace {
@@ -112,6 +116,16 @@ TEST(SsdKernelsTest, M8hMatchesPlainC) {
                        [](const dsp::SsdKernels& k, const Blocks& blocks, const uint8_t* b, uint32_t l) {
                            return k.m8h(blocks.Source(), blocks.stride, blocks.A(), b, blocks.stride, l);
                        });
+}
+
+// The tables in use are those of the level RQ43_CPU asks for, never above the processor's.
+TEST(KernelTablesTest, ActiveTablesAreThoseOfTheForcedLevel) {
+    const char* forced = std::getenv("RQ43_CPU");
+    std::optional<dsp::CpuLevel> wanted = forced != nullptr ? dsp::ParseCpuLevel(forced) : std::nullopt;
+    const dsp::CpuLevel level = std::min(wanted.value_or(dsp::CpuLevel::Avx2), dsp::DetectCpuLevel());
+    EXPECT_EQ(dsp::ActiveCpuLevel(), level);
+    EXPECT_EQ(&ActiveSsdKernels(), &SsdKernelsFor(level));
+    EXPECT_EQ(&ActiveCompensationKernels(), &CompensationKernelsFor(level));
 }
 
 }  // namespace

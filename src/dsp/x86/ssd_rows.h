@@ -33,6 +33,33 @@ inline void SquaredDifferencesOfRowPair(__m128i s, __m128i r, __m128i& first, __
     second = _mm_madd_epi16(hi, hi);
 }
 
+inline uint32_t HorizontalSum(__m128i v) {
+    v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 0x4E));
+    v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 0xB1));
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(v));
+}
+
+// The plain C loop over 16 rows, checked after every row: most measurements of a search stop after one to
+// three rows, so summing more rows before a check costs more than it saves. `rowSum(k)` is row k's sum.
+template <typename RowSum16>
+uint32_t SumUntilReached(const RowSum16& rowSum, uint32_t limit) {
+    uint32_t sum = 0;
+    for (int row = 0; row < 16; ++row) {
+        sum += rowSum(row);
+        if (sum >= limit) break;
+    }
+    return sum;
+}
+template <typename RowSum16>
+uint32_t SumUntilExceeded(const RowSum16& rowSum, uint32_t limit) {
+    uint32_t sum = 0;
+    for (int row = 0; row < 16; ++row) {
+        sum += rowSum(row);
+        if (sum > limit) break;
+    }
+    return sum;
+}
+
 // [sum of a's lanes, sum of b's, sum of c's, sum of d's].
 inline __m128i LaneSums(__m128i a, __m128i b, __m128i c, __m128i d) {
     __m128i ab = _mm_add_epi32(_mm_unpacklo_epi32(a, b), _mm_unpackhi_epi32(a, b));
@@ -40,8 +67,8 @@ inline __m128i LaneSums(__m128i a, __m128i b, __m128i c, __m128i d) {
     return _mm_add_epi32(_mm_unpacklo_epi64(ab, cd), _mm_unpackhi_epi64(ab, cd));
 }
 
-// A sum built four rows at a time that still stops exactly after the first row at which it passes
-// `threshold`, as the row-by-row loop does: the stopped sum is what the search keeps as its best cost.
+// An 8x8 sum built four rows at a time that still stops exactly after the first row at which it passes
+// `threshold`, as the row-by-row loop does.
 class RowSum {
   public:
     explicit RowSum(int32_t threshold) : threshold_(_mm_set1_epi32(threshold)) {}
@@ -68,10 +95,7 @@ class RowSum {
     __m128i total_ = _mm_setzero_si128();
 };
 
-// Thresholds of the two stop rules: after the row at which the sum reaches the limit, or exceeds it.
-inline int32_t ReachThreshold(uint32_t limit) {
-    return SignedLimit(limit) - 1;
-}
+// The stop threshold of "exceeds the limit".
 inline int32_t ExceedThreshold(uint32_t limit) {
     return SignedLimit(limit);
 }

@@ -11,19 +11,6 @@ using x86::LoadRowPair;
 using x86::RowSum;
 using x86::SquaredDifferences;
 
-// 16x16 against the blocks `reference` gives: row k of the prediction is reference(k).
-template <typename Reference>
-uint32_t Sum16(const uint8_t* source, int32_t sourceStride, const Reference& reference, int32_t threshold) {
-    RowSum sum(threshold);
-    for (int row = 0; row < 16; row += 4) {
-        __m128i r[4];
-        for (int k = 0; k < 4; ++k)
-            r[k] = SquaredDifferences(Load16(source + (row + k) * sourceStride), reference(row + k));
-        if (sum.Add(x86::LaneSums(r[0], r[1], r[2], r[3]))) break;
-    }
-    return sum.Total();
-}
-
 // 8x8 against the row pairs `reference` gives: reference(k) holds prediction rows k and k + 1.
 template <typename Reference>
 uint32_t Sum8(const uint8_t* source, int32_t sourceStride, const Reference& reference, int32_t threshold) {
@@ -43,14 +30,22 @@ uint32_t Sum8(const uint8_t* source, int32_t sourceStride, const Reference& refe
 
 uint32_t M16Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
                  int32_t referenceStride, uint32_t limit) {
-    return Sum16(source, sourceStride, x86::PlainRows{reference, referenceStride},
-                 x86::ReachThreshold(limit));
+    x86::PlainRows rows{reference, referenceStride};
+    return x86::SumUntilReached(
+        [&](int row) {
+            return x86::HorizontalSum(SquaredDifferences(Load16(source + row * sourceStride), rows(row)));
+        },
+        limit);
 }
 
 uint32_t M16hSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
                   int32_t referenceStride, uint32_t limit) {
-    return Sum16(source, sourceStride, x86::RoundedMeanRows{a, b, referenceStride},
-                 x86::ExceedThreshold(limit));
+    x86::RoundedMeanRows rows{a, b, referenceStride};
+    return x86::SumUntilExceeded(
+        [&](int row) {
+            return x86::HorizontalSum(SquaredDifferences(Load16(source + row * sourceStride), rows(row)));
+        },
+        limit);
 }
 
 uint32_t M8Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,

@@ -1,11 +1,12 @@
-// Motion search on a 352 x 288 picture panned by (5, -3) pixels with a little noise, and the SSD measures
-// that form its inner loop.
+// Motion search on a 352 x 288 picture panned by (5, -3) pixels with a little noise (at the level in use,
+// RQ43_CPU to force one), and the SSD measures that form its inner loop at each level.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <random>
 
+#include "dsp/cpu_level.h"
 #include "motion/block_ssd.h"
 #include "motion/motion_estimation.h"
 #include "motion/motion_field.h"
@@ -100,30 +101,59 @@ void MeasureAround(benchmark::State& state, const Measure& measure) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * 33 * 33);
 }
 
+// range(0): the level whose kernel runs (0 plain C, 1 SSE2, 2 AVX2).
+const dsp::SsdKernels* KernelsOrSkip(benchmark::State& state) {
+    auto level = static_cast<dsp::CpuLevel>(state.range(0));
+    if (level > dsp::DetectCpuLevel()) {
+        state.SkipWithError("level not available on this processor");
+        return nullptr;
+    }
+    state.SetLabel(dsp::CpuLevelName(level));
+    return &SsdKernelsFor(level);
+}
+
 void BM_M16(benchmark::State& state) {
-    MeasureAround(state, [](const uint8_t* s, int32_t stride, const uint8_t* r) {
-        return M16(s, stride, r, stride, UINT32_MAX);
-    });
+    if (const dsp::SsdKernels* k = KernelsOrSkip(state)) {
+        MeasureAround(state, [k](const uint8_t* s, int32_t stride, const uint8_t* r) {
+            return k->m16(s, stride, r, stride, UINT32_MAX);
+        });
+    }
 }
 void BM_M16h(benchmark::State& state) {
-    MeasureAround(state, [](const uint8_t* s, int32_t stride, const uint8_t* r) {
-        return M16h(s, stride, r, r + stride + 1, stride, UINT32_MAX);
-    });
+    if (const dsp::SsdKernels* k = KernelsOrSkip(state)) {
+        MeasureAround(state, [k](const uint8_t* s, int32_t stride, const uint8_t* r) {
+            return k->m16h(s, stride, r, r + stride + 1, stride, UINT32_MAX);
+        });
+    }
 }
 void BM_M8(benchmark::State& state) {
-    MeasureAround(state, [](const uint8_t* s, int32_t stride, const uint8_t* r) {
-        return M8(s, stride, r, stride, UINT32_MAX);
-    });
+    if (const dsp::SsdKernels* k = KernelsOrSkip(state)) {
+        MeasureAround(state, [k](const uint8_t* s, int32_t stride, const uint8_t* r) {
+            return k->m8(s, stride, r, stride, UINT32_MAX);
+        });
+    }
 }
 void BM_M8h(benchmark::State& state) {
-    MeasureAround(state, [](const uint8_t* s, int32_t stride, const uint8_t* r) {
-        return M8h(s, stride, r, r + 1, stride, UINT32_MAX);
-    });
+    if (const dsp::SsdKernels* k = KernelsOrSkip(state)) {
+        MeasureAround(state, [k](const uint8_t* s, int32_t stride, const uint8_t* r) {
+            return k->m8h(s, stride, r, r + 1, stride, UINT32_MAX);
+        });
+    }
 }
-BENCHMARK(BM_M16);
-BENCHMARK(BM_M16h);
-BENCHMARK(BM_M8);
-BENCHMARK(BM_M8h);
+BENCHMARK(BM_M16)->ArgName("level")->DenseRange(0, 2);
+BENCHMARK(BM_M16h)->ArgName("level")->DenseRange(0, 2);
+BENCHMARK(BM_M8)->ArgName("level")->DenseRange(0, 2);
+BENCHMARK(BM_M8h)->ArgName("level")->DenseRange(0, 2);
+
+// The ring search's pattern: every measurement stopped by the best sum so far (the common case).
+void BM_M16StoppedEarly(benchmark::State& state) {
+    if (const dsp::SsdKernels* k = KernelsOrSkip(state)) {
+        MeasureAround(state, [k](const uint8_t* s, int32_t stride, const uint8_t* r) {
+            return k->m16(s, stride, r, stride, 20000);
+        });
+    }
+}
+BENCHMARK(BM_M16StoppedEarly)->ArgName("level")->DenseRange(0, 2);
 
 }  // namespace
 }  // namespace rq43

@@ -4,6 +4,7 @@
 #include "avi.h"
 #include "cli_errors.h"
 #include "commands.h"
+#include "dsp/cpu_level.h"
 #include "options.h"
 #include "pipeline/frame_header.h"
 #include "stream_check.h"
@@ -82,6 +83,7 @@ int InfoCommand(std::span<const std::string> args) {
     std::printf("key frames  %zu\n", keys);
     std::printf("bytes       %llu\n", static_cast<unsigned long long>(bytes));
     std::printf("bit rate    %.1f kbit/s\n", seconds > 0 ? static_cast<double>(bytes) * 8 / seconds / 1000 : 0.0);
+    std::printf("kernels     %s (this machine's, for decoding)\n", CpuLevelName(dsp::ActiveCpuLevel()));
     if (reader.Truncated()) std::printf("warning     the file is truncated\n");
 
     if (parsed.Has("frames")) {

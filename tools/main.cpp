@@ -1,5 +1,7 @@
 // rq43: encode, decode and inspect RQ43 video; a host of the codec that reaches it only through DriverProc.
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <new>
 #include <span>
@@ -8,6 +10,7 @@
 
 #include "cli_errors.h"
 #include "commands.h"
+#include "dsp/cpu_level.h"
 
 namespace {
 
@@ -35,15 +38,38 @@ void PrintUsage(std::FILE* out) {
                  "\n"
                  "commands:\n");
     for (const CommandEntry& c : kCommands) std::fprintf(out, "  %-8s %s\n", c.name, c.summary);
-    std::fprintf(out,
-                 "\n"
-                 "'rq43 COMMAND --help' describes a command. Exit status: 0 success, 1 failure, 2 usage error.\n");
+    std::fprintf(
+        out,
+        "\n"
+        "'rq43 COMMAND --help' describes a command. Exit status: 0 success, 1 failure, 2 usage error.\n"
+        "With --cpu c|sse2|avx2 anywhere among the options, the codec runs that level's kernels\n"
+        "(as RQ43_CPU does; never above what the processor has), to compare or to report a fault.\n");
+}
+
+// Takes --cpu LEVEL / --cpu=LEVEL out of the options and hands it to the codec through RQ43_CPU, which it
+// reads at its first use. False for a level it does not know.
+bool TakeCpuOption(std::vector<std::string>& args) {
+    for (size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
+        size_t taken = args[i] == "--cpu" ? 2 : args[i].starts_with("--cpu=") ? 1 : 0;
+        if (taken == 0) continue;
+        std::string level = taken == 2 ? (i + 1 < args.size() ? args[i + 1] : "") : args[i].substr(6);
+        if (!rq43::dsp::ParseCpuLevel(level)) {
+            std::fprintf(stderr, "rq43: --cpu takes c, sse2 or avx2\n");
+            return false;
+        }
+        setenv("RQ43_CPU", level.c_str(), 1);
+        args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
+                   args.begin() + static_cast<std::ptrdiff_t>(std::min(i + taken, args.size())));
+        --i;
+    }
+    return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (!TakeCpuOption(args)) return rq43::cli::kExitUsage;
     if (args.empty()) {
         PrintUsage(stderr);
         return rq43::cli::kExitUsage;
@@ -54,7 +80,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (name == "--version") {
-        std::printf("rq43 4.2\n");
+        std::printf("rq43 4.2 (kernels: %s)\n", rq43::dsp::CpuLevelName(rq43::dsp::ActiveCpuLevel()));
         return 0;
     }
     for (const CommandEntry& command : kCommands) {

@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+#include "dsp/cpu_level.h"
+#include "dsp/ssd.h"
+
 namespace rq43 {
 
 // 16x16 against the block at `reference`; stops after the first row at which the sum reaches `limit`.
@@ -24,5 +27,11 @@ uint32_t M8(const uint8_t* source, int32_t sourceStride, const uint8_t* referenc
 // mean (a + b) >> 1; stops before a row when the sum already exceeds `limit`.
 uint32_t M8h(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
              int32_t referenceStride, uint32_t limit);
+
+// The measures above as a table of the given level's kernels, each giving exactly these results. Callers
+// fetch a table once per search and call through it.
+const dsp::SsdKernels& SsdKernelsFor(dsp::CpuLevel level);
+// The table of the level in use (dsp::ActiveCpuLevel).
+const dsp::SsdKernels& ActiveSsdKernels();
 
 }  // namespace rq43

@@ -30,6 +30,16 @@ MacroblockPosition PositionOf(uint32_t index, uint32_t mbCols) {
     return {static_cast<int32_t>(index % mbCols) * 16, static_cast<int32_t>(index / mbCols) * 16};
 }
 
+// Both 8x8 chroma blocks of a macroblock, from the same sources in U and V.
+void PredictChroma(const dsp::CompensationKernels& kernels, const YuvFrame& reference,
+                   const SourcePair& chroma, const PredictionOutput& out) {
+    int32_t stride = reference.stride;
+    kernels.twoSample8(At(reference.u, stride, chroma.ax, chroma.ay),
+                       At(reference.u, stride, chroma.bx, chroma.by), stride, out.u, out.chromaStride);
+    kernels.twoSample8(At(reference.v, stride, chroma.ax, chroma.ay),
+                       At(reference.v, stride, chroma.bx, chroma.by), stride, out.v, out.chromaStride);
+}
+
 }  // namespace
 
 SourcePair LumaSources(int32_t px, int32_t py) {
@@ -67,6 +77,32 @@ void PredictTwoSample(const uint8_t* a, const uint8_t* b, int32_t sourceStride, 
     }
 }
 
+namespace {
+
+void TwoSample16(const uint8_t* a, const uint8_t* b, int32_t sourceStride, uint8_t* out, int32_t outStride) {
+    PredictTwoSample(a, b, sourceStride, out, outStride, 16);
+}
+void TwoSample8(const uint8_t* a, const uint8_t* b, int32_t sourceStride, uint8_t* out, int32_t outStride) {
+    PredictTwoSample(a, b, sourceStride, out, outStride, 8);
+}
+
+}  // namespace
+
+const dsp::CompensationKernels& CompensationKernelsFor(dsp::CpuLevel level) {
+    static const dsp::CompensationKernels plain{TwoSample16, TwoSample8};
+#if defined(__x86_64__) || defined(__i386__)
+    static const dsp::CompensationKernels sse2{dsp::TwoSample16Sse2, dsp::TwoSample8Sse2};
+    if (level >= dsp::CpuLevel::Sse2) return sse2;
+#else
+    (void)level;
+#endif
+    return plain;
+}
+
+const dsp::CompensationKernels& ActiveCompensationKernels() {
+    return CompensationKernelsFor(dsp::ActiveCpuLevel());
+}
+
 bool SourcesInside(const YuvFrame& frame, const uint8_t* plane, const SourcePair& sources, int size) {
     return BlockInside(frame, plane, sources.ax, sources.ay, size) &&
            BlockInside(frame, plane, sources.bx, sources.by, size);
@@ -95,35 +131,29 @@ bool MacroblockReadsInside(const YuvFrame& reference, uint32_t index, uint32_t m
 
 void PredictWholeTo(const YuvFrame& reference, int32_t x, int32_t y, const MotionEntry& entry,
                     const PredictionOutput& out) {
+    const dsp::CompensationKernels& kernels = ActiveCompensationKernels();
     int32_t stride = reference.stride;
     int32_t px = 2 * x + entry.dx;
     int32_t py = 2 * y + entry.dy;
     SourcePair luma = LumaSources(px, py);
-    PredictTwoSample(At(reference.y, stride, luma.ax, luma.ay), At(reference.y, stride, luma.bx, luma.by),
-                     stride, out.y, out.lumaStride, 16);
-    SourcePair chroma = ChromaSources(px, py);
-    PredictTwoSample(At(reference.u, stride, chroma.ax, chroma.ay),
-                     At(reference.u, stride, chroma.bx, chroma.by), stride, out.u, out.chromaStride, 8);
-    PredictTwoSample(At(reference.v, stride, chroma.ax, chroma.ay),
-                     At(reference.v, stride, chroma.bx, chroma.by), stride, out.v, out.chromaStride, 8);
+    kernels.twoSample16(At(reference.y, stride, luma.ax, luma.ay), At(reference.y, stride, luma.bx, luma.by),
+                        stride, out.y, out.lumaStride);
+    PredictChroma(kernels, reference, ChromaSources(px, py), out);
 }
 
 void PredictSubBlocksTo(const YuvFrame& reference, int32_t x, int32_t y, const MotionEntry quadrants[4],
                         const PredictionOutput& out) {
+    const dsp::CompensationKernels& kernels = ActiveCompensationKernels();
     int32_t stride = reference.stride;
     for (int k = 0; k < 4; ++k) {
         int32_t qx = 8 * (k % 2);
         int32_t qy = 8 * (k / 2);
         SourcePair luma = LumaSources(2 * (x + qx) + quadrants[k].dx, 2 * (y + qy) + quadrants[k].dy);
-        PredictTwoSample(At(reference.y, stride, luma.ax, luma.ay), At(reference.y, stride, luma.bx, luma.by),
-                         stride, out.y + static_cast<std::ptrdiff_t>(qy) * out.lumaStride + qx,
-                         out.lumaStride, 8);
+        kernels.twoSample8(At(reference.y, stride, luma.ax, luma.ay),
+                           At(reference.y, stride, luma.bx, luma.by), stride,
+                           out.y + static_cast<std::ptrdiff_t>(qy) * out.lumaStride + qx, out.lumaStride);
     }
-    SourcePair chroma = SubBlockChromaSources(quadrants);
-    PredictTwoSample(At(reference.u, stride, chroma.ax, chroma.ay),
-                     At(reference.u, stride, chroma.bx, chroma.by), stride, out.u, out.chromaStride, 8);
-    PredictTwoSample(At(reference.v, stride, chroma.ax, chroma.ay),
-                     At(reference.v, stride, chroma.bx, chroma.by), stride, out.v, out.chromaStride, 8);
+    PredictChroma(kernels, reference, SubBlockChromaSources(quadrants), out);
 }
 
 namespace {

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "dsp/compensation.h"
+#include "dsp/cpu_level.h"
 #include "motion/motion_field.h"
 #include "picture/yuv_frame.h"
 
@@ -29,6 +31,11 @@ SourcePair SubBlockChromaSources(const MotionEntry quadrants[4]);
 // The two-sample rule over a size x size block: plain copy when a == b, truncating mean otherwise.
 void PredictTwoSample(const uint8_t* a, const uint8_t* b, int32_t sourceStride, uint8_t* out,
                       int32_t outStride, int size);
+
+// PredictTwoSample for 16x16 and 8x8 blocks as a table of the given level's kernels, each giving exactly
+// its results; ActiveCompensationKernels is the table of the level in use (dsp::ActiveCpuLevel).
+const dsp::CompensationKernels& CompensationKernelsFor(dsp::CpuLevel level);
+const dsp::CompensationKernels& ActiveCompensationKernels();
 
 // True when both size x size blocks of `sources` in the plane at `plane` lie inside frame.buffer.
 bool SourcesInside(const YuvFrame& frame, const uint8_t* plane, const SourcePair& sources, int size);

@@ -16,7 +16,9 @@ namespace rq43 {
 
 namespace {
 
-constexpr uint32_t kFirstLimit = 589824;  // above any 16x16 sum: the first measurement never stops early
+// The first measurement's limit. A 16x16 sum can exceed it (up to 16,646,400; an 8x8 one up to 4,161,600),
+// and the partial sum it then stops at becomes the best cost: every kernel must stop exactly there.
+constexpr uint32_t kFirstLimit = 589824;
 
 struct Point {
     int32_t x = 0;
@@ -47,11 +49,14 @@ struct LumaMeasure {
     const uint8_t* source;
     const uint8_t* reference;  // reference luma pixel (0, 0)
     int32_t stride;
+    const dsp::SsdKernels& ssd;
 
     const uint8_t* At(int32_t x, int32_t y) const {
         return reference + static_cast<std::ptrdiff_t>(y) * stride + x;
     }
-    uint32_t M16At(Point p, uint32_t limit) const { return M16(source, stride, At(p.x, p.y), stride, limit); }
+    uint32_t M16At(Point p, uint32_t limit) const {
+        return ssd.m16(source, stride, At(p.x, p.y), stride, limit);
+    }
     // Half-pel position: M16 when both coordinates are even, else the rounded-up mean of the block at
     // the truncated position and its neighbour to the right and/or below.
     uint32_t Mh(Point h, uint32_t limit) const {
@@ -60,19 +65,22 @@ struct LumaMeasure {
         if (!oddX && !oddY) return M16At({h.x / 2, h.y / 2}, limit);
         const uint8_t* a = At(h.x / 2, h.y / 2);
         const uint8_t* b = a + (oddX ? 1 : 0) + (oddY ? stride : 0);
-        return M16h(source, stride, a, b, stride, limit);
+        return ssd.m16h(source, stride, a, b, stride, limit);
     }
-    uint32_t M8At(Point p, uint32_t limit) const { return M8(source, stride, At(p.x, p.y), stride, limit); }
+    uint32_t M8At(Point p, uint32_t limit) const {
+        return ssd.m8(source, stride, At(p.x, p.y), stride, limit);
+    }
     // The exact two-sample prediction of compensation.
     uint32_t M8hAt(Point h, uint32_t limit) const {
         SourcePair pair = LumaSources(h.x, h.y);
-        return M8h(source, stride, At(pair.ax, pair.ay), At(pair.bx, pair.by), stride, limit);
+        return ssd.m8h(source, stride, At(pair.ax, pair.ay), At(pair.bx, pair.by), stride, limit);
     }
 };
 
 LumaMeasure MeasureFor(const MotionField& field, int32_t x, int32_t y) {
     const YuvFrame& target = *field.target;
-    return {target.y + static_cast<std::ptrdiff_t>(y) * target.stride + x, field.reference->y, field.stride};
+    return {target.y + static_cast<std::ptrdiff_t>(y) * target.stride + x, field.reference->y, field.stride,
+            ActiveSsdKernels()};
 }
 
 float MacroblockCost(uint32_t sum) {

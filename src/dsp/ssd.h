@@ -1,0 +1,40 @@
+// Sums of squared luma differences with early stops: the table the motion search calls through, and the
+// SIMD versions of its entries. Every entry gives exactly the plain C result (motion/block_ssd.h holds
+// those and the stop rules), partial sums included.
+#pragma once
+
+#include <cstdint>
+
+namespace rq43::dsp {
+
+// source against one block; `limit` as the entry's stop rule says.
+using SsdFunction = uint32_t (*)(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+                                 int32_t referenceStride, uint32_t limit);
+// source against the mean of the blocks at a and b.
+using SsdOfMeanFunction = uint32_t (*)(const uint8_t* source, int32_t sourceStride, const uint8_t* a,
+                                       const uint8_t* b, int32_t referenceStride, uint32_t limit);
+
+struct SsdKernels {
+    SsdFunction m16;
+    SsdOfMeanFunction m16h;
+    SsdFunction m8;
+    SsdOfMeanFunction m8h;
+};
+
+#if defined(__x86_64__) || defined(__i386__)
+uint32_t M16Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+                 int32_t referenceStride, uint32_t limit);
+uint32_t M16hSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
+                  int32_t referenceStride, uint32_t limit);
+uint32_t M8Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+                int32_t referenceStride, uint32_t limit);
+uint32_t M8hSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
+                 int32_t referenceStride, uint32_t limit);
+// 8x8 rows are too short to gain from AVX2: that level keeps the SSE2 entries for them.
+uint32_t M16Avx2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+                 int32_t referenceStride, uint32_t limit);
+uint32_t M16hAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
+                  int32_t referenceStride, uint32_t limit);
+#endif
+
+}  // namespace rq43::dsp

@@ -1,0 +1,71 @@
+#include "dsp/ssd.h"
+#include "dsp/x86/ssd_rows.h"
+#include "dsp/x86/truncating_mean.h"
+
+namespace rq43::dsp {
+
+namespace {
+
+using x86::Load16;
+using x86::LoadRowPair;
+using x86::RowSum;
+using x86::SquaredDifferences;
+
+// 8x8 against the row pairs `reference` gives: reference(k) holds prediction rows k and k + 1.
+template <typename Reference>
+uint32_t Sum8(const uint8_t* source, int32_t sourceStride, const Reference& reference, int32_t threshold) {
+    RowSum sum(threshold);
+    for (int row = 0; row < 8; row += 4) {
+        __m128i r[4];
+        x86::SquaredDifferencesOfRowPair(LoadRowPair(source + row * sourceStride, sourceStride),
+                                         reference(row), r[0], r[1]);
+        x86::SquaredDifferencesOfRowPair(LoadRowPair(source + (row + 2) * sourceStride, sourceStride),
+                                         reference(row + 2), r[2], r[3]);
+        if (sum.Add(x86::LaneSums(r[0], r[1], r[2], r[3]))) break;
+    }
+    return sum.Total();
+}
+
+}  // namespace
+
+uint32_t M16Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+                 int32_t referenceStride, uint32_t limit) {
+    x86::PlainRows rows{reference, referenceStride};
+    return x86::SumUntilReached(
+        [&](int row) {
+            return x86::HorizontalSum(SquaredDifferences(Load16(source + row * sourceStride), rows(row)));
+        },
+        limit);
+}
+
+uint32_t M16hSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
+                  int32_t referenceStride, uint32_t limit) {
+    x86::RoundedMeanRows rows{a, b, referenceStride};
+    return x86::SumUntilExceeded(
+        [&](int row) {
+            return x86::HorizontalSum(SquaredDifferences(Load16(source + row * sourceStride), rows(row)));
+        },
+        limit);
+}
+
+uint32_t M8Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+                int32_t referenceStride, uint32_t limit) {
+    return Sum8(
+        source, sourceStride,
+        [&](int row) { return LoadRowPair(reference + row * referenceStride, referenceStride); },
+        x86::ExceedThreshold(limit));
+}
+
+uint32_t M8hSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
+                 int32_t referenceStride, uint32_t limit) {
+    if (a == b) return M8Sse2(source, sourceStride, a, referenceStride, limit);
+    return Sum8(
+        source, sourceStride,
+        [&](int row) {
+            return x86::TruncatingMean(LoadRowPair(a + row * referenceStride, referenceStride),
+                                       LoadRowPair(b + row * referenceStride, referenceStride));
+        },
+        x86::ExceedThreshold(limit));
+}
+
+}  // namespace rq43::dsp

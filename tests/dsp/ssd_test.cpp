@@ -1,0 +1,132 @@
+// Every SIMD entry of the SSD table against the plain C measures: the same sums, and the same partial
+// sums wherever an early stop cuts a measurement short (the search keeps some of them as its best cost).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <random>
+#include <vector>
+
+#include "dsp/dsp_levels.h"
+#include "motion/block_ssd.h"
+#include "motion/motion_compensation.h"
+
+namespace rq43 {
+namespace {
+
+// A size x size block whose allocation ends with its last pixel, so that a kernel reading past the
+// block fails under the sanitizers; the prediction blocks get one spare row and column for b.
+struct Blocks {
+    int size;
+    int32_t stride;
+    std::vector<uint8_t> source;
+    std::vector<uint8_t> reference;
+
+    Blocks(int n, int32_t s) : size(n), stride(s), source(Bytes(n)), reference(Bytes(n + 1)) {}
+    size_t Bytes(int rows) const {
+        return static_cast<size_t>(stride) * static_cast<size_t>(rows - 1) + rows;
+    }
+    const uint8_t* Source() const { return source.data(); }
+    const uint8_t* A() const { return reference.data(); }
+};
+
+enum class Pattern { Random, Noise, Extremes, Equal, OddMeans };
+
+void Fill(Blocks& blocks, Pattern pattern, std::mt19937& random) {
+    const auto base = static_cast<uint8_t>(random());
+    auto value = [&](size_t i, bool source) -> uint8_t {
+        switch (pattern) {
+            case Pattern::Random:
+                return static_cast<uint8_t>(random());
+            case Pattern::Noise:
+                return static_cast<uint8_t>(base + random() % 9);
+            case Pattern::Extremes:
+                return source ? 255 : 0;
+            case Pattern::Equal:
+                return 77;
+            case Pattern::OddMeans:
+                return source ? 77 : static_cast<uint8_t>((i % 2) * 255);  // rounding decides
+        }
+        return 0;
+    };
+    for (size_t i = 0; i < blocks.source.size(); ++i) blocks.source[i] = value(i, true);
+    for (size_t i = 0; i < blocks.reference.size(); ++i) blocks.reference[i] = value(i, false);
+}
+
+// Calls measure(kernels, blocks, b, limit) for C and every SIMD level over many block sets, and expects
+// the same result from each.
+template <typename Measure>
+void ExpectSameAsPlainC(int size, bool withMean, const Measure& measure) {
+    std::mt19937 random(1234u + static_cast<unsigned>(size));
+    const dsp::SsdKernels& plain = SsdKernelsFor(dsp::CpuLevel::C);
+    for (int round = 0; round < 120; ++round) {
+        const Pattern pattern = static_cast<Pattern>(round % 5);
+        const int32_t strides[] = {size, size + 1, 37, 64, 333};
+        Blocks blocks(size, strides[round % 5]);
+        Fill(blocks, pattern, random);
+        // The mean partner: right, below, diagonal (the half-pel cases) or the same block.
+        const int32_t offsets[] = {1, blocks.stride, blocks.stride + 1, 0};
+        const uint8_t* b = blocks.A() + (withMean ? offsets[round % 4] : 0);
+
+        // Limits at and around every partial sum a stop can return (found by stopping the C measure just
+        // past the previous one), the first search measurement's limit and the ends of the unsigned range.
+        std::vector<uint32_t> limits{0, 1, 589823, 589824, 589825, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu};
+        const uint32_t full = measure(plain, blocks, b, UINT32_MAX);
+        uint32_t partial = measure(plain, blocks, b, 0);
+        for (int row = 0; row < size; ++row) {
+            for (uint32_t limit : {partial - 1, partial, partial + 1}) limits.push_back(limit);
+            if (partial == full) break;
+            partial = measure(plain, blocks, b, partial + 1);
+        }
+        for (dsp::CpuLevel level : test::SimdLevelsToCheck()) {
+            const dsp::SsdKernels& kernels = SsdKernelsFor(level);
+            for (uint32_t limit : limits) {
+                ASSERT_EQ(measure(kernels, blocks, b, limit), measure(plain, blocks, b, limit))
+                    << dsp::CpuLevelName(level) << " round " << round << " limit " << limit;
+            }
+        }
+    }
+}
+
+TEST(SsdKernelsTest, M16MatchesPlainC) {
+    ExpectSameAsPlainC(16, false,
+                       [](const dsp::SsdKernels& k, const Blocks& blocks, const uint8_t*, uint32_t l) {
+                           return k.m16(blocks.Source(), blocks.stride, blocks.A(), blocks.stride, l);
+                       });
+}
+
+TEST(SsdKernelsTest, M16hMatchesPlainC) {
+    ExpectSameAsPlainC(16, true,
+                       [](const dsp::SsdKernels& k, const Blocks& blocks, const uint8_t* b, uint32_t l) {
+                           return k.m16h(blocks.Source(), blocks.stride, blocks.A(), b, blocks.stride, l);
+                       });
+}
+
+TEST(SsdKernelsTest, M8MatchesPlainC) {
+    ExpectSameAsPlainC(8, false,
+                       [](const dsp::SsdKernels& k, const Blocks& blocks, const uint8_t*, uint32_t l) {
+                           return k.m8(blocks.Source(), blocks.stride, blocks.A(), blocks.stride, l);
+                       });
+}
+
+TEST(SsdKernelsTest, M8hMatchesPlainC) {
+    ExpectSameAsPlainC(8, true,
+                       [](const dsp::SsdKernels& k, const Blocks& blocks, const uint8_t* b, uint32_t l) {
+                           return k.m8h(blocks.Source(), blocks.stride, blocks.A(), b, blocks.stride, l);
+                       });
+}
+
+// The tables in use are those of the level RQ43_CPU asks for, never above the processor's.
+TEST(KernelTablesTest, ActiveTablesAreThoseOfTheForcedLevel) {
+    const char* forced = std::getenv("RQ43_CPU");
+    std::optional<dsp::CpuLevel> wanted = forced != nullptr ? dsp::ParseCpuLevel(forced) : std::nullopt;
+    const dsp::CpuLevel level = std::min(wanted.value_or(dsp::CpuLevel::Avx2), dsp::DetectCpuLevel());
+    EXPECT_EQ(dsp::ActiveCpuLevel(), level);
+    EXPECT_EQ(&ActiveSsdKernels(), &SsdKernelsFor(level));
+    EXPECT_EQ(&ActiveCompensationKernels(), &CompensationKernelsFor(level));
+}
+
+}  // namespace
+}  // namespace rq43

@@ -44,7 +44,8 @@ void BM_QuantiseBlock(benchmark::State& state) {
     int16_t coefficients[64], levels[64];
     RandomBlock(coefficients, 2000, 3);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(QuantiseBlock(levels, tables, kInterLumaTable, coefficients));
+        benchmark::DoNotOptimize(
+            QuantiseBlock(levels, tables.reciprocalTable[kInterLumaTable], coefficients));
         benchmark::DoNotOptimize(levels);
     }
     state.SetItemsProcessed(state.iterations());

@@ -45,4 +45,15 @@ void ReconstructInterBlockSse2(const int16_t* steps, const int16_t* levels, uint
 void FillIntraDcSse2(uint8_t* destination, int32_t stride, int32_t value);
 void AddInterDcSse2(uint8_t* destination, int32_t stride, int16_t step, int16_t level);
 
+// The same steps in AVX2 encoding, with byte shuffles for the zigzag reorders.
+void ForwardDctAvx2(int16_t* block);
+uint8_t QuantiseBlockAvx2(int16_t* levels, const int16_t* reciprocals, const int16_t* coefficients);
+void DequantiseBlockAvx2(const int16_t* steps, const int16_t* levels, int16_t* coefficients);
+void InverseDctAvx2(const int16_t* coefficients, int16_t* samples, int level);
+void IdctPutAvx2(const int16_t* coefficients, uint8_t* destination, int32_t stride);
+void ReconstructIntraBlockAvx2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
+                               int32_t stride);
+void ReconstructInterBlockAvx2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
+                               int32_t stride);
+
 }  // namespace rq43::dsp

@@ -11,12 +11,17 @@ void ForwardDctSse2(int16_t* block) {
 }
 
 uint8_t QuantiseBlockSse2(int16_t* levels, const int16_t* reciprocals, const int16_t* coefficients) {
-    return QuantiseRegisters(levels, reciprocals, coefficients);
+    __m128i x[8];
+    LoadBlock(coefficients, x);
+    Quantise(reciprocals, x);
+    ZigzagFromRaster(x, levels);
+    return FirstAcIndex(x);
 }
 
 void DequantiseBlockSse2(const int16_t* steps, const int16_t* levels, int16_t* coefficients) {
     __m128i x[8];
-    DequantiseRegisters(steps, levels, x);
+    RasterFromZigzag(levels, x);
+    Dequantise(steps, x);
     StoreBlock(coefficients, x);
 }
 
@@ -45,7 +50,8 @@ void AddBlockSse2(uint8_t* destination, int32_t stride, const int16_t* residual)
 void ReconstructIntraBlockSse2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
                                int32_t stride) {
     __m128i x[8];
-    DequantiseRegisters(steps, levels, x);
+    RasterFromZigzag(levels, x);
+    Dequantise(steps, x);
     x[0] = AddLevel(x[0], 128);
     InverseDctRegisters(x);
     PutRows(x, destination, stride);
@@ -54,7 +60,8 @@ void ReconstructIntraBlockSse2(const int16_t* steps, const int16_t* levels, uint
 void ReconstructInterBlockSse2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
                                int32_t stride) {
     __m128i x[8];
-    DequantiseRegisters(steps, levels, x);
+    RasterFromZigzag(levels, x);
+    Dequantise(steps, x);
     InverseDctRegisters(x);
     AddRows(x, destination, stride);
 }

@@ -251,11 +251,22 @@ inline __m128i AddLevel(__m128i row0, int level) {
     return _mm_add_epi16(row0, _mm_cvtsi32_si128(static_cast<uint16_t>(8 * level)));
 }
 
-// Zigzag levels times raster steps, keeping the low 16 bits.
-inline void DequantiseRegisters(const int16_t* steps, const int16_t* levels, __m128i x[8]) {
+// Zigzag levels into raster rows, one element at a time (SSE2 has no byte shuffle).
+inline void RasterFromZigzag(const int16_t* levels, __m128i x[8]) {
     alignas(16) int16_t raster[64];
     for (int i = 0; i < 64; ++i) raster[i] = levels[kZigzagInverse[i]];
-    for (int r = 0; r < 8; ++r) x[r] = _mm_mullo_epi16(Load(raster + 8 * r), Load(steps + 8 * r));
+    LoadBlock(raster, x);
+}
+
+inline void ZigzagFromRaster(const __m128i x[8], int16_t* levels) {
+    alignas(16) int16_t raster[64];
+    StoreBlock(raster, x);
+    for (int k = 0; k < 64; ++k) levels[k] = raster[kZigzag[k]];
+}
+
+// Raster levels times raster steps, keeping the low 16 bits.
+inline void Dequantise(const int16_t* steps, __m128i x[8]) {
+    for (int r = 0; r < 8; ++r) x[r] = _mm_mullo_epi16(x[r], Load(steps + 8 * r));
 }
 
 inline uint8_t* RowAt(uint8_t* destination, int32_t stride, int r) {
@@ -286,33 +297,32 @@ inline void AddRows(const __m128i x[8], uint8_t* destination, int32_t stride) {
     }
 }
 
-inline uint8_t QuantiseRegisters(int16_t* levels, const int16_t* reciprocals, const int16_t* coefficients) {
-    alignas(16) int16_t raster[64];
-    const __m128i offset = _mm_set1_epi32(5461), zero = _mm_setzero_si128();
-    __m128i isZero[8];
+// Raster coefficients in x to raster levels.
+inline void Quantise(const int16_t* reciprocals, __m128i x[8]) {
+    const __m128i offset = _mm_set1_epi32(5461);
     for (int r = 0; r < 8; ++r) {
-        const __m128i in = Load(coefficients + 8 * r);
-        const __m128i sign = _mm_srai_epi16(in, 15);
-        const __m128i magnitude = _mm_sub_epi16(_mm_xor_si128(in, sign), sign);  // 32768 read unsigned
+        const __m128i sign = _mm_srai_epi16(x[r], 15);
+        const __m128i magnitude = _mm_sub_epi16(_mm_xor_si128(x[r], sign), sign);  // 32768 read unsigned
         const __m128i m = Load(reciprocals + 8 * r);
         const __m128i low = _mm_mullo_epi16(magnitude, m), high = _mm_mulhi_epu16(magnitude, m);
         const __m128i scaledLo = _mm_srli_epi32(_mm_add_epi32(_mm_unpacklo_epi16(low, high), offset), 14);
         const __m128i scaledHi = _mm_srli_epi32(_mm_add_epi32(_mm_unpackhi_epi16(low, high), offset), 14);
         const __m128i value = _mm_packs_epi32(scaledLo, scaledHi);
-        const __m128i level = _mm_sub_epi16(_mm_xor_si128(value, sign), sign);
-        _mm_store_si128(reinterpret_cast<__m128i*>(raster + 8 * r), level);
-        isZero[r] = _mm_cmpeq_epi16(level, zero);
+        x[r] = _mm_sub_epi16(_mm_xor_si128(value, sign), sign);
     }
-    for (int k = 0; k < 64; ++k) levels[k] = raster[kZigzag[k]];
-    // One bit per raster index, in two halves of 32.
-    uint32_t nonZero[2];
+}
+
+// The smallest raster index 1..63 of a non-zero level, else 0.
+inline uint8_t FirstAcIndex(const __m128i x[8]) {
+    const __m128i zero = _mm_setzero_si128();
+    uint32_t nonZero[2];  // one bit per raster index
     for (int half = 0; half < 2; ++half) {
         const int r = 4 * half;
-        const auto first =
-            static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(isZero[r], isZero[r + 1])));
-        const auto second =
-            static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(isZero[r + 2], isZero[r + 3])));
-        nonZero[half] = ~(first | second << 16);
+        const __m128i first = _mm_packs_epi16(_mm_cmpeq_epi16(x[r], zero), _mm_cmpeq_epi16(x[r + 1], zero));
+        const __m128i second =
+            _mm_packs_epi16(_mm_cmpeq_epi16(x[r + 2], zero), _mm_cmpeq_epi16(x[r + 3], zero));
+        nonZero[half] = ~(static_cast<uint32_t>(_mm_movemask_epi8(first)) |
+                          static_cast<uint32_t>(_mm_movemask_epi8(second)) << 16);
     }
     nonZero[0] &= ~1u;  // the DC level does not count
     if (nonZero[0] != 0) return static_cast<uint8_t>(__builtin_ctz(nonZero[0]));

@@ -1,10 +1,14 @@
+// The transform kernels at every processor level this machine runs, side by side: the ratios between
+// levels are the figures to read.
 #include <benchmark/benchmark.h>
 
 #include <random>
+#include <string>
+#include <vector>
 
-#include "transform/forward_dct.h"
-#include "transform/inverse_dct.h"
+#include "dsp/cpu_level.h"
 #include "transform/quantiser.h"
+#include "transform/transform_kernels.h"
 
 namespace rq43 {
 namespace {
@@ -15,41 +19,92 @@ void RandomBlock(int16_t* block, int range, uint32_t seed) {
     for (int i = 0; i < 64; ++i) block[i] = static_cast<int16_t>(value(random));
 }
 
-void BM_ForwardDct(benchmark::State& state) {
+// Levels as coded blocks carry them: a few small values at the low frequencies.
+void SparseLevels(int16_t* levels) {
+    for (int k = 0; k < 64; ++k) levels[k] = static_cast<int16_t>(k < 10 ? (k % 3) - 1 : 0);
+    levels[0] = 12;
+}
+
+using Kernels = dsp::TransformKernels;
+
+void ForwardDct(benchmark::State& state, const Kernels& kernels) {
     int16_t source[64], block[64];
     RandomBlock(source, 128, 1);
     for (auto _ : state) {
         for (int i = 0; i < 64; ++i) block[i] = source[i];
-        ForwardDct(block);
+        kernels.forwardDct(block);
         benchmark::DoNotOptimize(block);
     }
-    state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_ForwardDct);
 
-void BM_InverseDct(benchmark::State& state) {
-    int16_t coefficients[64], samples[64];
-    RandomBlock(coefficients, 400, 2);
-    for (auto _ : state) {
-        InverseDct(coefficients, samples, 128);
-        benchmark::DoNotOptimize(samples);
-    }
-    state.SetItemsProcessed(state.iterations());
-}
-BENCHMARK(BM_InverseDct);
-
-void BM_QuantiseBlock(benchmark::State& state) {
+void Quantise(benchmark::State& state, const Kernels& kernels, int32_t quality) {
     QuantiserTables tables;
-    BuildQuantiserTables(static_cast<int32_t>(state.range(0)), tables);
+    BuildQuantiserTables(quality, tables);
     int16_t coefficients[64], levels[64];
     RandomBlock(coefficients, 2000, 3);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(QuantiseBlock(levels, tables, kInterLumaTable, coefficients));
+        benchmark::DoNotOptimize(
+            kernels.quantise(levels, tables.reciprocalTable[kInterLumaTable], coefficients));
         benchmark::DoNotOptimize(levels);
     }
-    state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_QuantiseBlock)->Arg(20)->Arg(90);
+
+void InverseDct(benchmark::State& state, const Kernels& kernels) {
+    int16_t coefficients[64], samples[64];
+    RandomBlock(coefficients, 400, 2);
+    for (auto _ : state) {
+        kernels.inverseDct(coefficients, samples, 128);
+        benchmark::DoNotOptimize(samples);
+    }
+}
+
+void AddBlock(benchmark::State& state, const Kernels& kernels) {
+    int16_t residual[64];
+    RandomBlock(residual, 40, 4);
+    uint8_t picture[8 * 32] = {};
+    for (auto _ : state) {
+        kernels.addBlock(picture, 32, residual);
+        benchmark::DoNotOptimize(picture);
+    }
+}
+
+void Reconstruct(benchmark::State& state, const Kernels& kernels, bool intra) {
+    QuantiserTables tables;
+    BuildQuantiserTables(50, tables);
+    int16_t levels[64];
+    SparseLevels(levels);
+    uint8_t picture[8 * 32] = {};
+    const auto reconstruct = intra ? kernels.reconstructIntra : kernels.reconstructInter;
+    for (auto _ : state) {
+        reconstruct(tables.quantiserTable[intra ? kIntraLumaTable : kInterLumaTable], levels, picture, 32);
+        benchmark::DoNotOptimize(picture);
+    }
+}
+
+void AddInterDc(benchmark::State& state, const Kernels& kernels) {
+    uint8_t picture[8 * 32] = {};
+    for (auto _ : state) {
+        kernels.addInterDc(picture, 32, 16, 3);
+        benchmark::DoNotOptimize(picture);
+    }
+}
+
+[[maybe_unused]] const bool kRegistered = [] {
+    for (dsp::CpuLevel level : {dsp::CpuLevel::C, dsp::CpuLevel::Sse2, dsp::CpuLevel::Avx2}) {
+        if (level > dsp::DetectCpuLevel()) continue;
+        const Kernels& k = TransformKernelsFor(level);
+        const std::string at = std::string("/") + dsp::CpuLevelName(level);
+        benchmark::RegisterBenchmark(("ForwardDct" + at).c_str(), ForwardDct, k);
+        benchmark::RegisterBenchmark(("Quantise/q20" + at).c_str(), Quantise, k, 20);
+        benchmark::RegisterBenchmark(("Quantise/q90" + at).c_str(), Quantise, k, 90);
+        benchmark::RegisterBenchmark(("InverseDct" + at).c_str(), InverseDct, k);
+        benchmark::RegisterBenchmark(("AddBlock" + at).c_str(), AddBlock, k);
+        benchmark::RegisterBenchmark(("ReconstructIntra" + at).c_str(), Reconstruct, k, true);
+        benchmark::RegisterBenchmark(("ReconstructInter" + at).c_str(), Reconstruct, k, false);
+        benchmark::RegisterBenchmark(("AddInterDc" + at).c_str(), AddInterDc, k);
+    }
+    return true;
+}();
 
 }  // namespace
 }  // namespace rq43

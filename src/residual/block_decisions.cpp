@@ -6,9 +6,9 @@
 
 #include "residual/residual_coder.h"
 #include "transform/fixed_point.h"
-#include "transform/inverse_dct.h"
 #include "transform/quantiser.h"
 #include "transform/reconstruction.h"
+#include "transform/transform_kernels.h"
 
 namespace rq43 {
 namespace {
@@ -37,8 +37,9 @@ float ErrorAgainstResidual(const int16_t* samples, const int16_t* residual, int3
 
 void FullReconstruction(const QuantiserTables& tables, int tableIndex, const int16_t* levels,
                         int16_t* samples) {
-    DequantiseBlock(tables, tableIndex, levels, samples);
-    InverseDct(samples, samples, 128);
+    const dsp::TransformKernels& kernels = ActiveTransformKernels();
+    kernels.dequantise(tables.quantiserTable[tableIndex], levels, samples);
+    kernels.inverseDct(samples, samples, 128);
 }
 
 int32_t AcMagnitude(const int16_t* levels) {
@@ -66,7 +67,8 @@ enum class LumaChoice { Intra, Keep, NoResidual };
 }  // namespace
 
 uint8_t QuantiseIntraLuma(int16_t* levels, const QuantiserTables& tables, const int16_t* coefficients) {
-    const uint8_t firstAc = QuantiseBlock(levels, tables, kIntraLumaTable, coefficients);
+    const uint8_t firstAc =
+        ActiveTransformKernels().quantise(levels, tables.reciprocalTable[kIntraLumaTable], coefficients);
     const int16_t step = tables.quantiserTable[kIntraLumaTable][0];
     if (firstAc == 0) {
         const int32_t value = IntraDcValue(step, levels[0]);
@@ -81,7 +83,7 @@ uint8_t QuantiseIntraLuma(int16_t* levels, const QuantiserTables& tables, const 
 float InterError(const QuantiserTables& tables, int tableIndex, const int16_t* coefficients,
                  const int16_t* residual, int32_t pitch, int16_t* levels) {
     int16_t samples[64];
-    if (QuantiseBlock(levels, tables, tableIndex, coefficients) != 0) {
+    if (ActiveTransformKernels().quantise(levels, tables.reciprocalTable[tableIndex], coefficients) != 0) {
         FullReconstruction(tables, tableIndex, levels, samples);
     } else {
         const int16_t value = Wrap16(IntraDcValue(tables.quantiserTable[tableIndex][0], levels[0]));
@@ -94,7 +96,7 @@ float IntraError(const QuantiserTables& tables, const int16_t* coefficients, con
                  int32_t stride, int16_t* levels) {
     uint8_t pixels[64];
     if (QuantiseIntraLuma(levels, tables, coefficients) != 0) {
-        ReconstructIntraBlock(tables, kIntraLumaTable, levels, pixels, 8);
+        ActiveTransformKernels().reconstructIntra(tables.quantiserTable[kIntraLumaTable], levels, pixels, 8);
     } else {
         const auto value =
             static_cast<uint8_t>(IntraDcValue(tables.quantiserTable[kIntraLumaTable][0], levels[0]));
@@ -131,12 +133,13 @@ void QuantiseKeyLuma(const ResidualCoder& coder, int16_t* out) {
 }
 
 void QuantiseKeyChroma(const ResidualCoder& coder, int16_t* out) {
+    const auto quantise = ActiveTransformKernels().quantise;
     for (const std::vector<int16_t>* plane : {&coder.uCoefficients, &coder.vCoefficients}) {
         const size_t blocks = plane->size() / kCoefficientsPerBlock;
         for (size_t block = 0; block < blocks; ++block) {
             int16_t levels[64];
-            QuantiseBlock(levels, coder.quantiserTables, kIntraChromaTable,
-                          plane->data() + block * kCoefficientsPerBlock);
+            quantise(levels, coder.quantiserTables.reciprocalTable[kIntraChromaTable],
+                     plane->data() + block * kCoefficientsPerBlock);
             WriteClamped(out, levels);
             out += 64;
         }
@@ -203,6 +206,7 @@ int32_t DecideLumaBlocks(ResidualCoder& coder, int16_t* out) {
 void DecideChromaBlocks(const ResidualCoder& coder, int16_t* out) {
     const QuantiserTables& tables = coder.quantiserTables;
     const float threshold = Threshold(0.0005f, coder.quality);
+    const auto quantise = ActiveTransformKernels().quantise;
     const int32_t pitch = coder.width;
     const struct {
         const std::vector<int16_t>* coefficients;
@@ -217,7 +221,7 @@ void DecideChromaBlocks(const ResidualCoder& coder, int16_t* out) {
                     plane.coefficients->data() + block * kCoefficientsPerBlock + kInterHalf;
                 const int16_t* residual = plane.residual + ptrdiff_t{8} * row * pitch + 8 * column;
                 int16_t levels[64];
-                QuantiseBlock(levels, tables, kInterChromaTable, coefficients);
+                quantise(levels, tables.reciprocalTable[kInterChromaTable], coefficients);
                 if (AcMagnitude(levels) + std::abs(int32_t{levels[0]}) == 0) {
                     WriteZero(out);
                     continue;

@@ -3,15 +3,16 @@
 #include <algorithm>
 #include <cstring>
 
+#include "bitstream/little_endian.h"
+#include "bitstream/range_coder.h"
 #include "picture/yuv_frame.h"
 #include "platform/worker_split.h"
 #include "residual/block_decisions.h"
 #include "residual/coefficient_prediction.h"
-#include "bitstream/little_endian.h"
-#include "bitstream/range_coder.h"
 #include "residual/residual_coder.h"
 #include "transform/quantiser.h"
 #include "transform/reconstruction.h"
+#include "transform/transform_kernels.h"
 
 namespace rq43 {
 namespace {
@@ -193,17 +194,18 @@ struct StreamRelease {
 
 void ReconstructLumaBlock(const QuantiserTables& tables, bool intra, uint8_t lastIndex, const int16_t* levels,
                           uint8_t* destination, int32_t stride) {
+    const dsp::TransformKernels& kernels = ActiveTransformKernels();
     if (intra) {
         if (lastIndex == 0)
-            FillIntraDc(destination, stride,
-                        IntraDcValue(tables.quantiserTable[kIntraLumaTable][0], levels[0]));
+            kernels.fillIntraDc(destination, stride,
+                                IntraDcValue(tables.quantiserTable[kIntraLumaTable][0], levels[0]));
         else
-            ReconstructIntraBlock(tables, kIntraLumaTable, levels, destination, stride);
+            kernels.reconstructIntra(tables.quantiserTable[kIntraLumaTable], levels, destination, stride);
     } else {
         if (lastIndex == 0)
-            AddInterDc(destination, stride, tables.quantiserTable[kInterLumaTable][0], levels[0]);
+            kernels.addInterDc(destination, stride, tables.quantiserTable[kInterLumaTable][0], levels[0]);
         else
-            ReconstructInterBlock(tables, kInterLumaTable, levels, destination, stride);
+            kernels.reconstructInter(tables.quantiserTable[kInterLumaTable], levels, destination, stride);
     }
 }
 
@@ -254,6 +256,7 @@ bool DecodeChromaRows(ResidualCoder& coder, const SectionLayout& layout, std::ve
                       YuvFrame& frame) {
     const Geometry& g = layout.geometry;
     const QuantiserTables& tables = coder.quantiserTables;
+    const dsp::TransformKernels& kernels = ActiveTransformKernels();
     const size_t planeLevels = static_cast<size_t>(g.chromaAcross) * 64;
     for (int32_t row = 0; row < g.chromaDown; ++row) {
         const auto [current, previous] = RowsFor(rows, row, 2 * planeLevels);
@@ -269,11 +272,15 @@ bool DecodeChromaRows(ResidualCoder& coder, const SectionLayout& layout, std::ve
             uint8_t* uPixels = frame.u + offset + 8 * column;
             uint8_t* vPixels = frame.v + offset + 8 * column;
             if (layout.key) {
-                ReconstructIntraBlock(tables, kIntraChromaTable, uLevels, uPixels, g.stride);
-                ReconstructIntraBlock(tables, kIntraChromaTable, vLevels, vPixels, g.stride);
+                kernels.reconstructIntra(tables.quantiserTable[kIntraChromaTable], uLevels, uPixels,
+                                         g.stride);
+                kernels.reconstructIntra(tables.quantiserTable[kIntraChromaTable], vLevels, vPixels,
+                                         g.stride);
             } else {
-                ReconstructInterBlock(tables, kInterChromaTable, uLevels, uPixels, g.stride);
-                ReconstructInterBlock(tables, kInterChromaTable, vLevels, vPixels, g.stride);
+                kernels.reconstructInter(tables.quantiserTable[kInterChromaTable], uLevels, uPixels,
+                                         g.stride);
+                kernels.reconstructInter(tables.quantiserTable[kInterChromaTable], vLevels, vPixels,
+                                         g.stride);
             }
         }
     }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "dsp/transform_constants.h"
+
 namespace rq43 {
 
 constexpr int16_t Saturate16(int32_t value) {
@@ -33,20 +35,6 @@ constexpr int16_t SetLowBit(int16_t a) {
 constexpr int16_t Wrap16(int32_t value) {
     return static_cast<int16_t>(static_cast<uint16_t>(value));
 }
-
-// Row-pass constants of the four row groups (rows 0/4, 1/7, 2/6, 3/5): P, Q1, Q2, Q3, Q5, Q6, Q7.
-struct DctRowConstants {
-    int32_t p, q1, q2, q3, q5, q6, q7;
-};
-
-inline constexpr DctRowConstants kDctRowConstants[4] = {
-    {16384, 22725, 21407, 19266, 12873, 8867, 4520},
-    {22725, 31521, 29692, 26722, 17855, 12299, 6270},
-    {21407, 29692, 27969, 25172, 16819, 11585, 5906},
-    {19266, 26722, 25172, 22654, 15137, 10426, 5315},
-};
-
-inline constexpr int kDctRowGroup[8] = {0, 1, 2, 3, 0, 3, 2, 1};
 
 // Multiply-accumulate in 32-bit lanes: products and sums wrap modulo 2^32 instead of overflowing.
 constexpr uint32_t Mac32(uint32_t sum, int32_t a, int32_t b) {

@@ -18,19 +18,19 @@ void ForwardColumn(int16_t* x) {
     const int16_t tp03 = AddSat(t0, t3), tm03 = SubSat(t0, t3);
     const int16_t tp12 = AddSat(t1, t2), tm12 = SubSat(t1, t2);
 
-    const int16_t tp65 = SetLowBit(MulHi(AddSat(t6, t5), 23170));
-    const int16_t tm65 = MulHi(SubSat(t6, t5), 23170);
+    const int16_t tp65 = SetLowBit(MulHi(AddSat(t6, t5), kCos4Half));
+    const int16_t tm65 = MulHi(SubSat(t6, t5), kCos4Half);
     const int16_t tp465 = AddSat(t4, tm65), tm465 = SubSat(t4, tm65);
     const int16_t tp765 = AddSat(t7, tp65), tm765 = SubSat(t7, tp65);
 
     x[0] = AddSat(tp03, tp12);
     x[32] = SubSat(tp03, tp12);
-    x[16] = SetLowBit(AddSat(tm03, MulHi(tm12, 27146)));
-    x[48] = SetLowBit(SubSat(MulHi(tm03, 27146), tm12));
-    x[8] = SetLowBit(AddSat(MulHi(tp465, 13036), tp765));
-    x[56] = SubSat(MulHi(tp765, 13036), tp465);
-    x[24] = SubSat(tm765, AddSat(MulHi(tm465, -21746), tm465));
-    x[40] = AddSat(AddSat(MulHi(tm765, -21746), tm765), tm465);
+    x[16] = SetLowBit(AddSat(tm03, MulHi(tm12, kTan2)));
+    x[48] = SetLowBit(SubSat(MulHi(tm03, kTan2), tm12));
+    x[8] = SetLowBit(AddSat(MulHi(tp465, kTan1), tp765));
+    x[56] = SubSat(MulHi(tp765, kTan1), tp465);
+    x[24] = SubSat(tm765, AddSat(MulHi(tm465, kTan3Minus1), tm465));
+    x[40] = AddSat(AddSat(MulHi(tm765, kTan3Minus1), tm765), tm465);
 }
 
 int16_t RoundRowOutput(uint32_t sum) {

@@ -2,9 +2,8 @@
 
 #include <cstddef>
 
+#include "dsp/transform_constants.h"
 #include "transform/fixed_point.h"
-#include "transform/quantiser.h"
-#include "transform/zigzag.h"
 
 namespace rq43 {
 namespace {
@@ -42,21 +41,21 @@ void InverseColumn(int16_t* y) {
     const int16_t y0 = y[0], y1 = y[8], y2 = y[16], y3 = y[24];
     const int16_t y4 = y[32], y5 = y[40], y6 = y[48], y7 = y[56];
 
-    const int16_t tp17 = AddSat(y1, MulHi(y7, 13036));
-    const int16_t tm17 = SubSat(MulHi(y1, 13036), y7);
-    const int16_t tp35 = AddSat(AddSat(MulHi(y5, -21746), y5), y3);
-    const int16_t m35 = SubSat(y5, AddSat(MulHi(y3, -21746), y3));
-    const int16_t tp26 = AddSat(MulHi(y6, 27146), y2);
-    const int16_t tm26 = SubSat(MulHi(y2, 27146), y6);
+    const int16_t tp17 = AddSat(y1, MulHi(y7, kTan1));
+    const int16_t tm17 = SubSat(MulHi(y1, kTan1), y7);
+    const int16_t tp35 = AddSat(AddSat(MulHi(y5, kTan3Minus1), y5), y3);
+    const int16_t m35 = SubSat(y5, AddSat(MulHi(y3, kTan3Minus1), y3));
+    const int16_t tp26 = AddSat(MulHi(y6, kTan2), y2);
+    const int16_t tm26 = SubSat(MulHi(y2, kTan2), y6);
 
     const int16_t b0 = AddSat(AddSat(tp17, tp35), 1);
     const int16_t t1 = SubSat(tp17, tp35);
     const int16_t t2 = AddSat(SubSat(tm17, m35), 1);
     const int16_t b3 = AddSat(tm17, m35);
     const int16_t s = AddSat(t1, t2);
-    const int16_t b1 = SetLowBit(AddSat(s, MulHi(s, -19195)));
+    const int16_t b1 = SetLowBit(AddSat(s, MulHi(s, kCos4Minus1)));
     const int16_t d = SubSat(t1, t2);
-    const int16_t b2 = SetLowBit(AddSat(d, MulHi(d, -19195)));
+    const int16_t b2 = SetLowBit(AddSat(d, MulHi(d, kCos4Minus1)));
 
     const int16_t tp04 = AddSat(y0, y4), tm04 = SubSat(y0, y4);
     const int16_t a0 = AddSat(AddSat(tp04, tp26), 32);
@@ -80,9 +79,7 @@ uint8_t Saturate8(int32_t value) {
 
 }  // namespace
 
-void DequantiseBlock(const QuantiserTables& tables, int tableIndex, const int16_t* levels,
-                     int16_t* coefficients) {
-    const int16_t* steps = tables.quantiserTable[tableIndex];
+void DequantiseBlock(const int16_t* steps, const int16_t* levels, int16_t* coefficients) {
     for (int k = 0; k < 64; ++k) {
         coefficients[k] = Wrap16(int32_t{levels[kZigzagInverse[k]]} * steps[k]);
     }

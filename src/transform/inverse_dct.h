@@ -6,11 +6,9 @@
 
 namespace rq43 {
 
-struct QuantiserTables;
-
-// 64 zigzag levels to 64 raster coefficients: level times step, keeping the low 16 bits of the product.
-void DequantiseBlock(const QuantiserTables& tables, int tableIndex, const int16_t* levels,
-                     int16_t* coefficients);
+// 64 zigzag levels to 64 raster coefficients: level times step (one quantiser table's raster steps),
+// keeping the low 16 bits of the product.
+void DequantiseBlock(const int16_t* steps, const int16_t* levels, int16_t* coefficients);
 
 // Orthonormal inverse of 64 raster coefficients plus `level` on every sample (128 for intra pictures, 0 for
 // residuals). `samples` may be `coefficients` itself.

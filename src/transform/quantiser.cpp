@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "transform/zigzag.h"
+#include "dsp/transform_constants.h"
 
 namespace rq43 {
 namespace {
@@ -66,8 +66,7 @@ void BuildQuantiserTables(int32_t quality, QuantiserTables& tables) {
     }
 }
 
-uint8_t QuantiseBlock(int16_t* out, const QuantiserTables& tables, int tableIndex, const int16_t* in) {
-    const int16_t* reciprocal = tables.reciprocalTable[tableIndex];
+uint8_t QuantiseBlock(int16_t* out, const int16_t* reciprocal, const int16_t* in) {
     int16_t level[64];
     uint8_t firstAc = 0;
     for (int i = 0; i < 64; ++i) {

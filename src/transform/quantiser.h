@@ -23,8 +23,8 @@ struct QuantiserTables {
 // where anything above 100 means the finest steps).
 void BuildQuantiserTables(int32_t quality, QuantiserTables& tables);
 
-// Quantises 64 raster coefficients into 64 zigzag levels. Returns the smallest raster index 1..63 with a
-// non-zero level, or 0 when every AC level is zero.
-uint8_t QuantiseBlock(int16_t* out, const QuantiserTables& tables, int tableIndex, const int16_t* in);
+// Quantises 64 raster coefficients into 64 zigzag levels with one table's raster reciprocals. Returns the
+// smallest raster index 1..63 with a non-zero level, or 0 when every AC level is zero.
+uint8_t QuantiseBlock(int16_t* out, const int16_t* reciprocals, const int16_t* in);
 
 }  // namespace rq43

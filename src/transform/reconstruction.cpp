@@ -4,7 +4,6 @@
 
 #include "transform/fixed_point.h"
 #include "transform/inverse_dct.h"
-#include "transform/quantiser.h"
 
 namespace rq43 {
 
@@ -24,17 +23,17 @@ void AddInterDc(uint8_t* destination, int32_t stride, int16_t step, int16_t leve
     AddBlock(destination, stride, residual);
 }
 
-void ReconstructIntraBlock(const QuantiserTables& tables, int tableIndex, const int16_t* levels,
-                           uint8_t* destination, int32_t stride) {
+void ReconstructIntraBlock(const int16_t* steps, const int16_t* levels, uint8_t* destination,
+                           int32_t stride) {
     int16_t coefficients[64];
-    DequantiseBlock(tables, tableIndex, levels, coefficients);
+    DequantiseBlock(steps, levels, coefficients);
     IdctPut(coefficients, destination, stride);
 }
 
-void ReconstructInterBlock(const QuantiserTables& tables, int tableIndex, const int16_t* levels,
-                           uint8_t* destination, int32_t stride) {
+void ReconstructInterBlock(const int16_t* steps, const int16_t* levels, uint8_t* destination,
+                           int32_t stride) {
     int16_t coefficients[64];
-    DequantiseBlock(tables, tableIndex, levels, coefficients);
+    DequantiseBlock(steps, levels, coefficients);
     InverseDct(coefficients, coefficients, 0);
     AddBlock(destination, stride, coefficients);
 }

@@ -7,8 +7,6 @@
 
 namespace rq43 {
 
-struct QuantiserTables;
-
 // The pixel value of a DC-only intra block. Our encoder keeps it inside 0..255; a stream from elsewhere
 // may not.
 constexpr int32_t IntraDcValue(int16_t step, int16_t level) {
@@ -22,12 +20,10 @@ void FillIntraDc(uint8_t* destination, int32_t stride, int32_t value);
 // Adds the DC-only residual (step * level + 4) >> 3 to every pixel of the block.
 void AddInterDc(uint8_t* destination, int32_t stride, int16_t step, int16_t level);
 
-// Dequantise, inverse transform with level 128 and store.
-void ReconstructIntraBlock(const QuantiserTables& tables, int tableIndex, const int16_t* levels,
-                           uint8_t* destination, int32_t stride);
+// Dequantise with one table's raster steps, inverse transform with level 128 and store.
+void ReconstructIntraBlock(const int16_t* steps, const int16_t* levels, uint8_t* destination, int32_t stride);
 
 // Dequantise, inverse transform without bias and add to the prediction in the block.
-void ReconstructInterBlock(const QuantiserTables& tables, int tableIndex, const int16_t* levels,
-                           uint8_t* destination, int32_t stride);
+void ReconstructInterBlock(const int16_t* steps, const int16_t* levels, uint8_t* destination, int32_t stride);
 
 }  // namespace rq43

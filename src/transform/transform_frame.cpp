@@ -6,7 +6,7 @@
 #include "platform/worker_split.h"
 #include "residual/residual_coder.h"
 #include "transform/fixed_point.h"
-#include "transform/forward_dct.h"
+#include "transform/transform_kernels.h"
 
 namespace rq43 {
 namespace {
@@ -27,6 +27,7 @@ struct PlaneBlocks {
 // The intra pass transforms source pixels and marks the block intra; the inter pass transforms the
 // difference samples into the slot's second half and marks the block inter.
 void TransformRows(const PlaneBlocks& plane, int32_t firstRow, int32_t endRow, bool inter) {
+    const auto forwardDct = ActiveTransformKernels().forwardDct;
     for (int32_t row = firstRow; row < endRow; ++row) {
         for (int32_t column = 0; column < plane.across; ++column) {
             const ptrdiff_t block = ptrdiff_t{row} * plane.across + column;
@@ -44,7 +45,7 @@ void TransformRows(const PlaneBlocks& plane, int32_t firstRow, int32_t endRow, b
                         slot[8 * r + c] = static_cast<int16_t>(pixels[r * plane.stride + c] - 128);
                 plane.flags[block] |= kBlockFlagIntra;
             }
-            ForwardDct(slot);
+            forwardDct(slot);
         }
     }
 }

@@ -56,8 +56,8 @@ struct DecisionBench {
     // Makes the residual block exactly what its quantised inter coefficients reconstruct to.
     void ResidualFromInter(int block) {
         int16_t levels[64], samples[64];
-        QuantiseBlock(levels, coder.quantiserTables, kInterLumaTable, Inter(block));
-        DequantiseBlock(coder.quantiserTables, kInterLumaTable, levels, samples);
+        QuantiseBlock(levels, coder.quantiserTables.reciprocalTable[kInterLumaTable], Inter(block));
+        DequantiseBlock(coder.quantiserTables.quantiserTable[kInterLumaTable], levels, samples);
         InverseDct(samples, samples, 128);
         for (int r = 0; r < 8; ++r) std::copy(samples + 8 * r, samples + 8 * r + 8, Residual(block) + r * 16);
     }
@@ -157,8 +157,8 @@ TEST(BlockDecisions, ChromaKeepsOnlyResidualsWorthCoding) {
     u[0] = 400;
     u[8] = -300;
     int16_t levels[64], samples[64];
-    QuantiseBlock(levels, bench.coder.quantiserTables, kInterChromaTable, u);
-    DequantiseBlock(bench.coder.quantiserTables, kInterChromaTable, levels, samples);
+    QuantiseBlock(levels, bench.coder.quantiserTables.reciprocalTable[kInterChromaTable], u);
+    DequantiseBlock(bench.coder.quantiserTables.quantiserTable[kInterChromaTable], levels, samples);
     InverseDct(samples, samples, 128);
     for (int r = 0; r < 8; ++r) std::copy(samples + 8 * r, samples + 8 * r + 8, bench.difference.u + r * 16);
     for (int r = 0; r < 8; ++r) bench.difference.v[r * 16] = 250;  // a residual, but no levels for it
@@ -184,7 +184,7 @@ TEST(BlockDecisions, IntraDcFillStaysInsideThePixelRange) {
     std::fill(white, white + 64, int16_t{127});  // pixels of 255
     ForwardDct(white);
     int16_t plain[64], mended[64];
-    QuantiseBlock(plain, tables, kIntraLumaTable, white);
+    QuantiseBlock(plain, tables.reciprocalTable[kIntraLumaTable], white);
     EXPECT_EQ(IntraDcValue(30, plain[0]), 256);  // would decode as the pattern 0, 1, 1, 1
     EXPECT_EQ(QuantiseIntraLuma(mended, tables, white), 0);
     EXPECT_EQ(mended[0], 1019 / 30);

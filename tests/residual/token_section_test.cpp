@@ -99,12 +99,12 @@ struct ExpectedFrame {
                         FillIntraDc(pixels, picture.stride,
                                     IntraDcValue(tables.quantiserTable[0][0], levels[0]));
                     else
-                        ReconstructIntraBlock(tables, 0, levels, pixels, picture.stride);
+                        ReconstructIntraBlock(tables.quantiserTable[0], levels, pixels, picture.stride);
                 } else {
                     if (last == 0)
                         AddInterDc(pixels, picture.stride, tables.quantiserTable[1][0], levels[0]);
                     else
-                        ReconstructInterBlock(tables, 1, levels, pixels, picture.stride);
+                        ReconstructInterBlock(tables.quantiserTable[1], levels, pixels, picture.stride);
                 }
             }
         }
@@ -115,9 +115,9 @@ struct ExpectedFrame {
                 uint8_t* pixels = (plane == 0 ? picture.u : picture.v) + 8 * by * picture.stride + 8 * bx;
                 const int16_t* levels = &chroma[(plane * chromaBlocks + block) * 64];
                 if (key)
-                    ReconstructIntraBlock(tables, 2, levels, pixels, picture.stride);
+                    ReconstructIntraBlock(tables.quantiserTable[2], levels, pixels, picture.stride);
                 else
-                    ReconstructInterBlock(tables, 3, levels, pixels, picture.stride);
+                    ReconstructInterBlock(tables.quantiserTable[3], levels, pixels, picture.stride);
             }
         }
     }

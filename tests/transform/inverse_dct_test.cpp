@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
+#include "dsp/transform_constants.h"
 #include "transform/quantiser.h"
-#include "transform/zigzag.h"
 
 namespace rq43 {
 namespace {
@@ -80,7 +80,7 @@ TEST(DequantiseBlock, ProductsKeepTheirLow16Bits) {
     levels[0] = 2048;  // times luma inter step 16 at index 0: 32768 wraps
     levels[kZigzagInverse[8 * 7 + 7]] = 3;
     levels[kZigzagInverse[8 * 1 + 2]] = -5;  // raster 10: inter step 20
-    DequantiseBlock(tables, 1, levels, coefficients);
+    DequantiseBlock(tables.quantiserTable[1], levels, coefficients);
     EXPECT_EQ(coefficients[0], -32768);
     EXPECT_EQ(coefficients[63], 3 * 128);
     EXPECT_EQ(coefficients[10], -100);
@@ -88,7 +88,7 @@ TEST(DequantiseBlock, ProductsKeepTheirLow16Bits) {
     // Level 2048 with step 32 is 65536: exactly zero after wrapping.
     QuantiserTables doubled = tables;
     doubled.quantiserTable[1][0] = 32;
-    DequantiseBlock(doubled, 1, levels, coefficients);
+    DequantiseBlock(doubled.quantiserTable[1], levels, coefficients);
     EXPECT_EQ(coefficients[0], 0);
 }
 

@@ -62,11 +62,11 @@ TEST(Quantiser, QuantiseRoundsWithAThirdAndReportsTheFirstAcIndex) {
     int16_t in[64] = {};
     int16_t out[64];
     in[0] = 100;
-    EXPECT_EQ(QuantiseBlock(out, tables, 1, in), 0);
+    EXPECT_EQ(QuantiseBlock(out, tables.reciprocalTable[1], in), 0);
     EXPECT_EQ(out[0], 1);
     in[0] = -100;
     in[1] = 4;
-    EXPECT_EQ(QuantiseBlock(out, tables, 1, in), 0);
+    EXPECT_EQ(QuantiseBlock(out, tables.reciprocalTable[1], in), 0);
     EXPECT_EQ(out[0], -1);
     EXPECT_EQ(out[1], 0);
 
@@ -75,13 +75,13 @@ TEST(Quantiser, QuantiseRoundsWithAThirdAndReportsTheFirstAcIndex) {
     in[1] = 0;
     in[16] = -400;  // zigzag position 3
     in[9] = 300;    // zigzag position 4
-    EXPECT_EQ(QuantiseBlock(out, tables, 1, in), 9);
+    EXPECT_EQ(QuantiseBlock(out, tables.reciprocalTable[1], in), 9);
     EXPECT_EQ(out[3], -3);
     EXPECT_EQ(out[4], 2);
 
     in[9] = 0;
     in[16] = -32768;  // the magnitude of the most negative coefficient still quantises
-    EXPECT_EQ(QuantiseBlock(out, tables, 1, in), 16);
+    EXPECT_EQ(QuantiseBlock(out, tables.reciprocalTable[1], in), 16);
     EXPECT_LT(out[3], 0);
 }
 

@@ -1,0 +1,118 @@
+// The SSE2 steps in three-operand form, with the zigzag reorders done by byte shuffles instead of one
+// element at a time.
+#include <immintrin.h>
+
+#include "dsp/transform.h"
+#include "dsp/x86/transform_x86.h"
+
+namespace rq43::dsp {
+namespace {
+
+// out[k] = in[source[k]] over eight registers: output row j gathers from every source row it needs.
+struct Reorder {
+    struct alignas(16) {
+        int8_t byte[16];
+    } mask[8][8];  // [output row][source row]
+    bool used[8][8];
+};
+
+constexpr Reorder BuildReorder(const uint8_t (&source)[64]) {
+    Reorder reorder{};
+    for (int j = 0; j < 8; ++j) {
+        for (int r = 0; r < 8; ++r) {
+            for (int i = 0; i < 8; ++i) {
+                const int index = source[8 * j + i];
+                const bool here = index / 8 == r;
+                reorder.mask[j][r].byte[2 * i] = static_cast<int8_t>(here ? 2 * (index % 8) : -128);
+                reorder.mask[j][r].byte[2 * i + 1] = static_cast<int8_t>(here ? 2 * (index % 8) + 1 : -128);
+                reorder.used[j][r] = reorder.used[j][r] || here;
+            }
+        }
+    }
+    return reorder;
+}
+
+constexpr Reorder kToZigzag = BuildReorder(kZigzag);
+constexpr Reorder kToRaster = BuildReorder(kZigzagInverse);
+
+inline void Apply(const Reorder& reorder, const __m128i in[8], __m128i out[8]) {
+#pragma GCC unroll 8
+    for (int j = 0; j < 8; ++j) {
+        __m128i gathered = _mm_setzero_si128();
+#pragma GCC unroll 8
+        for (int r = 0; r < 8; ++r) {
+            if (!reorder.used[j][r]) continue;
+            const __m128i mask = _mm_load_si128(reinterpret_cast<const __m128i*>(reorder.mask[j][r].byte));
+            gathered = _mm_or_si128(gathered, _mm_shuffle_epi8(in[r], mask));
+        }
+        out[j] = gathered;
+    }
+}
+
+inline void LoadRasterLevels(const int16_t* levels, __m128i x[8]) {
+    __m128i zigzag[8];
+    LoadBlock(levels, zigzag);
+    Apply(kToRaster, zigzag, x);
+}
+
+}  // namespace
+
+void ForwardDctAvx2(int16_t* block) {
+    __m128i x[8];
+    LoadBlock(block, x);
+    ForwardDctRegisters(x);
+    StoreBlock(block, x);
+}
+
+uint8_t QuantiseBlockAvx2(int16_t* levels, const int16_t* reciprocals, const int16_t* coefficients) {
+    __m128i x[8], zigzag[8];
+    LoadBlock(coefficients, x);
+    Quantise(reciprocals, x);
+    Apply(kToZigzag, x, zigzag);
+    StoreBlock(levels, zigzag);
+    return FirstAcIndex(x);
+}
+
+void DequantiseBlockAvx2(const int16_t* steps, const int16_t* levels, int16_t* coefficients) {
+    __m128i x[8];
+    LoadRasterLevels(levels, x);
+    Dequantise(steps, x);
+    StoreBlock(coefficients, x);
+}
+
+void InverseDctAvx2(const int16_t* coefficients, int16_t* samples, int level) {
+    __m128i x[8];
+    LoadBlock(coefficients, x);
+    x[0] = AddLevel(x[0], level);
+    InverseDctRegisters(x);
+    StoreBlock(samples, x);
+}
+
+void IdctPutAvx2(const int16_t* coefficients, uint8_t* destination, int32_t stride) {
+    __m128i x[8];
+    LoadBlock(coefficients, x);
+    x[0] = AddLevel(x[0], 128);
+    InverseDctRegisters(x);
+    PutRows(x, destination, stride);
+}
+
+void ReconstructIntraBlockAvx2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
+                               int32_t stride) {
+    __m128i x[8];
+    LoadRasterLevels(levels, x);
+    Dequantise(steps, x);
+    x[0] = AddLevel(x[0], 128);
+    InverseDctRegisters(x);
+    PutRows(x, destination, stride);
+}
+
+void ReconstructInterBlockAvx2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
+                               int32_t stride) {
+    __m128i x[8];
+    LoadRasterLevels(levels, x);
+    Dequantise(steps, x);
+    InverseDctRegisters(x);
+    AddRows(x, destination, stride);
+}
+
+}  // namespace rq43::dsp

@@ -1,0 +1,85 @@
+#include "dsp/transform.h"
+#include "dsp/x86/transform_x86.h"
+
+namespace rq43::dsp {
+
+void ForwardDctSse2(int16_t* block) {
+    __m128i x[8];
+    LoadBlock(block, x);
+    ForwardDctRegisters(x);
+    StoreBlock(block, x);
+}
+
+uint8_t QuantiseBlockSse2(int16_t* levels, const int16_t* reciprocals, const int16_t* coefficients) {
+    __m128i x[8];
+    LoadBlock(coefficients, x);
+    Quantise(reciprocals, x);
+    ZigzagFromRaster(x, levels);
+    return FirstAcIndex(x);
+}
+
+void DequantiseBlockSse2(const int16_t* steps, const int16_t* levels, int16_t* coefficients) {
+    __m128i x[8];
+    RasterFromZigzag(levels, x);
+    Dequantise(steps, x);
+    StoreBlock(coefficients, x);
+}
+
+void InverseDctSse2(const int16_t* coefficients, int16_t* samples, int level) {
+    __m128i x[8];
+    LoadBlock(coefficients, x);
+    x[0] = AddLevel(x[0], level);
+    InverseDctRegisters(x);
+    StoreBlock(samples, x);
+}
+
+void IdctPutSse2(const int16_t* coefficients, uint8_t* destination, int32_t stride) {
+    __m128i x[8];
+    LoadBlock(coefficients, x);
+    x[0] = AddLevel(x[0], 128);
+    InverseDctRegisters(x);
+    PutRows(x, destination, stride);
+}
+
+void AddBlockSse2(uint8_t* destination, int32_t stride, const int16_t* residual) {
+    __m128i x[8];
+    LoadBlock(residual, x);
+    AddRows(x, destination, stride);
+}
+
+void ReconstructIntraBlockSse2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
+                               int32_t stride) {
+    __m128i x[8];
+    RasterFromZigzag(levels, x);
+    Dequantise(steps, x);
+    x[0] = AddLevel(x[0], 128);
+    InverseDctRegisters(x);
+    PutRows(x, destination, stride);
+}
+
+void ReconstructInterBlockSse2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
+                               int32_t stride) {
+    __m128i x[8];
+    RasterFromZigzag(levels, x);
+    Dequantise(steps, x);
+    InverseDctRegisters(x);
+    AddRows(x, destination, stride);
+}
+
+void FillIntraDcSse2(uint8_t* destination, int32_t stride, int32_t value) {
+    const auto v = static_cast<uint32_t>(value);
+    const __m128i pattern = _mm_set1_epi32(static_cast<int32_t>(v | v << 8 | v << 16 | v << 24));
+    for (int r = 0; r < 8; ++r)
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(RowAt(destination, stride, r)), pattern);
+}
+
+void AddInterDcSse2(uint8_t* destination, int32_t stride, int16_t step, int16_t level) {
+    const int32_t value = (int32_t{step} * level + 4) >> 3;
+    const __m128i residual = _mm_set1_epi16(static_cast<int16_t>(value < -32768  ? -32768
+                                                                 : value > 32767 ? 32767
+                                                                                 : value));
+    const __m128i x[8] = {residual, residual, residual, residual, residual, residual, residual, residual};
+    AddRows(x, destination, stride);
+}
+
+}  // namespace rq43::dsp

@@ -1,0 +1,334 @@
+// The transform kernels in 128-bit vectors, shared by the SSE2 build and the AVX2 build (which encodes the
+// same steps in three-operand form). A block sits in eight registers, one row each; the row passes work on
+// the transposed block so that each register holds one position of all eight rows.
+// Included only by src/dsp/x86 files: intrinsics, fixed-width types and the format's constants.
+#pragma once
+
+#include <emmintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "dsp/transform_constants.h"
+
+namespace rq43::dsp {
+namespace {
+
+// A multiply-add operand: for row pair lanes 2j, 2j+1 the weights of the row's group.
+struct alignas(16) Weights {
+    int16_t lane[8];
+};
+
+enum Term { kP, kQ1, kQ2, kQ3, kQ5, kQ6, kQ7 };
+
+struct SignedTerm {
+    Term term;
+    int sign;
+};
+
+// The weights of two values of a row, (first, second), in one multiply-add.
+struct PairSpec {
+    SignedTerm first, second;
+};
+
+constexpr int32_t TermValue(const DctRowConstants& k, Term term) {
+    switch (term) {
+        case kP:
+            return k.p;
+        case kQ1:
+            return k.q1;
+        case kQ2:
+            return k.q2;
+        case kQ3:
+            return k.q3;
+        case kQ5:
+            return k.q5;
+        case kQ6:
+            return k.q6;
+        case kQ7:
+            return k.q7;
+    }
+    return 0;
+}
+
+// Per output: [pair][half] where half 0 covers rows 0..3 and half 1 rows 4..7.
+struct WeightTable {
+    Weights output[8][2][2];
+};
+
+constexpr WeightTable BuildWeights(const PairSpec (&specs)[8][2]) {
+    WeightTable table{};
+    for (int output = 0; output < 8; ++output) {
+        for (int pair = 0; pair < 2; ++pair) {
+            const PairSpec& spec = specs[output][pair];
+            for (int half = 0; half < 2; ++half) {
+                for (int j = 0; j < 4; ++j) {
+                    const DctRowConstants& k = kDctRowConstants[kDctRowGroup[4 * half + j]];
+                    table.output[output][pair][half].lane[2 * j] =
+                        static_cast<int16_t>(spec.first.sign * TermValue(k, spec.first.term));
+                    table.output[output][pair][half].lane[2 * j + 1] =
+                        static_cast<int16_t>(spec.second.sign * TermValue(k, spec.second.term));
+                }
+            }
+        }
+    }
+    return table;
+}
+
+// Forward row outputs Y0..Y7 over the pairs (s07, s16), (s25, s34) for even and (d07, d16), (d25, d34)
+// for odd outputs.
+constexpr PairSpec kForwardSpecs[8][2] = {
+    {{{kP, 1}, {kP, 1}}, {{kP, 1}, {kP, 1}}},       {{{kQ1, 1}, {kQ3, 1}}, {{kQ5, 1}, {kQ7, 1}}},
+    {{{kQ2, 1}, {kQ6, 1}}, {{kQ6, -1}, {kQ2, -1}}}, {{{kQ3, 1}, {kQ7, -1}}, {{kQ1, -1}, {kQ5, -1}}},
+    {{{kP, 1}, {kP, -1}}, {{kP, -1}, {kP, 1}}},     {{{kQ5, 1}, {kQ1, -1}}, {{kQ7, 1}, {kQ3, 1}}},
+    {{{kQ6, 1}, {kQ2, -1}}, {{kQ2, 1}, {kQ6, -1}}}, {{{kQ7, 1}, {kQ5, -1}}, {{kQ3, 1}, {kQ1, -1}}},
+};
+
+// Inverse row sums a0..a3 over (x0, x2), (x4, x6), then b0..b3 over (x1, x3), (x5, x7).
+constexpr PairSpec kInverseSpecs[8][2] = {
+    {{{kP, 1}, {kQ2, 1}}, {{kP, 1}, {kQ6, 1}}},    {{{kP, 1}, {kQ6, 1}}, {{kP, -1}, {kQ2, -1}}},
+    {{{kP, 1}, {kQ6, -1}}, {{kP, -1}, {kQ2, 1}}},  {{{kP, 1}, {kQ2, -1}}, {{kP, 1}, {kQ6, -1}}},
+    {{{kQ1, 1}, {kQ3, 1}}, {{kQ5, 1}, {kQ7, 1}}},  {{{kQ3, 1}, {kQ7, -1}}, {{kQ1, -1}, {kQ5, -1}}},
+    {{{kQ5, 1}, {kQ1, -1}}, {{kQ7, 1}, {kQ3, 1}}}, {{{kQ7, 1}, {kQ5, -1}}, {{kQ3, 1}, {kQ1, -1}}},
+};
+
+inline constexpr WeightTable kForwardWeights = BuildWeights(kForwardSpecs);
+inline constexpr WeightTable kInverseWeights = BuildWeights(kInverseSpecs);
+
+inline __m128i Load(const int16_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline void Store(int16_t* p, __m128i v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+inline __m128i Load(const Weights& w) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(w.lane));
+}
+
+inline void Transpose(__m128i x[8]) {
+    const __m128i a0 = _mm_unpacklo_epi16(x[0], x[1]), a1 = _mm_unpackhi_epi16(x[0], x[1]);
+    const __m128i a2 = _mm_unpacklo_epi16(x[2], x[3]), a3 = _mm_unpackhi_epi16(x[2], x[3]);
+    const __m128i a4 = _mm_unpacklo_epi16(x[4], x[5]), a5 = _mm_unpackhi_epi16(x[4], x[5]);
+    const __m128i a6 = _mm_unpacklo_epi16(x[6], x[7]), a7 = _mm_unpackhi_epi16(x[6], x[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    x[0] = _mm_unpacklo_epi64(b0, b4);
+    x[1] = _mm_unpackhi_epi64(b0, b4);
+    x[2] = _mm_unpacklo_epi64(b1, b5);
+    x[3] = _mm_unpackhi_epi64(b1, b5);
+    x[4] = _mm_unpacklo_epi64(b2, b6);
+    x[5] = _mm_unpackhi_epi64(b2, b6);
+    x[6] = _mm_unpacklo_epi64(b3, b7);
+    x[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+// Two values of every row interleaved: lo holds rows 0..3, hi rows 4..7.
+struct Pairs {
+    __m128i lo, hi;
+};
+
+inline Pairs Interleave(__m128i first, __m128i second) {
+    return {_mm_unpacklo_epi16(first, second), _mm_unpackhi_epi16(first, second)};
+}
+
+// The 32-bit sums of both pairs weighted for one output; they wrap as the C sums do.
+inline Pairs WeightedSum(const Pairs& a, const Pairs& b, const Weights (&w)[2][2]) {
+    return {_mm_add_epi32(_mm_madd_epi16(a.lo, Load(w[0][0])), _mm_madd_epi16(b.lo, Load(w[1][0]))),
+            _mm_add_epi32(_mm_madd_epi16(a.hi, Load(w[0][1])), _mm_madd_epi16(b.hi, Load(w[1][1])))};
+}
+
+template <int Shift>
+inline __m128i RoundAndPack(const Pairs& sum, __m128i rounding) {
+    return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(sum.lo, rounding), Shift),
+                           _mm_srai_epi32(_mm_add_epi32(sum.hi, rounding), Shift));
+}
+
+inline __m128i MulHi(__m128i a, int16_t k) {
+    return _mm_mulhi_epi16(a, _mm_set1_epi16(k));
+}
+
+// x: eight rows of samples in, eight rows of coefficients out.
+inline void ForwardDctRegisters(__m128i x[8]) {
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i t0 = _mm_slli_epi16(_mm_adds_epi16(x[0], x[7]), 3);
+    const __m128i t1 = _mm_slli_epi16(_mm_adds_epi16(x[1], x[6]), 3);
+    const __m128i t2 = _mm_slli_epi16(_mm_adds_epi16(x[2], x[5]), 3);
+    const __m128i t3 = _mm_slli_epi16(_mm_adds_epi16(x[3], x[4]), 3);
+    const __m128i t4 = _mm_slli_epi16(_mm_subs_epi16(x[3], x[4]), 3);
+    const __m128i t7 = _mm_slli_epi16(_mm_subs_epi16(x[0], x[7]), 3);
+    const __m128i t5 = _mm_slli_epi16(_mm_subs_epi16(x[2], x[5]), 4);
+    const __m128i t6 = _mm_slli_epi16(_mm_subs_epi16(x[1], x[6]), 4);
+
+    const __m128i tp03 = _mm_adds_epi16(t0, t3), tm03 = _mm_subs_epi16(t0, t3);
+    const __m128i tp12 = _mm_adds_epi16(t1, t2), tm12 = _mm_subs_epi16(t1, t2);
+
+    const __m128i tp65 = _mm_or_si128(MulHi(_mm_adds_epi16(t6, t5), kCos4Half), one);
+    const __m128i tm65 = MulHi(_mm_subs_epi16(t6, t5), kCos4Half);
+    const __m128i tp465 = _mm_adds_epi16(t4, tm65), tm465 = _mm_subs_epi16(t4, tm65);
+    const __m128i tp765 = _mm_adds_epi16(t7, tp65), tm765 = _mm_subs_epi16(t7, tp65);
+
+    x[0] = _mm_adds_epi16(tp03, tp12);
+    x[4] = _mm_subs_epi16(tp03, tp12);
+    x[2] = _mm_or_si128(_mm_adds_epi16(tm03, MulHi(tm12, kTan2)), one);
+    x[6] = _mm_or_si128(_mm_subs_epi16(MulHi(tm03, kTan2), tm12), one);
+    x[1] = _mm_or_si128(_mm_adds_epi16(MulHi(tp465, kTan1), tp765), one);
+    x[7] = _mm_subs_epi16(MulHi(tp765, kTan1), tp465);
+    x[3] = _mm_subs_epi16(tm765, _mm_adds_epi16(MulHi(tm465, kTan3Minus1), tm465));
+    x[5] = _mm_adds_epi16(_mm_adds_epi16(MulHi(tm765, kTan3Minus1), tm765), tm465);
+
+    Transpose(x);  // x[c]: column c of every row
+    const Pairs sum0716 = Interleave(_mm_adds_epi16(x[0], x[7]), _mm_adds_epi16(x[1], x[6]));
+    const Pairs sum2534 = Interleave(_mm_adds_epi16(x[2], x[5]), _mm_adds_epi16(x[3], x[4]));
+    const Pairs diff0716 = Interleave(_mm_subs_epi16(x[0], x[7]), _mm_subs_epi16(x[1], x[6]));
+    const Pairs diff2534 = Interleave(_mm_subs_epi16(x[2], x[5]), _mm_subs_epi16(x[3], x[4]));
+    const __m128i rounding = _mm_set1_epi32(524288);
+    for (int k = 0; k < 8; k += 2) {
+        x[k] = RoundAndPack<17>(WeightedSum(sum0716, sum2534, kForwardWeights.output[k]), rounding);
+        x[k + 1] = RoundAndPack<17>(WeightedSum(diff0716, diff2534, kForwardWeights.output[k + 1]), rounding);
+    }
+    Transpose(x);
+}
+
+// x: eight rows of coefficients in (the level already folded into the DC), eight rows of samples out.
+inline void InverseDctRegisters(__m128i x[8]) {
+    Transpose(x);  // x[c]: coefficient c of every row
+    const Pairs even02 = Interleave(x[0], x[2]), even46 = Interleave(x[4], x[6]);
+    const Pairs odd13 = Interleave(x[1], x[3]), odd57 = Interleave(x[5], x[7]);
+    const __m128i rounding = _mm_set1_epi32(1024);
+    for (int k = 0; k < 4; ++k) {
+        const Pairs a = WeightedSum(even02, even46, kInverseWeights.output[k]);
+        const Pairs b = WeightedSum(odd13, odd57, kInverseWeights.output[4 + k]);
+        x[k] = RoundAndPack<11>({_mm_add_epi32(a.lo, b.lo), _mm_add_epi32(a.hi, b.hi)}, rounding);
+        x[7 - k] = RoundAndPack<11>({_mm_sub_epi32(a.lo, b.lo), _mm_sub_epi32(a.hi, b.hi)}, rounding);
+    }
+    Transpose(x);  // back to rows
+
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i tp17 = _mm_adds_epi16(x[1], MulHi(x[7], kTan1));
+    const __m128i tm17 = _mm_subs_epi16(MulHi(x[1], kTan1), x[7]);
+    const __m128i tp35 = _mm_adds_epi16(_mm_adds_epi16(MulHi(x[5], kTan3Minus1), x[5]), x[3]);
+    const __m128i m35 = _mm_subs_epi16(x[5], _mm_adds_epi16(MulHi(x[3], kTan3Minus1), x[3]));
+    const __m128i tp26 = _mm_adds_epi16(MulHi(x[6], kTan2), x[2]);
+    const __m128i tm26 = _mm_subs_epi16(MulHi(x[2], kTan2), x[6]);
+
+    const __m128i b0 = _mm_adds_epi16(_mm_adds_epi16(tp17, tp35), one);
+    const __m128i t1 = _mm_subs_epi16(tp17, tp35);
+    const __m128i t2 = _mm_adds_epi16(_mm_subs_epi16(tm17, m35), one);
+    const __m128i b3 = _mm_adds_epi16(tm17, m35);
+    const __m128i s = _mm_adds_epi16(t1, t2);
+    const __m128i b1 = _mm_or_si128(_mm_adds_epi16(s, MulHi(s, kCos4Minus1)), one);
+    const __m128i d = _mm_subs_epi16(t1, t2);
+    const __m128i b2 = _mm_or_si128(_mm_adds_epi16(d, MulHi(d, kCos4Minus1)), one);
+
+    const __m128i tp04 = _mm_adds_epi16(x[0], x[4]), tm04 = _mm_subs_epi16(x[0], x[4]);
+    const __m128i round32 = _mm_set1_epi16(32), round31 = _mm_set1_epi16(31);
+    const __m128i a0 = _mm_adds_epi16(_mm_adds_epi16(tp04, tp26), round32);
+    const __m128i a1 = _mm_adds_epi16(_mm_adds_epi16(tm04, tm26), round32);
+    const __m128i a2 = _mm_adds_epi16(_mm_subs_epi16(tm04, tm26), round31);
+    const __m128i a3 = _mm_adds_epi16(_mm_subs_epi16(tp04, tp26), round31);
+
+    x[0] = _mm_srai_epi16(_mm_adds_epi16(a0, b0), 6);
+    x[1] = _mm_srai_epi16(_mm_adds_epi16(a1, b1), 6);
+    x[2] = _mm_srai_epi16(_mm_adds_epi16(a2, b2), 6);
+    x[3] = _mm_srai_epi16(_mm_adds_epi16(a3, b3), 6);
+    x[4] = _mm_srai_epi16(_mm_subs_epi16(a3, b3), 6);
+    x[5] = _mm_srai_epi16(_mm_subs_epi16(a2, b2), 6);
+    x[6] = _mm_srai_epi16(_mm_subs_epi16(a1, b1), 6);
+    x[7] = _mm_srai_epi16(_mm_subs_epi16(a0, b0), 6);
+}
+
+inline void LoadBlock(const int16_t* block, __m128i x[8]) {
+    for (int r = 0; r < 8; ++r) x[r] = Load(block + 8 * r);
+}
+inline void StoreBlock(int16_t* block, const __m128i x[8]) {
+    for (int r = 0; r < 8; ++r) Store(block + 8 * r, x[r]);
+}
+
+// Coefficient 0 += 8 * level, wrapping in 16 bits.
+inline __m128i AddLevel(__m128i row0, int level) {
+    return _mm_add_epi16(row0, _mm_cvtsi32_si128(static_cast<uint16_t>(8 * level)));
+}
+
+// Zigzag levels into raster rows, one element at a time (SSE2 has no byte shuffle).
+inline void RasterFromZigzag(const int16_t* levels, __m128i x[8]) {
+    alignas(16) int16_t raster[64];
+    for (int i = 0; i < 64; ++i) raster[i] = levels[kZigzagInverse[i]];
+    LoadBlock(raster, x);
+}
+
+inline void ZigzagFromRaster(const __m128i x[8], int16_t* levels) {
+    alignas(16) int16_t raster[64];
+    StoreBlock(raster, x);
+    for (int k = 0; k < 64; ++k) levels[k] = raster[kZigzag[k]];
+}
+
+// Raster levels times raster steps, keeping the low 16 bits.
+inline void Dequantise(const int16_t* steps, __m128i x[8]) {
+    for (int r = 0; r < 8; ++r) x[r] = _mm_mullo_epi16(x[r], Load(steps + 8 * r));
+}
+
+inline uint8_t* RowAt(uint8_t* destination, int32_t stride, int r) {
+    return destination + static_cast<ptrdiff_t>(r) * stride;
+}
+
+inline void PutRows(const __m128i x[8], uint8_t* destination, int32_t stride) {
+    for (int r = 0; r < 8; r += 2) {
+        const __m128i bytes = _mm_packus_epi16(x[r], x[r + 1]);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(RowAt(destination, stride, r)), bytes);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(RowAt(destination, stride, r + 1)),
+                         _mm_unpackhi_epi64(bytes, bytes));
+    }
+}
+
+inline __m128i LoadPixels(const uint8_t* row) {
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row)), _mm_setzero_si128());
+}
+
+inline void AddRows(const __m128i x[8], uint8_t* destination, int32_t stride) {
+    for (int r = 0; r < 8; r += 2) {
+        uint8_t* first = RowAt(destination, stride, r);
+        uint8_t* second = RowAt(destination, stride, r + 1);
+        const __m128i bytes = _mm_packus_epi16(_mm_adds_epi16(LoadPixels(first), x[r]),
+                                               _mm_adds_epi16(LoadPixels(second), x[r + 1]));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(first), bytes);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(second), _mm_unpackhi_epi64(bytes, bytes));
+    }
+}
+
+// Raster coefficients in x to raster levels.
+inline void Quantise(const int16_t* reciprocals, __m128i x[8]) {
+    const __m128i offset = _mm_set1_epi32(5461);
+    for (int r = 0; r < 8; ++r) {
+        const __m128i sign = _mm_srai_epi16(x[r], 15);
+        const __m128i magnitude = _mm_sub_epi16(_mm_xor_si128(x[r], sign), sign);  // 32768 read unsigned
+        const __m128i m = Load(reciprocals + 8 * r);
+        const __m128i low = _mm_mullo_epi16(magnitude, m), high = _mm_mulhi_epu16(magnitude, m);
+        const __m128i scaledLo = _mm_srli_epi32(_mm_add_epi32(_mm_unpacklo_epi16(low, high), offset), 14);
+        const __m128i scaledHi = _mm_srli_epi32(_mm_add_epi32(_mm_unpackhi_epi16(low, high), offset), 14);
+        const __m128i value = _mm_packs_epi32(scaledLo, scaledHi);
+        x[r] = _mm_sub_epi16(_mm_xor_si128(value, sign), sign);
+    }
+}
+
+// The smallest raster index 1..63 of a non-zero level, else 0.
+inline uint8_t FirstAcIndex(const __m128i x[8]) {
+    const __m128i zero = _mm_setzero_si128();
+    uint32_t nonZero[2];  // one bit per raster index
+    for (int half = 0; half < 2; ++half) {
+        const int r = 4 * half;
+        const __m128i first = _mm_packs_epi16(_mm_cmpeq_epi16(x[r], zero), _mm_cmpeq_epi16(x[r + 1], zero));
+        const __m128i second =
+            _mm_packs_epi16(_mm_cmpeq_epi16(x[r + 2], zero), _mm_cmpeq_epi16(x[r + 3], zero));
+        nonZero[half] = ~(static_cast<uint32_t>(_mm_movemask_epi8(first)) |
+                          static_cast<uint32_t>(_mm_movemask_epi8(second)) << 16);
+    }
+    nonZero[0] &= ~1u;  // the DC level does not count
+    if (nonZero[0] != 0) return static_cast<uint8_t>(__builtin_ctz(nonZero[0]));
+    if (nonZero[1] != 0) return static_cast<uint8_t>(32 + __builtin_ctz(nonZero[1]));
+    return 0;
+}
+
+}  // namespace
+}  // namespace rq43::dsp

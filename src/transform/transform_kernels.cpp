@@ -1,0 +1,57 @@
+#include "transform/transform_kernels.h"
+
+#include "transform/forward_dct.h"
+#include "transform/inverse_dct.h"
+#include "transform/quantiser.h"
+#include "transform/reconstruction.h"
+
+namespace rq43 {
+namespace {
+
+constexpr dsp::TransformKernels kPlain = {
+    ForwardDct, QuantiseBlock,         DequantiseBlock,       InverseDct,  IdctPut,
+    AddBlock,   ReconstructIntraBlock, ReconstructInterBlock, FillIntraDc, AddInterDc};
+
+#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
+constexpr dsp::TransformKernels kSse2 = {dsp::ForwardDctSse2,
+                                         dsp::QuantiseBlockSse2,
+                                         dsp::DequantiseBlockSse2,
+                                         dsp::InverseDctSse2,
+                                         dsp::IdctPutSse2,
+                                         dsp::AddBlockSse2,
+                                         dsp::ReconstructIntraBlockSse2,
+                                         dsp::ReconstructInterBlockSse2,
+                                         dsp::FillIntraDcSse2,
+                                         dsp::AddInterDcSse2};
+
+// The 8x8 blocks fill 128-bit registers exactly: the AVX2 level gains by the shorter encoding and the byte
+// shuffles, not by wider registers. The byte-sized kernels stay as they are.
+constexpr dsp::TransformKernels kAvx2 = {dsp::ForwardDctAvx2,
+                                         dsp::QuantiseBlockAvx2,
+                                         dsp::DequantiseBlockAvx2,
+                                         dsp::InverseDctAvx2,
+                                         dsp::IdctPutAvx2,
+                                         dsp::AddBlockSse2,
+                                         dsp::ReconstructIntraBlockAvx2,
+                                         dsp::ReconstructInterBlockAvx2,
+                                         dsp::FillIntraDcSse2,
+                                         dsp::AddInterDcSse2};
+#endif
+
+}  // namespace
+
+const dsp::TransformKernels& TransformKernelsFor(dsp::CpuLevel level) {
+#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
+    if (level >= dsp::CpuLevel::Avx2) return kAvx2;
+    if (level >= dsp::CpuLevel::Sse2) return kSse2;
+#endif
+    static_cast<void>(level);
+    return kPlain;
+}
+
+const dsp::TransformKernels& ActiveTransformKernels() {
+    static const dsp::TransformKernels& active = TransformKernelsFor(dsp::ActiveCpuLevel());
+    return active;
+}
+
+}  // namespace rq43

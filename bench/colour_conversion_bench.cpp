@@ -187,5 +187,19 @@ void BM_DecimateColumnsRows(benchmark::State& state) {
 }
 BENCHMARK(BM_DecimateColumnsRows)->DenseRange(0, 2);
 
+void BM_PrefilterRows(benchmark::State& state) {
+    const dsp::PictureKernels* kernels = KernelsOf(state);
+    if (kernels == nullptr) return;
+    const PsiTable psi = BuildPsiTable(10);
+    auto plane = Noise(size_t{kWidth} * kHeight);
+    std::vector<uint8_t> pending(kWidth);
+    TimeRows(state, [&](uint32_t r) {
+        uint8_t* row = plane.data() + size_t{r} * kWidth;
+        kernels->prefilterRow(r > 0 ? row - kWidth : nullptr, row, r + 1 < kHeight ? row + kWidth : nullptr, kWidth,
+                              psi.data(), pending.data());
+    });
+}
+BENCHMARK(BM_PrefilterRows)->DenseRange(0, 2);
+
 }  // namespace
 }  // namespace rq43

@@ -69,8 +69,6 @@ void DecimateColumnsSse2(const uint8_t* const* rows, uint32_t width, uint8_t* ou
 
 void PackUyvyRowAvx2(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint32_t pairs, uint8_t* out);
 void PackYuy2RowAvx2(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint32_t pairs, uint8_t* out);
-void YuvToRgbRowAvx2(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint32_t width,
-                     int32_t bytesPerPixel, const RgbOutputTables& tables, uint8_t* out);
 void RgbToYuvRowAvx2(const uint8_t* pixels, uint32_t width, int32_t bytesPerPixel,
                      const RgbInputTables& tables, uint8_t* y, uint8_t* u, uint8_t* v);
 void DeinterleaveRowAvx2(const uint8_t* in, uint32_t pairs, uint8_t* even, uint8_t* odd);

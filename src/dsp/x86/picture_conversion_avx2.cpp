@@ -15,18 +15,8 @@ __m256i Load32(const uint8_t* p) {
 void Store32(uint8_t* p, __m256i v) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
 }
-void Store4(uint8_t* p, __m128i v) {
-    const int32_t word = _mm_cvtsi128_si32(v);
-    __builtin_memcpy(p, &word, 4);
-}
-
 __m256i Gather(const int32_t* table, __m256i indexes) {
     return _mm256_i32gather_epi32(reinterpret_cast<const int*>(table), indexes, 4);
-}
-
-__m256i Saturate(__m256i sum) {
-    return _mm256_max_epi32(_mm256_min_epi32(_mm256_srai_epi32(sum, 18), _mm256_set1_epi32(255)),
-                            _mm256_setzero_si256());
 }
 
 // Sixteen pixel pairs a step: chroma pairs interleaved per 128-bit lane, luma put beside them, the two
@@ -50,43 +40,6 @@ void PackRow(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint32_t pair
         PackYuy2RowSse2(y + 2 * k, u + k, v + k, pairs - k, out + 4 * k);
     } else {
         PackUyvyRowSse2(y + 2 * k, u + k, v + k, pairs - k, out + 4 * k);
-    }
-}
-
-// Sixteen pixels: the table entries gathered, chroma entries doubled for their pixel pairs.
-void YuvToRgbSixteen(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t bytesPerPixel,
-                     const RgbOutputTables& t, uint8_t* out) {
-    const __m256i cu = _mm256_cvtepu8_epi32(Load8(u));
-    const __m256i cv = _mm256_cvtepu8_epi32(Load8(v));
-    const __m256i blue = Gather(t.tbU, cu);
-    const __m256i green = _mm256_add_epi32(Gather(t.tgU, cu), Gather(t.tgV, cv));
-    const __m256i red = Gather(t.trV, cv);
-    const __m256i keep = _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u));
-    const __m256i squeeze = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,  //
-                                             0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-    for (int half = 0; half < 2; ++half) {
-        const __m256i luma = Gather(t.ty, _mm256_cvtepu8_epi32(Load8(y + 8 * half)));
-        const __m256i pairs =
-            half == 0 ? _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3) : _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
-        auto channel = [&](__m256i chroma) {
-            return Saturate(_mm256_add_epi32(luma, _mm256_permutevar8x32_epi32(chroma, pairs)));
-        };
-        const __m256i pixels =
-            _mm256_or_si256(_mm256_or_si256(channel(blue), _mm256_slli_epi32(channel(green), 8)),
-                            _mm256_slli_epi32(channel(red), 16));
-        if (bytesPerPixel == 4) {
-            uint8_t* at = out + 32 * half;
-            Store32(at, _mm256_or_si256(pixels, _mm256_and_si256(Load32(at), keep)));
-            continue;
-        }
-        uint8_t* at = out + 24 * half;
-        const __m256i packed = _mm256_shuffle_epi8(pixels, squeeze);
-        const __m128i first = _mm256_castsi256_si128(packed);
-        const __m128i second = _mm256_extracti128_si256(packed, 1);
-        Store8(at, first);
-        Store4(at + 8, _mm_srli_si128(first, 8));
-        Store8(at + 12, second);
-        Store4(at + 20, _mm_srli_si128(second, 8));
     }
 }
 
@@ -182,11 +135,6 @@ void PackUyvyRowAvx2(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint3
 
 void PackYuy2RowAvx2(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint32_t pairs, uint8_t* out) {
     PackRow<true>(y, u, v, pairs, out);
-}
-
-void YuvToRgbRowAvx2(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint32_t width,
-                     int32_t bytesPerPixel, const RgbOutputTables& tables, uint8_t* out) {
-    YuvToRgbRowBy<16>(YuvToRgbSixteen, y, u, v, width, bytesPerPixel, tables, out);
 }
 
 void RgbToYuvRowAvx2(const uint8_t* pixels, uint32_t width, int32_t bytesPerPixel,

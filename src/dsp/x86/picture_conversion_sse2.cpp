@@ -72,6 +72,26 @@ void YuvToRgbEight(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t
     Store8(out + 16, _mm_srli_si128(b, 4));
 }
 
+// YUV -> RGB over `width` pixels with `group`, a function converting Step pixels; the last width % Step
+// pixels go through padded copies, so nothing beyond the row is read or written.
+template <uint32_t Step, typename Group>
+void YuvToRgbRowBy(Group group, const uint8_t* y, const uint8_t* u, const uint8_t* v, uint32_t width,
+                   int32_t bytesPerPixel, const RgbOutputTables& tables, uint8_t* out) {
+    const auto step = static_cast<size_t>(bytesPerPixel);
+    uint32_t x = 0;
+    for (; x + Step <= width; x += Step)
+        group(y + x, u + x / 2, v + x / 2, bytesPerPixel, tables, out + x * step);
+    if (x == width) return;
+    const uint32_t left = width - x;
+    uint8_t luma[Step] = {}, cu[Step / 2] = {}, cv[Step / 2] = {}, pixels[4 * Step] = {};
+    CopyBytes(y + x, left, luma);
+    CopyBytes(u + x / 2, (left + 1) / 2, cu);
+    CopyBytes(v + x / 2, (left + 1) / 2, cv);
+    CopyBytes(out + x * step, left * step, pixels);
+    group(luma, cu, cv, bytesPerPixel, tables, pixels);
+    CopyBytes(pixels, left * step, out + x * step);
+}
+
 }  // namespace
 
 void PackUyvyRowSse2(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint32_t pairs, uint8_t* out) {

@@ -1,12 +1,16 @@
-// Throughput of the colour converters and the prefilter on a 640 x 480 picture.
+// Throughput of the colour converters and the prefilter on a 640 x 480 picture, and of their row
+// kernels at each processor level (argument 0 plain C, 1 SSE2, 2 AVX2).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <random>
 #include <vector>
 
+#include "dsp/cpu_level.h"
+#include "picture/colour_tables.h"
 #include "picture/input_conversion.h"
 #include "picture/output_conversion.h"
+#include "picture/picture_kernels.h"
 #include "picture/prefilter.h"
 #include "picture/yuv_frame.h"
 
@@ -94,6 +98,108 @@ void BM_PrefilterFrame(benchmark::State& state) {
     SetPixels(state);
 }
 BENCHMARK(BM_PrefilterFrame);
+
+// The kernels of the benchmark's level, or nullptr (and the run skipped) when the processor lacks it.
+const dsp::PictureKernels* KernelsOf(benchmark::State& state) {
+    const auto level = static_cast<dsp::CpuLevel>(state.range(0));
+    if (level > dsp::DetectCpuLevel()) {
+        state.SkipWithError("level not available");
+        return nullptr;
+    }
+    state.SetLabel(dsp::CpuLevelName(level));
+    return &PictureKernelsFor(level);
+}
+
+// Runs `row(r)` for every row of a picture per iteration.
+template <typename Row>
+void TimeRows(benchmark::State& state, Row row) {
+    for (auto _ : state) {
+        for (uint32_t r = 0; r < kHeight; ++r) row(r);
+        benchmark::ClobberMemory();
+    }
+    SetPixels(state);
+}
+
+void BM_PackUyvyRows(benchmark::State& state) {
+    const dsp::PictureKernels* kernels = KernelsOf(state);
+    if (kernels == nullptr) return;
+    const auto planes = Noise(size_t{kWidth} * 2);
+    std::vector<uint8_t> out(size_t{kWidth} * kHeight * 2);
+    TimeRows(state, [&](uint32_t r) {
+        kernels->packUyvyRow(planes.data(), planes.data() + kWidth, planes.data() + kWidth * 3 / 2,
+                             kWidth / 2, out.data() + size_t{r} * kWidth * 2);
+    });
+}
+BENCHMARK(BM_PackUyvyRows)->DenseRange(0, 2);
+
+void BM_YuvToRgbRows(benchmark::State& state) {
+    const dsp::PictureKernels* kernels = KernelsOf(state);
+    if (kernels == nullptr) return;
+    const dsp::RgbOutputTables tables = RgbOutputTablesOf(GetColourTables());
+    const auto planes = Noise(size_t{kWidth} * 2);
+    std::vector<uint8_t> out(size_t{kWidth} * kHeight * 4);
+    const auto bpp = static_cast<int32_t>(state.range(1));
+    TimeRows(state, [&](uint32_t r) {
+        kernels->yuvToRgbRow(planes.data(), planes.data() + kWidth, planes.data() + kWidth * 3 / 2, kWidth,
+                             bpp, tables, out.data() + size_t{r} * kWidth * static_cast<size_t>(bpp));
+    });
+}
+BENCHMARK(BM_YuvToRgbRows)->ArgsProduct({{0, 1, 2}, {3, 4}});
+
+void BM_RgbToYuvRows(benchmark::State& state) {
+    const dsp::PictureKernels* kernels = KernelsOf(state);
+    if (kernels == nullptr) return;
+    const dsp::RgbInputTables tables = RgbInputTablesOf(GetColourTables());
+    const auto bpp = static_cast<int32_t>(state.range(1));
+    const auto in = Noise(size_t{kWidth} * kHeight * static_cast<size_t>(bpp));
+    std::vector<uint8_t> out(size_t{kWidth} * kHeight * 3);
+    TimeRows(state, [&](uint32_t r) {
+        uint8_t* y = out.data() + size_t{r} * kWidth * 3;
+        kernels->rgbToYuvRow(in.data() + size_t{r} * kWidth * static_cast<size_t>(bpp), kWidth, bpp, tables,
+                             y, y + kWidth, y + 2 * kWidth);
+    });
+}
+BENCHMARK(BM_RgbToYuvRows)->ArgsProduct({{0, 1, 2}, {3, 4}});
+
+void BM_DeinterleaveRows(benchmark::State& state) {
+    const dsp::PictureKernels* kernels = KernelsOf(state);
+    if (kernels == nullptr) return;
+    const auto in = Noise(size_t{kWidth} * kHeight * 2);
+    std::vector<uint8_t> out(size_t{kWidth} * kHeight * 2);
+    TimeRows(state, [&](uint32_t r) {
+        uint8_t* even = out.data() + size_t{r} * kWidth * 2;
+        kernels->deinterleaveRow(in.data() + size_t{r} * kWidth * 2, kWidth, even, even + kWidth);
+    });
+}
+BENCHMARK(BM_DeinterleaveRows)->DenseRange(0, 2);
+
+void BM_DecimateColumnsRows(benchmark::State& state) {
+    const dsp::PictureKernels* kernels = KernelsOf(state);
+    if (kernels == nullptr) return;
+    const auto in = Noise(size_t{kWidth} * kHeight);
+    std::vector<uint8_t> out(size_t{kWidth} * kHeight / 2);
+    TimeRows(state, [&](uint32_t r) {
+        if (r % 2 == 1 || r + 6 > kHeight) return;
+        const uint8_t* rows[6];
+        for (uint32_t t = 0; t < 6; ++t) rows[t] = in.data() + size_t{r + t} * kWidth;
+        kernels->decimateColumns(rows, kWidth, out.data() + size_t{r / 2} * kWidth);
+    });
+}
+BENCHMARK(BM_DecimateColumnsRows)->DenseRange(0, 2);
+
+void BM_PrefilterRows(benchmark::State& state) {
+    const dsp::PictureKernels* kernels = KernelsOf(state);
+    if (kernels == nullptr) return;
+    const PsiTable psi = BuildPsiTable(10);
+    auto plane = Noise(size_t{kWidth} * kHeight);
+    std::vector<uint8_t> pending(kWidth);
+    TimeRows(state, [&](uint32_t r) {
+        uint8_t* row = plane.data() + size_t{r} * kWidth;
+        kernels->prefilterRow(r > 0 ? row - kWidth : nullptr, row, r + 1 < kHeight ? row + kWidth : nullptr, kWidth,
+                              psi.data(), pending.data());
+    });
+}
+BENCHMARK(BM_PrefilterRows)->DenseRange(0, 2);
 
 }  // namespace
 }  // namespace rq43

@@ -25,15 +25,19 @@ int32_t ExtendedIndex(int32_t j, int32_t n, bool repeatLast) {
 
 }  // namespace
 
+void DecimateColumns(const uint8_t* const* rows, uint32_t width, uint8_t* out) {
+    for (uint32_t x = 0; x < width; ++x) {
+        out[x] = Filter(rows[0][x], rows[1][x], rows[2][x], rows[3][x], rows[4][x], rows[5][x]);
+    }
+}
+
 void DecimateVertically(const uint8_t* plane, ptrdiff_t stride, uint32_t width, uint32_t height,
-                        uint32_t outputRow, uint8_t* out) {
+                        uint32_t outputRow, uint8_t* out, dsp::DecimateColumnsFn decimateColumns) {
     const auto h = static_cast<int32_t>(height);
     const int32_t first = 2 * static_cast<int32_t>(outputRow) - 2;
     const uint8_t* rows[6];
     for (int32_t t = 0; t < 6; ++t) rows[t] = plane + ExtendedIndex(first + t, h, true) * stride;
-    for (uint32_t x = 0; x < width; ++x) {
-        out[x] = Filter(rows[0][x], rows[1][x], rows[2][x], rows[3][x], rows[4][x], rows[5][x]);
-    }
+    decimateColumns(rows, width, out);
 }
 
 void DecimateHorizontally(const uint8_t* row, uint32_t width, uint8_t* out) {

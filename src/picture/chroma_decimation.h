@@ -8,12 +8,18 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "dsp/picture_conversion.h"
+
 namespace rq43 {
+
+// The plain column kernel (see dsp/picture_conversion.h).
+void DecimateColumns(const uint8_t* const* rows, uint32_t width, uint8_t* out);
 
 // Output row `outputRow` (0 .. height/2-1) of the vertically halved plane: `width` samples into `out`.
 // height >= 3.
 void DecimateVertically(const uint8_t* plane, ptrdiff_t stride, uint32_t width, uint32_t height,
-                        uint32_t outputRow, uint8_t* out);
+                        uint32_t outputRow, uint8_t* out,
+                        dsp::DecimateColumnsFn decimateColumns = DecimateColumns);
 
 // width/2 samples of the horizontally halved row into `out`. width even and >= 4.
 void DecimateHorizontally(const uint8_t* row, uint32_t width, uint8_t* out);

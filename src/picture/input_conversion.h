@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "dsp/picture_conversion.h"
+#include "picture/colour_tables.h"
 #include "picture/yuv_frame.h"
 
 namespace rq43 {
@@ -17,9 +19,10 @@ void ConvertRgbToYuv(const uint8_t* source, YuvFrame& frame, int32_t bytesPerPix
 void ConvertYuy2ToYuv(ptrdiff_t pitch, const uint8_t* source, YuvFrame& frame);
 void ConvertUyvyToYuv(ptrdiff_t pitch, const uint8_t* source, YuvFrame& frame);
 
-// Kernel: per-pixel Y into `y` (stride yStride) and full-resolution U and V into planes of `width`
-// bytes per row.
-void ConvertRgbToFullResolution(const uint8_t* source, ptrdiff_t pitch, int32_t bytesPerPixel, uint32_t width,
-                                uint32_t height, uint8_t* y, ptrdiff_t yStride, uint8_t* fullU, uint8_t* fullV);
+// The plain row kernels behind them (see dsp/picture_conversion.h); the SIMD ones must match them.
+void ConvertRgbRowToYuv(const uint8_t* pixels, uint32_t width, int32_t bytesPerPixel,
+                        const dsp::RgbInputTables& tables, uint8_t* y, uint8_t* u, uint8_t* v);
+void DeinterleaveRow(const uint8_t* in, uint32_t pairs, uint8_t* even, uint8_t* odd);
+dsp::RgbInputTables RgbInputTablesOf(const ColourTables& tables);
 
 }  // namespace rq43

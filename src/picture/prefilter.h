@@ -4,9 +4,11 @@
 // ones (edges) kept. Every pass is a simultaneous update of the whole plane.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
+#include "dsp/picture_conversion.h"
 #include "picture/yuv_frame.h"
 
 namespace rq43 {
@@ -21,9 +23,16 @@ void PrefilterPlane(int32_t passes, YuvFrame& frame, uint8_t* plane, int32_t str
 // (iterations + 1) / 2; nothing when strength is 0.
 void PrefilterFrame(YuvFrame& frame, int32_t strength, int32_t iterations);
 
-// Kernel: one pass over the plane. psi[255 + x] is psi(x) for x = -255 .. 255; lineBuffer holds width
-// bytes.
+// psi[255 + x] = psi(x) for x = -255 .. 255, in single precision.
+using PsiTable = std::array<float, 511>;
+PsiTable BuildPsiTable(int32_t strength);
+
+// One pass over the plane with `prefilterRow`. lineBuffer holds width bytes.
 void PrefilterPass(uint8_t* plane, ptrdiff_t stride, uint32_t width, uint32_t height, const float* psi,
-                   uint8_t* lineBuffer);
+                   uint8_t* lineBuffer, dsp::PrefilterRowFn prefilterRow);
+
+// The plain row kernel (see dsp/picture_conversion.h); the SIMD ones must match it.
+void PrefilterRow(uint8_t* above, const uint8_t* row, const uint8_t* below, uint32_t width, const float* psi,
+                  uint8_t* pending);
 
 }  // namespace rq43

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 namespace rq43::players {
@@ -118,6 +119,8 @@ bool StreamDecoder::Open(int width, int height, PictureFormat format, std::strin
                            : format == PictureFormat::Yuy2 ? FOURCC_YUY2
                                                            : BI_RGB;
     output.biSizeImage = static_cast<DWORD>(PictureBytes(format, width, height));
+    rowBytes = PictureBytes(format, width, 1);
+    rows = height;
 
     auto in = reinterpret_cast<LPARAM>(&input);
     auto out = reinterpret_cast<LPARAM>(&output);
@@ -140,7 +143,7 @@ void StreamDecoder::Close() {
     begun = opened = haveReference = false;
 }
 
-DecodeResult StreamDecoder::Decode(const uint8_t* frame, size_t size, uint8_t* picture) {
+DecodeResult StreamDecoder::Decode(const uint8_t* frame, size_t size, uint8_t* picture, size_t pitch) {
     if (size == 0) return DecodeResult::NullFrame;
     if (!haveReference && !IsKeyFrame(frame, size)) return DecodeResult::WaitingKey;
     // The chunk's length goes with it: the codec checks the frame's sections against it.
@@ -151,13 +154,18 @@ DecodeResult StreamDecoder::Decode(const uint8_t* frame, size_t size, uint8_t* p
     record.lpbiInput = &in;
     record.lpInput = const_cast<uint8_t*>(frame);
     record.lpbiOutput = &out;
-    record.lpOutput = picture;
+    const bool padded = pitch != rowBytes;
+    if (padded) scratch.resize(rowBytes * static_cast<size_t>(rows));
+    record.lpOutput = padded ? scratch.data() : picture;
     if (size > UINT32_MAX || Send(ICM_DECOMPRESS, reinterpret_cast<LPARAM>(&record),
                                   static_cast<LPARAM>(sizeof record)) != ICERR_OK) {
         haveReference = false;
         return DecodeResult::Damaged;
     }
     haveReference = true;
+    if (padded)
+        for (size_t row = 0; row < static_cast<size_t>(rows); ++row)
+            std::memcpy(picture + row * pitch, scratch.data() + row * rowBytes, rowBytes);
     return DecodeResult::Picture;
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/vfw.h"
 
@@ -47,7 +48,8 @@ class StreamDecoder {
     void Close();
     bool IsOpen() const { return begun; }
 
-    DecodeResult Decode(const uint8_t* frame, size_t size, uint8_t* picture);
+    // Decodes one chunk into `picture`, whose rows lie `pitch` bytes apart (players may pad them).
+    DecodeResult Decode(const uint8_t* frame, size_t size, uint8_t* picture, size_t pitch);
     // After a seek or a discontinuity: nothing decodes until a key frame.
     void WaitForKeyFrame() { haveReference = false; }
 
@@ -59,6 +61,9 @@ class StreamDecoder {
     bool haveReference = false;
     BITMAPINFOHEADER input{};
     BITMAPINFOHEADER output{};
+    size_t rowBytes = 0;
+    int rows = 0;
+    std::vector<uint8_t> scratch;  // the whole picture, for padded rows
 
     LRESULT Send(UINT message, LPARAM p1 = 0, LPARAM p2 = 0);
     HDRVR Handle() { return static_cast<HDRVR>(this); }

@@ -7,7 +7,6 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "avi_stream_format.h"
 #include "common/driver_host.h"
@@ -51,12 +50,20 @@ void FindRq43Avi(GstTypeFind* find, gpointer) {
 
 // ---- decoder ----
 
+struct OutputFormat {
+    PictureFormat picture;
+    GstVideoFormat video;
+};
+constexpr OutputFormat kOutputFormats[] = {{PictureFormat::Uyvy, GST_VIDEO_FORMAT_UYVY},
+                                           {PictureFormat::Yuy2, GST_VIDEO_FORMAT_YUY2},
+                                           {PictureFormat::Bgr24, GST_VIDEO_FORMAT_BGR},
+                                           {PictureFormat::Bgrx32, GST_VIDEO_FORMAT_BGRx}};
+
 struct Rq43Dec {
     GstVideoDecoder parent;
     StreamDecoder* decoder;
-    PictureFormat format;
-    int width, height;
-    std::vector<uint8_t>* scratch;
+    OutputFormat format;
+    int width, height, rateN, rateD;
     GstVideoCodecState* inputState;
 };
 
@@ -141,27 +148,28 @@ bool FindUpstreamSize(GstPad* pad, int depth, StreamSize* size) {
     return found;
 }
 
-PictureFormat ChooseFormat(GstVideoDecoder* dec, GstVideoFormat* videoFormat) {
+bool Allows(GstCaps* allowed, GstVideoFormat format) {
+    GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING,
+                                        gst_video_format_to_string(format), nullptr);
+    bool ok = gst_caps_can_intersect(allowed, caps);
+    gst_caps_unref(caps);
+    return ok;
+}
+
+// What downstream takes: the present format while it still does (a change costs the pictures up to the
+// next key frame), else downstream's first preference.
+OutputFormat ChooseFormat(GstVideoDecoder* dec, const OutputFormat* present) {
     GstCaps* allowed = gst_pad_get_allowed_caps(GST_VIDEO_DECODER_SRC_PAD(dec));
-    GstVideoFormat chosen = GST_VIDEO_FORMAT_UYVY;
-    if (allowed != nullptr && !gst_caps_is_empty(allowed)) {
+    OutputFormat chosen = present ? *present : kOutputFormats[0];
+    if (allowed != nullptr && !gst_caps_is_empty(allowed) && !(present && Allows(allowed, present->video))) {
         allowed = gst_caps_fixate(allowed);
         const gchar* name = gst_structure_get_string(gst_caps_get_structure(allowed, 0), "format");
-        if (name != nullptr) chosen = gst_video_format_from_string(name);
+        GstVideoFormat wanted = name ? gst_video_format_from_string(name) : GST_VIDEO_FORMAT_UNKNOWN;
+        for (const OutputFormat& f : kOutputFormats)
+            if (f.video == wanted) chosen = f;
     }
     if (allowed) gst_caps_unref(allowed);
-    *videoFormat = chosen;
-    switch (chosen) {
-        case GST_VIDEO_FORMAT_YUY2:
-            return PictureFormat::Yuy2;
-        case GST_VIDEO_FORMAT_BGR:
-            return PictureFormat::Bgr24;
-        case GST_VIDEO_FORMAT_BGRx:
-            return PictureFormat::Bgrx32;
-        default:
-            *videoFormat = GST_VIDEO_FORMAT_UYVY;
-            return PictureFormat::Uyvy;
-    }
+    return chosen;
 }
 
 gboolean Rq43DecSetFormat(GstVideoDecoder* dec, GstVideoCodecState* state) {
@@ -179,27 +187,40 @@ gboolean Rq43DecSetFormat(GstVideoDecoder* dec, GstVideoCodecState* state) {
         size.rateN = state->info.fps_n;
         size.rateD = state->info.fps_d;
     }
-    GstVideoFormat videoFormat;
-    PictureFormat format = ChooseFormat(dec, &videoFormat);
-    if (!self->decoder->IsOpen() || format != self->format || size.width != self->width ||
-        size.height != self->height) {
+    if (size.width != self->width || size.height != self->height) self->decoder->Close();
+    self->width = size.width;
+    self->height = size.height;
+    self->rateN = size.rateN;
+    self->rateD = size.rateD;
+    if (self->inputState) gst_video_codec_state_unref(self->inputState);
+    self->inputState = gst_video_codec_state_ref(state);
+    return gst_video_decoder_negotiate(dec);
+}
+
+// Called at the stream's start and whenever downstream changes: under decodebin the first caps are
+// chosen before downstream is linked.
+gboolean Rq43DecNegotiate(GstVideoDecoder* dec) {
+    Rq43Dec* self = RQ43_DEC(dec);
+    if (self->inputState == nullptr) return FALSE;
+    const bool open = self->decoder->IsOpen();
+    OutputFormat format = ChooseFormat(dec, open ? &self->format : nullptr);
+    if (!open || format.picture != self->format.picture) {
         std::string error;
-        if (!self->decoder->Open(size.width, size.height, format, &error)) {
+        if (!self->decoder->Open(self->width, self->height, format.picture, &error)) {
             GST_ELEMENT_ERROR(dec, LIBRARY, INIT, ("%s", error.c_str()), (nullptr));
             return FALSE;
         }
         self->format = format;
-        self->width = size.width;
-        self->height = size.height;
     }
-    GST_DEBUG_OBJECT(dec, "%dx%d at %d/%d, output %s", size.width, size.height, size.rateN, size.rateD,
-                     gst_video_format_to_string(videoFormat));
-    GstVideoCodecState* out = gst_video_decoder_set_output_state(
-        dec, videoFormat, static_cast<guint>(size.width), static_cast<guint>(size.height), state);
-    out->info.fps_n = size.rateN;
-    out->info.fps_d = size.rateD;
+    GST_DEBUG_OBJECT(dec, "%dx%d at %d/%d, output %s", self->width, self->height, self->rateN, self->rateD,
+                     gst_video_format_to_string(format.video));
+    GstVideoCodecState* out =
+        gst_video_decoder_set_output_state(dec, format.video, static_cast<guint>(self->width),
+                                           static_cast<guint>(self->height), self->inputState);
+    out->info.fps_n = self->rateN;
+    out->info.fps_d = self->rateD;
     gst_video_codec_state_unref(out);
-    return gst_video_decoder_negotiate(dec);
+    return GST_VIDEO_DECODER_CLASS(rq43_dec_parent_class)->negotiate(dec);
 }
 
 GstFlowReturn Rq43DecHandleFrame(GstVideoDecoder* dec, GstVideoCodecFrame* frame) {
@@ -224,20 +245,9 @@ GstFlowReturn Rq43DecHandleFrame(GstVideoDecoder* dec, GstVideoCodecFrame* frame
     GstVideoFrame picture;
     DecodeResult result = DecodeResult::Damaged;
     if (gst_video_frame_map(&picture, &state->info, frame->output_buffer, GST_MAP_WRITE)) {
-        const size_t row = rq43::players::PictureBytes(self->format, self->width, 1);
-        const gint stride = GST_VIDEO_FRAME_PLANE_STRIDE(&picture, 0);
-        auto* pixels = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&picture, 0));
-        if (static_cast<size_t>(stride) == row) {
-            result = self->decoder->Decode(in.data, in.size, pixels);
-        } else {
-            // A padded layout downstream: decode whole, then copy row by row.
-            self->scratch->resize(row * static_cast<size_t>(self->height));
-            result = self->decoder->Decode(in.data, in.size, self->scratch->data());
-            if (result == DecodeResult::Picture)
-                for (int y = 0; y < self->height; ++y)
-                    std::memcpy(pixels + static_cast<ptrdiff_t>(y) * stride,
-                                self->scratch->data() + static_cast<size_t>(y) * row, row);
-        }
+        result = self->decoder->Decode(in.data, in.size,
+                                       static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&picture, 0)),
+                                       static_cast<size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&picture, 0)));
         gst_video_frame_unmap(&picture);
     }
     gst_video_codec_state_unref(state);
@@ -248,12 +258,13 @@ GstFlowReturn Rq43DecHandleFrame(GstVideoDecoder* dec, GstVideoCodecFrame* frame
         case DecodeResult::Picture:
             return gst_video_decoder_finish_frame(dec, frame);
         case DecodeResult::Damaged:
-            GST_VIDEO_DECODER_ERROR(
-                dec, 1, STREAM, DECODE, ("Damaged RQ43 frame."),
-                ("frame %u (%" G_GSIZE_FORMAT " bytes) refused by the codec; pictures resume "
-                 "at the next key frame",
-                 frame->system_frame_number, bytes),
-                ret);
+            // A warning the application sees; the base class counts it against max-errors.
+            GST_ELEMENT_WARNING(
+                dec, STREAM, DECODE, ("Damaged RQ43 frame."),
+                ("frame %u (%" G_GSIZE_FORMAT " bytes) refused by the codec; pictures resume at "
+                 "the next key frame",
+                 frame->system_frame_number, bytes));
+            GST_VIDEO_DECODER_ERROR(dec, 1, STREAM, DECODE, ("Damaged RQ43 frame."), (nullptr), ret);
             gst_video_decoder_drop_frame(dec, frame);
             return ret;
         case DecodeResult::WaitingKey:
@@ -272,22 +283,26 @@ gboolean Rq43DecFlush(GstVideoDecoder* dec) {
 }
 
 gboolean Rq43DecStop(GstVideoDecoder* dec) {
-    RQ43_DEC(dec)->decoder->Close();
+    Rq43Dec* self = RQ43_DEC(dec);
+    self->decoder->Close();
+    self->width = self->height = 0;
+    if (self->inputState) gst_video_codec_state_unref(self->inputState);
+    self->inputState = nullptr;
     return TRUE;
 }
 
 void Rq43DecFinalize(GObject* object) {
     Rq43Dec* self = RQ43_DEC(object);
     delete self->decoder;
-    delete self->scratch;
+    if (self->inputState) gst_video_codec_state_unref(self->inputState);
     G_OBJECT_CLASS(rq43_dec_parent_class)->finalize(object);
 }
 
 void rq43_dec_init(Rq43Dec* self) {
     self->decoder = new StreamDecoder();
-    self->scratch = new std::vector<uint8_t>();
-    self->format = PictureFormat::Uyvy;
-    self->width = self->height = 0;
+    self->width = self->height = self->rateN = 0;
+    self->rateD = 1;
+    self->inputState = nullptr;
     auto* dec = GST_VIDEO_DECODER(self);
     gst_video_decoder_set_packetized(dec, TRUE);
     gst_video_decoder_set_needs_sync_point(dec, TRUE);
@@ -307,6 +322,7 @@ void rq43_dec_class_init(Rq43DecClass* klass) {
     decoderClass->handle_frame = Rq43DecHandleFrame;
     decoderClass->flush = Rq43DecFlush;
     decoderClass->stop = Rq43DecStop;
+    decoderClass->negotiate = Rq43DecNegotiate;
 }
 
 gboolean PluginInit(GstPlugin* plugin) {

@@ -261,15 +261,15 @@ GstFlowReturn Rq43DecHandleFrame(GstVideoDecoder* dec, GstVideoCodecFrame* frame
             // A warning the application sees; the base class counts it against max-errors.
             GST_ELEMENT_WARNING(
                 dec, STREAM, DECODE, ("Damaged RQ43 frame."),
-                ("frame %u (%" G_GSIZE_FORMAT " bytes) refused by the codec; pictures resume at "
-                 "the next key frame",
-                 frame->system_frame_number, bytes));
+                ("the frame at %" GST_TIME_FORMAT " (%" G_GSIZE_FORMAT " bytes) is refused by the codec; "
+                 "pictures resume at the next key frame",
+                 GST_TIME_ARGS(frame->pts), bytes));
             GST_VIDEO_DECODER_ERROR(dec, 1, STREAM, DECODE, ("Damaged RQ43 frame."), (nullptr), ret);
             gst_video_decoder_drop_frame(dec, frame);
             return ret;
         case DecodeResult::WaitingKey:
-            GST_DEBUG_OBJECT(dec, "frame %u: delta frame without a reference, dropped",
-                             frame->system_frame_number);
+            GST_DEBUG_OBJECT(dec, "delta frame at %" GST_TIME_FORMAT " without a reference, dropped",
+                             GST_TIME_ARGS(frame->pts));
             return gst_video_decoder_drop_frame(dec, frame);
         case DecodeResult::NullFrame:
             return gst_video_decoder_drop_frame(dec, frame);

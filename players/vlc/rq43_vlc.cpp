@@ -3,9 +3,12 @@
 #define MODULE_NAME rq43
 #define MODULE_STRING "rq43"
 
+// vlc_common.h first: the other headers build on it.
 #include <vlc_common.h>
+// clang-format off
 #include <vlc_codec.h>
 #include <vlc_plugin.h>
+// clang-format on
 
 #include <new>
 #include <string>
@@ -20,17 +23,21 @@ namespace {
 
 struct Rq43Decoder {
     StreamDecoder codec;
-    uint64_t frameNumber = 0;  // chunks seen, for the messages
 };
 
-Rq43Decoder* Sys(decoder_t* dec) { return reinterpret_cast<Rq43Decoder*>(dec->p_sys); }
+Rq43Decoder* Sys(decoder_t* dec) {
+    return reinterpret_cast<Rq43Decoder*>(dec->p_sys);
+}
 
-void Flush(decoder_t* dec) { Sys(dec)->codec.WaitForKeyFrame(); }
+void Flush(decoder_t* dec) {
+    Sys(dec)->codec.WaitForKeyFrame();
+}
 
 int Decode(decoder_t* dec, block_t* block) {
     if (block == nullptr) return VLCDEC_SUCCESS;  // draining: nothing is held back
     Rq43Decoder* sys = Sys(dec);
-    const uint64_t number = sys->frameNumber++;
+    const mtime_t date = block->i_pts != VLC_TS_INVALID ? block->i_pts : block->i_dts;
+    const double seconds = date != VLC_TS_INVALID ? static_cast<double>(date - VLC_TS_0) / CLOCK_FREQ : -1;
     if (block->i_flags & BLOCK_FLAG_DISCONTINUITY) sys->codec.WaitForKeyFrame();
 
     picture_t* picture = nullptr;
@@ -43,19 +50,22 @@ int Decode(decoder_t* dec, block_t* block) {
                                             static_cast<size_t>(picture->p[0].i_pitch));
     switch (result) {
         case DecodeResult::Picture:
-            picture->date = block->i_pts != VLC_TS_INVALID ? block->i_pts : block->i_dts;
+            picture->date = date;
             picture->b_progressive = true;
             decoder_QueueVideo(dec, picture);
             block_Release(block);
             return VLCDEC_SUCCESS;
         case DecodeResult::Damaged:
-            msg_Err(dec, "damaged frame %" PRIu64 " (%zu bytes) refused by the codec; pictures resume at the "
-                         "next key frame", number, block->i_buffer);
+            msg_Err(dec,
+                    "damaged frame at %.3f s (%zu bytes) refused by the codec; pictures resume at the next "
+                    "key frame",
+                    seconds, block->i_buffer);
             break;
         case DecodeResult::WaitingKey:
-            msg_Dbg(dec, "frame %" PRIu64 ": delta frame without a reference, dropped", number);
+            msg_Dbg(dec, "delta frame at %.3f s without a reference, dropped", seconds);
             break;
-        case DecodeResult::NullFrame: break;
+        case DecodeResult::NullFrame:
+            break;
     }
     picture_Release(picture);
     block_Release(block);
@@ -104,11 +114,6 @@ void Close(vlc_object_t* object) {
 
 }  // namespace
 
-vlc_module_begin()
-    set_shortname("RQ43")
-    set_description("RQ43 video decoder")
-    set_capability("video decoder", 100)
-    set_category(CAT_INPUT)
-    set_subcategory(SUBCAT_INPUT_VCODEC)
-    set_callbacks(Open, Close)
-vlc_module_end()
+vlc_module_begin() set_shortname("RQ43") set_description("RQ43 video decoder")
+    set_capability("video decoder", 100) set_category(CAT_INPUT) set_subcategory(SUBCAT_INPUT_VCODEC)
+        set_callbacks(Open, Close) vlc_module_end()

@@ -15,6 +15,7 @@ build() {
 
 build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 (cd build && ctest --output-on-failure -j "$jobs")
+scripts/players_test.sh build
 
 build build-sanitize -DCMAKE_BUILD_TYPE=Debug -DRQ43_SANITIZE=ON -DRQ43_BUILD_BENCH=OFF
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "bitstream/little_endian.h"
-#include "bitstream/range_coder.h"
 #include "picture/yuv_frame.h"
 #include "platform/worker_split.h"
 #include "residual/block_decisions.h"
 #include "residual/coefficient_prediction.h"
+#include "bitstream/little_endian.h"
+#include "bitstream/range_coder.h"
 #include "residual/residual_coder.h"
 #include "transform/quantiser.h"
 #include "transform/reconstruction.h"

@@ -195,8 +195,8 @@ void BM_PrefilterRows(benchmark::State& state) {
     std::vector<uint8_t> pending(kWidth);
     TimeRows(state, [&](uint32_t r) {
         uint8_t* row = plane.data() + size_t{r} * kWidth;
-        kernels->prefilterRow(r > 0 ? row - kWidth : nullptr, row, r + 1 < kHeight ? row + kWidth : nullptr, kWidth,
-                              psi.data(), pending.data());
+        kernels->prefilterRow(r > 0 ? row - kWidth : nullptr, row, r + 1 < kHeight ? row + kWidth : nullptr,
+                              kWidth, psi.data(), pending.data());
     });
 }
 BENCHMARK(BM_PrefilterRows)->DenseRange(0, 2);

@@ -108,6 +108,7 @@ void DecodeFrames(benchmark::State& state) {
     BITMAPINFOHEADER input = encoded.format;
     BITMAPINFOHEADER output = Rgb24Header();
     output.biBitCount = uint16_t(state.range(0));
+    if (output.biBitCount == 16) output.biCompression = FOURCC_UYVY;
     output.biSizeImage = DWORD(kWidth * kHeight * output.biBitCount / 8);
     std::vector<uint8_t> pixels(output.biSizeImage);
     Send(0xB002, ICM_DECOMPRESS_BEGIN, &input, reinterpret_cast<LPARAM>(&output));
@@ -124,7 +125,7 @@ void DecodeFrames(benchmark::State& state) {
     state.counters["fps"] =
         benchmark::Counter(double(state.iterations() * kClipFrames), benchmark::Counter::kIsRate);
 }
-BENCHMARK(DecodeFrames)->Arg(24)->Arg(32)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(DecodeFrames)->Arg(16)->Arg(24)->Arg(32)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace rq43

@@ -165,7 +165,8 @@ int DecodeCommand(std::span<const std::string> args) {
     auto start = std::chrono::steady_clock::now();
     {
         RunPipeline<AviFrame, DecodedFrame> pipeline(
-            threads, (size_t{256} << 20) / pictureBytes, [&]() -> std::function<DecodedFrame(AviFrame&)> {
+            threads, threads == 1 ? 2 : (size_t{256} << 20) / pictureBytes,
+            [&]() -> std::function<DecodedFrame(AviFrame&)> {
                 return FrameDecoder(reader.Format(), decodeFormat, width, height, input);
             });
         AviFrame frame;

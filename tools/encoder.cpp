@@ -22,9 +22,14 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Pictures held between the reader and the codec instances, at most; enough for every instance to
-// have a group of its own, bounded so that long groups of large pictures cannot exhaust memory.
-constexpr size_t kBufferBytes = size_t{768} << 20;
+// Pictures held between the reader and the codec instances: one instance needs none ahead; more need
+// a group each and one more being read, bounded so that long groups of large pictures cannot exhaust memory.
+size_t BufferedFrames(int instances, int keyInterval, size_t pictureBytes) {
+    constexpr size_t kBufferBytes = size_t{768} << 20;
+    if (instances == 1) return 2;
+    const size_t group = static_cast<size_t>(std::max(keyInterval, 1));
+    return std::min(kBufferBytes / pictureBytes, static_cast<size_t>(instances + 1) * group);
+}
 
 struct SourceFrame {
     int64_t index = 0;
@@ -121,7 +126,9 @@ EncodeReport EncodeVideo(VideoSource& source, const std::string& outputPath, con
     const BITMAPINFOHEADER format = first->Format();
     std::mutex firstTaken;
     RunPipeline<SourceFrame, CodedFrame> pipeline(
-        report.instances, kBufferBytes / HostPictureBytes(report.format, report.width, report.height),
+        report.instances,
+        BufferedFrames(report.instances, setup.keyInterval,
+                       HostPictureBytes(report.format, report.width, report.height)),
         [&]() -> std::function<CodedFrame(SourceFrame&)> {
             std::unique_ptr<Compressor> mine;
             {

@@ -24,6 +24,8 @@ InterruptionWatch::InterruptionWatch() {
     // Ctrl-C is not caught and ends the process as the user expects.
     action.sa_flags = SA_RESETHAND;
     sigaction(SIGINT, &action, &previous);
+    // Started with Ctrl-C ignored (in the background of a script, under nohup): leave it ignored.
+    if (previous.sa_handler == SIG_IGN) sigaction(SIGINT, &previous, nullptr);
 }
 
 InterruptionWatch::~InterruptionWatch() {

@@ -35,12 +35,13 @@ fi
 # Ctrl-C while the encoder waits for input: one line, status 130, the earlier file kept, nothing left over.
 cp keep.orig wait.avi
 mkfifo pipe
-{ head -c $((64 * 48 * 3 / 2 * 3 + 100)) src.y4m; sleep 30; } > pipe &
+{ head -c $((64 * 48 * 3 / 2 * 3 + 100)) src.y4m; exec sleep 30; } > pipe 2>/dev/null &
 feeder=$!
+set -m  # a background job of a script ignores Ctrl-C unless job control is on
 "$rq43" encode - wait.avi < pipe >out 2>err &
 encoder=$!
-for _ in $(seq 50); do grep -q "" err 2>/dev/null && break; sleep 0.1; done  # let it start
-sleep 1
+set +m
+sleep 2  # it codes what came and waits for more
 kill -INT "$encoder"
 status=0
 wait "$encoder" || status=$?

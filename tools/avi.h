@@ -1,86 +1,84 @@
-// AVI files holding one video stream of compressed frames: the container a VfW host stores them in.
-// The writer keeps each frame's key flag in the index and the stream's frame rate in its header; the
-// reader trusts nothing in the file and bounds every size by the file itself.
+// AVI files holding an RQ43 stream, through libavformat: its AVI muxer writes them (OpenDML past 1 GiB,
+// so they may grow past 4 GiB) and its demuxer reads them. What the library cannot know about our
+// frames comes from the frames themselves: whether each is a key frame, and whether the stream format
+// is one the codec can take.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "libav_util.h"
 #include "platform/vfw.h"
 
 namespace rq43::cli {
 
+class AudioTrack;
+
 class AviWriter {
-public:
-    // `format` is the stream format (the codec's compressed format header).
-    AviWriter(const std::string& path, const BITMAPINFOHEADER& format, uint32_t rate, uint32_t scale);
+  public:
+    // Writes to `file` (named `name` in messages): the video stream with `format`, the stream format the
+    // codec gave, and the audio track's stream when there is one.
+    AviWriter(const std::string& file, const std::string& name, const BITMAPINFOHEADER& format, uint32_t rate,
+              uint32_t scale, AudioTrack* audio);
     ~AviWriter();
     AviWriter(const AviWriter&) = delete;
     AviWriter& operator=(const AviWriter&) = delete;
 
     void WriteFrame(const uint8_t* data, size_t size, bool key);
-    // Writes the index and the final header fields; the file is incomplete until this returns.
+    // Audio packets from the track, timed in the output stream's time base.
+    void WriteAudio(AVPacket& packet);
+    // Writes the indexes and the final headers; the file is incomplete until this returns.
     void Finish();
 
-private:
-    struct IndexEntry {
-        uint32_t offset, size, flags;
-    };
-    void WriteHeaders(uint32_t moviSize, uint32_t riffSize);
-    void Check(bool ok);
+  private:
+    void Check(int result, const char* what);
 
-    std::string path;
-    std::FILE* file = nullptr;
-    BITMAPINFOHEADER format;
-    uint32_t rate, scale;
-    std::vector<IndexEntry> index;
-    uint32_t largestFrame = 0;
+    std::string name;
+    AVFormatContext* output = nullptr;
+    AVStream* video = nullptr;
+    AVRational frameDuration;
+    AudioTrack* audio;
+    AvPacketPtr packet;
+    int64_t frames = 0;
+    bool headerWritten = false;
 };
 
 struct AviFrame {
-    uint64_t offset = 0;      // of the data in the file
-    uint32_t size = 0;        // as the chunk declares it
-    uint32_t available = 0;   // bytes actually in the file (less than size when truncated)
-    bool key = false;
+    int64_t index = 0;  // by the frame's time in the stream, so that skipped frames leave gaps
+    std::vector<uint8_t> data;
+    bool key = false;      // by the frame's own header; false when that header is damaged
+    bool complete = true;  // false when the file ended inside the frame
 };
 
 class AviReader {
-public:
-    // Throws Failure ("not an AVI file", "no video stream", ...) naming the file.
+  public:
+    // Throws Failure naming the file when it is no AVI file or holds no RQ43 stream the codec takes.
     explicit AviReader(const std::string& path);
-    ~AviReader();
-    AviReader(const AviReader&) = delete;
-    AviReader& operator=(const AviReader&) = delete;
 
     const BITMAPINFOHEADER& Format() const { return format; }
+    int Width() const { return format.biWidth; }
+    int Height() const { return format.biHeight < 0 ? -format.biHeight : format.biHeight; }
     uint32_t Rate() const { return rate; }
     uint32_t Scale() const { return scale; }
-    const std::vector<AviFrame>& Frames() const { return frames; }
-    // True when the file ended before the index or inside a chunk.
-    bool Truncated() const { return truncated; }
-    // Reads the available bytes of frame i; false if the read fails.
-    bool ReadFrame(size_t i, std::vector<uint8_t>& data);
+    // The next frame of the RQ43 stream; false at the end.
+    bool Next(AviFrame& frame);
+    // After the end: true when the file holds fewer frames than its headers announce, or ended inside one.
+    bool Truncated() const;
+    int64_t AnnouncedFrames() const { return announced; }
 
-private:
-    void ParseList(uint64_t start, uint64_t end, int depth);
-    void ParseStreamHeader(const std::vector<uint8_t>& data);
-    void ParseMovi(uint64_t start, uint64_t end, int depth);
-    void ApplyIndex(const std::vector<uint8_t>& data);
-    bool ReadAt(uint64_t offset, void* out, size_t size);
-
+  private:
     std::string path;
-    std::FILE* file = nullptr;
-    uint64_t fileSize = 0;
+    AvInputPtr input;
+    AvPacketPtr packet;
+    int streamIndex = -1;
     BITMAPINFOHEADER format{};
-    uint32_t rate = 0, scale = 0;
-    int streamCount = 0;
-    int videoStream = -1;
-    bool haveFormat = false;
-    bool truncated = false;
-    uint64_t moviStart = 0;
-    std::vector<AviFrame> frames;
+    uint32_t rate = 25, scale = 1;
+    int64_t announced = 0;
+    int64_t firstTime = AV_NOPTS_VALUE;
+    int64_t nextIndex = 0;
+    bool cutShort = false;
+    bool pending = false;  // a packet read but not yet handed out
 };
 
 }  // namespace rq43::cli

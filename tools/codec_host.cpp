@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
 
 #include "cli_errors.h"
@@ -14,18 +16,30 @@ namespace {
 
 std::atomic<uintptr_t> nextHandle{0x5100};
 
+// The driver keeps its open instances in one process-wide table with no lock of its own: opening or
+// closing an instance may move it while a message to another instance looks its handle up. Messages
+// share the table; opening and closing have it alone.
+std::shared_mutex instanceTable;
+// Setting an instance up reads the stored settings (or this run's overlay of them), which are process-wide.
+std::mutex settingsMutex;
+
 std::string ErrorText(LRESULT result) {
     switch (result) {
-        case ICERR_UNSUPPORTED: return "not supported";
-        case ICERR_BADFORMAT: return "format refused";
-        case ICERR_MEMORY: return "out of memory";
-        default: return "error " + std::to_string(result);
+        case ICERR_UNSUPPORTED:
+            return "not supported";
+        case ICERR_BADFORMAT:
+            return "format refused";
+        case ICERR_MEMORY:
+            return "out of memory";
+        default:
+            return "error " + std::to_string(result);
     }
 }
 
 }  // namespace
 
 DriverInstance::DriverInstance() : driver(reinterpret_cast<HDRVR>(nextHandle++)) {
+    std::unique_lock lock(instanceTable);
     ICOPEN open{};
     open.dwSize = sizeof open;
     open.fccType = ICTYPE_VIDEO;
@@ -36,9 +50,13 @@ DriverInstance::DriverInstance() : driver(reinterpret_cast<HDRVR>(nextHandle++))
     }
 }
 
-DriverInstance::~DriverInstance() { DriverProc(0, driver, DRV_CLOSE, 0, 0); }
+DriverInstance::~DriverInstance() {
+    std::unique_lock lock(instanceTable);
+    DriverProc(0, driver, DRV_CLOSE, 0, 0);
+}
 
 LRESULT DriverInstance::Send(UINT message, LPARAM p1, LPARAM p2) const {
+    std::shared_lock lock(instanceTable);
     return DriverProc(0, driver, message, p1, p2);
 }
 
@@ -56,8 +74,8 @@ Compressor::Compressor(const CompressorSetup& setup)
     if (LRESULT r = instance.Send(ICM_COMPRESS_QUERY, &inputFormat); r != ICERR_OK)
         throw Failure(what + " (" + ErrorText(r) + ")");
     LRESULT formatBytes = instance.Send(ICM_COMPRESS_GET_FORMAT, &inputFormat);
-    std::vector<uint8_t> formatBuffer(std::max<size_t>(static_cast<size_t>(std::max<LRESULT>(formatBytes, 0)),
-                                                       sizeof(BITMAPINFOHEADER)));
+    std::vector<uint8_t> formatBuffer(
+        std::max<size_t>(static_cast<size_t>(std::max<LRESULT>(formatBytes, 0)), sizeof(BITMAPINFOHEADER)));
     auto* outHeader = reinterpret_cast<BITMAPINFOHEADER*>(formatBuffer.data());
     if (LRESULT r = instance.Send(ICM_COMPRESS_GET_FORMAT, &inputFormat, outHeader); r != ICERR_OK)
         throw Failure(what + " (" + ErrorText(r) + ")");
@@ -89,6 +107,7 @@ Compressor::Compressor(const CompressorSetup& setup)
     }
 
     LRESULT r;
+    std::lock_guard settingsLock(settingsMutex);
     if (setup.runSettings) {
         ScopedSettingsOverlay overlay(*setup.runSettings);
         r = instance.Send(ICM_COMPRESS_BEGIN, &inputFormat, &compressedFormat);
@@ -103,7 +122,7 @@ Compressor::~Compressor() {
     if (begun) instance.Send(ICM_COMPRESS_END);
 }
 
-CompressedFrame Compressor::Compress(const uint8_t* picture, bool requestKey) {
+CompressedFrame Compressor::Compress(const uint8_t* picture, bool requestKey, int64_t frameNumber) {
     BITMAPINFOHEADER outHeader = compressedFormat;
     DWORD ckid = 0, flags = 0;
     ICCOMPRESS record{};
@@ -114,7 +133,7 @@ CompressedFrame Compressor::Compress(const uint8_t* picture, bool requestKey) {
     record.lpInput = const_cast<uint8_t*>(picture);
     record.lpckid = &ckid;
     record.lpdwFlags = &flags;
-    record.lFrameNum = frameNumber;
+    record.lFrameNum = static_cast<LONG>(frameNumber & INT32_MAX);
     record.dwFrameSize = setup.frameSize;
     record.dwQuality = quality;
     LRESULT r = instance.Send(ICM_COMPRESS, &record, static_cast<LPARAM>(sizeof record));
@@ -124,7 +143,6 @@ CompressedFrame Compressor::Compress(const uint8_t* picture, bool requestKey) {
     if (outHeader.biSizeImage > output.size() ||
         !ReadCheckedFrameHeader(output.data(), outHeader.biSizeImage, &header))
         throw Failure("the codec produced a malformed frame " + std::to_string(frameNumber));
-    ++frameNumber;
     return {output.data(), outHeader.biSizeImage, (flags & AVIIF_KEYFRAME) != 0};
 }
 
@@ -136,6 +154,7 @@ Decompressor::Decompressor(const BITMAPINFOHEADER& compressed, HostFormat output
     if (LRESULT r = instance.Send(ICM_DECOMPRESS_QUERY, &inputFormat, &outputHeader); r != ICERR_OK)
         throw Failure(std::string("the codec cannot decode this stream to ") + HostFormatName(output) + " (" +
                       ErrorText(r) + ")");
+    std::lock_guard settingsLock(settingsMutex);
     if (LRESULT r = instance.Send(ICM_DECOMPRESS_BEGIN, &inputFormat, &outputHeader); r != ICERR_OK)
         throw Failure("the codec cannot start decompressing (" + ErrorText(r) + ")");
     begun = true;

@@ -13,7 +13,7 @@ namespace rq43::cli {
 
 // One open instance under a handle of its own; closed at scope end.
 class DriverInstance {
-public:
+  public:
     DriverInstance();
     ~DriverInstance();
     DriverInstance(const DriverInstance&) = delete;
@@ -29,7 +29,7 @@ public:
         return Send(message, reinterpret_cast<LPARAM>(p1), reinterpret_cast<LPARAM>(p2));
     }
 
-private:
+  private:
     HDRVR driver;
 };
 
@@ -37,10 +37,10 @@ struct CompressorSetup {
     HostFormat format = HostFormat::Uyvy;
     int width = 0, height = 0;
     uint32_t rate = 25, scale = 1;
-    std::optional<int> quality;          // 0..100; the codec's default quality when absent
-    int64_t bitrateKbps = 0;             // stream target through the frames info; 0 = none
-    uint32_t frameSize = 0;              // per-frame byte target; 0 = none
-    int64_t frameCount = 0;              // for the frames info, when known
+    std::optional<int> quality;  // 0..100; the codec's default quality when absent
+    int64_t bitrateKbps = 0;     // stream target through the frames info; 0 = none
+    uint32_t frameSize = 0;      // per-frame byte target; 0 = none
+    int64_t frameCount = 0;      // for the frames info, when known
     int keyInterval = 0;
     std::optional<CodecSettings> runSettings;  // settings for this run only, instead of the stored ones
 };
@@ -53,27 +53,27 @@ struct CompressedFrame {
 
 // query, get format, get size, frames info or set quality, begin; one compress per frame; end.
 class Compressor {
-public:
+  public:
     explicit Compressor(const CompressorSetup& setup);
     ~Compressor();
     const BITMAPINFOHEADER& Format() const { return compressedFormat; }
-    CompressedFrame Compress(const uint8_t* picture, bool requestKey);
+    // `frameNumber` is the frame's place in the whole stream, also when this instance codes only runs of it.
+    CompressedFrame Compress(const uint8_t* picture, bool requestKey, int64_t frameNumber);
     static int DefaultKeyInterval();
 
-private:
+  private:
     DriverInstance instance;
     CompressorSetup setup;
     BITMAPINFOHEADER inputFormat;
     BITMAPINFOHEADER compressedFormat{};
     std::vector<uint8_t> output;
     DWORD quality = 0;  // the interface's 0..10000 scale
-    LONG frameNumber = 0;
     bool begun = false;
 };
 
 // query, begin; one decompress per frame; end.
 class Decompressor {
-public:
+  public:
     Decompressor(const BITMAPINFOHEADER& compressed, HostFormat output);
     ~Decompressor();
     int Width() const { return width; }
@@ -82,7 +82,7 @@ public:
     // Decodes one frame into `picture` (HostPictureBytes); false when the frame is refused.
     bool Decode(const uint8_t* data, size_t size, uint8_t* picture);
 
-private:
+  private:
     DriverInstance instance;
     BITMAPINFOHEADER inputFormat;
     BITMAPINFOHEADER outputHeader;

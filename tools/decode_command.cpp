@@ -1,33 +1,115 @@
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "avi.h"
 #include "cli_errors.h"
 #include "codec_host.h"
 #include "commands.h"
+#include "interruption.h"
 #include "options.h"
 #include "pipeline/frame_header.h"
-#include "stream_check.h"
+#include "run_pipeline.h"
 #include "video_output.h"
 
 namespace rq43::cli {
 namespace {
 
 constexpr OptionSpec kOptions[] = {
-    {"format", "FMT", "y4m, yuv (raw 4:2:0), uyvy, yuy2, rgb24, rgb32 (raw) or png (default: by OUTPUT's name)"},
+    {"format", "FMT",
+     "y4m, yuv (raw 4:2:0), uyvy, yuy2, rgb24, rgb32 (raw) or png (default: by OUTPUT's name)"},
     {"md5", nullptr, "print one MD5 per decoded picture (its 4:2:0 planes) instead of writing pictures"},
+    {"framemd5", nullptr, "print FFmpeg's framemd5 lines of the decoded 4:2:0 pictures instead"},
+    {"verify", "MD5", "compare the MD5 of all decoded 4:2:0 pictures with MD5; exit status 1 if it differs"},
+    {"threads", "N", "codec instances decoding at once (default: the processor count)"},
 };
 
 constexpr const char* kHelp =
     "usage: rq43 decode [OPTIONS] INPUT.avi OUTPUT\n"
-    "       rq43 decode --md5 INPUT.avi\n"
+    "       rq43 decode --md5 | --framemd5 | --verify MD5 INPUT.avi\n"
     "\n"
     "Decompresses the RQ43 stream of INPUT.avi. OUTPUT is chosen by its name: NAME.y4m (4:2:0, the\n"
     "codec's planes exactly), NAME.yuv (raw 4:2:0), NAME.png or a pattern such as frame%04d.png (a PNG\n"
-    "sequence), or '-' for y4m on standard output; --format names it otherwise. A damaged frame is\n"
-    "reported and the last good picture is repeated until the next key frame; the exit status is\n"
-    "then 1.\n";
+    "sequence), or '-' for y4m on standard output; --format names it otherwise. A file is written\n"
+    "beside itself and renamed into place when complete. A damaged frame is reported and the last\n"
+    "good picture is repeated until the next key frame; the exit status is then 1.\n"
+    "\n"
+    "The checksums: --md5 prints 'INDEX MD5' per picture; --framemd5 prints what 'ffmpeg -f framemd5'\n"
+    "prints for the same pictures; --verify MD5 checks the MD5 of them all back to back (what md5sum\n"
+    "gives for the .yuv output). With --threads N, groups of frames that begin at key frames are\n"
+    "decoded by N codec instances at once; the output is the same.\n";
+
+// What decoding one frame gave: a new picture, or the last one held (with the reason, if new).
+struct DecodedFrame {
+    int64_t index = 0;
+    bool fresh = false;
+    std::vector<uint8_t> picture;
+    std::string message;
+    bool damaged = false;
+};
+
+// The decoder's view of the stream across frames: nothing decodes until a key frame, and one message
+// is given per run of held pictures. A well-formed key frame sets it whatever it was before, which is
+// what lets groups starting at key frames be decoded apart.
+struct HoldState {
+    bool awaitingKey = true;
+    bool gapReported = false;
+};
+
+class FrameDecoder {
+  public:
+    FrameDecoder(const BITMAPINFOHEADER& format, HostFormat output, int width, int height, std::string input)
+        : decompressor(std::make_shared<Decompressor>(format, output)),
+          bytes(HostPictureBytes(output, width, height)),
+          input(std::move(input)) {}
+    DecodedFrame operator()(AviFrame& frame) {
+        DecodedFrame out;
+        out.index = frame.index;
+        if (frame.key) state = HoldState{};  // a run's first frame: the state before it does not matter
+        if (frame.data.empty()) return out;  // a dropped frame: the picture stays
+        FrameHeader header;
+        const bool wellFormed =
+            frame.complete && ReadCheckedFrameHeader(frame.data.data(), frame.data.size(), &header);
+        if (wellFormed && state.awaitingKey && header.keyFrame != 1) {
+            if (!state.gapReported) {
+                out.message =
+                    "frame " + std::to_string(frame.index) + " is a delta frame with no key frame before it";
+                out.damaged = true;
+                state.gapReported = true;
+            }
+            return out;
+        }
+        out.picture.resize(bytes);
+        if (wellFormed && decompressor->Decode(frame.data.data(), frame.data.size(), out.picture.data())) {
+            out.fresh = true;
+            state = {false, false};
+            return out;
+        }
+        out.picture.clear();
+        out.message = "frame " + std::to_string(frame.index) + " is " +
+                      (frame.complete ? "damaged" : "cut short") +
+                      "; holding the last picture until the next key frame";
+        out.damaged = true;
+        state = {true, true};
+        return out;
+    }
+
+  private:
+    std::shared_ptr<Decompressor> decompressor;  // shared: std::function needs a copyable decoder
+    size_t bytes;
+    std::string input;
+    HoldState state;
+};
+
+bool IsMd5Text(const std::string& text) {
+    return text.size() == 32 && std::all_of(text.begin(), text.end(), [](char c) {
+               return std::isxdigit(static_cast<unsigned char>(c));
+           });
+}
 
 }  // namespace
 
@@ -35,76 +117,89 @@ int DecodeCommand(std::span<const std::string> args) {
     std::optional<ParsedArgs> command = ParseCommandLine(args, kOptions, kHelp);
     if (!command) return 0;
     const ParsedArgs& parsed = *command;
-    const bool md5 = parsed.Has("md5");
-    if (md5 && parsed.Has("format")) throw UsageError("--md5 writes no pictures, so it takes no --format");
-    if (parsed.positional.size() != (md5 ? 1u : 2u))
-        throw UsageError(md5 ? "expects INPUT.avi" : "expects INPUT.avi and OUTPUT");
+    const int checksums = int{parsed.Has("md5")} + int{parsed.Has("framemd5")} + int{parsed.Has("verify")};
+    if (checksums > 1) throw UsageError("--md5, --framemd5 and --verify exclude each other");
+    const bool checksum = checksums == 1;
+    if (checksum && parsed.Has("format"))
+        throw UsageError("checksums write no pictures, so they take no --format");
+    if (parsed.positional.size() != (checksum ? 1u : 2u))
+        throw UsageError(checksum ? "expects INPUT.avi" : "expects INPUT.avi and OUTPUT");
     const std::string& input = parsed.positional[0];
-    OutputTarget target = ChooseOutput(md5 ? "-" : parsed.positional[1], parsed.Last("format"), md5);
+    OutputTarget target;
+    if (parsed.Has("md5")) {
+        target.kind = OutputKind::Md5;
+    } else if (parsed.Has("framemd5")) {
+        target.kind = OutputKind::FrameMd5;
+    } else if (const std::string* md5 = parsed.Last("verify")) {
+        std::string expected = md5->rfind("MD5=", 0) == 0 ? md5->substr(4) : *md5;
+        std::transform(expected.begin(), expected.end(), expected.begin(),
+                       [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+        if (!IsMd5Text(expected)) throw UsageError("--verify: '" + *md5 + "' is not an MD5 (32 hex digits)");
+        target.kind = OutputKind::Verify;
+        target.expectedMd5 = expected;
+    } else {
+        target = ChooseOutput(parsed.positional[1], parsed.Last("format"));
+    }
+    int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    if (const std::string* t = parsed.Last("threads"))
+        threads = static_cast<int>(ParseInteger(*t, "--threads", 1, 256));
 
     AviReader reader(input);
-    RequireRq43Stream(reader, input);
-    const BITMAPINFOHEADER& format = reader.Format();
-    const int width = format.biWidth;
-    const int height = format.biHeight < 0 ? -format.biHeight : format.biHeight;
+    const int width = reader.Width(), height = reader.Height();
     auto sink = OpenSink(target, width, height, reader.Rate(), reader.Scale());
-    Decompressor decompressor(format, sink->DecodeFormat());
-
     const HostFormat decodeFormat = sink->DecodeFormat();
+    // Made here so that a stream the codec refuses fails before any thread starts.
+    { Decompressor check(reader.Format(), decodeFormat); }
+
+    const size_t pictureBytes = HostPictureBytes(decodeFormat, width, height);
     std::vector<uint8_t> held = BlackHostPicture(decodeFormat, width, height);
-    std::vector<uint8_t> picture(held.size());
-    std::vector<uint8_t> data;
-    int64_t damaged = 0;
-    bool awaitingKey = true;    // nothing decodes until a key frame
-    bool gapReported = false;   // one message per run of held pictures
+    int64_t damaged = 0, frames = 0;
+    auto write = [&](DecodedFrame& decoded) {
+        if (!decoded.message.empty())
+            std::fprintf(stderr, "rq43 decode: %s: %s\n", input.c_str(), decoded.message.c_str());
+        damaged += decoded.damaged ? 1 : 0;
+        if (decoded.fresh) held.swap(decoded.picture);
+        sink->Write(decoded.index, held.data());
+        ++frames;
+    };
     auto start = std::chrono::steady_clock::now();
-    const auto& frames = reader.Frames();
-    for (size_t i = 0; i < frames.size(); ++i) {
-        // An empty chunk is a dropped frame: the picture stays.
-        if (frames[i].size != 0) {
-            bool complete = reader.ReadFrame(i, data) && frames[i].available == frames[i].size;
-            FrameHeader header;
-            bool wellFormed = complete && ReadCheckedFrameHeader(data.data(), data.size(), &header);
-            if (wellFormed && awaitingKey && header.keyFrame != 1) {
-                if (!gapReported) {
-                    std::fprintf(stderr, "rq43 decode: %s: frame %zu is a delta frame with no key frame before it\n",
-                                 input.c_str(), i);
-                    ++damaged;
-                    gapReported = true;
-                }
-            } else if (wellFormed && decompressor.Decode(data.data(), data.size(), picture.data())) {
-                held.swap(picture);
-                awaitingKey = false;
-                gapReported = false;
-            } else {
-                std::fprintf(stderr, "rq43 decode: %s: frame %zu is %s; holding the last picture until the next key frame\n",
-                             input.c_str(), i, complete ? "damaged" : "cut short");
-                ++damaged;
-                awaitingKey = true;
-                gapReported = true;
-            }
+    {
+        RunPipeline<AviFrame, DecodedFrame> pipeline(
+            threads, threads == 1 ? 2 : (size_t{256} << 20) / pictureBytes,
+            [&]() -> std::function<DecodedFrame(AviFrame&)> {
+                return FrameDecoder(reader.Format(), decodeFormat, width, height, input);
+            });
+        AviFrame frame;
+        while (reader.Next(frame)) {
+            if (InterruptRequested()) throw Interruption("interrupted; the unfinished output is discarded");
+            const bool startsRun = frame.key;
+            pipeline.Add(std::move(frame), startsRun, write);
+            frame = AviFrame{};
         }
-        sink->Write(static_cast<int64_t>(i), held.data());
+        pipeline.Finish(write);
     }
-    sink->Finish();
+    if (InterruptRequested()) throw Interruption("interrupted; the unfinished output is discarded");
+    const bool verified = sink->Finish();
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (!md5)
-        std::fprintf(stderr, "%s: %zu frames, %dx%d, decoded at %.1f fps\n", input.c_str(), frames.size(), width,
-                     height, seconds > 0 ? static_cast<double>(frames.size()) / seconds : 0.0);
+    if (!checksum)
+        std::fprintf(stderr, "%s: %lld frames, %dx%d, decoded at %.1f fps\n", input.c_str(),
+                     static_cast<long long>(frames), width, height,
+                     seconds > 0 ? static_cast<double>(frames) / seconds : 0.0);
     if (reader.Truncated()) {
-        std::fprintf(stderr, "rq43 decode: %s: the file is truncated\n", input.c_str());
+        std::fprintf(stderr, "rq43 decode: %s: the file is truncated (%lld of %lld frames)\n", input.c_str(),
+                     static_cast<long long>(frames), static_cast<long long>(reader.AnnouncedFrames()));
         return kExitFailure;
     }
     if (damaged) {
-        std::fprintf(stderr, "rq43 decode: %s: %lld damaged frame%s\n", input.c_str(), static_cast<long long>(damaged),
-                     damaged == 1 ? "" : "s");
+        std::fprintf(stderr, "rq43 decode: %s: %lld damaged frame%s\n", input.c_str(),
+                     static_cast<long long>(damaged), damaged == 1 ? "" : "s");
         return kExitFailure;
     }
-    if (frames.empty()) {
+    if (frames == 0) {
         std::fprintf(stderr, "rq43 decode: %s: the stream holds no frames\n", input.c_str());
         return kExitFailure;
     }
-    return 0;
+    return verified ? 0 : kExitFailure;
 }
 
 }  // namespace rq43::cli

@@ -54,7 +54,8 @@ int DemoCommand(std::span<const std::string> args) {
     const ParsedArgs& parsed = *command;
     if (parsed.positional.size() > 1) throw UsageError("expects at most one DIR");
     int frames = kFrames;
-    if (const std::string* n = parsed.Last("frames")) frames = static_cast<int>(ParseInteger(*n, "--frames", 1, 10000));
+    if (const std::string* n = parsed.Last("frames"))
+        frames = static_cast<int>(ParseInteger(*n, "--frames", 1, 10000));
     std::string dir = parsed.positional.empty() ? "." : parsed.positional[0];
     std::error_code error;
     std::filesystem::create_directories(dir, error);
@@ -69,23 +70,24 @@ int DemoCommand(std::span<const std::string> args) {
     std::vector<std::string> reconstructionMd5;
     Picture420 shownSource, shownDecoded;
     const int64_t shown = std::min<int64_t>(kPictureFrame, frames - 1);
-    EncodeReport report = EncodeVideo(*clip, aviPath, options,
-                                      [&](int64_t index, const Picture420& source, const Picture420& decoded) {
-                                          reconstructionMd5.push_back(FrameMd5(decoded));
-                                          if (index == shown) shownSource = source, shownDecoded = decoded;
-                                      });
+    EncodeReport report = EncodeVideo(
+        *clip, aviPath, options, [&](int64_t index, const Picture420& source, const Picture420& decoded) {
+            reconstructionMd5.push_back(FrameMd5(decoded));
+            if (index == shown) shownSource = source, shownDecoded = decoded;
+        });
 
     // Decode the file as a player would, with a fresh instance, and compare picture by picture.
     AviReader reader(aviPath);
     Decompressor decompressor(reader.Format(), HostFormat::Uyvy);
-    std::vector<uint8_t> data, picture(HostPictureBytes(HostFormat::Uyvy, report.width, report.height));
+    std::vector<uint8_t> picture(HostPictureBytes(HostFormat::Uyvy, report.width, report.height));
     Picture420 decoded;
-    size_t matching = 0;
+    size_t matching = 0, readFrames = 0;
     double decodeSeconds = 0;
-    for (size_t i = 0; i < reader.Frames().size(); ++i) {
-        if (!reader.ReadFrame(i, data)) throw FileFailure(aviPath, "cannot read frame " + std::to_string(i));
+    AviFrame frame;
+    while (reader.Next(frame)) {
+        const size_t i = readFrames++;
         auto start = std::chrono::steady_clock::now();
-        bool ok = decompressor.Decode(data.data(), data.size(), picture.data());
+        bool ok = decompressor.Decode(frame.data.data(), frame.data.size(), picture.data());
         decodeSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (!ok) continue;
         UyvyToPicture420(picture.data(), report.width, report.height, decoded);
@@ -93,7 +95,7 @@ int DemoCommand(std::span<const std::string> args) {
     }
     WritePng(pngPath, 2 * shownSource.width, shownSource.height, SideBySide(shownSource, shownDecoded));
 
-    const bool same = matching == reconstructionMd5.size() && reader.Frames().size() == reconstructionMd5.size();
+    const bool same = matching == reconstructionMd5.size() && readFrames == reconstructionMd5.size();
     std::printf("RQ43 demo: %lld frames of %dx%d at %u fps, synthesised (panning texture, moving ball)\n",
                 static_cast<long long>(report.frames), report.width, report.height, kRate);
     std::printf("  file        %s, %llu bytes, %lld key frames\n", aviPath.c_str(),
@@ -101,10 +103,13 @@ int DemoCommand(std::span<const std::string> args) {
     std::printf("  bit rate    %.1f kbit/s\n", report.Kbps());
     std::printf("  PSNR        Y %.2f  U %.2f  V %.2f  all %.2f dB\n", report.psnr.Y(), report.psnr.U(),
                 report.psnr.V(), report.psnr.Overall());
-    std::printf("  encode      %.1f fps\n", report.codecSeconds > 0 ? static_cast<double>(report.frames) / report.codecSeconds : 0.0);
-    std::printf("  decode      %.1f fps\n", decodeSeconds > 0 ? static_cast<double>(reader.Frames().size()) / decodeSeconds : 0.0);
+    std::printf("  encode      %.1f fps\n",
+                report.codecSeconds > 0 ? static_cast<double>(report.frames) / report.codecSeconds : 0.0);
+    std::printf("  decode      %.1f fps\n",
+                decodeSeconds > 0 ? static_cast<double>(readFrames) / decodeSeconds : 0.0);
     std::printf("  check       %s (%zu of %zu frames identical)\n",
-                same ? "decoded frames equal the encoder's reconstruction" : "MISMATCH between decoded frames and the encoder's reconstruction",
+                same ? "decoded frames equal the encoder's reconstruction"
+                     : "MISMATCH between decoded frames and the encoder's reconstruction",
                 matching, reconstructionMd5.size());
     std::printf("  picture     %s (frame %lld: source left, decoded right)\n", pngPath.c_str(),
                 static_cast<long long>(shown));

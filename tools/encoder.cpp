@@ -1,12 +1,19 @@
 #include "encoder.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <memory>
+#include <mutex>
 
+#include "audio_track.h"
 #include "avi.h"
 #include "cli_errors.h"
 #include "codec_host.h"
+#include "interruption.h"
 #include "progress.h"
+#include "replacement_file.h"
+#include "run_pipeline.h"
 
 namespace rq43::cli {
 namespace {
@@ -15,18 +22,61 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Removes the output file unless the run completes.
-class OutputGuard {
-public:
-    explicit OutputGuard(std::string path) : path(std::move(path)) {}
-    ~OutputGuard() {
-        if (!done) std::remove(path.c_str());
-    }
-    void Keep() { done = true; }
+// Pictures held between the reader and the codec instances: one instance needs none ahead; more need
+// a group each and one more being read, bounded so that long groups of large pictures cannot exhaust memory.
+size_t BufferedFrames(int instances, int keyInterval, size_t pictureBytes) {
+    constexpr size_t kBufferBytes = size_t{768} << 20;
+    if (instances == 1) return 2;
+    const size_t group = static_cast<size_t>(std::max(keyInterval, 1));
+    return std::min(kBufferBytes / pictureBytes, static_cast<size_t>(instances + 1) * group);
+}
 
-private:
-    std::string path;
-    bool done = false;
+struct SourceFrame {
+    int64_t index = 0;
+    bool requestKey = false;
+    std::vector<uint8_t> host;
+    Picture420 reference;
+};
+
+struct CodedFrame {
+    int64_t index = 0;
+    std::vector<uint8_t> data;
+    bool key = false;
+    Picture420 reference, reconstruction;
+    double codecSeconds = 0;
+};
+
+// What one instance does with a frame: compress it, and decode it again when reconstructing.
+class FrameCoder {
+  public:
+    FrameCoder(std::unique_ptr<Compressor> compressor, const CompressorSetup& setup, bool reconstruct)
+        : compressor(std::move(compressor)), width(setup.width), height(setup.height) {
+        if (!reconstruct) return;
+        reconstructor = std::make_unique<Decompressor>(this->compressor->Format(), HostFormat::Uyvy);
+        decoded.resize(HostPictureBytes(HostFormat::Uyvy, width, height));
+    }
+    CodedFrame operator()(SourceFrame& frame) {
+        CodedFrame coded;
+        coded.index = frame.index;
+        auto start = std::chrono::steady_clock::now();
+        CompressedFrame compressed = compressor->Compress(frame.host.data(), frame.requestKey, frame.index);
+        coded.codecSeconds = SecondsSince(start);
+        coded.data.assign(compressed.data, compressed.data + compressed.size);
+        coded.key = compressed.key;
+        if (reconstructor) {
+            if (!reconstructor->Decode(coded.data.data(), coded.data.size(), decoded.data()))
+                throw Failure("the codec cannot decode its own frame " + std::to_string(frame.index));
+            UyvyToPicture420(decoded.data(), width, height, coded.reconstruction);
+            coded.reference = std::move(frame.reference);
+        }
+        return coded;
+    }
+
+  private:
+    std::shared_ptr<Compressor> compressor;  // shared: std::function needs a copyable coder
+    std::shared_ptr<Decompressor> reconstructor;
+    int width, height;
+    std::vector<uint8_t> decoded;
 };
 
 }  // namespace
@@ -40,6 +90,10 @@ double EncodeReport::Kbps() const {
 EncodeReport EncodeVideo(VideoSource& source, const std::string& outputPath, const EncodeOptions& options,
                          const ReconstructionObserver& observer) {
     const SourceInfo& info = source.Info();
+    // Nothing of the picture's size is allocated before a first picture shows that the input holds one.
+    const AVFrame* frame = source.Next();
+    if (!frame) throw FileFailure(info.name, "holds no pictures");
+
     EncodeReport report;
     report.format = options.inputFormat.value_or(info.closestFormat);
     FramePreparer preparer(info.width, info.height, report.format, options.fit);
@@ -66,42 +120,71 @@ EncodeReport EncodeVideo(VideoSource& source, const std::string& outputPath, con
     setup.frameCount = info.frameCount;
     setup.keyInterval = options.keyInterval.value_or(Compressor::DefaultKeyInterval());
     setup.runSettings = options.runSettings;
-    Compressor compressor(setup);
+    report.instances = std::max(1, options.threads);
+    // The first instance is made here: a format the codec refuses fails before any thread starts.
+    auto first = std::make_unique<Compressor>(setup);
+    const BITMAPINFOHEADER format = first->Format();
+    std::mutex firstTaken;
+    RunPipeline<SourceFrame, CodedFrame> pipeline(
+        report.instances,
+        BufferedFrames(report.instances, setup.keyInterval,
+                       HostPictureBytes(report.format, report.width, report.height)),
+        [&]() -> std::function<CodedFrame(SourceFrame&)> {
+            std::unique_ptr<Compressor> mine;
+            {
+                std::lock_guard lock(firstTaken);
+                mine = std::move(first);
+            }
+            if (!mine) mine = std::make_unique<Compressor>(setup);
+            return FrameCoder(std::move(mine), setup, options.reconstruct);
+        });
 
-    std::optional<Decompressor> reconstructor;
-    if (options.reconstruct) reconstructor.emplace(compressor.Format(), HostFormat::Uyvy);
-
-    OutputGuard guard(outputPath);
-    AviWriter avi(outputPath, compressor.Format(), info.rate, info.scale);
+    ReplacementFile file(outputPath);
+    std::unique_ptr<AudioTrack> audio;
+    if (options.audio && source.Audio()) {
+        audio = std::make_unique<AudioTrack>(*source.Audio(), source.AudioStartTime(),
+                                             *av_guess_format("avi", nullptr, nullptr), info.name);
+        report.audio = audio->Description();
+    }
+    AviWriter avi(file.TemporaryPath(), outputPath, format, info.rate, info.scale, audio.get());
+    if (audio) {
+        source.OnAudio([&](const AVPacket& packet) {
+            for (AvPacketPtr& p : audio->Take(packet)) avi.WriteAudio(*p);
+        });
+    }
     ProgressLine progress(info.frameCount, static_cast<double>(info.rate) / static_cast<double>(info.scale));
     auto start = std::chrono::steady_clock::now();
 
-    std::vector<uint8_t> host, decoded;
-    Picture420 reference, reconstruction;
-    if (reconstructor) decoded.resize(HostPictureBytes(HostFormat::Uyvy, report.width, report.height));
-    while (const AVFrame* frame = source.Next()) {
-        preparer.Prepare(*frame, host, reconstructor ? &reference : nullptr);
-        bool requestKey = setup.keyInterval > 0 && report.frames % setup.keyInterval == 0;
-        auto codecStart = std::chrono::steady_clock::now();
-        CompressedFrame compressed = compressor.Compress(host.data(), requestKey);
-        report.codecSeconds += SecondsSince(codecStart);
-        avi.WriteFrame(compressed.data, compressed.size, compressed.key);
-        if (reconstructor) {
-            if (!reconstructor->Decode(compressed.data, compressed.size, decoded.data()))
-                throw Failure("the codec cannot decode its own frame " + std::to_string(report.frames));
-            UyvyToPicture420(decoded.data(), report.width, report.height, reconstruction);
-            report.psnr.Add(reference, reconstruction);
-            if (observer) observer(report.frames, reference, reconstruction);
+    auto write = [&](CodedFrame& coded) {
+        avi.WriteFrame(coded.data.data(), coded.data.size(), coded.key);
+        if (options.reconstruct) {
+            report.psnr.Add(coded.reference, coded.reconstruction);
+            if (observer) observer(coded.index, coded.reference, coded.reconstruction);
         }
         ++report.frames;
-        report.keyFrames += compressed.key ? 1 : 0;
-        report.bytes += compressed.size;
+        report.keyFrames += coded.key ? 1 : 0;
+        report.bytes += coded.data.size();
+        report.codecSeconds += coded.codecSeconds;
         progress.Update(report.frames, report.bytes);
+    };
+    for (int64_t index = 0; frame; ++index, frame = source.Next()) {
+        if (InterruptRequested()) throw Interruption("interrupted");
+        SourceFrame next;
+        next.index = index;
+        next.requestKey = setup.keyInterval > 0 && index % setup.keyInterval == 0;
+        preparer.Prepare(*frame, next.host, options.reconstruct ? &next.reference : nullptr);
+        const bool startsRun = next.requestKey;
+        pipeline.Add(std::move(next), startsRun, write);
     }
+    pipeline.Finish(write);
+    if (InterruptRequested()) throw Interruption("interrupted");
     progress.Finish();
-    if (report.frames == 0) throw FileFailure(info.name, "holds no pictures");
+    if (audio) {
+        source.OnAudio({});
+        for (AvPacketPtr& p : audio->Flush()) avi.WriteAudio(*p);
+    }
     avi.Finish();
-    guard.Keep();
+    file.Commit();
     report.seconds = SecondsSince(start);
     return report;
 }

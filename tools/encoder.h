@@ -16,14 +16,16 @@
 namespace rq43::cli {
 
 struct EncodeOptions {
-    std::optional<int> quality;              // 0..100
+    std::optional<int> quality;  // 0..100
     int64_t bitrateKbps = 0;
     uint32_t frameSize = 0;
-    std::optional<int> keyInterval;          // the codec's suggestion when absent; 0 = first frame only
-    std::optional<HostFormat> inputFormat;   // the source's closest when absent
+    std::optional<int> keyInterval;         // the codec's suggestion when absent; 0 = first frame only
+    std::optional<HostFormat> inputFormat;  // the source's closest when absent
     std::optional<CodecSettings> runSettings;
     FitMode fit = FitMode::Pad;
-    bool reconstruct = false;                // decode each frame again: PSNR and the demo's check
+    bool reconstruct = false;  // decode each frame again: PSNR and the demo's check
+    bool audio = true;         // keep the source's sound
+    int threads = 1;           // codec instances coding runs of groups at once
 };
 
 struct EncodeReport {
@@ -32,6 +34,8 @@ struct EncodeReport {
     HostFormat format = HostFormat::Uyvy;
     int64_t frames = 0, keyFrames = 0;
     uint64_t bytes = 0;
+    std::string audio;        // what became of the source's sound; empty when it has none
+    int instances = 1;        // codec instances used
     double codecSeconds = 0;  // time spent inside the codec's compress calls
     double seconds = 0;       // the whole run
     PsnrMeter psnr;           // filled when reconstructing
@@ -42,7 +46,9 @@ struct EncodeReport {
 using ReconstructionObserver =
     std::function<void(int64_t index, const Picture420& source, const Picture420& reconstruction)>;
 
-// Throws Failure (and removes the unfinished output) when anything goes wrong.
+// Writes the file beside `outputPath` and renames it into place when complete. Throws Failure when anything
+// goes wrong, and Interruption on Ctrl-C; either way the unfinished file is discarded and whatever was at
+// `outputPath` stays as it was.
 EncodeReport EncodeVideo(VideoSource& source, const std::string& outputPath, const EncodeOptions& options,
                          const ReconstructionObserver& observer = {});
 

@@ -3,21 +3,29 @@
 #include <new>
 
 extern "C" {
-#include <libavutil/mem.h>
 #include <libavutil/md5.h>
+#include <libavutil/mem.h>
 }
 
 namespace rq43::cli {
 
-std::string FrameMd5(const Picture420& picture) {
-    AVMD5* md5 = av_md5_alloc();
+Md5Sum::Md5Sum() : md5(av_md5_alloc()) {
     if (!md5) throw std::bad_alloc();
     av_md5_init(md5);
-    for (const auto* plane : {&picture.y, &picture.u, &picture.v})
-        av_md5_update(md5, plane->data(), plane->size());
+}
+
+Md5Sum::~Md5Sum() {
+    av_free(md5);
+}
+
+void Md5Sum::Add(const uint8_t* data, size_t size) {
+    av_md5_update(md5, data, size);
+}
+
+std::string Md5Sum::Finish() {
     uint8_t digest[16];
     av_md5_final(md5, digest);
-    av_free(md5);
+    av_md5_init(md5);
     static const char hex[] = "0123456789abcdef";
     std::string text;
     for (uint8_t b : digest) {
@@ -25,6 +33,12 @@ std::string FrameMd5(const Picture420& picture) {
         text += hex[b & 15];
     }
     return text;
+}
+
+std::string FrameMd5(const Picture420& picture) {
+    Md5Sum sum;
+    for (const auto* plane : {&picture.y, &picture.u, &picture.v}) sum.Add(plane->data(), plane->size());
+    return sum.Finish();
 }
 
 }  // namespace rq43::cli

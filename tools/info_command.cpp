@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "avi.h"
@@ -7,7 +8,6 @@
 #include "dsp/cpu_level.h"
 #include "options.h"
 #include "pipeline/frame_header.h"
-#include "stream_check.h"
 
 namespace rq43::cli {
 namespace {
@@ -23,36 +23,56 @@ constexpr size_t kTokenQualityOffset = 22;
 constexpr const char* kHelp =
     "usage: rq43 info [OPTIONS] INPUT.avi\n"
     "\n"
-    "Describes the RQ43 stream of INPUT.avi: picture size, frame rate, frames, key frames, bytes and\n"
-    "bit rate.\n";
+    "Describes the RQ43 stream of INPUT.avi (AVI 2.0 files of any size included): picture size, frame\n"
+    "rate, frames, key frames (as each frame's own header says), bytes and bit rate. Exit status 1 when\n"
+    "the file holds fewer frames than its headers announce.\n";
 
 const char* MotionMethodName(uint8_t method) {
     static const char* const names[] = {"Plain", "Temporal", "SubBlockPlain", "SubBlockTemporal", "Spatial"};
     return method < 5 ? names[method] : "unknown";
 }
 
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint16_t U16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 
-void PrintFrameLine(size_t index, const AviFrame& frame, const std::vector<uint8_t>& data) {
-    std::printf("%6zu %-5s %8u bytes", index, frame.key ? "key" : "delta", frame.size);
+// printf into a string.
+template <typename... Args>
+void Append(std::string& text, const char* format, Args... args) {
+    char buffer[160];
+    std::snprintf(buffer, sizeof buffer, format, args...);
+    text += buffer;
+}
+
+std::string FrameLine(const AviFrame& frame) {
+    std::string text;
+    const std::vector<uint8_t>& data = frame.data;
+    Append(text, "%6lld %-5s %8zu bytes", static_cast<long long>(frame.index), frame.key ? "key" : "delta",
+           data.size());
     FrameHeader header;
-    if (frame.available != frame.size || !ReadCheckedFrameHeader(data.data(), data.size(), &header)) {
-        std::printf("  damaged\n");
-        return;
+    if (data.empty()) {
+        Append(text, "  dropped\n");
+        return text;
     }
-    std::printf("  quality %3u", header.quality);
+    if (!frame.complete || !ReadCheckedFrameHeader(data.data(), data.size(), &header)) {
+        Append(text, "  damaged\n");
+        return text;
+    }
+    Append(text, "  quality %3u", header.quality);
     if (header.keyFrame == 0 && header.motionSize > 0)
-        std::printf("  motion %u %-16s", data[kFrameHeaderSize], MotionMethodName(data[kFrameHeaderSize]));
+        Append(text, "  motion %u %-16s", data[kFrameHeaderSize], MotionMethodName(data[kFrameHeaderSize]));
     else
-        std::printf("  motion - %-16s", "");
+        Append(text, "  motion - %-16s", "");
     size_t token = kFrameHeaderSize + header.motionSize;
     if (header.tokenSize > kTokenQualityOffset) {
         const uint8_t* t = &data[token];
-        std::printf("  modes Y %04x U %04x V %04x", U16(t + kTokenModesOffset), U16(t + kTokenModesOffset + 2),
-                    U16(t + kTokenModesOffset + 4));
-        if (t[kTokenQualityOffset] != header.quality) std::printf("  (token quality %u)", t[kTokenQualityOffset]);
+        Append(text, "  modes Y %04x U %04x V %04x", U16(t + kTokenModesOffset),
+               U16(t + kTokenModesOffset + 2), U16(t + kTokenModesOffset + 4));
+        if (t[kTokenQualityOffset] != header.quality)
+            Append(text, "  (token quality %u)", t[kTokenQualityOffset]);
     }
-    std::printf("\n");
+    Append(text, "\n");
+    return text;
 }
 
 }  // namespace
@@ -64,35 +84,35 @@ int InfoCommand(std::span<const std::string> args) {
     if (parsed.positional.size() != 1) throw UsageError("expects INPUT.avi");
     const std::string& input = parsed.positional[0];
     AviReader reader(input);
-    RequireRq43Stream(reader, input);
 
-    const auto& frames = reader.Frames();
+    // The frame lines follow the summary, which needs every frame: keep them until then.
+    const bool lines = parsed.Has("frames");
+    std::vector<std::string> frameLines;
+    int64_t frames = 0, keys = 0;
     uint64_t bytes = 0;
-    size_t keys = 0;
-    for (const AviFrame& f : frames) {
-        bytes += f.size;
-        keys += f.key ? 1 : 0;
+    AviFrame frame;
+    while (reader.Next(frame)) {
+        ++frames;
+        keys += frame.key ? 1 : 0;
+        bytes += frame.data.size();
+        if (lines) frameLines.push_back(FrameLine(frame));
     }
     const BITMAPINFOHEADER& format = reader.Format();
     double fps = static_cast<double>(reader.Rate()) / static_cast<double>(reader.Scale());
-    double seconds = static_cast<double>(frames.size()) / fps;
+    double seconds = static_cast<double>(frames) / fps;
     std::printf("file        %s\n", input.c_str());
-    std::printf("video       RQ43 %dx%d\n", format.biWidth, format.biHeight < 0 ? -format.biHeight : format.biHeight);
+    std::printf("video       RQ43 %dx%d\n", format.biWidth, reader.Height());
     std::printf("frame rate  %u/%u (%.3f fps)\n", reader.Rate(), reader.Scale(), fps);
-    std::printf("frames      %zu (%.2f s)\n", frames.size(), seconds);
-    std::printf("key frames  %zu\n", keys);
+    std::printf("frames      %lld (%.2f s)\n", static_cast<long long>(frames), seconds);
+    std::printf("key frames  %lld\n", static_cast<long long>(keys));
     std::printf("bytes       %llu\n", static_cast<unsigned long long>(bytes));
-    std::printf("bit rate    %.1f kbit/s\n", seconds > 0 ? static_cast<double>(bytes) * 8 / seconds / 1000 : 0.0);
+    std::printf("bit rate    %.1f kbit/s\n",
+                seconds > 0 ? static_cast<double>(bytes) * 8 / seconds / 1000 : 0.0);
+    if (reader.Truncated())
+        std::printf("warning     the file is truncated (%lld of %lld frames)\n",
+                    static_cast<long long>(frames), static_cast<long long>(reader.AnnouncedFrames()));
     std::printf("kernels     %s (this machine's, for decoding)\n", CpuLevelName(dsp::ActiveCpuLevel()));
-    if (reader.Truncated()) std::printf("warning     the file is truncated\n");
-
-    if (parsed.Has("frames")) {
-        std::vector<uint8_t> data;
-        for (size_t i = 0; i < frames.size(); ++i) {
-            if (!reader.ReadFrame(i, data)) data.clear();
-            PrintFrameLine(i, frames[i], data);
-        }
-    }
+    for (const std::string& line : frameLines) std::fputs(line.c_str(), stdout);
     return reader.Truncated() ? kExitFailure : 0;
 }
 

@@ -11,6 +11,7 @@
 #include "cli_errors.h"
 #include "commands.h"
 #include "dsp/cpu_level.h"
+#include "interruption.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ struct CommandEntry {
 };
 
 constexpr CommandEntry kCommands[] = {
-    {"encode", rq43::cli::EncodeCommand, "compress a video into an RQ43 AVI file"},
+    {"encode", rq43::cli::EncodeCommand, "compress a video (and keep its sound) into an RQ43 AVI file"},
     {"decode", rq43::cli::DecodeCommand, "decompress an RQ43 AVI file to y4m, raw video or PNG pictures"},
     {"info", rq43::cli::InfoCommand, "describe an RQ43 AVI file, optionally frame by frame"},
     {"config", rq43::cli::ConfigCommand, "show or change the codec's stored options"},
@@ -38,12 +39,12 @@ void PrintUsage(std::FILE* out) {
                  "\n"
                  "commands:\n");
     for (const CommandEntry& c : kCommands) std::fprintf(out, "  %-8s %s\n", c.name, c.summary);
-    std::fprintf(
-        out,
-        "\n"
-        "'rq43 COMMAND --help' describes a command. Exit status: 0 success, 1 failure, 2 usage error.\n"
-        "With --cpu c|sse2|avx2 anywhere among the options, the codec runs that level's kernels\n"
-        "(as RQ43_CPU does; never above what the processor has), to compare or to report a fault.\n");
+    std::fprintf(out,
+                 "\n"
+                 "'rq43 COMMAND --help' describes a command. Exit status: 0 success, 1 failure, 2 usage\n"
+                 "error, 130 interrupted (Ctrl-C).\n"
+                 "With --cpu c|sse2|avx2 anywhere among the options, the codec runs that level's kernels\n"
+                 "(as RQ43_CPU does; never above what the processor has), to compare or to report a fault.\n");
 }
 
 // Takes --cpu LEVEL / --cpu=LEVEL out of the options and hands it to the codec through RQ43_CPU, which it
@@ -85,11 +86,15 @@ int main(int argc, char** argv) {
     }
     for (const CommandEntry& command : kCommands) {
         if (name != command.name) continue;
+        rq43::cli::InterruptionWatch watch;
         try {
             return command.run(std::span<const std::string>(args).subspan(1));
         } catch (const rq43::cli::UsageError& e) {
             std::fprintf(stderr, "rq43 %s: %s\nTry 'rq43 %s --help'.\n", command.name, e.what(), command.name);
             return rq43::cli::kExitUsage;
+        } catch (const rq43::cli::Interruption& e) {
+            std::fprintf(stderr, "rq43 %s: %s\n", command.name, e.what());
+            return rq43::cli::kExitInterrupted;
         } catch (const rq43::cli::Failure& e) {
             std::fprintf(stderr, "rq43 %s: %s\n", command.name, e.what());
         } catch (const std::bad_alloc&) {

@@ -1,14 +1,22 @@
-// Opening an AVI file that must hold an RQ43 stream, with the error a user can act on.
+// Our own reading of what libavformat hands over from a file: whether a stream is an RQ43 stream the
+// codec can take, and what a frame's own header says about it.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
-#include "avi.h"
+#include "platform/vfw.h"
+
+struct AVCodecParameters;
 
 namespace rq43::cli {
 
-// Throws Failure naming the file when its video is not RQ43.
-void RequireRq43Stream(const AviReader& reader, const std::string& path);
+// The stream format of an RQ43 stream as the codec wants it; throws Failure naming `path` when the
+// stream is something else or has a size the codec cannot have written.
+BITMAPINFOHEADER Rq43StreamFormat(const AVCodecParameters& stream, const std::string& path);
+// A frame is a key frame when its own well-formed header says so (a file's index may claim any).
+bool IsKeyFrame(const uint8_t* data, size_t size);
 std::string FourCCText(uint32_t code);
 
 }  // namespace rq43::cli

@@ -1,28 +1,29 @@
 #include "video_input.h"
 
-#include <cerrno>
-#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <string_view>
 #include <vector>
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
 
 #include "cli_errors.h"
-#include "y4m.h"
+#include "interruption.h"
+#include "libav_util.h"
+#include "picture_limits.h"
 
 namespace rq43::cli {
 namespace {
 
-std::string AvError(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
+constexpr size_t kPeekBytes = 4096;  // more than any YUV4MPEG2 header line we accept
 
 HostFormat ClosestFormat(AVPixelFormat format) {
     if (format == AV_PIX_FMT_YUYV422) return HostFormat::Yuy2;
@@ -38,89 +39,108 @@ std::string PixelFormatName(AVPixelFormat format) {
     return name ? name : "unknown";
 }
 
-struct FrameDeleter {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-struct PacketDeleter {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct DecoderDeleter {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct InputDeleter {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
+bool ParseUnsigned(std::string_view text, uint64_t& value) {
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return !text.empty() && ec == std::errc() && end == text.data() + text.size();
+}
 
-class Y4mSource final : public VideoSource {
-public:
-    Y4mSource(std::FILE* file, const std::string& name) : reader(file, name), frame(av_frame_alloc()) {
-        const Y4mHeader& h = reader.Header();
-        info.name = name;
-        info.width = h.width;
-        info.height = h.height;
-        info.rate = h.rateNum;
-        info.scale = h.rateDen;
-        format = h.chroma == Y4mChroma::C420   ? AV_PIX_FMT_YUV420P
-                 : h.chroma == Y4mChroma::C422 ? AV_PIX_FMT_YUV422P
-                 : h.chroma == Y4mChroma::C444 ? AV_PIX_FMT_YUV444P
-                                               : AV_PIX_FMT_GRAY8;
-        info.closestFormat = HostFormat::Uyvy;
-        info.pixelFormat = PixelFormatName(format);
-    }
-    const SourceInfo& Info() const override { return info; }
-    const AVFrame* Next() override {
-        if (!reader.ReadFrame(planes)) return nullptr;
-        av_frame_unref(frame.get());
-        frame->format = format;
-        frame->width = info.width;
-        frame->height = info.height;
-        if (av_frame_get_buffer(frame.get(), 0) < 0) throw std::bad_alloc();
-        const uint8_t* src = planes.data();
-        const int planeCount = format == AV_PIX_FMT_GRAY8 ? 1 : 3;
-        for (int p = 0; p < planeCount; ++p) {
-            int w = p == 0 ? info.width : AV_CEIL_RSHIFT(info.width, format == AV_PIX_FMT_YUV444P ? 0 : 1);
-            int h = p == 0 ? info.height : AV_CEIL_RSHIFT(info.height, format == AV_PIX_FMT_YUV420P ? 1 : 0);
-            av_image_copy_plane(frame->data[p], frame->linesize[p], src, w, w, h);
-            src += static_cast<size_t>(w) * static_cast<size_t>(h);
+// Standard input for libavformat: the bytes already peeked at, then the rest of the pipe.
+class StdinReader {
+  public:
+    explicit StdinReader(std::vector<uint8_t> peeked) : peeked(std::move(peeked)) {
+        buffer = static_cast<uint8_t*>(av_malloc(kBufferBytes));
+        if (!buffer) throw std::bad_alloc();
+        io = avio_alloc_context(buffer, kBufferBytes, 0, this, Read, nullptr, nullptr);
+        if (!io) {
+            av_free(buffer);
+            throw std::bad_alloc();
         }
-        return frame.get();
     }
+    ~StdinReader() {
+        if (io) av_freep(&io->buffer);
+        avio_context_free(&io);
+    }
+    AVIOContext* Io() const { return io; }
 
-private:
-    Y4mReader reader;
-    SourceInfo info;
-    AVPixelFormat format;
-    std::vector<uint8_t> planes;
-    FramePtr frame;
+  private:
+    static constexpr int kBufferBytes = 1 << 16;
+    static int Read(void* opaque, uint8_t* out, int size) {
+        auto* self = static_cast<StdinReader*>(opaque);
+        if (self->served < self->peeked.size()) {
+            size_t n = std::min(self->peeked.size() - self->served, static_cast<size_t>(size));
+            std::memcpy(out, self->peeked.data() + self->served, n);
+            self->served += n;
+            return static_cast<int>(n);
+        }
+        for (;;) {
+            ssize_t n = read(STDIN_FILENO, out, static_cast<size_t>(size));
+            if (n > 0) return static_cast<int>(n);
+            if (n == 0) return AVERROR_EOF;
+            if (errno != EINTR) return AVERROR(errno);
+            if (InterruptRequested()) return AVERROR_EXIT;
+        }
+    }
+    std::vector<uint8_t> peeked;
+    size_t served = 0;
+    uint8_t* buffer;
+    AVIOContext* io;
 };
+
+// Reads up to kPeekBytes from the start of `fd` (stopping early at the end of the data).
+std::vector<uint8_t> Peek(int fd, const std::string& name) {
+    std::vector<uint8_t> bytes(kPeekBytes);
+    size_t filled = 0;
+    while (filled < bytes.size()) {
+        ssize_t n = read(fd, bytes.data() + filled, bytes.size() - filled);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR && !InterruptRequested()) continue;
+            if (errno == EINTR) throw Interruption("interrupted");
+            throw FileFailure(name, std::strerror(errno));
+        }
+        filled += static_cast<size_t>(n);
+        // A header line is all we need to see; a pipe need not fill the whole peek.
+        if (std::find(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(filled), '\n') !=
+            bytes.begin() + static_cast<ptrdiff_t>(filled))
+            break;
+    }
+    bytes.resize(filled);
+    return bytes;
+}
 
 class LibavSource final : public VideoSource {
-public:
-    explicit LibavSource(const std::string& path) : path(path), frame(av_frame_alloc()), packetHolder(av_packet_alloc()), packet(packetHolder.get()) {
-        AVFormatContext* opened = nullptr;
-        int r = avformat_open_input(&opened, path.c_str(), nullptr, nullptr);
-        if (r < 0) throw FileFailure(path, "cannot open as video (" + AvError(r) + ")");
-        inputHolder.reset(opened);
-        input = opened;
+  public:
+    LibavSource(const std::string& path, std::unique_ptr<StdinReader> stdinReader)
+        : stdinReader(std::move(stdinReader)), frame(NewFrame()), packet(NewPacket()) {
+        const bool fromStdin = this->stdinReader != nullptr;
+        const std::string name = fromStdin ? "standard input" : path;
+        info.name = name;
+        int r = OpenInput(inputHolder, fromStdin ? "pipe:" : path.c_str(), nullptr,
+                          fromStdin ? this->stdinReader->Io() : nullptr);
+        if (r == AVERROR_EXIT) throw Interruption("interrupted");
+        if (r < 0) throw FileFailure(name, "cannot open as video (" + AvError(r) + ")");
+        input = inputHolder.get();
+        CheckStreamSizes();
         if ((r = avformat_find_stream_info(input, nullptr)) < 0)
-            throw FileFailure(path, "cannot read stream information (" + AvError(r) + ")");
+            throw FileFailure(name, r == AVERROR_EXIT
+                                        ? "interrupted"
+                                        : "cannot read stream information (" + AvError(r) + ")");
         const AVCodec* codec = nullptr;
         streamIndex = av_find_best_stream(input, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-        if (streamIndex == AVERROR_DECODER_NOT_FOUND) throw FileFailure(path, "no decoder for its video stream");
-        if (streamIndex < 0) throw FileFailure(path, "no video stream");
+        if (streamIndex == AVERROR_DECODER_NOT_FOUND)
+            throw FileFailure(name, "no decoder for its video stream");
+        if (streamIndex < 0) throw FileFailure(name, "no video stream");
         AVStream* stream = input->streams[streamIndex];
+        CheckPictureSize(stream->codecpar->width, stream->codecpar->height, name);
         decoderHolder.reset(avcodec_alloc_context3(codec));
         decoder = decoderHolder.get();
         if (!decoder) throw std::bad_alloc();
         avcodec_parameters_to_context(decoder, stream->codecpar);
         if ((r = avcodec_open2(decoder, codec, nullptr)) < 0)
-            throw FileFailure(path, "cannot open its video decoder (" + AvError(r) + ")");
+            throw FileFailure(name, "cannot open its video decoder (" + AvError(r) + ")");
 
-        info.name = path;
         info.width = decoder->width;
         info.height = decoder->height;
-        if (info.width <= 0 || info.height <= 0) throw FileFailure(path, "video stream without a picture size");
         AVRational fps = av_guess_frame_rate(input, stream, nullptr);
         if (fps.num <= 0 || fps.den <= 0) fps = {25, 1};
         av_reduce(&fps.num, &fps.den, fps.num, fps.den, INT32_MAX);
@@ -135,59 +155,129 @@ public:
         }
         info.closestFormat = ClosestFormat(decoder->pix_fmt);
         info.pixelFormat = PixelFormatName(decoder->pix_fmt);
+
+        audioIndex = av_find_best_stream(input, AVMEDIA_TYPE_AUDIO, -1, streamIndex, nullptr, 0);
+        for (unsigned i = 0; i < input->nb_streams; ++i)
+            if (static_cast<int>(i) != streamIndex && static_cast<int>(i) != audioIndex)
+                input->streams[i]->discard = AVDISCARD_ALL;
     }
     const SourceInfo& Info() const override { return info; }
+    const AVStream* Audio() const override { return audioIndex >= 0 ? input->streams[audioIndex] : nullptr; }
+    int64_t AudioStartTime() const override {
+        const AVStream* video = input->streams[streamIndex];
+        if (audioIndex < 0 || video->start_time == AV_NOPTS_VALUE) return 0;
+        return av_rescale_q(video->start_time, video->time_base, input->streams[audioIndex]->time_base);
+    }
     const AVFrame* Next() override {
         for (;;) {
             int r = avcodec_receive_frame(decoder, frame.get());
             if (r == 0) {
                 if (frame->width != info.width || frame->height != info.height)
-                    throw FileFailure(path, "the picture size changes inside the stream");
+                    throw FileFailure(info.name, "the picture size changes inside the stream");
                 return frame.get();
             }
             if (r == AVERROR_EOF) return nullptr;
-            if (r != AVERROR(EAGAIN)) throw FileFailure(path, "cannot decode a frame (" + AvError(r) + ")");
+            if (r != AVERROR(EAGAIN))
+                throw FileFailure(info.name, "cannot decode a frame (" + AvError(r) + ")");
             if (flushed) return nullptr;
-            r = av_read_frame(input, packet);
+            r = av_read_frame(input, packet.get());
+            if (r == AVERROR_EXIT || InterruptRequested()) throw Interruption("interrupted");
             if (r == AVERROR_EOF) {
                 avcodec_send_packet(decoder, nullptr);
                 flushed = true;
                 continue;
             }
-            if (r < 0) throw FileFailure(path, "read failed (" + AvError(r) + ")");
+            if (r < 0) throw FileFailure(info.name, "read failed (" + AvError(r) + ")");
             if (packet->stream_index == streamIndex) {
-                r = avcodec_send_packet(decoder, packet);
+                r = avcodec_send_packet(decoder, packet.get());
                 if (r < 0 && r != AVERROR(EAGAIN) && r != AVERROR_INVALIDDATA)
-                    throw FileFailure(path, "cannot decode a frame (" + AvError(r) + ")");
+                    throw FileFailure(info.name, "cannot decode a frame (" + AvError(r) + ")");
+            } else if (packet->stream_index == audioIndex && audioHandler) {
+                audioHandler(*packet);
             }
-            av_packet_unref(packet);
+            av_packet_unref(packet.get());
         }
     }
 
-private:
-    std::string path;
-    std::unique_ptr<AVFormatContext, InputDeleter> inputHolder;
-    std::unique_ptr<AVCodecContext, DecoderDeleter> decoderHolder;
+  private:
+    // Sizes the demuxer read from headers, checked before the first packet of that size is read.
+    void CheckStreamSizes() const {
+        for (unsigned i = 0; i < input->nb_streams; ++i) {
+            const AVCodecParameters& p = *input->streams[i]->codecpar;
+            if (p.codec_type == AVMEDIA_TYPE_VIDEO && p.width > 0 && p.height > 0)
+                CheckPictureSize(p.width, p.height, info.name);
+        }
+    }
+
+    std::unique_ptr<StdinReader> stdinReader;
+    AvInputPtr inputHolder;
+    AvCodecPtr decoderHolder;
     AVFormatContext* input = nullptr;
     AVCodecContext* decoder = nullptr;
     int streamIndex = -1;
+    int audioIndex = -1;
     bool flushed = false;
     SourceInfo info;
-    FramePtr frame;
-    std::unique_ptr<AVPacket, PacketDeleter> packetHolder;
-    AVPacket* packet;
+    AvFramePtr frame;
+    AvPacketPtr packet;
 };
 
 }  // namespace
 
+void CheckY4mHeader(const uint8_t* start, size_t size, const std::string& name) {
+    constexpr std::string_view kMagic = "YUV4MPEG2";
+    std::string_view text(reinterpret_cast<const char*>(start), size);
+    if (text.substr(0, kMagic.size()) != kMagic) return;
+    text = text.substr(0, text.find('\n'));
+    int64_t width = 0, height = 0;
+    for (size_t pos = kMagic.size(); pos < text.size();) {
+        size_t end = std::min(text.find(' ', pos), text.size());
+        std::string_view word = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (word.empty()) continue;
+        std::string_view value = word.substr(1);
+        uint64_t n = 0;
+        if (word[0] == 'W' || word[0] == 'H') {
+            if (!ParseUnsigned(value, n) || n > INT32_MAX)
+                throw FileFailure(name, "bad picture size in the YUV4MPEG2 header");
+            (word[0] == 'W' ? width : height) = static_cast<int64_t>(n);
+        } else if (word[0] == 'F') {
+            size_t colon = value.find(':');
+            uint64_t num = 0, den = 0;
+            if (colon == std::string_view::npos || !ParseUnsigned(value.substr(0, colon), num) ||
+                !ParseUnsigned(value.substr(colon + 1), den))
+                throw FileFailure(name, "bad frame rate in the YUV4MPEG2 header");
+            CheckFrameRate(num, den, name);
+        }
+    }
+    CheckPictureSize(width, height, name);
+}
+
 std::unique_ptr<VideoSource> OpenVideoSource(const std::string& path) {
-    if (path == "-") return std::make_unique<Y4mSource>(stdin, "standard input");
-    struct stat st {};
+    if (path == "-") {
+        std::vector<uint8_t> peeked = Peek(STDIN_FILENO, "standard input");
+        CheckY4mHeader(peeked.data(), peeked.size(), "standard input");
+        return std::make_unique<LibavSource>(path, std::make_unique<StdinReader>(std::move(peeked)));
+    }
     // Image-sequence patterns (frame%04d.png) name no single file; libavformat resolves them.
-    if (path.find('%') == std::string::npos && stat(path.c_str(), &st) != 0)
-        throw FileFailure(path, std::strerror(errno));
-    av_log_set_level(AV_LOG_FATAL);  // failures are reported once, in our own words
-    return std::make_unique<LibavSource>(path);
+    if (path.find('%') == std::string::npos) {
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0) throw FileFailure(path, std::strerror(errno));
+        if (S_ISREG(st.st_mode)) {
+            int fd = open(path.c_str(), O_RDONLY);
+            if (fd < 0) throw FileFailure(path, std::strerror(errno));
+            std::vector<uint8_t> peeked;
+            try {
+                peeked = Peek(fd, path);
+            } catch (...) {
+                close(fd);
+                throw;
+            }
+            close(fd);
+            CheckY4mHeader(peeked.data(), peeked.size(), path);
+        }
+    }
+    return std::make_unique<LibavSource>(path, nullptr);
 }
 
 }  // namespace rq43::cli

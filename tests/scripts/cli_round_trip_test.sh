@@ -55,6 +55,41 @@ tail -c +$((header_bytes + 7)) dec.y4m > pictures  # after the stream header and
 first=$(head -c $((176 * 144 * 3 / 2)) pictures | md5sum | cut -d' ' -f1)
 [ "$first" = "$(head -1 md5a | awk '{print $2}')" ] || fail "the first MD5 is not that of the first decoded picture"
 
+# FFmpeg's framemd5 lines of the decoded pictures, as FFmpeg itself writes them for the same pictures;
+# the MD5 of all pictures verifies, and a wrong one fails.
+"$rq43" decode --framemd5 clip.avi > fm.rq43
+ffmpeg -v error -i dec.y4m -f framemd5 - > fm.ffmpeg
+diff fm.rq43 fm.ffmpeg >/dev/null || fail "framemd5 differs from FFmpeg's: $(diff fm.rq43 fm.ffmpeg | head -5)"
+"$rq43" decode clip.avi all.yuv 2>/dev/null
+expect_status 0 "$rq43" decode --verify "$(md5sum < all.yuv | cut -c1-32)" clip.avi
+expect_status 1 "$rq43" decode --verify 0123456789abcdef0123456789abcdef clip.avi
+grep -q "differs" out || fail "--verify: $(cat out)"
+
+# Every core: runs cut at the requested key frames give the file of one instance byte for byte, and
+# decoding in parallel gives the same pictures.
+expect_status 0 "$rq43" encode --threads 1 --keyint 4 src.y4m one.avi
+expect_status 0 "$rq43" encode --threads 3 --keyint 4 src.y4m three.avi
+cmp -s one.avi three.avi || fail "--threads 3 differs from --threads 1"
+"$rq43" decode --threads 1 --md5 one.avi > one.md5
+"$rq43" decode --threads 3 --md5 one.avi > three.md5
+cmp -s one.md5 three.md5 || fail "decoding with 3 instances differs"
+
+# Sound is kept: copied where AVI takes its codec, else as PCM; --no-audio leaves it out.
+ffmpeg -v error -f lavfi -i testsrc2=size=64x48:rate=25 -f lavfi -i sine=sample_rate=48000 -t 1 \
+  -c:v ffv1 -c:a aac -y sound.mkv
+expect_status 0 "$rq43" encode sound.mkv sound.avi
+[ "$(ffprobe -v error -select_streams a -show_entries stream=codec_name -of csv=p=0 sound.avi)" = aac ] ||
+  fail "the sound was not copied: $(cat err)"
+expect_status 0 "$rq43" encode --no-audio sound.mkv mute.avi
+[ -z "$(ffprobe -v error -select_streams a -show_entries stream=codec_name -of csv=p=0 mute.avi)" ] ||
+  fail "--no-audio kept the sound"
+if ffmpeg -v error -f lavfi -i sine -t 0.5 -c:a libopus -y opus.mkv 2>/dev/null; then
+  ffmpeg -v error -i sound.mkv -i opus.mkv -map 0:v -map 1:a -c:v copy -c:a copy -y opus-sound.mkv
+  expect_status 0 "$rq43" encode opus-sound.mkv pcm.avi
+  [ "$(ffprobe -v error -select_streams a -show_entries stream=codec_name -of csv=p=0 pcm.avi)" = pcm_s16le ] ||
+    fail "a codec AVI does not take did not become PCM: $(cat err)"
+fi
+
 # An AVI that FFmpeg's own muxer rewrote (other chunk layout and indexes) decodes to the same pictures.
 ffmpeg -v error -i clip.avi -c copy -y remuxed.avi
 "$rq43" decode --md5 remuxed.avi > md5r

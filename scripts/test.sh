@@ -21,6 +21,8 @@ build build-sanitize -DCMAKE_BUILD_TYPE=Debug -DRQ43_SANITIZE=ON -DRQ43_BUILD_BE
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j "$jobs")
 
+scripts/fuzz_ci.sh  # hostile input: fuzz targets, corpus replay, thread-sanitizer tests
+
 # The Windows driver, cross-built and exercised under Wine, where that part of the project exists.
 if [ -x scripts/windows_test.sh ]; then
   scripts/windows_test.sh

@@ -51,11 +51,9 @@ InstanceEntry InstanceTable::At(size_t index) const {
     return entries.at(index);
 }
 
-// Never destroyed: instances a host leaves open at exit must not be torn down after the services they
-// report to.
 InstanceTable& Instances() {
-    static InstanceTable* table = new InstanceTable;
-    return *table;
+    static InstanceTable table;
+    return table;
 }
 
 }  // namespace rq43

@@ -32,7 +32,7 @@ scripts/bootstrap.sh clang-14 libclang-rt-14-dev
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DRQ43_FUZZ=ON -DRQ43_SANITIZE=ON -DRQ43_BUILD_TESTS=OFF -DRQ43_BUILD_TOOLS=OFF -DRQ43_BUILD_BENCH=OFF \
+  -DRQ43_FUZZ=ON -DRQ43_SANITIZE=ON -DRQ43_BUILD_TESTS=OFF -DRQ43_BUILD_TOOLS=ON -DRQ43_BUILD_BENCH=OFF \
   "${launcher[@]}" >/dev/null
 mapfile -t known < build-fuzz/fuzz_targets.txt
 ((${#targets[@]})) || targets=("${known[@]}")

@@ -9,14 +9,17 @@
 #include <thread>
 
 #include "motion/block_ssd.h"
+#include "motion/block_sums.h"
 #include "motion/motion_compensation.h"
-#include "platform/worker_pair.h"
+#include "platform/worker_split.h"
 
 namespace rq43 {
 
 namespace {
 
-constexpr uint32_t kFirstLimit = 589824;  // above any 16x16 sum: the first measurement never stops early
+// The first measurement's limit. A 16x16 sum can pass it; the partial sum then returned becomes the best
+// cost all the same, so that measurement must keep its exact early stop.
+constexpr uint32_t kFirstLimit = 589824;
 
 struct Point {
     int32_t x = 0;
@@ -206,7 +209,7 @@ SearchWindow MacroblockSearchWindow(const MotionField& field, int32_t x, int32_t
             std::min(y + 16, h + b - 17)};
 }
 
-float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row) {
+float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row, const BlockSums* bounds) {
     int32_t x = static_cast<int32_t>(col) * 16;
     int32_t y = static_cast<int32_t>(row) * 16;
     MotionEntry& entry = field.current[size_t{row} * field.mbCols + col];
@@ -225,11 +228,16 @@ float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row) {
         if (c <= best.cost) best = {home, c};
     }
 
+    // A candidate is taken only below the best, so one whose bound reaches the best is passed over.
+    SourceSums sourceSums{};
+    if (bounds != nullptr) sourceSums = SumSourceBlock(measure.source, measure.stride);
     for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
         int32_t h = r / 2;
         auto visit = [&](Point candidate) {
-            if (window.Contains(candidate))
-                best.TakeIfSmaller(candidate, measure.M16At(candidate, best.cost));
+            if (!window.Contains(candidate)) return;
+            if (bounds != nullptr && CannotBeat16(*bounds, sourceSums, candidate.x, candidate.y, best.cost))
+                return;
+            best.TakeIfSmaller(candidate, measure.M16At(candidate, best.cost));
         };
         if (r % 2 == 0) {
             for (int32_t cx = x - r + 1; cx <= x + r - 1; ++cx) visit({cx, y - h});
@@ -396,35 +404,23 @@ class RowProgress {
     std::unique_ptr<std::atomic<uint32_t>[]> done_;
 };
 
-int32_t SearchRows(MotionField& field, uint32_t firstRow, uint32_t rowStep, RowProgress& progress) {
-    int32_t subBlocks = 0;
-    for (uint32_t row = firstRow; row < field.mbRows; row += rowStep) {
-        for (uint32_t col = 0; col < field.mbCols; ++col) {
-            // The fast search reads the upper and upper-left neighbours.
-            if (field.fastSearch != 0 && row > 0) progress.WaitFor(row - 1, col + 1);
-            float cost = field.fastSearch != 0 ? FastSearchMacroblock(field, col, row)
-                                               : SearchMacroblock(field, col, row);
-            if (field.subBlockSearch != 0 && cost >= 12.0f) {
-                size_t i = size_t{row} * field.mbCols + col;
-                float subCost = SearchSubBlocks(field, col, row);
-                if (PrefersSubBlocks(cost, subCost) &&
-                    SubBlockChromaInsideBorder(field, &field.subVectors[4 * i])) {
-                    field.current[i].cost = kSubBlockMarker;
-                    ++subBlocks;
-                }
+void SearchRow(MotionField& field, uint32_t row, RowProgress& progress, int32_t& subBlocks) {
+    for (uint32_t col = 0; col < field.mbCols; ++col) {
+        // The fast search reads the upper and upper-left neighbours.
+        if (field.fastSearch != 0 && row > 0) progress.WaitFor(row - 1, col + 1);
+        float cost = field.fastSearch != 0 ? FastSearchMacroblock(field, col, row)
+                                           : SearchMacroblock(field, col, row, &field.referenceSums);
+        if (field.subBlockSearch != 0 && cost >= 12.0f) {
+            size_t i = size_t{row} * field.mbCols + col;
+            float subCost = SearchSubBlocks(field, col, row);
+            if (PrefersSubBlocks(cost, subCost) &&
+                SubBlockChromaInsideBorder(field, &field.subVectors[4 * i])) {
+                field.current[i].cost = kSubBlockMarker;
+                ++subBlocks;
             }
-            progress.Finished(row, col + 1);
         }
+        progress.Finished(row, col + 1);
     }
-    return subBlocks;
-}
-
-// Runs stage(first row, row step) on two workers by interleaved rows, or on this thread.
-template <typename Stage>
-void RunByRows(bool threads, const Stage& stage) {
-    if (threads && platform::RunWorkerPair([&](int worker) { stage(static_cast<uint32_t>(worker), 2u); }))
-        return;
-    stage(0u, 1u);
 }
 
 }  // namespace
@@ -442,16 +438,20 @@ bool EstimateMotion(YuvFrame& source, MotionField& field, const YuvFrame& refere
     field.target = &source;
     field.reference = &reference;
 
-    bool threads = field.useThreads != 0;
+    if (field.fastSearch == 0) {
+        ComputeBlockSums(reference.y, reference.stride, static_cast<int32_t>(reference.width),
+                         static_cast<int32_t>(reference.height), static_cast<int32_t>(reference.border),
+                         field.referenceSums);
+    }
     RowProgress progress(field.mbRows);
     std::array<int32_t, 2> subBlocks{};
-    RunByRows(threads, [&](uint32_t first, uint32_t step) {
-        subBlocks[first] = SearchRows(field, first, step, progress);
+    platform::RunUnits(field.workers, field.mbRows, [&](uint32_t row, int worker) {
+        SearchRow(field, row, progress, subBlocks[static_cast<size_t>(worker)]);
     });
     field.subBlockCount = subBlocks[0] + subBlocks[1];
     // Starts only once the whole search has finished, so it sees the final mode of every macroblock.
-    RunByRows(threads,
-              [&](uint32_t first, uint32_t step) { BuildDifferenceRows(field, difference, first, step); });
+    platform::RunUnits(field.workers, field.mbRows,
+                       [&](uint32_t row, int) { BuildDifferenceRows(field, difference, row, field.mbRows); });
     return true;
 }
 

@@ -21,20 +21,27 @@ struct BlockSums {
     }
 };
 
-// Fills `sums` for the plane whose pixel (0, 0) is at `origin`, `width` x `height` inside a border of
-// `border` pixels on every side, rows `stride` apart. Keeps the arrays when the geometry is unchanged.
-void ComputeBlockSums(const uint8_t* origin, int32_t stride, int32_t width, int32_t height, int32_t border,
-                      BlockSums& sums);
+// Fills `sums` for the plane whose pixel (0, 0) is at `origin`, `height` rows inside a border of `border`
+// pixels on every side, rows `stride` apart (the width and both side borders). Keeps the array when the
+// geometry is unchanged.
+void ComputeBlockSums(const uint8_t* origin, int32_t stride, int32_t height, int32_t border, BlockSums& sums);
 
-// The sixteen 4x4 sums of a 16x16 source block, row by row, and their total.
+// The sixteen 4x4 sums of a 16x16 source block, row by row.
 struct SourceSums {
     uint16_t parts[16];
-    uint32_t total;
 };
 SourceSums SumSourceBlock(const uint8_t* source, int32_t stride);
 
-// Whether the 16x16 squared error of the source block against the reference block at (x, y) is certain
-// to be at least `best`.
-bool CannotBeat16(const BlockSums& sums, const SourceSums& source, int32_t x, int32_t y, uint32_t best);
+// For every position (x, y) of the inclusive window, 16 times a lower bound of the 16x16 squared error of
+// the source block against the reference block there: the sum over the sixteen 4x4 parts of (source part
+// sum - reference part sum)^2, which is at most 16 times the squared error. Row after row into `bounds`,
+// WindowBoundsPitch entries apart. A candidate whose entry is at least 16 x best cannot be below the best.
+// The window lies where a 16x16 block fits in the bordered plane; it is at most 65 positions wide.
+inline int32_t WindowBoundsPitch(int32_t xlo, int32_t xhi) {
+    return (xhi - xlo + 8) / 8 * 8;  // whole groups of eight
+}
+inline constexpr int32_t kWindowBoundsMaxPitch = 72;
+void WindowBounds(const BlockSums& sums, const SourceSums& source, int32_t xlo, int32_t xhi, int32_t ylo,
+                  int32_t yhi, uint32_t* bounds);
 
 }  // namespace rq43

@@ -123,6 +123,25 @@ struct Best {
     }
 };
 
+// The bounds of WindowBounds for a macroblock's window, looked up by plane position.
+class WindowBoundTable {
+  public:
+    void Fill(const BlockSums& sums, const SourceSums& source, const Window& window) {
+        window_ = window;
+        across_ = WindowBoundsPitch(window.xlo, window.xhi);
+        WindowBounds(sums, source, window.xlo, window.xhi, window.ylo, window.yhi, bounds_.data());
+    }
+    // Indexed by the plane's x.
+    const uint32_t* Row(int32_t y) const {
+        return bounds_.data() + static_cast<ptrdiff_t>(y - window_.ylo) * across_ - window_.xlo;
+    }
+
+  private:
+    Window window_;
+    int32_t across_ = 0;
+    std::array<uint32_t, kWindowBoundsMaxPitch * 33> bounds_;
+};
+
 // Refines one 8x8 quadrant at (xs, ys) whose entry holds the macroblock vector.
 void SearchSubBlock(const MotionField& field, int32_t xs, int32_t ys, MotionEntry& entry) {
     int32_t b = field.border;
@@ -228,23 +247,44 @@ float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row, const Blo
         if (c <= best.cost) best = {home, c};
     }
 
-    // A candidate is taken only below the best, so one whose bound reaches the best is passed over.
-    SourceSums sourceSums{};
-    if (bounds != nullptr) sourceSums = SumSourceBlock(measure.source, measure.stride);
+    // A candidate is taken only below the best, so one whose bound reaches the best is passed over. The
+    // bounds of the whole window are worth their cost once the first rings have not ended the search.
+    constexpr int32_t kRingsBeforeBounds = 2;
+    WindowBoundTable bound;
+    uint64_t boundLimit = UINT64_MAX;  // 16 x the best cost while bounds are in use
+    auto visit = [&](Point candidate, const uint32_t* boundRow) {
+        if (boundRow != nullptr && boundRow[candidate.x] >= boundLimit) return;
+        uint32_t c = measure.M16At(candidate, best.cost);
+        if (c < best.cost) {
+            best = {candidate, c};
+            if (boundLimit != UINT64_MAX) boundLimit = uint64_t{16} * c;
+        }
+    };
+    // Ring segments in their order, cut to the window (positions outside it are never measured).
+    auto segmentAcross = [&](int32_t cy, int32_t from, int32_t to, bool bounded) {
+        if (cy < window.ylo || cy > window.yhi) return;
+        const uint32_t* boundRow = bounded ? bound.Row(cy) : nullptr;
+        for (int32_t cx = std::max(from, window.xlo); cx <= std::min(to, window.xhi); ++cx)
+            visit({cx, cy}, boundRow);
+    };
+    auto segmentDown = [&](int32_t cx, int32_t from, int32_t to, bool bounded) {
+        if (cx < window.xlo || cx > window.xhi) return;
+        for (int32_t cy = std::max(from, window.ylo); cy <= std::min(to, window.yhi); ++cy)
+            visit({cx, cy}, bounded ? bound.Row(cy) : nullptr);
+    };
     for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
         int32_t h = r / 2;
-        auto visit = [&](Point candidate) {
-            if (!window.Contains(candidate)) return;
-            if (bounds != nullptr && CannotBeat16(*bounds, sourceSums, candidate.x, candidate.y, best.cost))
-                return;
-            best.TakeIfSmaller(candidate, measure.M16At(candidate, best.cost));
-        };
-        if (r % 2 == 0) {
-            for (int32_t cx = x - r + 1; cx <= x + r - 1; ++cx) visit({cx, y - h});
-            for (int32_t cx = x - r + 1; cx <= x + r - 1; ++cx) visit({cx, y + h});
+        const bool bounded = bounds != nullptr && r > kRingsBeforeBounds;
+        if (bounded && r == kRingsBeforeBounds + 1) {
+            bound.Fill(*bounds, SumSourceBlock(measure.source, measure.stride), window);
+            boundLimit = uint64_t{16} * best.cost;
         }
-        for (int32_t cy = y - h; cy <= y + h; ++cy) visit({x - r, cy});
-        for (int32_t cy = y - h; cy <= y + h; ++cy) visit({x + r, cy});
+        if (r % 2 == 0) {
+            segmentAcross(y - h, x - r + 1, x + r - 1, bounded);
+            segmentAcross(y + h, x - r + 1, x + r - 1, bounded);
+        }
+        segmentDown(x - r, y - h, y + h, bounded);
+        segmentDown(x + r, y - h, y + h, bounded);
     }
 
     Window half = window.Doubled();
@@ -439,9 +479,8 @@ bool EstimateMotion(YuvFrame& source, MotionField& field, const YuvFrame& refere
     field.reference = &reference;
 
     if (field.fastSearch == 0) {
-        ComputeBlockSums(reference.y, reference.stride, static_cast<int32_t>(reference.width),
-                         static_cast<int32_t>(reference.height), static_cast<int32_t>(reference.border),
-                         field.referenceSums);
+        ComputeBlockSums(reference.y, reference.stride, static_cast<int32_t>(reference.height),
+                         static_cast<int32_t>(reference.border), field.referenceSums);
     }
     RowProgress progress(field.mbRows);
     std::array<int32_t, 2> subBlocks{};

@@ -272,7 +272,7 @@ TEST_F(EstimationTest, PrunedFullSearchMatchesTheMeasuredOne) {
                  {Flat(0), Flat(255)}};
     for (const Pair& pair : pairs) {
         Prepare(176, 144, pair.reference, pair.source);
-        ComputeBlockSums(reference_.y, reference_.stride, 176, 144, 16, field_.referenceSums);
+        ComputeBlockSums(reference_.y, reference_.stride, 144, 16, field_.referenceSums);
         for (uint32_t row = 0; row < field_.mbRows; ++row) {
             for (uint32_t col = 0; col < field_.mbCols; ++col) {
                 // Carried vectors of all kinds, some at the window's edge.

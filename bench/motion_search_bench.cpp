@@ -12,6 +12,7 @@
 #include "motion/motion_field.h"
 #include "picture/difference_frame.h"
 #include "picture/yuv_frame.h"
+#include "platform/worker_pair.h"
 
 namespace rq43 {
 namespace {
@@ -66,7 +67,8 @@ void BM_EstimateMotion(benchmark::State& state) {
     AllocateMotionField(field, kWidth, kHeight, 16);
     field.fastSearch = static_cast<uint8_t>(state.range(0));
     field.subBlockSearch = static_cast<uint8_t>(state.range(1));
-    field.useThreads = static_cast<uint8_t>(state.range(2));
+    platform::WorkerPair workers;
+    field.workers = state.range(2) != 0 ? &workers : nullptr;
     for (auto _ : state) {
         ClearMotionVectors(field);
         bool done = EstimateMotion(pair.source, field, pair.reference, pair.difference);

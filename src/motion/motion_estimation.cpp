@@ -9,8 +9,9 @@
 #include <thread>
 
 #include "motion/block_ssd.h"
+#include "motion/block_sums.h"
 #include "motion/motion_compensation.h"
-#include "platform/worker_pair.h"
+#include "platform/worker_split.h"
 
 namespace rq43 {
 
@@ -128,6 +129,25 @@ struct Best {
     }
 };
 
+// The bounds of WindowBounds for a macroblock's window, looked up by plane position.
+class WindowBoundTable {
+  public:
+    void Fill(const BlockSums& sums, const SourceSums& source, const Window& window) {
+        window_ = window;
+        across_ = WindowBoundsPitch(window.xlo, window.xhi);
+        WindowBounds(sums, source, window.xlo, window.xhi, window.ylo, window.yhi, bounds_.data());
+    }
+    // Indexed by the plane's x.
+    const uint32_t* Row(int32_t y) const {
+        return bounds_.data() + static_cast<ptrdiff_t>(y - window_.ylo) * across_ - window_.xlo;
+    }
+
+  private:
+    Window window_;
+    int32_t across_ = 0;
+    std::array<uint32_t, kWindowBoundsMaxPitch * 33> bounds_;
+};
+
 // Refines one 8x8 quadrant at (xs, ys) whose entry holds the macroblock vector.
 void SearchSubBlock(const MotionField& field, int32_t xs, int32_t ys, MotionEntry& entry) {
     int32_t b = field.border;
@@ -214,7 +234,7 @@ SearchWindow MacroblockSearchWindow(const MotionField& field, int32_t x, int32_t
             std::min(y + 16, h + b - 17)};
 }
 
-float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row) {
+float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row, const BlockSums* bounds) {
     int32_t x = static_cast<int32_t>(col) * 16;
     int32_t y = static_cast<int32_t>(row) * 16;
     MotionEntry& entry = field.current[size_t{row} * field.mbCols + col];
@@ -233,18 +253,44 @@ float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row) {
         if (c <= best.cost) best = {home, c};
     }
 
+    // A candidate is taken only below the best, so one whose bound reaches the best is passed over. The
+    // bounds of the whole window are worth their cost once the first rings have not ended the search.
+    constexpr int32_t kRingsBeforeBounds = 2;
+    WindowBoundTable bound;
+    uint64_t boundLimit = UINT64_MAX;  // 16 x the best cost while bounds are in use
+    auto visit = [&](Point candidate, const uint32_t* boundRow) {
+        if (boundRow != nullptr && boundRow[candidate.x] >= boundLimit) return;
+        uint32_t c = measure.M16At(candidate, best.cost);
+        if (c < best.cost) {
+            best = {candidate, c};
+            if (boundLimit != UINT64_MAX) boundLimit = uint64_t{16} * c;
+        }
+    };
+    // Ring segments in their order, cut to the window (positions outside it are never measured).
+    auto segmentAcross = [&](int32_t cy, int32_t from, int32_t to, bool bounded) {
+        if (cy < window.ylo || cy > window.yhi) return;
+        const uint32_t* boundRow = bounded ? bound.Row(cy) : nullptr;
+        for (int32_t cx = std::max(from, window.xlo); cx <= std::min(to, window.xhi); ++cx)
+            visit({cx, cy}, boundRow);
+    };
+    auto segmentDown = [&](int32_t cx, int32_t from, int32_t to, bool bounded) {
+        if (cx < window.xlo || cx > window.xhi) return;
+        for (int32_t cy = std::max(from, window.ylo); cy <= std::min(to, window.yhi); ++cy)
+            visit({cx, cy}, bounded ? bound.Row(cy) : nullptr);
+    };
     for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
         int32_t h = r / 2;
-        auto visit = [&](Point candidate) {
-            if (window.Contains(candidate))
-                best.TakeIfSmaller(candidate, measure.M16At(candidate, best.cost));
-        };
-        if (r % 2 == 0) {
-            for (int32_t cx = x - r + 1; cx <= x + r - 1; ++cx) visit({cx, y - h});
-            for (int32_t cx = x - r + 1; cx <= x + r - 1; ++cx) visit({cx, y + h});
+        const bool bounded = bounds != nullptr && r > kRingsBeforeBounds;
+        if (bounded && r == kRingsBeforeBounds + 1) {
+            bound.Fill(*bounds, SumSourceBlock(measure.source, measure.stride), window);
+            boundLimit = uint64_t{16} * best.cost;
         }
-        for (int32_t cy = y - h; cy <= y + h; ++cy) visit({x - r, cy});
-        for (int32_t cy = y - h; cy <= y + h; ++cy) visit({x + r, cy});
+        if (r % 2 == 0) {
+            segmentAcross(y - h, x - r + 1, x + r - 1, bounded);
+            segmentAcross(y + h, x - r + 1, x + r - 1, bounded);
+        }
+        segmentDown(x - r, y - h, y + h, bounded);
+        segmentDown(x + r, y - h, y + h, bounded);
     }
 
     Window half = window.Doubled();
@@ -404,35 +450,23 @@ class RowProgress {
     std::unique_ptr<std::atomic<uint32_t>[]> done_;
 };
 
-int32_t SearchRows(MotionField& field, uint32_t firstRow, uint32_t rowStep, RowProgress& progress) {
-    int32_t subBlocks = 0;
-    for (uint32_t row = firstRow; row < field.mbRows; row += rowStep) {
-        for (uint32_t col = 0; col < field.mbCols; ++col) {
-            // The fast search reads the upper and upper-left neighbours.
-            if (field.fastSearch != 0 && row > 0) progress.WaitFor(row - 1, col + 1);
-            float cost = field.fastSearch != 0 ? FastSearchMacroblock(field, col, row)
-                                               : SearchMacroblock(field, col, row);
-            if (field.subBlockSearch != 0 && cost >= 12.0f) {
-                size_t i = size_t{row} * field.mbCols + col;
-                float subCost = SearchSubBlocks(field, col, row);
-                if (PrefersSubBlocks(cost, subCost) &&
-                    SubBlockChromaInsideBorder(field, &field.subVectors[4 * i])) {
-                    field.current[i].cost = kSubBlockMarker;
-                    ++subBlocks;
-                }
+void SearchRow(MotionField& field, uint32_t row, RowProgress& progress, int32_t& subBlocks) {
+    for (uint32_t col = 0; col < field.mbCols; ++col) {
+        // The fast search reads the upper and upper-left neighbours.
+        if (field.fastSearch != 0 && row > 0) progress.WaitFor(row - 1, col + 1);
+        float cost = field.fastSearch != 0 ? FastSearchMacroblock(field, col, row)
+                                           : SearchMacroblock(field, col, row, &field.referenceSums);
+        if (field.subBlockSearch != 0 && cost >= 12.0f) {
+            size_t i = size_t{row} * field.mbCols + col;
+            float subCost = SearchSubBlocks(field, col, row);
+            if (PrefersSubBlocks(cost, subCost) &&
+                SubBlockChromaInsideBorder(field, &field.subVectors[4 * i])) {
+                field.current[i].cost = kSubBlockMarker;
+                ++subBlocks;
             }
-            progress.Finished(row, col + 1);
         }
+        progress.Finished(row, col + 1);
     }
-    return subBlocks;
-}
-
-// Runs stage(first row, row step) on two workers by interleaved rows, or on this thread.
-template <typename Stage>
-void RunByRows(bool threads, const Stage& stage) {
-    if (threads && platform::RunWorkerPair([&](int worker) { stage(static_cast<uint32_t>(worker), 2u); }))
-        return;
-    stage(0u, 1u);
 }
 
 }  // namespace
@@ -450,16 +484,19 @@ bool EstimateMotion(YuvFrame& source, MotionField& field, const YuvFrame& refere
     field.target = &source;
     field.reference = &reference;
 
-    bool threads = field.useThreads != 0;
+    if (field.fastSearch == 0) {
+        ComputeBlockSums(reference.y, reference.stride, static_cast<int32_t>(reference.height),
+                         static_cast<int32_t>(reference.border), field.referenceSums);
+    }
     RowProgress progress(field.mbRows);
     std::array<int32_t, 2> subBlocks{};
-    RunByRows(threads, [&](uint32_t first, uint32_t step) {
-        subBlocks[first] = SearchRows(field, first, step, progress);
+    platform::RunUnits(field.workers, field.mbRows, [&](uint32_t row, int worker) {
+        SearchRow(field, row, progress, subBlocks[static_cast<size_t>(worker)]);
     });
     field.subBlockCount = subBlocks[0] + subBlocks[1];
     // Starts only once the whole search has finished, so it sees the final mode of every macroblock.
-    RunByRows(threads,
-              [&](uint32_t first, uint32_t step) { BuildDifferenceRows(field, difference, first, step); });
+    platform::RunUnits(field.workers, field.mbRows,
+                       [&](uint32_t row, int) { BuildDifferenceRows(field, difference, row, field.mbRows); });
     return true;
 }
 

@@ -1,11 +1,12 @@
 // The encoder's motion search: for every macroblock of the source the half-pel vector into the previous
 // reconstruction with the least luma squared error, optionally four 8x8 quadrant vectors, and the frame's
-// prediction differences. Two workers split the frame by interleaved macroblock rows; the result is the
-// same with one worker or two.
+// prediction differences. Two workers share the frame's macroblock rows; the result is the same with one
+// worker or two.
 #pragma once
 
 #include <cstdint>
 
+#include "motion/block_sums.h"
 #include "motion/motion_field.h"
 #include "picture/difference_frame.h"
 #include "picture/yuv_frame.h"
@@ -14,7 +15,7 @@ namespace rq43 {
 
 // Fills field.current, field.subVectors and field.subBlockCount, then `difference`. Preconditions: the
 // reference's borders are extended; `current` holds the previous frame's vectors (carried) or zeros (after
-// a key frame). Uses field.fastSearch, field.subBlockSearch and field.useThreads. False, with nothing
+// a key frame). Uses field.fastSearch, field.subBlockSearch and field.workers. False, with nothing
 // written, when source, reference and difference frame do not share one size and border.
 [[nodiscard]] bool EstimateMotion(YuvFrame& source, MotionField& field, const YuvFrame& reference,
                                   DifferenceFrame& difference);
@@ -31,7 +32,9 @@ SearchWindow MacroblockSearchWindow(const MotionField& field, int32_t x, int32_t
 
 // The per-macroblock steps, for macroblock column `col` and row `row` of field.target against
 // field.reference. Each writes the macroblock's current entry and returns its cost.
-float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row);
+// With `bounds` (block sums of field.reference), candidates that cannot win are not measured; the result
+// is the same as without.
+float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row, const BlockSums* bounds = nullptr);
 float FastSearchMacroblock(MotionField& field, uint32_t col, uint32_t row);
 // Refines the four quadrant vectors from the macroblock's current vector; returns their mean cost.
 float SearchSubBlocks(MotionField& field, uint32_t col, uint32_t row);

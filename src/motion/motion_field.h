@@ -6,9 +6,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "motion/block_sums.h"
 #include "picture/yuv_frame.h"
 
 namespace rq43 {
+
+namespace platform {
+class WorkerPair;
+}
 
 struct MotionEntry {
     int16_t dx = 0;
@@ -35,7 +40,7 @@ struct MotionField {
     uint32_t mbRows = 0;
     // Encoder: macroblocks the last estimation put in sub-block mode. Decoder: 1 after a sub-block method.
     int32_t subBlockCount = 0;
-    uint8_t useThreads = 0;  // estimation runs on two workers
+    platform::WorkerPair* workers = nullptr;  // estimation's workers; null: the caller's thread alone
     uint8_t fastSearch = 0;  // the "Fast Search" setting
     // Per-frame state: the frame last decoded by DecodeMotionSection used a sub-block method. Read by
     // CarryMotionVectors only.
@@ -47,6 +52,8 @@ struct MotionField {
     std::vector<MotionEntry> current;     // mbCols * mbRows, raster order
     std::vector<MotionEntry> subVectors;  // 4 per macroblock: top-left, top-right, bottom-left, bottom-right
     std::vector<MotionEntry> previous;    // mbCols * mbRows: last frame's vectors, as predictors
+
+    BlockSums referenceSums;  // encoder, full search: of the reference luma, kept across frames
 
     YuvFrame* target = nullptr;           // borrowed: the picture being coded or predicted
     const YuvFrame* reference = nullptr;  // borrowed: the picture predictions are taken from

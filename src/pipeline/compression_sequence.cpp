@@ -12,7 +12,6 @@
 #include "pipeline/frame_header.h"
 #include "pipeline/rate_control.h"
 #include "residual/token_section.h"
-#include "transform/transform_frame.h"
 
 namespace rq43 {
 namespace {
@@ -136,7 +135,7 @@ int32_t CompressionSequence::Begin(int32_t width, int32_t height, int32_t bitCou
         return ICERR_MEMORY;
     }
     multiProcessor = useTwoWorkers ? 1 : 0;
-    encMotionField.useThreads = multiProcessor;
+    encMotionField.workers = useTwoWorkers ? &workers : nullptr;
     encMotionField.fastSearch = settings.fastSearch != 0 ? 1 : 0;
     encMotionField.subBlockSearch = settings.subBlockMotion != 0 ? 1 : 0;
     encMotionField.subBlockMotion = encMotionField.subBlockSearch;
@@ -210,7 +209,7 @@ int32_t CompressionSequence::Compress(ICCOMPRESS& record, int8_t& qualitySetting
 
         bool key = ForcedKeyFrame(record, needsKeyFrame);
 
-        encoderCoder.useTwoThreads = multiProcessor;
+        encoderCoder.workers = multiProcessor != 0 ? &workers : nullptr;
         encoderCoder.quality = qualitySetting;
         encoderCoder.arithmeticTokens = options.strongCompression != 0 ? 1 : 0;
 
@@ -219,10 +218,10 @@ int32_t CompressionSequence::Compress(ICCOMPRESS& record, int8_t& qualitySetting
         std::optional<std::vector<uint8_t>> motionSection;
         bool transformed;
         if (key) {
-            transformed = TransformFrame(*encCurrent, encoderCoder, nullptr, nullptr);
+            transformed = LoadFrame(encoderCoder, *encCurrent, nullptr, nullptr);
         } else {
             transformed = EstimateMotion(*encCurrent, encMotionField, *encReference, differenceFrame) &&
-                          TransformFrame(*encCurrent, encoderCoder, &differenceFrame, encReference);
+                          LoadFrame(encoderCoder, *encCurrent, &differenceFrame, encReference);
             motionSection = EncodeMotionSection(encMotionField);
             key = !motionSection.has_value();  // a field the section cannot describe goes as a key frame
         }

@@ -13,6 +13,7 @@
 #include "picture/difference_frame.h"
 #include "picture/yuv_frame.h"
 #include "platform/vfw.h"
+#include "platform/worker_pair.h"
 #include "residual/residual_coder.h"
 
 namespace rq43 {
@@ -49,6 +50,8 @@ struct CompressionSequence {
     ResidualCoder encoderCoder;
     ResidualCoder reconstructionCoder;
     uint8_t multiProcessor = 0;
+    // Created on the first frame that uses them, kept across sequences, ended with the codec instance.
+    platform::WorkerPair workers;
     int32_t lastFrameNumber = 0;
     int8_t carriedQuality = 0;
     int32_t runningOvershoot = 0;

@@ -1,17 +1,34 @@
-// A stage split in two halves that write disjoint data: on the worker pair when asked for and available,
-// otherwise both halves in order on the caller's thread. The results are the same either way.
+// Stage work split into units that write disjoint data, shared by the two workers when there are any,
+// otherwise done in order on the caller's thread. The results are the same either way.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 
 #include "platform/worker_pair.h"
 
 namespace rq43::platform {
 
-inline void RunHalves(bool twoThreads, const std::function<void(int half)>& half) {
-    if (twoThreads && RunWorkerPair(half)) return;
+// Both halves; `workers` null for one thread.
+inline void RunHalves(WorkerPair* workers, const std::function<void(int half)>& half) {
+    if (workers != nullptr && workers->Run(half)) return;
     half(0);
     half(1);
+}
+
+// unit(k, worker) for every k below `units`, each exactly once. Units are taken in increasing order as
+// each worker becomes free, so a worker slowed by the machine simply takes fewer, and a unit may wait for
+// the progress of one taken before it.
+inline void RunUnits(WorkerPair* workers, uint32_t units,
+                     const std::function<void(uint32_t unit, int worker)>& unit) {
+    std::atomic<uint32_t> next{0};
+    RunHalves(workers, [&](int worker) {
+        for (uint32_t k = next.fetch_add(1, std::memory_order_relaxed); k < units;
+             k = next.fetch_add(1, std::memory_order_relaxed)) {
+            unit(k, worker);
+        }
+    });
 }
 
 }  // namespace rq43::platform

@@ -94,8 +94,14 @@ float InterError(const QuantiserTables& tables, int tableIndex, const int16_t* c
 
 float IntraError(const QuantiserTables& tables, const int16_t* coefficients, const uint8_t* source,
                  int32_t stride, int16_t* levels) {
+    QuantiseIntraLuma(levels, tables, coefficients);
+    return IntraErrorOfLevels(tables, levels, source, stride);
+}
+
+float IntraErrorOfLevels(const QuantiserTables& tables, const int16_t* levels, const uint8_t* source,
+                         int32_t stride) {
     uint8_t pixels[64];
-    if (QuantiseIntraLuma(levels, tables, coefficients) != 0) {
+    if (AcMagnitude(levels) != 0) {
         ActiveTransformKernels().reconstructIntra(tables.quantiserTable[kIntraLumaTable], levels, pixels, 8);
     } else {
         const auto value =
@@ -123,46 +129,70 @@ float CodedError(const QuantiserTables& tables, int tableIndex, const int16_t* l
     return ErrorAgainstResidual(samples, residual, pitch);
 }
 
-void QuantiseKeyLuma(const ResidualCoder& coder, int16_t* out) {
-    const size_t blocks = coder.yFlags.size();
-    for (size_t block = 0; block < blocks; ++block) {
-        int16_t levels[64];
-        QuantiseIntraLuma(levels, coder.quantiserTables, &coder.yCoefficients[block * kCoefficientsPerBlock]);
+void QuantiseKeyLumaRows(ResidualCoder& coder, int16_t* out, int32_t firstRow, int32_t endRow) {
+    const auto across = static_cast<size_t>(coder.blocksAcross);
+    for (size_t block = static_cast<size_t>(firstRow) * across; block < static_cast<size_t>(endRow) * across;
+         ++block) {
+        int16_t* levels = &coder.intraLumaLevels[block * 64];
+        QuantiseIntraLuma(levels, coder.quantiserTables,
+                          &coder.coefficients.y[block * kCoefficientsPerBlock]);
         WriteClamped(out + block * 64, levels);
     }
 }
 
-void QuantiseKeyChroma(const ResidualCoder& coder, int16_t* out) {
+void QuantiseKeyLuma(ResidualCoder& coder, int16_t* out) {
+    QuantiseKeyLumaRows(coder, out, 0, coder.blocksDown);
+    coder.intraLumaQuality = coder.quality;
+}
+
+void QuantiseKeyChromaRow(const ResidualCoder& coder, int plane, int32_t row, int16_t* out) {
+    const std::vector<int16_t>& coefficients = plane == 0 ? coder.coefficients.u : coder.coefficients.v;
     const auto quantise = ActiveTransformKernels().quantise;
-    for (const std::vector<int16_t>* plane : {&coder.uCoefficients, &coder.vCoefficients}) {
-        const size_t blocks = plane->size() / kCoefficientsPerBlock;
-        for (size_t block = 0; block < blocks; ++block) {
-            int16_t levels[64];
-            quantise(levels, coder.quantiserTables.reciprocalTable[kIntraChromaTable],
-                     plane->data() + block * kCoefficientsPerBlock);
-            WriteClamped(out, levels);
-            out += 64;
-        }
+    const auto across = static_cast<size_t>(coder.chromaBlocksAcross);
+    const size_t planeBlocks = across * static_cast<size_t>(coder.chromaBlocksDown);
+    for (size_t block = static_cast<size_t>(row) * across; block < static_cast<size_t>(row + 1) * across;
+         ++block) {
+        int16_t levels[64];
+        quantise(levels, coder.quantiserTables.reciprocalTable[kIntraChromaTable],
+                 coefficients.data() + block * kCoefficientsPerBlock);
+        WriteClamped(out + (static_cast<size_t>(plane) * planeBlocks + block) * 64, levels);
     }
 }
 
+void QuantiseKeyChroma(const ResidualCoder& coder, int16_t* out) {
+    for (int plane = 0; plane < 2; ++plane)
+        for (int32_t row = 0; row < coder.chromaBlocksDown; ++row)
+            QuantiseKeyChromaRow(coder, plane, row, out);
+}
+
 int32_t DecideLumaBlocks(ResidualCoder& coder, int16_t* out) {
+    return DecideLumaRows(coder, out, 0, coder.blocksDown);
+}
+
+int32_t DecideLumaRows(ResidualCoder& coder, int16_t* out, int32_t firstRow, int32_t endRow) {
     const QuantiserTables& tables = coder.quantiserTables;
     const float threshold = Threshold(0.001f, coder.quality);
     const int32_t pitch = coder.width;
+    // The key section of this attempt quantised the same intra coefficients with the same tables.
+    const bool intraReady = coder.intraLumaQuality == coder.quality;
     int32_t intraCount = 0;
-    for (int32_t row = 0; row < coder.blocksDown; ++row) {
+    for (int32_t row = firstRow; row < endRow; ++row) {
         for (int32_t column = 0; column < coder.blocksAcross; ++column) {
             const ptrdiff_t block = ptrdiff_t{row} * coder.blocksAcross + column;
             const int16_t* coefficients =
-                &coder.yCoefficients[static_cast<size_t>(block) * kCoefficientsPerBlock];
+                &coder.coefficients.y[static_cast<size_t>(block) * kCoefficientsPerBlock];
             const int16_t* residual = coder.residualPlanes->y + ptrdiff_t{8} * row * pitch + 8 * column;
             const uint8_t* source = coder.source->y + ptrdiff_t{8} * row * coder.source->stride + 8 * column;
 
-            int16_t inter[64], intra[64];
+            int16_t inter[64], quantised[64];
             const float interError =
                 InterError(tables, kInterLumaTable, coefficients + kInterHalf, residual, pitch, inter);
-            const float intraError = IntraError(tables, coefficients, source, coder.source->stride, intra);
+            const int16_t* intra = quantised;
+            if (intraReady)
+                intra = &coder.intraLumaLevels[static_cast<size_t>(block) * 64];
+            else
+                QuantiseIntraLuma(quantised, tables, coefficients);
+            const float intraError = IntraErrorOfLevels(tables, intra, source, coder.source->stride);
             const int32_t interAc = AcMagnitude(inter);
             const int32_t intraAc = AcMagnitude(intra);
             const int32_t v = interAc + std::abs(int32_t{coefficients[kInterHalf]});
@@ -204,37 +234,35 @@ int32_t DecideLumaBlocks(ResidualCoder& coder, int16_t* out) {
 }
 
 void DecideChromaBlocks(const ResidualCoder& coder, int16_t* out) {
+    for (int plane = 0; plane < 2; ++plane)
+        for (int32_t row = 0; row < coder.chromaBlocksDown; ++row) DecideChromaRow(coder, plane, row, out);
+}
+
+void DecideChromaRow(const ResidualCoder& coder, int plane, int32_t row, int16_t* out) {
     const QuantiserTables& tables = coder.quantiserTables;
     const float threshold = Threshold(0.0005f, coder.quality);
     const auto quantise = ActiveTransformKernels().quantise;
     const int32_t pitch = coder.width;
-    const struct {
-        const std::vector<int16_t>* coefficients;
-        const int16_t* residual;
-    } planes[2] = {{&coder.uCoefficients, coder.residualPlanes->u},
-                   {&coder.vCoefficients, coder.residualPlanes->v}};
-    for (const auto& plane : planes) {
-        for (int32_t row = 0; row < coder.chromaBlocksDown; ++row) {
-            for (int32_t column = 0; column < coder.chromaBlocksAcross; ++column, out += 64) {
-                const ptrdiff_t block = ptrdiff_t{row} * coder.chromaBlocksAcross + column;
-                const int16_t* coefficients =
-                    plane.coefficients->data() + block * kCoefficientsPerBlock + kInterHalf;
-                const int16_t* residual = plane.residual + ptrdiff_t{8} * row * pitch + 8 * column;
-                int16_t levels[64];
-                quantise(levels, tables.reciprocalTable[kInterChromaTable], coefficients);
-                if (AcMagnitude(levels) + std::abs(int32_t{levels[0]}) == 0) {
-                    WriteZero(out);
-                    continue;
-                }
-                const float skipError = SkipError(residual, pitch);
-                if (threshold > skipError ||
-                    CodedError(tables, kInterChromaTable, levels, residual, pitch) + kCodedMargin >=
-                        skipError) {
-                    WriteZero(out);
-                } else {
-                    WriteClamped(out, levels);
-                }
-            }
+    const std::vector<int16_t>& planeCoefficients = plane == 0 ? coder.coefficients.u : coder.coefficients.v;
+    const int16_t* planeResidual = plane == 0 ? coder.residualPlanes->u : coder.residualPlanes->v;
+    const auto planeBlocks = ptrdiff_t{coder.chromaBlocksAcross} * coder.chromaBlocksDown;
+    for (int32_t column = 0; column < coder.chromaBlocksAcross; ++column) {
+        const ptrdiff_t block = ptrdiff_t{row} * coder.chromaBlocksAcross + column;
+        int16_t* slot = out + (plane * planeBlocks + block) * 64;
+        const int16_t* coefficients = planeCoefficients.data() + block * kCoefficientsPerBlock + kInterHalf;
+        const int16_t* residual = planeResidual + ptrdiff_t{8} * row * pitch + 8 * column;
+        int16_t levels[64];
+        quantise(levels, tables.reciprocalTable[kInterChromaTable], coefficients);
+        if (AcMagnitude(levels) + std::abs(int32_t{levels[0]}) == 0) {
+            WriteZero(slot);
+            continue;
+        }
+        const float skipError = SkipError(residual, pitch);
+        if (threshold > skipError ||
+            CodedError(tables, kInterChromaTable, levels, residual, pitch) + kCodedMargin >= skipError) {
+            WriteZero(slot);
+        } else {
+            WriteClamped(slot, levels);
         }
     }
 }

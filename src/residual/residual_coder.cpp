@@ -1,5 +1,6 @@
 #include "residual/residual_coder.h"
 
+#include <climits>
 #include <cstddef>
 
 namespace rq43 {
@@ -21,7 +22,7 @@ void InitResidualCoder(ResidualCoder& coder) {
     coder.residualPlanes = nullptr;
     coder.reference = nullptr;
     coder.quality = 0;
-    coder.useTwoThreads = 0;
+    coder.workers = nullptr;
     coder.arithmeticTokens = 1;
     ResetStream(coder.lumaStream);
     ResetStream(coder.chromaStream);
@@ -45,26 +46,54 @@ bool SetupResidualCoder(int32_t width, ResidualCoder& coder, int32_t border, int
     const size_t lumaBlocks = static_cast<size_t>(coder.blocksAcross) * static_cast<size_t>(coder.blocksDown);
     const size_t chromaBlocks =
         static_cast<size_t>(coder.chromaBlocksAcross) * static_cast<size_t>(coder.chromaBlocksDown);
-    coder.yCoefficients.resize(lumaBlocks * kCoefficientsPerBlock);
-    coder.uCoefficients.resize(chromaBlocks * kCoefficientsPerBlock);
-    coder.vCoefficients.resize(chromaBlocks * kCoefficientsPerBlock);
     coder.yFlags.resize(lumaBlocks);
     coder.uFlags.resize(chromaBlocks);
     coder.vFlags.resize(chromaBlocks);
+    coder.intraLumaLevels.resize(lumaBlocks * 64);
+    coder.intraLumaQuality.reset();
+    coder.levels.resize((lumaBlocks + 2 * chromaBlocks) * 64);
     coder.predictionScratch.resize(2 * static_cast<size_t>(coder.blocksAcross));
     return true;
 }
 
+bool LoadFrame(ResidualCoder& coder, const YuvFrame& source, const DifferenceFrame* difference,
+               const YuvFrame* reference) {
+    if (source.y == nullptr || source.width > INT32_MAX || source.height > INT32_MAX ||
+        source.border > INT32_MAX)
+        return false;
+    if (!SetupResidualCoder(static_cast<int32_t>(source.width), coder, static_cast<int32_t>(source.border),
+                            static_cast<int32_t>(source.height)) ||
+        !TransformFrame(source, difference, coder.coefficients, coder.workers))
+        return false;
+    coder.source = &source;
+    coder.residualPlanes = difference;
+    coder.reference = reference;
+    coder.intraLumaQuality.reset();
+    const uint8_t intra = difference == nullptr ? kBlockFlagIntra : 0;
+    for (std::vector<uint8_t>* flags : {&coder.yFlags, &coder.uFlags, &coder.vFlags}) {
+        for (uint8_t& flag : *flags) flag = static_cast<uint8_t>((flag & ~kBlockFlagIntra) | intra);
+    }
+    return true;
+}
+
+void ClearIntraFlags(ResidualCoder& coder) {
+    for (std::vector<uint8_t>* flags : {&coder.yFlags, &coder.uFlags, &coder.vFlags}) {
+        for (uint8_t& flag : *flags) flag &= static_cast<uint8_t>(~kBlockFlagIntra);
+    }
+}
+
 void ReleaseResidualCoder(ResidualCoder& coder) {
-    for (std::vector<int16_t>* buffer :
-         {&coder.yCoefficients, &coder.uCoefficients, &coder.vCoefficients, &coder.predictionScratch}) {
+    for (std::vector<int16_t>* buffer : {&coder.intraLumaLevels, &coder.levels, &coder.predictionScratch}) {
         std::vector<int16_t>().swap(*buffer);
     }
-    for (std::vector<uint8_t>* buffer : {&coder.yFlags, &coder.uFlags, &coder.vFlags, &coder.lastIndex}) {
+    for (std::vector<uint8_t>* buffer :
+         {&coder.yFlags, &coder.uFlags, &coder.vFlags, &coder.lastIndex, &coder.streamRoom}) {
         std::vector<uint8_t>().swap(*buffer);
     }
+    coder.coefficients = FrameCoefficients{};
     ReleaseTokenStream(coder.lumaStream);
     ReleaseTokenStream(coder.chromaStream);
+    coder.intraLumaQuality.reset();
     coder.width = 0;
     coder.height = 0;
     coder.stride = 0;

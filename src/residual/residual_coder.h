@@ -2,17 +2,21 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "picture/difference_frame.h"
 #include "picture/yuv_frame.h"
 #include "residual/token_stream.h"
 #include "transform/quantiser.h"
+#include "transform/transform_frame.h"
 
 namespace rq43 {
 
-// Per block: 64 intra-transform coefficients, then 64 inter-transform coefficients.
-constexpr int32_t kCoefficientsPerBlock = 128;
+namespace platform {
+class WorkerPair;
+}
+
 constexpr uint8_t kBlockFlagIntra = 1;
 
 struct ResidualCoder {
@@ -24,18 +28,22 @@ struct ResidualCoder {
     int32_t stride = 0;  // width + 2 * border
     int32_t border = 0;
     int32_t quality = 0;
-    uint8_t useTwoThreads = 0;
+    platform::WorkerPair* workers = nullptr;  // null: the caller's thread alone
     uint8_t arithmeticTokens = 1;
     int32_t blocksAcross = 0;
     int32_t blocksDown = 0;
     int32_t chromaBlocksAcross = 0;
     int32_t chromaBlocksDown = 0;
-    std::vector<int16_t> yCoefficients;  // kCoefficientsPerBlock per block, raster order
-    std::vector<int16_t> uCoefficients;
-    std::vector<int16_t> vCoefficients;
+    FrameCoefficients coefficients;  // the frame's transform, filled by LoadFrame
     std::vector<uint8_t> yFlags;  // one blockFlags byte per block
     std::vector<uint8_t> uFlags;
     std::vector<uint8_t> vFlags;
+    // The key section's unclamped intra luma levels, kept for the delta section of the same attempt, and the
+    // quality they were quantised at; none once the coefficients change.
+    std::vector<int16_t> intraLumaLevels;
+    std::optional<int32_t> intraLumaQuality;
+    std::vector<int16_t> levels;  // the section being coded: every level of the frame, written before read
+    std::vector<uint8_t> streamRoom;         // where a token stream is coded before it joins its section
     std::vector<int16_t> predictionScratch;  // two rows of blocksAcross values
     std::vector<uint8_t> lastIndex;          // decoder: one byte per block of a block row
     TokenStream lumaStream;
@@ -49,6 +57,17 @@ void InitResidualCoder(ResidualCoder& coder);
 // contents when width, height and border are unchanged. Returns false (coder released) for a geometry that
 // is not a positive multiple of 16. Throws std::bad_alloc on allocation failure.
 bool SetupResidualCoder(int32_t width, ResidualCoder& coder, int32_t border, int32_t height);
+
+// Sizes the coder for the source frame, borrows the three frames for the rest of the frame's coding and
+// transforms the frame into coder.coefficients (with coder.workers). difference and reference are null in
+// key frames. Afterwards bit 0 of every block flag is 1 in key frames and 0 in delta frames. Returns false
+// (nothing transformed) for a source frame whose geometry the coder cannot hold or a difference frame of
+// another size.
+bool LoadFrame(ResidualCoder& coder, const YuvFrame& source, const DifferenceFrame* difference,
+               const YuvFrame* reference);
+
+// Forgets the intra decisions of the previous rate-control attempt: clears bit 0 of every block flag.
+void ClearIntraFlags(ResidualCoder& coder);
 
 // Frees the buffers and the decoded token strings and zeroes the geometry; the code tables stay.
 void ReleaseResidualCoder(ResidualCoder& coder);

@@ -74,26 +74,25 @@ size_t AppendBlockMap(const ResidualCoder& coder, std::vector<uint8_t>& section)
     }
 }
 
-// Appends one token stream; returns its size, or false when the levels cannot be represented (counts
-// beyond the stream header's fields).
+// Appends one token stream, coded in `room` (kept across sections: only the bytes coded are read, so it
+// is never cleared); returns its size, or false when the levels cannot be represented (counts beyond the
+// stream header's fields).
 bool AppendTokenStream(TokenStream& stream, uint8_t arithmetic, const int16_t* levels, size_t levelCount,
-                       std::vector<uint8_t>& section, size_t* size) {
-    const size_t start = section.size();
+                       std::vector<uint8_t>& room, std::vector<uint8_t>& section, size_t* size) {
     // 3 bytes per level is what the format budgets (192 per block); a stream never needs more than a code
     // of at most 32 bits plus 24 extra bits per token, plus its tables.
     size_t capacity = 3 * levelCount + 1024;
     const size_t largest = 8 * levelCount + 65536;
     stream.arithmetic = arithmetic;
-    section.resize(start + capacity);
-    bool written = EncodeTokenStream(stream, levels, levelCount, section.data() + start,
-                                     section.data() + start + capacity);
+    if (room.size() < capacity) room.resize(capacity);
+    bool written = EncodeTokenStream(stream, levels, levelCount, room.data(), room.data() + capacity);
     while (!(written && FinishTokenStream(stream, size))) {
         if (capacity >= largest) return false;
         capacity = std::min(2 * capacity, largest);
-        section.resize(start + capacity);
-        written = WriteTokenStream(stream, section.data() + start, section.data() + start + capacity);
+        if (room.size() < capacity) room.resize(capacity);
+        written = WriteTokenStream(stream, room.data(), room.data() + capacity);
     }
-    section.resize(start + *size);
+    section.insert(section.end(), room.begin(), room.begin() + static_cast<ptrdiff_t>(*size));
     return true;
 }
 
@@ -201,11 +200,11 @@ void ReconstructLumaBlock(const QuantiserTables& tables, bool intra, uint8_t las
                                 IntraDcValue(tables.quantiserTable[kIntraLumaTable][0], levels[0]));
         else
             kernels.reconstructIntra(tables.quantiserTable[kIntraLumaTable], levels, destination, stride);
-    } else {
-        if (lastIndex == 0)
+    } else if (lastIndex == 0) {
+        if (levels[0] != 0)
             kernels.addInterDc(destination, stride, tables.quantiserTable[kInterLumaTable][0], levels[0]);
-        else
-            kernels.reconstructInter(tables.quantiserTable[kInterLumaTable], levels, destination, stride);
+    } else if (!AddsNothing(levels)) {
+        kernels.reconstructInter(tables.quantiserTable[kInterLumaTable], levels, destination, stride);
     }
 }
 
@@ -277,10 +276,10 @@ bool DecodeChromaRows(ResidualCoder& coder, const SectionLayout& layout, std::ve
                 kernels.reconstructIntra(tables.quantiserTable[kIntraChromaTable], vLevels, vPixels,
                                          g.stride);
             } else {
-                kernels.reconstructInter(tables.quantiserTable[kInterChromaTable], uLevels, uPixels,
-                                         g.stride);
-                kernels.reconstructInter(tables.quantiserTable[kInterChromaTable], vLevels, vPixels,
-                                         g.stride);
+                if (!AddsNothing(uLevels))
+                    kernels.reconstructInter(tables.quantiserTable[kInterChromaTable], uLevels, uPixels, g.stride);
+                if (!AddsNothing(vLevels))
+                    kernels.reconstructInter(tables.quantiserTable[kInterChromaTable], vLevels, vPixels, g.stride);
             }
         }
     }
@@ -295,26 +294,35 @@ std::vector<uint8_t> EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame) 
         return {};
     const size_t lumaLevels = coder.yFlags.size() * 64;
     const size_t chromaLevels = coder.uFlags.size() * 64;
-    std::vector<int16_t> work(lumaLevels + 2 * chromaLevels);
-    int16_t* luma = work.data();
+    // Every slot is written below before anything reads it.
+    int16_t* luma = coder.levels.data();
     int16_t* u = luma + lumaLevels;
     int16_t* v = u + chromaLevels;
 
     BuildQuantiserTables(coder.quality, coder.quantiserTables);
-    int32_t intraCount = 0;
-    platform::RunHalves(coder.useTwoThreads != 0, [&](int half) {
-        if (half == 0) {
+    // Units: luma block rows, then U and V block rows. A luma row costs about twice a chroma row (twice
+    // the blocks) or four times (delta frames measure intra and inter); the workers share them as they
+    // come free.
+    const auto lumaRows = static_cast<uint32_t>(coder.blocksDown);
+    const auto chromaRows = static_cast<uint32_t>(coder.chromaBlocksDown);
+    int32_t intraCount[2] = {0, 0};
+    platform::RunUnits(coder.workers, lumaRows + 2 * chromaRows, [&](uint32_t unit, int worker) {
+        if (unit < lumaRows) {
+            const auto row = static_cast<int32_t>(unit);
             if (key)
-                QuantiseKeyLuma(coder, luma);
+                QuantiseKeyLumaRows(coder, luma, row, row + 1);
             else
-                intraCount = DecideLumaBlocks(coder, luma);
-        } else {
-            if (key)
-                QuantiseKeyChroma(coder, u);
-            else
-                DecideChromaBlocks(coder, u);
+                intraCount[worker] += DecideLumaRows(coder, luma, row, row + 1);
+            return;
         }
+        const int plane = unit - lumaRows < chromaRows ? 0 : 1;
+        const auto row = static_cast<int32_t>((unit - lumaRows) % chromaRows);
+        if (key)
+            QuantiseKeyChromaRow(coder, plane, row, u);
+        else
+            DecideChromaRow(coder, plane, row, u);
     });
+    if (key) coder.intraLumaQuality = coder.quality;
 
     int16_t* scratch = coder.predictionScratch.data();
     const uint16_t lumaModes = ChoosePlaneModes(luma, coder.blocksAcross, coder.blocksDown, scratch);
@@ -322,15 +330,15 @@ std::vector<uint8_t> EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame) 
     const uint16_t vModes = ChoosePlaneModes(v, coder.chromaBlocksAcross, coder.chromaBlocksDown, scratch);
 
     std::vector<uint8_t> section(kTokenSectionHeaderSize, 0);
-    section.reserve(kTokenSectionHeaderSize + 3 * work.size());
-    const size_t mapSize = !key && intraCount > 0 ? AppendBlockMap(coder, section) : 0;
+    const size_t mapSize = !key && intraCount[0] + intraCount[1] > 0 ? AppendBlockMap(coder, section) : 0;
     size_t lumaSize = 0, chromaSize = 0;
-    if (!AppendTokenStream(coder.lumaStream, coder.arithmeticTokens, luma, lumaLevels, section, &lumaSize))
+    if (!AppendTokenStream(coder.lumaStream, coder.arithmeticTokens, luma, lumaLevels, coder.streamRoom,
+                           section, &lumaSize))
         return {};
     // The luma levels are coded: their room takes the interleaved chroma levels (half its size at most).
-    InterleaveChroma(coder, u, v, work.data());
-    if (!AppendTokenStream(coder.chromaStream, coder.arithmeticTokens, work.data(), 2 * chromaLevels, section,
-                           &chromaSize)) {
+    InterleaveChroma(coder, u, v, luma);
+    if (!AppendTokenStream(coder.chromaStream, coder.arithmeticTokens, luma, 2 * chromaLevels,
+                           coder.streamRoom, section, &chromaSize)) {
         return {};
     }
     if (section.size() > UINT32_MAX) return {};

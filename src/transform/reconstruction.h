@@ -23,6 +23,14 @@ void AddInterDc(uint8_t* destination, int32_t stride, int16_t step, int16_t leve
 // Dequantise with one table's raster steps, inverse transform with level 128 and store.
 void ReconstructIntraBlock(const int16_t* steps, const int16_t* levels, uint8_t* destination, int32_t stride);
 
+// Whether an inter block of these levels leaves its prediction as it is: all levels zero, whose inverse
+// transform is exactly zero. Callers skip such blocks.
+inline bool AddsNothing(const int16_t* levels) {
+    int32_t any = 0;
+    for (int i = 0; i < 64; ++i) any |= levels[i];
+    return any == 0;
+}
+
 // Dequantise, inverse transform without bias and add to the prediction in the block.
 void ReconstructInterBlock(const int16_t* steps, const int16_t* levels, uint8_t* destination, int32_t stride);
 

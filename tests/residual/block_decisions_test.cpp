@@ -29,7 +29,7 @@ struct DecisionBench {
         AllocateDifferenceFrame(difference, 16, 16);
         std::fill(difference.y, difference.y + 16 * 16 * 3 / 2, int16_t{128});
         InitResidualCoder(coder);
-        EXPECT_TRUE(TransformFrame(source, coder, &difference, nullptr));
+        EXPECT_TRUE(LoadFrame(coder, source, &difference, nullptr));
         coder.quality = quality;
         BuildQuantiserTables(quality, coder.quantiserTables);
         out.assign(6 * 64, 77);
@@ -44,7 +44,7 @@ struct DecisionBench {
             std::memset(source.y + ((block / 2) * 8 + r) * source.stride + (block % 2) * 8, 128, 8);
     }
     int16_t* Intra(int block) {
-        return &coder.yCoefficients[static_cast<size_t>(block) * kCoefficientsPerBlock];
+        return &coder.coefficients.y[static_cast<size_t>(block) * kCoefficientsPerBlock];
     }
     int16_t* Inter(int block) { return Intra(block) + 64; }
     int16_t* Residual(int block) { return difference.y + (block / 2) * 8 * 16 + (block % 2) * 8; }
@@ -151,8 +151,8 @@ TEST(BlockDecisions, CodedResidualMustBeatTheSkipByTheMargin) {
 
 TEST(BlockDecisions, ChromaKeepsOnlyResidualsWorthCoding) {
     DecisionBench bench(50);
-    int16_t* u = &bench.coder.uCoefficients[64];
-    int16_t* v = &bench.coder.vCoefficients[64];
+    int16_t* u = &bench.coder.coefficients.u[64];
+    int16_t* v = &bench.coder.coefficients.v[64];
     // U: levels that reconstruct the residual exactly; V: no levels at all.
     u[0] = 400;
     u[8] = -300;
@@ -169,7 +169,7 @@ TEST(BlockDecisions, ChromaKeepsOnlyResidualsWorthCoding) {
 
     // A tiny residual falls below Tc (5 at quality 1).
     DecisionBench coarse(1);
-    int16_t* cu = &coarse.coder.uCoefficients[64];
+    int16_t* cu = &coarse.coder.coefficients.u[64];
     cu[0] = 2000;
     coarse.difference.u[0] = 140;
     DecideChromaBlocks(coarse.coder, coarse.out.data());
@@ -210,9 +210,9 @@ TEST(BlockDecisions, KeyLevelsAreClampedToTheTokenRange) {
     EXPECT_EQ(bench.Levels(0)[5], 580);  // raster 2 is zigzag position 5
     EXPECT_EQ(bench.Levels(0)[0], -580);
 
-    std::fill(bench.coder.uCoefficients.begin(), bench.coder.uCoefficients.end(), int16_t{0});
-    std::fill(bench.coder.vCoefficients.begin(), bench.coder.vCoefficients.end(), int16_t{0});
-    bench.coder.uCoefficients[1] = -32768;
+    std::fill(bench.coder.coefficients.u.begin(), bench.coder.coefficients.u.end(), int16_t{0});
+    std::fill(bench.coder.coefficients.v.begin(), bench.coder.coefficients.v.end(), int16_t{0});
+    bench.coder.coefficients.u[1] = -32768;
     QuantiseKeyChroma(bench.coder, bench.out.data());
     EXPECT_EQ(bench.out[1], -580);
     EXPECT_TRUE(AllZero(bench.out.data() + 64));  // the V block follows the U block

@@ -16,8 +16,7 @@ TEST(ResidualCoderTest, SmallestPictureGeometry) {
     EXPECT_EQ(coder.blocksDown, 2);
     EXPECT_EQ(coder.chromaBlocksAcross, 1);
     EXPECT_EQ(coder.chromaBlocksDown, 1);
-    EXPECT_EQ(coder.yCoefficients.size(), 4u * kCoefficientsPerBlock);
-    EXPECT_EQ(coder.uCoefficients.size(), 1u * kCoefficientsPerBlock);
+    EXPECT_EQ(coder.levels.size(), 6u * 64);
     EXPECT_EQ(coder.vFlags.size(), 1u);
     EXPECT_EQ(coder.predictionScratch.size(), 4u);
 }
@@ -26,21 +25,21 @@ TEST(ResidualCoderTest, UnchangedGeometryKeepsBuffersAndContents) {
     ResidualCoder coder;
     InitResidualCoder(coder);
     ASSERT_TRUE(SetupResidualCoder(64, coder, 16, 32));
-    coder.yCoefficients[5] = 123;
+    coder.levels[5] = 123;
     coder.yFlags[3] = kBlockFlagIntra;
-    const int16_t* coefficients = coder.yCoefficients.data();
+    const int16_t* levels = coder.levels.data();
     ASSERT_TRUE(SetupResidualCoder(64, coder, 16, 32));
-    EXPECT_EQ(coder.yCoefficients.data(), coefficients);
-    EXPECT_EQ(coder.yCoefficients[5], 123);
+    EXPECT_EQ(coder.levels.data(), levels);
+    EXPECT_EQ(coder.levels[5], 123);
     EXPECT_EQ(coder.yFlags[3], kBlockFlagIntra);
 
     ASSERT_TRUE(SetupResidualCoder(64, coder, 16, 48));
-    EXPECT_EQ(coder.yCoefficients.size(), 8u * 6 * kCoefficientsPerBlock);
+    EXPECT_EQ(coder.yFlags.size(), 8u * 6);
 
     ReleaseResidualCoder(coder);
     EXPECT_EQ(coder.width, 0);
     EXPECT_EQ(coder.blocksAcross, 0);
-    EXPECT_TRUE(coder.yCoefficients.empty());
+    EXPECT_TRUE(coder.levels.empty());
 }
 
 TEST(ResidualCoderTest, GeometryThatIsNotBlockAlignedIsRefused) {
@@ -49,8 +48,35 @@ TEST(ResidualCoderTest, GeometryThatIsNotBlockAlignedIsRefused) {
     EXPECT_FALSE(SetupResidualCoder(24, coder, 16, 16));
     EXPECT_FALSE(SetupResidualCoder(0, coder, 16, 16));
     EXPECT_FALSE(SetupResidualCoder(16, coder, -1, 16));
-    EXPECT_TRUE(coder.yCoefficients.empty());
+    EXPECT_TRUE(coder.coefficients.y.empty());
     EXPECT_EQ(coder.width, 0);
+}
+
+// The frame is borrowed and transformed, and the intra bit of every flag says which kind of frame it is.
+TEST(ResidualCoderTest, LoadFrameMarksEveryBlockAndClearIntraFlagsKeepsOtherBits) {
+    YuvFrame source, reference;
+    AllocateFrame(source, 32, 32, 16);
+    AllocateFrame(reference, 32, 32, 16);
+    DifferenceFrame difference;
+    AllocateDifferenceFrame(difference, 32, 32);
+    ResidualCoder coder;
+    InitResidualCoder(coder);
+    ASSERT_TRUE(LoadFrame(coder, source, nullptr, nullptr));
+    for (const auto* flags : {&coder.yFlags, &coder.uFlags, &coder.vFlags})
+        for (uint8_t flag : *flags) EXPECT_EQ(flag, kBlockFlagIntra);
+    EXPECT_EQ(coder.coefficients.y.size(), 16u * kCoefficientsPerBlock);
+    coder.yFlags[1] |= 4;
+    ClearIntraFlags(coder);
+    for (uint8_t flag : coder.uFlags) EXPECT_EQ(flag, 0);
+    EXPECT_EQ(coder.yFlags[0], 0);
+    EXPECT_EQ(coder.yFlags[1], 4);
+
+    ASSERT_TRUE(LoadFrame(coder, source, &difference, &reference));
+    EXPECT_EQ(coder.residualPlanes, &difference);
+    EXPECT_EQ(coder.reference, &reference);
+    EXPECT_EQ(coder.yFlags[1], 4);
+    AllocateDifferenceFrame(difference, 16, 16);
+    EXPECT_FALSE(LoadFrame(coder, source, &difference, nullptr));
 }
 
 }  // namespace

@@ -15,6 +15,9 @@ TEST(InverseDct, FlatBlocksCarryTheLevel) {
     int16_t samples[64];
     InverseDct(coefficients, samples, 128);
     for (int16_t s : samples) EXPECT_EQ(s, 128);
+    // Without the level, zeros give zeros: reconstruction skips inter blocks without levels for that.
+    InverseDct(coefficients, samples, 0);
+    for (int16_t s : samples) EXPECT_EQ(s, 0);
     coefficients[0] = 80;
     InverseDct(coefficients, samples, 128);
     for (int16_t s : samples) EXPECT_EQ(s, 138);

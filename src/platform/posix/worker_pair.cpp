@@ -1,11 +1,11 @@
 #include "platform/worker_pair.h"
 
 #include <pthread.h>
-#include <sched.h>
 
 #include <algorithm>
 #include <climits>
 #include <condition_variable>
+#include <cstdint>
 #include <exception>
 #include <mutex>
 
@@ -18,73 +18,107 @@ constexpr size_t kStackBytes = 1 << 20;  // sanitizer frames are much larger
 constexpr size_t kStackBytes = 64 * 1024;
 #endif
 
-// Threads start held at this gate, so that neither half runs unless both exist.
-struct StartGate {
-    std::mutex lock;
-    std::condition_variable opened;
-    enum { Waiting, Go, Cancel } state = Waiting;
-};
-
-struct WorkerStart {
-    const std::function<void(int)>* task;
-    int index;
-    StartGate* gate;
-    std::exception_ptr failure;  // rethrown on the caller's thread: nothing may unwind out of a thread
-};
-
-void* WorkerMain(void* argument) {
-    auto* start = static_cast<WorkerStart*>(argument);
-    {
-        std::unique_lock hold(start->gate->lock);
-        start->gate->opened.wait(hold, [&] { return start->gate->state != StartGate::Waiting; });
-        if (start->gate->state == StartGate::Cancel) return nullptr;
-    }
-    try {
-        (*start->task)(start->index);
-    } catch (...) {
-        start->failure = std::current_exception();
-    }
-    return nullptr;
-}
-
-bool CreateWorker(pthread_t* thread, WorkerStart* start, bool bind) {
-    pthread_attr_t attributes;
-    if (pthread_attr_init(&attributes) != 0) return false;
-    pthread_attr_setstacksize(&attributes, std::max<size_t>(kStackBytes, PTHREAD_STACK_MIN));
-    if (bind) {
-        cpu_set_t processors;
-        CPU_ZERO(&processors);
-        CPU_SET(start->index, &processors);
-        pthread_attr_setaffinity_np(&attributes, sizeof(processors), &processors);
-    }
-    int result = pthread_create(thread, &attributes, WorkerMain, start);
-    pthread_attr_destroy(&attributes);
-    return result == 0;
-}
-
-// Binding is a preference: a restricted machine may refuse the affinity, the work still runs.
-bool StartWorker(pthread_t* thread, WorkerStart* start) {
-    return CreateWorker(thread, start, true) || CreateWorker(thread, start, false);
-}
-
 }  // namespace
 
-bool RunWorkerPair(const std::function<void(int worker)>& task) {
-    StartGate gate;
-    WorkerStart starts[2] = {{&task, 0, &gate, nullptr}, {&task, 1, &gate, nullptr}};
-    pthread_t threads[2];
-    bool started0 = StartWorker(&threads[0], &starts[0]);
-    bool started1 = started0 && StartWorker(&threads[1], &starts[1]);
-    {
-        std::lock_guard guard(gate.lock);
-        gate.state = started1 ? StartGate::Go : StartGate::Cancel;
+// Not bound to processors: on a busy machine a bound thread cannot leave its busy processor.
+struct WorkerPair::Threads {
+    std::mutex lock;
+    std::condition_variable wake;      // a new stage, or the end
+    std::condition_variable finished;  // both halves of the stage have ended
+    const std::function<void(int)>* task = nullptr;
+    uint64_t stage = 0;
+    int running = 0;
+    bool ending = false;
+    std::exception_ptr failure[2];  // rethrown on the caller's thread: nothing may unwind out of a thread
+    pthread_t thread[2]{};
+    int created = 0;
+
+    struct Start {
+        Threads* threads;
+        int index;
+    } starts[2] = {{this, 0}, {this, 1}};
+
+    static void* Main(void* argument) {
+        const auto* start = static_cast<const Start*>(argument);
+        start->threads->Serve(start->index);
+        return nullptr;
     }
-    gate.opened.notify_all();
-    if (started0) pthread_join(threads[0], nullptr);
-    if (started1) pthread_join(threads[1], nullptr);
-    for (const WorkerStart& start : starts)
-        if (start.failure) std::rethrow_exception(start.failure);
-    return started1;
+
+    void Serve(int index) {
+        uint64_t seen = 0;
+        std::unique_lock hold(lock);
+        for (;;) {
+            wake.wait(hold, [&] { return ending || stage != seen; });
+            if (ending) return;
+            seen = stage;
+            hold.unlock();
+            try {
+                (*task)(index);
+            } catch (...) {
+                failure[index] = std::current_exception();
+            }
+            hold.lock();
+            if (--running == 0) finished.notify_one();
+        }
+    }
+
+    bool Create() {
+        pthread_attr_t attributes;
+        if (pthread_attr_init(&attributes) != 0) return false;
+        pthread_attr_setstacksize(&attributes, std::max<size_t>(kStackBytes, PTHREAD_STACK_MIN));
+        while (created < 2 && pthread_create(&thread[created], &attributes, Main, &starts[created]) == 0)
+            ++created;
+        pthread_attr_destroy(&attributes);
+        return created == 2;
+    }
+
+    void End() {
+        {
+            std::lock_guard guard(lock);
+            ending = true;
+        }
+        wake.notify_all();
+        for (int k = 0; k < created; ++k) pthread_join(thread[k], nullptr);
+        created = 0;
+    }
+
+    void RunStage(const std::function<void(int)>& work) {
+        std::unique_lock hold(lock);
+        task = &work;
+        running = 2;
+        failure[0] = failure[1] = nullptr;
+        ++stage;
+        wake.notify_all();
+        finished.wait(hold, [&] { return running == 0; });
+        task = nullptr;
+        for (const std::exception_ptr& f : failure)
+            if (f) std::rethrow_exception(f);
+    }
+};
+
+WorkerPair::WorkerPair() = default;
+
+WorkerPair::~WorkerPair() {
+    if (threads_) threads_->End();
+}
+
+bool WorkerPair::Run(const std::function<void(int worker)>& task) {
+    if (!threads_) {
+        auto threads = std::make_unique<Threads>();
+        // Neither half may run alone: a first thread that exists is ended again.
+        if (!threads->Create()) {
+            threads->End();
+            return false;
+        }
+        threads_ = std::move(threads);
+    }
+    threads_->RunStage(task);
+    return true;
+}
+
+bool RunWorkerPair(const std::function<void(int worker)>& task) {
+    WorkerPair pair;
+    return pair.Run(task);
 }
 
 }  // namespace rq43::platform

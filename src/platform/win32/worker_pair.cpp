@@ -59,3 +59,17 @@ bool RunWorkerPair(const std::function<void(int worker)>& task) {
 }
 
 }  // namespace rq43::platform
+
+namespace rq43::platform {
+
+// Windows keeps the documented per-stage threads, bound to processors 0 and 1.
+struct WorkerPair::Threads {};
+
+WorkerPair::WorkerPair() = default;
+WorkerPair::~WorkerPair() = default;
+
+bool WorkerPair::Run(const std::function<void(int worker)>& task) {
+    return RunWorkerPair(task);
+}
+
+}  // namespace rq43::platform

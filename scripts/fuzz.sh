@@ -59,7 +59,8 @@ run_target() {
 
 case $action in
   seeds)
-    rm -rf fuzz/corpus
+    # The program's seeds (avi_input: a small file of `rq43 encode` and a y4m picture) are kept as they are.
+    rm -rf fuzz/corpus/decoder fuzz/corpus/encoder fuzz/corpus/formats
     build-fuzz/fuzz/rq43_fuzz_seeds fuzz/corpus
     du -sh fuzz/corpus ;;
   replay)

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "dsp/x86_kernels.h"
+
 namespace rq43::dsp {
 
 // One block from two sources of a plane: a copy when a == b, else the truncating mean (a + b) >> 1.
@@ -16,7 +18,7 @@ struct CompensationKernels {
     TwoSampleFunction twoSample8;   // 8x8
 };
 
-#if defined(__x86_64__) || defined(__i386__)
+#ifdef RQ43_X86_KERNELS
 // 16-byte rows gain nothing from AVX2: that level uses these too.
 void TwoSample16Sse2(const uint8_t* a, const uint8_t* b, int32_t sourceStride, uint8_t* out,
                      int32_t outStride);

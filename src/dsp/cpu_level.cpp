@@ -6,7 +6,7 @@
 namespace rq43::dsp {
 
 CpuLevel DetectCpuLevel() {
-#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
+#ifdef RQ43_X86_KERNELS
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2")) return CpuLevel::Avx2;
     if (__builtin_cpu_supports("sse2")) return CpuLevel::Sse2;

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string_view>
 
+#include "dsp/x86_kernels.h"
+
 namespace rq43::dsp {
 
 // Ordered: each level includes the ones before it.

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "dsp/x86_kernels.h"
+
 namespace rq43::dsp {
 
 // source against one block; `limit` as the entry's stop rule says.
@@ -21,7 +23,7 @@ struct SsdKernels {
     SsdOfMeanFunction m8h;
 };
 
-#if defined(__x86_64__) || defined(__i386__)
+#ifdef RQ43_X86_KERNELS
 uint32_t M16Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
                  int32_t referenceStride, uint32_t limit);
 uint32_t M16hSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,

@@ -77,7 +77,7 @@ uint32_t M8h(const uint8_t* source, int32_t sourceStride, const uint8_t* a, cons
 
 const dsp::SsdKernels& SsdKernelsFor(dsp::CpuLevel level) {
     static const dsp::SsdKernels plain{M16, M16h, M8, M8h};
-#if defined(__x86_64__) || defined(__i386__)
+#ifdef RQ43_X86_KERNELS
     static const dsp::SsdKernels sse2{dsp::M16Sse2, dsp::M16hSse2, dsp::M8Sse2, dsp::M8hSse2};
     static const dsp::SsdKernels avx2{dsp::M16Avx2, dsp::M16hAvx2, dsp::M8Sse2, dsp::M8hSse2};
     if (level >= dsp::CpuLevel::Avx2) return avx2;

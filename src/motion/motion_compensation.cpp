@@ -90,7 +90,7 @@ void TwoSample8(const uint8_t* a, const uint8_t* b, int32_t sourceStride, uint8_
 
 const dsp::CompensationKernels& CompensationKernelsFor(dsp::CpuLevel level) {
     static const dsp::CompensationKernels plain{TwoSample16, TwoSample8};
-#if defined(__x86_64__) || defined(__i386__)
+#ifdef RQ43_X86_KERNELS
     static const dsp::CompensationKernels sse2{dsp::TwoSample16Sse2, dsp::TwoSample8Sse2};
     if (level >= dsp::CpuLevel::Sse2) return sse2;
 #else

@@ -11,7 +11,7 @@ const dsp::PictureKernels& PictureKernelsFor(dsp::CpuLevel level) {
     static constexpr dsp::PictureKernels c{PackUyvyRow,        PackYuy2Row,     ConvertYuvRowToRgb,
                                            ConvertRgbRowToYuv, DeinterleaveRow, DecimateColumns,
                                            PrefilterRow};
-#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
+#ifdef RQ43_X86_KERNELS
     static constexpr dsp::PictureKernels sse2{
         dsp::PackUyvyRowSse2,     dsp::PackYuy2RowSse2,     dsp::YuvToRgbRowSse2, ConvertRgbRowToYuv,
         dsp::DeinterleaveRowSse2, dsp::DecimateColumnsSse2, PrefilterRow};

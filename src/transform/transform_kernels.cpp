@@ -12,7 +12,7 @@ constexpr dsp::TransformKernels kPlain = {
     ForwardDct, QuantiseBlock,         DequantiseBlock,       InverseDct,  IdctPut,
     AddBlock,   ReconstructIntraBlock, ReconstructInterBlock, FillIntraDc, AddInterDc};
 
-#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
+#ifdef RQ43_X86_KERNELS
 constexpr dsp::TransformKernels kSse2 = {dsp::ForwardDctSse2,
                                          dsp::QuantiseBlockSse2,
                                          dsp::DequantiseBlockSse2,
@@ -41,7 +41,7 @@ constexpr dsp::TransformKernels kAvx2 = {dsp::ForwardDctAvx2,
 }  // namespace
 
 const dsp::TransformKernels& TransformKernelsFor(dsp::CpuLevel level) {
-#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
+#ifdef RQ43_X86_KERNELS
     if (level >= dsp::CpuLevel::Avx2) return kAvx2;
     if (level >= dsp::CpuLevel::Sse2) return kSse2;
 #endif

@@ -49,70 +49,51 @@ inline void Apply(const Reorder& reorder, const __m128i in[8], __m128i out[8]) {
     }
 }
 
-inline void LoadRasterLevels(const int16_t* levels, __m128i x[8]) {
-    __m128i zigzag[8];
-    LoadBlock(levels, zigzag);
-    Apply(kToRaster, zigzag, x);
-}
+// Levels reordered by the byte shuffles.
+struct ShuffleOrder {
+    static void ToRaster(const int16_t* levels, __m128i x[8]) {
+        __m128i zigzag[8];
+        LoadBlock(levels, zigzag);
+        Apply(kToRaster, zigzag, x);
+    }
+    static void ToZigzag(const __m128i x[8], int16_t* levels) {
+        __m128i zigzag[8];
+        Apply(kToZigzag, x, zigzag);
+        StoreBlock(levels, zigzag);
+    }
+};
+using Kernels = BlockKernels<ShuffleOrder>;
 
 }  // namespace
 
 void ForwardDctAvx2(int16_t* block) {
-    __m128i x[8];
-    LoadBlock(block, x);
-    ForwardDctRegisters(x);
-    StoreBlock(block, x);
+    Kernels::ForwardDct(block);
 }
 
 uint8_t QuantiseBlockAvx2(int16_t* levels, const int16_t* reciprocals, const int16_t* coefficients) {
-    __m128i x[8], zigzag[8];
-    LoadBlock(coefficients, x);
-    Quantise(reciprocals, x);
-    Apply(kToZigzag, x, zigzag);
-    StoreBlock(levels, zigzag);
-    return FirstAcIndex(x);
+    return Kernels::QuantiseBlock(levels, reciprocals, coefficients);
 }
 
 void DequantiseBlockAvx2(const int16_t* steps, const int16_t* levels, int16_t* coefficients) {
-    __m128i x[8];
-    LoadRasterLevels(levels, x);
-    Dequantise(steps, x);
-    StoreBlock(coefficients, x);
+    Kernels::DequantiseBlock(steps, levels, coefficients);
 }
 
 void InverseDctAvx2(const int16_t* coefficients, int16_t* samples, int level) {
-    __m128i x[8];
-    LoadBlock(coefficients, x);
-    x[0] = AddLevel(x[0], level);
-    InverseDctRegisters(x);
-    StoreBlock(samples, x);
+    Kernels::InverseDct(coefficients, samples, level);
 }
 
 void IdctPutAvx2(const int16_t* coefficients, uint8_t* destination, int32_t stride) {
-    __m128i x[8];
-    LoadBlock(coefficients, x);
-    x[0] = AddLevel(x[0], 128);
-    InverseDctRegisters(x);
-    PutRows(x, destination, stride);
+    Kernels::IdctPut(coefficients, destination, stride);
 }
 
 void ReconstructIntraBlockAvx2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
                                int32_t stride) {
-    __m128i x[8];
-    LoadRasterLevels(levels, x);
-    Dequantise(steps, x);
-    x[0] = AddLevel(x[0], 128);
-    InverseDctRegisters(x);
-    PutRows(x, destination, stride);
+    Kernels::ReconstructIntra(steps, levels, destination, stride);
 }
 
 void ReconstructInterBlockAvx2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
                                int32_t stride) {
-    __m128i x[8];
-    LoadRasterLevels(levels, x);
-    Dequantise(steps, x);
-    InverseDctRegisters(x);
-    AddRows(x, destination, stride);
+    Kernels::ReconstructInter(steps, levels, destination, stride);
 }
 
 }  // namespace rq43::dsp

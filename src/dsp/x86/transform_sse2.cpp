@@ -3,42 +3,35 @@
 
 namespace rq43::dsp {
 
+namespace {
+
+// SSE2 has no byte shuffle: levels are reordered one element at a time.
+struct ElementOrder {
+    static void ToRaster(const int16_t* levels, __m128i x[8]) { RasterFromZigzag(levels, x); }
+    static void ToZigzag(const __m128i x[8], int16_t* levels) { ZigzagFromRaster(x, levels); }
+};
+using Kernels = BlockKernels<ElementOrder>;
+
+}  // namespace
+
 void ForwardDctSse2(int16_t* block) {
-    __m128i x[8];
-    LoadBlock(block, x);
-    ForwardDctRegisters(x);
-    StoreBlock(block, x);
+    Kernels::ForwardDct(block);
 }
 
 uint8_t QuantiseBlockSse2(int16_t* levels, const int16_t* reciprocals, const int16_t* coefficients) {
-    __m128i x[8];
-    LoadBlock(coefficients, x);
-    Quantise(reciprocals, x);
-    ZigzagFromRaster(x, levels);
-    return FirstAcIndex(x);
+    return Kernels::QuantiseBlock(levels, reciprocals, coefficients);
 }
 
 void DequantiseBlockSse2(const int16_t* steps, const int16_t* levels, int16_t* coefficients) {
-    __m128i x[8];
-    RasterFromZigzag(levels, x);
-    Dequantise(steps, x);
-    StoreBlock(coefficients, x);
+    Kernels::DequantiseBlock(steps, levels, coefficients);
 }
 
 void InverseDctSse2(const int16_t* coefficients, int16_t* samples, int level) {
-    __m128i x[8];
-    LoadBlock(coefficients, x);
-    x[0] = AddLevel(x[0], level);
-    InverseDctRegisters(x);
-    StoreBlock(samples, x);
+    Kernels::InverseDct(coefficients, samples, level);
 }
 
 void IdctPutSse2(const int16_t* coefficients, uint8_t* destination, int32_t stride) {
-    __m128i x[8];
-    LoadBlock(coefficients, x);
-    x[0] = AddLevel(x[0], 128);
-    InverseDctRegisters(x);
-    PutRows(x, destination, stride);
+    Kernels::IdctPut(coefficients, destination, stride);
 }
 
 void AddBlockSse2(uint8_t* destination, int32_t stride, const int16_t* residual) {
@@ -49,21 +42,12 @@ void AddBlockSse2(uint8_t* destination, int32_t stride, const int16_t* residual)
 
 void ReconstructIntraBlockSse2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
                                int32_t stride) {
-    __m128i x[8];
-    RasterFromZigzag(levels, x);
-    Dequantise(steps, x);
-    x[0] = AddLevel(x[0], 128);
-    InverseDctRegisters(x);
-    PutRows(x, destination, stride);
+    Kernels::ReconstructIntra(steps, levels, destination, stride);
 }
 
 void ReconstructInterBlockSse2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
                                int32_t stride) {
-    __m128i x[8];
-    RasterFromZigzag(levels, x);
-    Dequantise(steps, x);
-    InverseDctRegisters(x);
-    AddRows(x, destination, stride);
+    Kernels::ReconstructInter(steps, levels, destination, stride);
 }
 
 void FillIntraDcSse2(uint8_t* destination, int32_t stride, int32_t value) {

@@ -330,5 +330,68 @@ inline uint8_t FirstAcIndex(const __m128i x[8]) {
     return 0;
 }
 
+// The block kernels of one level, which differ from another level's only in how they reorder levels:
+// Order::ToRaster(levels, x) and Order::ToZigzag(x, levels). Each kernel file instantiates them with its
+// own instruction set (this namespace keeps every copy to its file).
+template <class Order>
+struct BlockKernels {
+    static void ForwardDct(int16_t* block) {
+        __m128i x[8];
+        LoadBlock(block, x);
+        ForwardDctRegisters(x);
+        StoreBlock(block, x);
+    }
+
+    static uint8_t QuantiseBlock(int16_t* levels, const int16_t* reciprocals, const int16_t* coefficients) {
+        __m128i x[8];
+        LoadBlock(coefficients, x);
+        Quantise(reciprocals, x);
+        Order::ToZigzag(x, levels);
+        return FirstAcIndex(x);
+    }
+
+    static void DequantiseBlock(const int16_t* steps, const int16_t* levels, int16_t* coefficients) {
+        __m128i x[8];
+        Order::ToRaster(levels, x);
+        Dequantise(steps, x);
+        StoreBlock(coefficients, x);
+    }
+
+    static void InverseDct(const int16_t* coefficients, int16_t* samples, int level) {
+        __m128i x[8];
+        LoadBlock(coefficients, x);
+        x[0] = AddLevel(x[0], level);
+        InverseDctRegisters(x);
+        StoreBlock(samples, x);
+    }
+
+    static void IdctPut(const int16_t* coefficients, uint8_t* destination, int32_t stride) {
+        __m128i x[8];
+        LoadBlock(coefficients, x);
+        x[0] = AddLevel(x[0], 128);
+        InverseDctRegisters(x);
+        PutRows(x, destination, stride);
+    }
+
+    static void ReconstructIntra(const int16_t* steps, const int16_t* levels, uint8_t* destination,
+                                 int32_t stride) {
+        __m128i x[8];
+        Order::ToRaster(levels, x);
+        Dequantise(steps, x);
+        x[0] = AddLevel(x[0], 128);
+        InverseDctRegisters(x);
+        PutRows(x, destination, stride);
+    }
+
+    static void ReconstructInter(const int16_t* steps, const int16_t* levels, uint8_t* destination,
+                                 int32_t stride) {
+        __m128i x[8];
+        Order::ToRaster(levels, x);
+        Dequantise(steps, x);
+        InverseDctRegisters(x);
+        AddRows(x, destination, stride);
+    }
+};
+
 }  // namespace
 }  // namespace rq43::dsp

@@ -92,14 +92,8 @@ float InterError(const QuantiserTables& tables, int tableIndex, const int16_t* c
     return ErrorAgainstResidual(samples, residual, pitch);
 }
 
-float IntraError(const QuantiserTables& tables, const int16_t* coefficients, const uint8_t* source,
-                 int32_t stride, int16_t* levels) {
-    QuantiseIntraLuma(levels, tables, coefficients);
-    return IntraErrorOfLevels(tables, levels, source, stride);
-}
-
-float IntraErrorOfLevels(const QuantiserTables& tables, const int16_t* levels, const uint8_t* source,
-                         int32_t stride) {
+float IntraError(const QuantiserTables& tables, const int16_t* levels, const uint8_t* source,
+                 int32_t stride) {
     uint8_t pixels[64];
     if (AcMagnitude(levels) != 0) {
         ActiveTransformKernels().reconstructIntra(tables.quantiserTable[kIntraLumaTable], levels, pixels, 8);
@@ -192,7 +186,7 @@ int32_t DecideLumaRows(ResidualCoder& coder, int16_t* out, int32_t firstRow, int
                 intra = &coder.intraLumaLevels[static_cast<size_t>(block) * 64];
             else
                 QuantiseIntraLuma(quantised, tables, coefficients);
-            const float intraError = IntraErrorOfLevels(tables, intra, source, coder.source->stride);
+            const float intraError = IntraError(tables, intra, source, coder.source->stride);
             const int32_t interAc = AcMagnitude(inter);
             const int32_t intraAc = AcMagnitude(intra);
             const int32_t v = interAc + std::abs(int32_t{coefficients[kInterHalf]});

@@ -17,14 +17,11 @@ uint8_t QuantiseIntraLuma(int16_t* levels, const QuantiserTables& tables, const 
 
 // The measures, as means of squared sample differences over the block. `residual` is the block in a
 // difference plane (biased by 128) with rows `pitch` samples apart; `source` a block of the source picture.
-// InterError also leaves the quantised inter levels in `levels`; IntraError leaves the intra levels.
+// InterError also leaves the quantised inter levels in `levels`. IntraError takes the levels
+// QuantiseIntraLuma gave: a delta frame reuses those of its key attempt.
 float InterError(const QuantiserTables& tables, int tableIndex, const int16_t* coefficients,
                  const int16_t* residual, int32_t pitch, int16_t* levels);
-float IntraError(const QuantiserTables& tables, const int16_t* coefficients, const uint8_t* source,
-                 int32_t stride, int16_t* levels);
-// IntraError of levels QuantiseIntraLuma already produced.
-float IntraErrorOfLevels(const QuantiserTables& tables, const int16_t* levels, const uint8_t* source,
-                         int32_t stride);
+float IntraError(const QuantiserTables& tables, const int16_t* levels, const uint8_t* source, int32_t stride);
 float SkipError(const int16_t* residual, int32_t pitch);
 float CodedError(const QuantiserTables& tables, int tableIndex, const int16_t* levels,
                  const int16_t* residual, int32_t pitch);

@@ -11,6 +11,7 @@
 #include "picture/prefilter.h"
 #include "pipeline/frame_header.h"
 #include "pipeline/rate_control.h"
+#include "platform/worker_split.h"
 #include "residual/token_section.h"
 
 namespace rq43 {
@@ -72,8 +73,20 @@ void ConvertInput(const ICCOMPRESS& record, int32_t width, int32_t height, int32
     }
 }
 
-// One rate-control attempt: the token sections coded at the coder's quality and the one chosen.
-struct Attempt {
+// The frame's quality byte is the one the token section carries (and scales its tables by).
+void WriteFrame(bool key, const std::vector<uint8_t>& tokens, const std::vector<uint8_t>* motion,
+                uint16_t motionSize, uint8_t* out) {
+    WriteFrameHeader({tokens[kTokenSectionQualityOffset], uint8_t(key ? 1 : 0), motionSize,
+                      static_cast<uint32_t>(tokens.size())},
+                     out);
+    if (!key) std::memcpy(out + kFrameHeaderSize, motion->data(), motionSize);
+    std::memcpy(out + kFrameHeaderSize + motionSize, tokens.data(), tokens.size());
+}
+
+}  // namespace
+
+// One rate-control attempt: the token sections coded at the coders' quality and the one chosen.
+struct CompressionSequence::Attempt {
     bool key = false;
     std::vector<uint8_t> keySection;
     std::vector<uint8_t> deltaSection;
@@ -83,44 +96,24 @@ struct Attempt {
     const std::vector<uint8_t>& Tokens() const { return key ? keySection : deltaSection; }
 };
 
-// A key section whenever a key frame is possible; the delta one unless the frame must be key. The
-// smaller frame wins, a tie going to the delta frame.
-Attempt CodeAttempt(ResidualCoder& coder, bool key, bool autoKeyInsert, const std::vector<uint8_t>* motion) {
-    Attempt attempt;
-    uint32_t keySize = kNoKeySection;
-    if (key || autoKeyInsert) {
-        attempt.keySection = EncodeTokenSection(coder, 1);
-        keySize = static_cast<uint32_t>(attempt.keySection.size());
-    }
-    attempt.key = key;
-    if (!key) {
-        attempt.deltaSection = EncodeTokenSection(coder, 0);
-        attempt.key = keySize < static_cast<uint32_t>(motion->size() + attempt.deltaSection.size());
-    }
-    attempt.motionSize = attempt.key ? 0 : static_cast<uint16_t>(motion->size());
-    attempt.total = kFrameHeaderSize + attempt.motionSize + uint64_t{attempt.Tokens().size()};
-    return attempt;
-}
+// What motion and the transform leave for the rate search: they run once per frame, attempts only
+// re-quantise and re-code. The motion section does not depend on the quality, so it is coded once too.
+struct CompressionSequence::Analysis {
+    bool key = false;
+    bool transformed = false;
+    std::optional<std::vector<uint8_t>> motionSection;
 
-void WriteFrame(const Attempt& attempt, const std::vector<uint8_t>* motion, uint8_t* out) {
-    const std::vector<uint8_t>& tokens = attempt.Tokens();
-    // The frame's quality byte is the one the token section carries (and scales its tables by).
-    WriteFrameHeader({tokens[kTokenSectionQualityOffset], uint8_t(attempt.key ? 1 : 0), attempt.motionSize,
-                      static_cast<uint32_t>(tokens.size())},
-                     out);
-    if (!attempt.key) std::memcpy(out + kFrameHeaderSize, motion->data(), attempt.motionSize);
-    std::memcpy(out + kFrameHeaderSize + attempt.motionSize, tokens.data(), tokens.size());
-}
-
-}  // namespace
+    const std::vector<uint8_t>* Motion() const { return motionSection ? &*motionSection : nullptr; }
+};
 
 CompressionSequence::CompressionSequence() {
     InitResidualCoder(encoderCoder);
+    InitResidualCoder(keyCoder);
     InitResidualCoder(reconstructionCoder);
 }
 
 int32_t CompressionSequence::Begin(int32_t width, int32_t height, int32_t bitCount,
-                                   const CodecSettings& settings, bool useTwoWorkers, int8_t qualitySetting) {
+                                   const CodecSettings& settings, bool twoWorkers, int8_t qualitySetting) {
     open = false;
     encWidth = width;
     encHeight = height;
@@ -134,8 +127,8 @@ int32_t CompressionSequence::Begin(int32_t width, int32_t height, int32_t bitCou
         End();
         return ICERR_MEMORY;
     }
-    multiProcessor = useTwoWorkers ? 1 : 0;
-    encMotionField.workers = useTwoWorkers ? &workers : nullptr;
+    this->twoWorkers = twoWorkers;
+    encMotionField.workers = twoWorkers ? &workers : nullptr;
     encMotionField.fastSearch = settings.fastSearch != 0 ? 1 : 0;
     encMotionField.subBlockSearch = settings.subBlockMotion != 0 ? 1 : 0;
     encMotionField.subBlockMotion = encMotionField.subBlockSearch;
@@ -154,6 +147,7 @@ void CompressionSequence::End() {
     ReleaseDifferenceFrame(differenceFrame);
     encMotionField = MotionField{};
     ReleaseResidualCoder(encoderCoder);
+    ReleaseResidualCoder(keyCoder);
     ReleaseResidualCoder(reconstructionCoder);
     encCurrent = nullptr;
     encReference = nullptr;
@@ -164,6 +158,123 @@ int32_t CompressionSequence::Fail(const StatusSink& status) {
     needsKeyFrame = true;
     status.Report(ICSTATUS_END, 0);
     return ICERR_INTERNAL;
+}
+
+bool CompressionSequence::Accepts(const ICCOMPRESS& record) const {
+    if (!open || record.lpbiInput == nullptr || record.lpInput == nullptr || record.lpbiOutput == nullptr ||
+        record.lpOutput == nullptr)
+        return false;
+    const BITMAPINFOHEADER& input = *record.lpbiInput;
+    return input.biWidth == encWidth && Magnitude(input.biHeight) == encHeight &&
+           input.biBitCount == encBitCount;
+}
+
+// A new frame number: the last reconstruction becomes the reference. The same number again codes a new
+// picture against the same reference.
+void CompressionSequence::AdvanceReference(LONG frameNumber) {
+    if (frameNumber == lastFrameNumber) return;
+    std::swap(encCurrent, encReference);
+    ExtendBorders(*encReference);
+    lastFrameNumber = frameNumber;
+    CarryMotionVectors(encMotionField);
+}
+
+void CompressionSequence::PrepareInput(const ICCOMPRESS& record, const FrameOptions& options) {
+    ConvertInput(record, encWidth, encHeight, encBitCount, *encCurrent);
+    if (options.prefilterStrength != 0)
+        PrefilterFrame(*encCurrent, options.prefilterStrength, options.prefilterIterations);
+}
+
+CompressionSequence::Analysis CompressionSequence::Analyse(bool key) {
+    Analysis analysis;
+    keyCoderLoaded = false;
+    if (key) {
+        analysis.transformed = LoadFrame(encoderCoder, *encCurrent, nullptr, nullptr);
+    } else {
+        analysis.transformed = EstimateMotion(*encCurrent, encMotionField, *encReference, differenceFrame) &&
+                               LoadFrame(encoderCoder, *encCurrent, &differenceFrame, encReference);
+        analysis.motionSection = EncodeMotionSection(encMotionField);
+    }
+    // A field the motion section cannot describe goes as a key frame.
+    analysis.key = key || !analysis.motionSection.has_value();
+    return analysis;
+}
+
+// The key section of a delta frame, from keyCoder: the transform of a key frame is the intra half of a delta
+// frame's, and a section depends only on the coefficients, the quality and the token mode, so it comes out
+// byte for byte as encoderCoder would code it.
+std::vector<uint8_t> CompressionSequence::EncodeKeyAlternative() {
+    keyCoder.workers = nullptr;
+    keyCoder.quality = encoderCoder.quality;
+    keyCoder.arithmeticTokens = encoderCoder.arithmeticTokens;
+    if (!keyCoderLoaded) {
+        if (!LoadFrame(keyCoder, *encCurrent, nullptr, nullptr)) return {};
+        keyCoderLoaded = true;
+    }
+    return EncodeTokenSection(keyCoder, 1);
+}
+
+// A key section whenever a key frame is possible; the delta one unless the frame must be key. The smaller
+// frame wins, a tie going to the delta frame. With two workers a delta frame's two sections are coded at
+// the same time, each on one worker: their coding is serial work, most of a frame's.
+CompressionSequence::Attempt CompressionSequence::CodeAttempt(bool key, bool autoKeyInsert,
+                                                              const std::vector<uint8_t>* motion) {
+    Attempt attempt;
+    attempt.key = key;
+    if (key) {
+        attempt.keySection = EncodeTokenSection(encoderCoder, 1);
+    } else if (autoKeyInsert && twoWorkers) {
+        encoderCoder.workers = nullptr;  // each section keeps to its own worker
+        platform::RunHalves(&workers, [&](int half) {
+            if (half == 0)
+                attempt.deltaSection = EncodeTokenSection(encoderCoder, 0);
+            else
+                attempt.keySection = EncodeKeyAlternative();
+        });
+        encoderCoder.workers = &workers;
+    } else {
+        if (autoKeyInsert) attempt.keySection = EncodeTokenSection(encoderCoder, 1);
+        attempt.deltaSection = EncodeTokenSection(encoderCoder, 0);
+    }
+    if (!key) {
+        const uint32_t keySize =
+            autoKeyInsert ? static_cast<uint32_t>(attempt.keySection.size()) : kNoKeySection;
+        attempt.key = keySize < static_cast<uint32_t>(motion->size() + attempt.deltaSection.size());
+    }
+    attempt.motionSize = attempt.key ? 0 : static_cast<uint16_t>(motion->size());
+    attempt.total = kFrameHeaderSize + attempt.motionSize + uint64_t{attempt.Tokens().size()};
+    return attempt;
+}
+
+// Rate control: every attempt overwrites the frame in the host's buffer; the last one stands. False when
+// no attempt could be coded into the buffer.
+bool CompressionSequence::SearchRate(ICCOMPRESS& record, int8_t qualitySetting, const FrameOptions& options,
+                                     const Analysis& analysis, Attempt& written) {
+    auto* out = static_cast<uint8_t*>(record.lpOutput);
+    const uint64_t capacity = OutputCapacity(encWidth, encHeight);
+    const int32_t target = record.dwFrameSize != 0
+                               ? static_cast<int32_t>(std::min<DWORD>(record.dwFrameSize, INT32_MAX))
+                               : options.defaultFrameSize;
+    RateSearch search = StartRateSearch(target, carriedQuality, qualitySetting);
+    for (bool anotherAttempt = true; anotherAttempt;) {
+        if (search.attempt > 0 && !analysis.key) ClearIntraFlags(encoderCoder);
+        encoderCoder.quality = search.quality;
+        options.status.Report(ICSTATUS_STATUS, kAttemptProgress);
+        written = CodeAttempt(analysis.key, options.autoKeyInsert == 1, analysis.Motion());
+        if (written.Tokens().size() < kTokenSectionHeaderSize) return false;
+        if (written.total > capacity) {
+            // Never write past the buffer the host was told to provide: go lower instead.
+            if (!ShrinkAfterOverflow(search)) return false;
+            continue;
+        }
+        WriteFrame(written.key, written.Tokens(), analysis.Motion(), written.motionSize, out);
+        anotherAttempt = JudgeAttempt(search, int64_t(written.total), runningOvershoot);
+    }
+    carriedQuality = static_cast<int8_t>(static_cast<uint8_t>(search.quality));
+    if (record.dwFrameSize == 0)
+        runningOvershoot =
+            AccumulateOvershoot(runningOvershoot, int64_t(written.total), options.defaultFrameSize);
+    return true;
 }
 
 // Decodes the frame just written, exactly as a decoder will: this is the next frame's reference.
@@ -182,82 +293,26 @@ bool CompressionSequence::Reconstruct(const uint8_t* frame, bool key, uint16_t m
 
 int32_t CompressionSequence::Compress(ICCOMPRESS& record, int8_t& qualitySetting,
                                       const FrameOptions& options) {
-    if (!open || record.lpbiInput == nullptr || record.lpInput == nullptr || record.lpbiOutput == nullptr ||
-        record.lpOutput == nullptr)
-        return ICERR_BADFORMAT;
-    const BITMAPINFOHEADER& input = *record.lpbiInput;
-    if (input.biWidth != encWidth || Magnitude(input.biHeight) != encHeight ||
-        input.biBitCount != encBitCount)
-        return ICERR_BADFORMAT;
-
+    if (!Accepts(record)) return ICERR_BADFORMAT;
     bool started = false;
     try {
-        // A new frame number: the last reconstruction becomes the reference.
-        if (record.lFrameNum != lastFrameNumber) {
-            std::swap(encCurrent, encReference);
-            ExtendBorders(*encReference);
-            lastFrameNumber = record.lFrameNum;
-            CarryMotionVectors(encMotionField);
-        }
+        AdvanceReference(record.lFrameNum);
         options.status.Report(ICSTATUS_START, 0);
         started = true;
         qualitySetting = static_cast<int8_t>(static_cast<uint8_t>(record.dwQuality / 100));
+        PrepareInput(record, options);
 
-        ConvertInput(record, encWidth, encHeight, encBitCount, *encCurrent);
-        if (options.prefilterStrength != 0)
-            PrefilterFrame(*encCurrent, options.prefilterStrength, options.prefilterIterations);
-
-        bool key = ForcedKeyFrame(record, needsKeyFrame);
-
-        encoderCoder.workers = multiProcessor != 0 ? &workers : nullptr;
+        encoderCoder.workers = twoWorkers ? &workers : nullptr;
         encoderCoder.quality = qualitySetting;
         encoderCoder.arithmeticTokens = options.strongCompression != 0 ? 1 : 0;
+        const Analysis analysis = Analyse(ForcedKeyFrame(record, needsKeyFrame));
+        if (!analysis.transformed) return Fail(options.status);
 
-        // Motion and the transform run once; attempts only re-quantise and re-code. The motion section
-        // does not depend on the quality, so it is coded once too.
-        std::optional<std::vector<uint8_t>> motionSection;
-        bool transformed;
-        if (key) {
-            transformed = LoadFrame(encoderCoder, *encCurrent, nullptr, nullptr);
-        } else {
-            transformed = EstimateMotion(*encCurrent, encMotionField, *encReference, differenceFrame) &&
-                          LoadFrame(encoderCoder, *encCurrent, &differenceFrame, encReference);
-            motionSection = EncodeMotionSection(encMotionField);
-            key = !motionSection.has_value();  // a field the section cannot describe goes as a key frame
-        }
-        if (!transformed) return Fail(options.status);
-
-        // Rate control: every attempt overwrites the frame in the host's buffer; the last one stands.
-        auto* out = static_cast<uint8_t*>(record.lpOutput);
-        const uint64_t capacity = OutputCapacity(encWidth, encHeight);
-        const int32_t target = record.dwFrameSize != 0
-                                   ? static_cast<int32_t>(std::min<DWORD>(record.dwFrameSize, INT32_MAX))
-                                   : options.defaultFrameSize;
-        const std::vector<uint8_t>* motion = motionSection ? &*motionSection : nullptr;
-        RateSearch search = StartRateSearch(target, carriedQuality, qualitySetting);
         Attempt written;
-        bool anotherAttempt = true;
-        while (anotherAttempt) {
-            if (search.attempt > 0 && !key) ClearIntraFlags(encoderCoder);
-            encoderCoder.quality = search.quality;
-            options.status.Report(ICSTATUS_STATUS, kAttemptProgress);
-            written = CodeAttempt(encoderCoder, key, options.autoKeyInsert == 1, motion);
-            if (written.Tokens().size() < kTokenSectionHeaderSize) return Fail(options.status);
-            if (written.total > capacity) {
-                // Never write past the buffer the host was told to provide: go lower instead.
-                if (!ShrinkAfterOverflow(search)) return Fail(options.status);
-                continue;
-            }
-            WriteFrame(written, motion, out);
-            anotherAttempt = JudgeAttempt(search, int64_t(written.total), runningOvershoot);
-        }
-        carriedQuality = static_cast<int8_t>(static_cast<uint8_t>(search.quality));
-        if (record.dwFrameSize == 0)
-            runningOvershoot =
-                AccumulateOvershoot(runningOvershoot, int64_t(written.total), options.defaultFrameSize);
-
+        if (!SearchRate(record, qualitySetting, options, analysis, written)) return Fail(options.status);
         ReportFrameKind(record, written.key);
-        if (!Reconstruct(out, written.key, written.motionSize, written.Tokens().size()))
+        if (!Reconstruct(static_cast<const uint8_t*>(record.lpOutput), written.key, written.motionSize,
+                         written.Tokens().size()))
             return Fail(options.status);
         if (written.key) needsKeyFrame = false;
         options.status.Report(ICSTATUS_STATUS, kReconstructionProgress);

@@ -38,35 +38,21 @@ struct FrameOptions {
     StatusSink status;
 };
 
-struct CompressionSequence {
-    int32_t encWidth = 0;
-    int32_t encHeight = 0;
-    int32_t encBitCount = 0;
-    YuvFrame encFrames[2];
-    YuvFrame* encCurrent = nullptr;    // receives the input picture, then its reconstruction
-    YuvFrame* encReference = nullptr;  // reconstruction of the previous frame, borders extended
-    DifferenceFrame differenceFrame;
-    MotionField encMotionField;
-    ResidualCoder encoderCoder;
-    ResidualCoder reconstructionCoder;
-    uint8_t multiProcessor = 0;
-    // Created on the first frame that uses them, kept across sequences, ended with the codec instance.
-    platform::WorkerPair workers;
-    int32_t lastFrameNumber = 0;
-    int8_t carriedQuality = 0;
-    int32_t runningOvershoot = 0;
-    // Set when a frame failed part-way: the reference no longer matches what a decoder holds, so the
-    // next frame must not predict from it.
-    bool needsKeyFrame = false;
+// What a caller may touch: Begin, Compress and End; `open`, which the driver clears to refuse frames
+// until the next Begin succeeds; and, to read only, the picture encCurrent points at (the decoded
+// picture of the frame just coded, exactly what a decoder holds). Everything else is the sequence's own.
+class CompressionSequence {
+  public:
     bool open = false;
+    YuvFrame* encCurrent = nullptr;  // receives the input picture, then its reconstruction
 
     CompressionSequence();
 
     // Opens the sequence for pictures of width x height (positive multiples of 16, as the driver's format
-    // checks guarantee) at bitCount 16, 24 or 32. ICERR_OK, or ICERR_MEMORY when the buffers cannot be
-    // had (the sequence is then closed).
+    // checks guarantee) at bitCount 16, 24 or 32; twoWorkers shares the frame work between the instance's
+    // two workers. ICERR_OK, or ICERR_MEMORY when the buffers cannot be had (the sequence is then closed).
     int32_t Begin(int32_t width, int32_t height, int32_t bitCount, const CodecSettings& settings,
-                  bool useTwoWorkers, int8_t qualitySetting);
+                  bool twoWorkers, int8_t qualitySetting);
 
     // Codes the host's picture into record.lpOutput. qualitySetting becomes this frame's dwQuality / 100.
     // ICERR_BADFORMAT without an open sequence or for a picture that is not the one Begin accepted,
@@ -76,10 +62,47 @@ struct CompressionSequence {
     // Releases every buffer and closes the sequence.
     void End();
 
+    bool TwoWorkers() const { return twoWorkers; }
+    // Bytes the frames coded against the default target have overshot it so far.
+    int32_t RunningOvershoot() const { return runningOvershoot; }
+
   private:
+    struct Analysis;
+    struct Attempt;
+
+    int32_t encWidth = 0;
+    int32_t encHeight = 0;
+    int32_t encBitCount = 0;
+    YuvFrame encFrames[2];
+    YuvFrame* encReference = nullptr;  // reconstruction of the previous frame, borders extended
+    DifferenceFrame differenceFrame;
+    MotionField encMotionField;
+    ResidualCoder encoderCoder;
+    // With two workers, a delta frame's key-frame alternative is coded here, beside the delta section.
+    ResidualCoder keyCoder;
+    bool keyCoderLoaded = false;  // keyCoder holds this frame's transform
+    ResidualCoder reconstructionCoder;
+    bool twoWorkers = false;
+    // Created on the first frame that uses them, kept across sequences, ended with the codec instance.
+    platform::WorkerPair workers;
+    int32_t lastFrameNumber = 0;
+    int8_t carriedQuality = 0;
+    int32_t runningOvershoot = 0;
+    // Set when a frame failed part-way: the reference no longer matches what a decoder holds, so the
+    // next frame must not predict from it.
+    bool needsKeyFrame = false;
+
+    bool Accepts(const ICCOMPRESS& record) const;
+    void AdvanceReference(LONG frameNumber);
+    void PrepareInput(const ICCOMPRESS& record, const FrameOptions& options);
+    Analysis Analyse(bool key);
+    bool SearchRate(ICCOMPRESS& record, int8_t qualitySetting, const FrameOptions& options,
+                    const Analysis& analysis, Attempt& written);
+    Attempt CodeAttempt(bool key, bool autoKeyInsert, const std::vector<uint8_t>* motion);
+    std::vector<uint8_t> EncodeKeyAlternative();
+    bool Reconstruct(const uint8_t* frame, bool key, uint16_t motionSize, size_t tokenSize);
     // A frame that could not be finished: nothing usable was written and the reference is suspect.
     int32_t Fail(const StatusSink& status);
-    bool Reconstruct(const uint8_t* frame, bool key, uint16_t motionSize, size_t tokenSize);
 };
 
 }  // namespace rq43

@@ -265,11 +265,15 @@ TEST_F(CompressionSequenceTest, OneWorkerAndTwoWorkersWriteTheSameBytes) {
         for (uint32_t workers : {1u, 2u}) {
             platform::OverrideProcessorCount(workers);
             EncoderSession encoder(0x800B, HostHeader(HostFormat::Rgb24, kWidth, kHeight, false));
-            EXPECT_EQ(encoder.Instance().compression.multiProcessor, workers > 1 ? 1 : 0);
+            EXPECT_EQ(encoder.Instance().compression.TwoWorkers(), workers > 1);
+            // Frame 7 is a scene cut: the key alternative, which two workers code on a coder of its own,
+            // is the one written, and the frames after it predict from its reconstruction.
             for (int i = 0; i < 10; ++i) {
                 CompressedFrame frame;
-                ASSERT_EQ(encoder.Compress(Picture(i * 2), i, &frame, {0, i < 5 ? 2500u : 0u, 8500}),
+                ASSERT_EQ(encoder.Compress(Picture(i * 2, i < 7 ? 3 : 77), i, &frame,
+                                           {0, i < 5 ? 2500u : 0u, 8500}),
                           ICERR_OK);
+                EXPECT_EQ(frame.key, i == 0 || i == 7) << i;
                 streams[workers - 1].push_back(frame.bytes);
             }
         }
@@ -282,10 +286,10 @@ TEST_F(CompressionSequenceTest, RunningOvershootCountsOnlyAgainstTheDefaultTarge
     EncoderSession encoder(0x800C, HostHeader(HostFormat::Rgb24, kWidth, kHeight, false));
     const auto& sequence = encoder.Instance().compression;
     for (int i = 0; i < 4; ++i) ASSERT_EQ(encoder.Compress(Picture(i), i, nullptr, {0, 0, 8000}), ICERR_OK);
-    EXPECT_EQ(sequence.runningOvershoot, 0);  // no default target: nothing to overshoot
+    EXPECT_EQ(sequence.RunningOvershoot(), 0);  // no default target: nothing to overshoot
     for (int i = 4; i < 8; ++i)
         ASSERT_EQ(encoder.Compress(Picture(i), i, nullptr, {0, 3000, 8000}), ICERR_OK);
-    EXPECT_EQ(sequence.runningOvershoot, 0);  // the host's own targets do not count
+    EXPECT_EQ(sequence.RunningOvershoot(), 0);  // the host's own targets do not count
 
     ICCOMPRESSFRAMES info{};
     info.lQuality = 8000;
@@ -295,7 +299,7 @@ TEST_F(CompressionSequenceTest, RunningOvershootCountsOnlyAgainstTheDefaultTarge
     encoder.host.Message(ICM_COMPRESS_FRAMES_INFO, Param(&info), sizeof info);
     CompressedFrame frame;
     ASSERT_EQ(encoder.Compress(Picture(8), 8, &frame, {0, 0, 8000}), ICERR_OK);
-    EXPECT_EQ(sequence.runningOvershoot, int32_t(frame.bytes.size()) - 1000);
+    EXPECT_EQ(sequence.RunningOvershoot(), int32_t(frame.bytes.size()) - 1000);
     encoder.host.Message(ICM_COMPRESS_END);
     EXPECT_EQ(encoder.Instance().defaultFrameSize, 0);
 }
@@ -326,7 +330,7 @@ TEST_F(CompressionSequenceTest, DataRateEncodeConvergesOnItsTarget) {
     }
     const double lateMean = double(lateBytes) / (frames / 2);
     EXPECT_NEAR(lateMean, target, target * 0.1);
-    EXPECT_LT(std::abs(encoder.Instance().compression.runningOvershoot), 3 * target);
+    EXPECT_LT(std::abs(encoder.Instance().compression.RunningOvershoot()), 3 * target);
     EXPECT_GT(minQuality, 1);    // no spiral down to the floor
     EXPECT_LT(maxQuality, 100);  // nor up to the ceiling
 }

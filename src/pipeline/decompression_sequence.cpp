@@ -11,7 +11,6 @@
 #include "pipeline/frame_header.h"
 #include "platform/debug_output.h"
 #include "platform/processor.h"
-#include "residual/residual_coder.h"
 #include "residual/token_section.h"
 
 namespace rq43 {
@@ -80,6 +79,10 @@ OutputFormatCode OutputFormatOf(const BITMAPINFOHEADER& output) {
     return OutputFormatCode::None;
 }
 
+DecompressionSequence::DecompressionSequence() {
+    InitResidualCoder(decoderCoder);
+}
+
 int32_t DecompressionSequence::Begin(int32_t width, int32_t height, OutputFormatCode code) {
     open = false;
     decWidth = width;
@@ -131,9 +134,7 @@ int32_t DecompressionSequence::DecodeFrame(const BITMAPINFOHEADER& output, const
         }
         {
             StageTimer timer(tDecTokensTotal);
-            ResidualCoder coder;
-            InitResidualCoder(coder);
-            if (!DecodeTokenSection(tokens, header.tokenSize, coder, picture)) return ICERR_BADFORMAT;
+            if (!DecodeTokenSection(tokens, header.tokenSize, decoderCoder, picture)) return ICERR_BADFORMAT;
         }
         {
             StageTimer timer(tDecYUVTotal);
@@ -152,6 +153,7 @@ void DecompressionSequence::Release() {
     for (YuvFrame& frame : decFrames) ReleaseFrame(frame);
     decMotionField = MotionField{};
     spareMotionField = MotionField{};
+    ReleaseResidualCoder(decoderCoder);
     decPrevious = nullptr;
     open = false;
 }

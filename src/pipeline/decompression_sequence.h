@@ -11,6 +11,7 @@
 #include "motion/motion_field.h"
 #include "picture/yuv_frame.h"
 #include "platform/vfw.h"
+#include "residual/residual_coder.h"
 
 namespace rq43 {
 
@@ -28,7 +29,12 @@ struct DecompressionSequence {
     YuvFrame* decPrevious = nullptr;  // the last picture decoded: the reference of the next delta frame
     MotionField decMotionField;
     MotionField spareMotionField;  // a frame's motion is decoded here, kept only if the whole frame is
+    // Decodes every frame's token section. Each section sets all of its state afresh, as the encoder's own
+    // reconstruction coder does; kept so that its buffers are not allocated again for every frame.
+    ResidualCoder decoderCoder;
     bool open = false;
+
+    DecompressionSequence();
 
     // Opens the sequence for pictures of width x height (positive multiples of 16, as the driver's format
     // checks guarantee) written as `code` (not None). ICERR_OK, or ICERR_MEMORY when the pictures cannot be
@@ -42,7 +48,7 @@ struct DecompressionSequence {
     int32_t DecodeFrame(const BITMAPINFOHEADER& output, const uint8_t* frame, size_t frameSize,
                         uint8_t* outputPixels);
 
-    // Releases the pictures and the motion fields and closes the sequence.
+    // Releases the pictures, the motion fields and the coder's buffers and closes the sequence.
     void Release();
     // Release, then the timing lines.
     void End();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "motion/motion_compensation.h"
 #include "motion/motion_estimation.h"

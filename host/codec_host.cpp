@@ -64,8 +64,10 @@ LRESULT EncoderSession::Compress(const uint8_t* pixels, LONG frameNumber, Compre
     record.dwFrameSize = options.frameSize;
     record.dwQuality = options.quality;
     const LRESULT result = host.Message(ICM_COMPRESS, Param(&record), sizeof record);
+    // A frame said to be longer than the buffer it was written to cannot be trusted.
+    if (result == ICERR_OK && outputHeader.biSizeImage > buffer.size()) return ICERR_BADSIZE;
     if (out != nullptr && result == ICERR_OK) {
-        buffer.resize(std::min<size_t>(outputHeader.biSizeImage, buffer.size()));
+        buffer.resize(outputHeader.biSizeImage);
         out->bytes = std::move(buffer);
         out->key = (aviFlags & AVIIF_KEYFRAME) != 0;
     }

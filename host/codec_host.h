@@ -70,6 +70,7 @@ class EncoderSession {
     LRESULT Begin();
     bool Begun() const { return beginResult == ICERR_OK; }
     // One ICM_COMPRESS of `pixels` (a picture in the input format); `out` receives the frame when it worked.
+    // ICERR_BADSIZE when the codec reports more bytes than the bound it gave.
     LRESULT Compress(const uint8_t* pixels, LONG frameNumber, CompressedFrame* out,
                      const CompressOptions& options = {});
     LRESULT Compress(const std::vector<uint8_t>& pixels, LONG frameNumber, CompressedFrame* out,

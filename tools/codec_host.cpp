@@ -22,6 +22,8 @@ std::string ErrorText(LRESULT result) {
             return "format refused";
         case ICERR_MEMORY:
             return "out of memory";
+        case ICERR_BADSIZE:
+            return "bad size";
         default:
             return "error " + std::to_string(result);
     }

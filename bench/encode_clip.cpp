@@ -11,17 +11,13 @@
 #include <vector>
 
 #include "config/settings_store.h"
-#include "driver/driver_proc.h"
+#include "host/codec_host.h"
+#include "host/host_format.h"
 #include "platform/processor.h"
-#include "platform/vfw.h"
 
 namespace {
 
 using namespace rq43;
-
-LRESULT Send(uintptr_t handle, UINT message, const void* p1 = nullptr, LPARAM p2 = 0) {
-    return DriverProc(0, reinterpret_cast<HDRVR>(handle), message, reinterpret_cast<LPARAM>(p1), p2);
-}
 
 uint64_t Fnv(uint64_t hash, const uint8_t* data, size_t size) {
     for (size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 1099511628211ull;
@@ -67,51 +63,33 @@ int main(int argc, char** argv) {
     SaveCodecSettings(settings);
     platform::OverrideProcessorCount(workers);
 
-    ICOPEN open{};
-    open.dwSize = sizeof open;
-    open.fccType = ICTYPE_VIDEO;
-    const uintptr_t handle = 0xC11;
-    Send(handle, DRV_OPEN, nullptr, reinterpret_cast<LPARAM>(&open));
-    BITMAPINFOHEADER input{};
-    input.biSize = sizeof input;
-    input.biWidth = width;
-    input.biHeight = -height;  // top-down, as the raw clip is
-    input.biPlanes = 1;
-    input.biBitCount = 24;
-    input.biSizeImage = DWORD(frameBytes);
-    BITMAPINFOHEADER format{};
-    Send(handle, ICM_COMPRESS_GET_FORMAT, &input, reinterpret_cast<LPARAM>(&format));
-    if (Send(handle, ICM_COMPRESS_BEGIN, &input, reinterpret_cast<LPARAM>(&format)) != ICERR_OK) return 1;
-    std::vector<uint8_t> buffer(size_t(width) * size_t(height) * 4 + 64);
+    // Top-down, as the raw clip is.
+    const BITMAPINFOHEADER input = HostHeader(HostFormat::Rgb24, width, height, true);
+    EncoderSession encoder(0xC11, input);
+    if (encoder.Begin() != ICERR_OK) return 1;
+    CompressOptions options;
+    options.frameSize = target;
     std::vector<std::vector<uint8_t>> frames;
     uint64_t bytes = 0, hash = 1469598103934665603ull;
     for (size_t i = 0; i < clip.size(); ++i) {
-        BITMAPINFOHEADER output = format;
-        DWORD flags = 0, chunk = 0;
-        ICCOMPRESS record{0,      &output, buffer.data(), &input, clip[i].data(), &chunk,
-                          &flags, LONG(i), target,        7500,   nullptr,        nullptr};
-        if (Send(handle, ICM_COMPRESS, &record, sizeof record) != ICERR_OK) return 1;
-        frames.emplace_back(buffer.begin(), buffer.begin() + output.biSizeImage);
-        bytes += output.biSizeImage;
-        hash = Fnv(hash, buffer.data(), output.biSizeImage);
+        CompressedFrame frame;
+        if (encoder.Compress(clip[i], LONG(i), &frame, options) != ICERR_OK) return 1;
+        bytes += frame.bytes.size();
+        hash = Fnv(hash, frame.bytes.data(), frame.bytes.size());
+        frames.push_back(std::move(frame.bytes));
     }
-    Send(handle, ICM_COMPRESS_END);
     std::printf("%zu frames %dx%d: %llu bytes, stream %016llx\n", clip.size(), width, height,
                 static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(hash));
     if (decode) {
-        BITMAPINFOHEADER picture = input;
+        DecoderSession decoder(0xC12, encoder.CompressedFormat(), input);
+        if (decoder.Begin() != ICERR_OK) return 1;
         std::vector<uint8_t> pixels(frameBytes);
-        Send(handle, ICM_DECOMPRESS_BEGIN, &format, reinterpret_cast<LPARAM>(&picture));
         uint64_t pictures = 1469598103934665603ull;
         for (const auto& frame : frames) {
-            format.biSizeImage = DWORD(frame.size());
-            ICDECOMPRESS record{0, &format, const_cast<uint8_t*>(frame.data()), &picture, pixels.data(), 0};
-            if (Send(handle, ICM_DECOMPRESS, &record, sizeof record) != ICERR_OK) return 1;
+            if (decoder.Decompress(frame.data(), frame.size(), pixels.data()) != ICERR_OK) return 1;
             pictures = Fnv(pictures, pixels.data(), pixels.size());
         }
-        Send(handle, ICM_DECOMPRESS_END);
         std::printf("decoded pictures %016llx\n", static_cast<unsigned long long>(pictures));
     }
-    Send(handle, DRV_CLOSE);
     return 0;
 }

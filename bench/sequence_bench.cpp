@@ -4,9 +4,9 @@
 #include <ctime>
 #include <vector>
 
-#include "driver/driver_proc.h"
+#include "host/codec_host.h"
+#include "host/moving_clip.h"
 #include "platform/processor.h"
-#include "platform/vfw.h"
 
 namespace rq43 {
 namespace {
@@ -15,40 +15,11 @@ constexpr int32_t kWidth = 320;
 constexpr int32_t kHeight = 240;
 constexpr int kClipFrames = 16;
 
-LRESULT Send(uintptr_t handle, UINT message, const void* p1 = nullptr, LPARAM p2 = 0) {
-    return DriverProc(0, reinterpret_cast<HDRVR>(handle), message, reinterpret_cast<LPARAM>(p1), p2);
-}
-
-BITMAPINFOHEADER Rgb24Header() {
-    BITMAPINFOHEADER header{};
-    header.biSize = sizeof header;
-    header.biWidth = kWidth;
-    header.biHeight = kHeight;
-    header.biPlanes = 1;
-    header.biBitCount = 24;
-    header.biSizeImage = kWidth * kHeight * 3;
-    return header;
-}
-
-// A smooth picture with detail, panned one pixel across and half a pixel down per frame.
 std::vector<std::vector<uint8_t>> Clip() {
     std::vector<std::vector<uint8_t>> frames;
-    uint32_t noise = 12345;
-    for (int f = 0; f < kClipFrames; ++f) {
-        std::vector<uint8_t> pixels(size_t(kWidth) * kHeight * 3);
-        for (int32_t y = 0; y < kHeight; ++y) {
-            for (int32_t x = 0; x < kWidth; ++x) {
-                const int32_t u = x + f, v = 2 * y + f;
-                for (int c = 0; c < 3; ++c) {
-                    noise = noise * 1664525u + 1013904223u;
-                    const int32_t value = 60 + ((u * (3 + c) + v * 2) % 97) + ((u / 9 + v / 13) % 2) * 60 +
-                                          int32_t(noise >> 29);
-                    pixels[(size_t(y) * kWidth + size_t(x)) * 3 + size_t(c)] = uint8_t(value);
-                }
-            }
-        }
-        frames.push_back(std::move(pixels));
-    }
+    for (int f = 0; f < kClipFrames; ++f)
+        frames.push_back(
+            LayOut(ClipFrameRgb(kWidth, kHeight, f, 4), kWidth, kHeight, HostFormat::Rgb24, false));
     return frames;
 }
 
@@ -57,39 +28,19 @@ struct Encoded {
     BITMAPINFOHEADER format{};
 };
 
-void Open(uintptr_t handle) {
-    ICOPEN open{};
-    open.dwSize = sizeof open;
-    open.fccType = ICTYPE_VIDEO;
-    Send(handle, DRV_OPEN, nullptr, reinterpret_cast<LPARAM>(&open));
-}
-
 // Compresses the clip once per pass; `target` bytes per frame (0: one attempt per frame).
 Encoded EncodeClip(uintptr_t handle, const std::vector<std::vector<uint8_t>>& clip, DWORD target) {
     Encoded encoded;
-    BITMAPINFOHEADER input = Rgb24Header();
-    Send(handle, ICM_COMPRESS_GET_FORMAT, &input, reinterpret_cast<LPARAM>(&encoded.format));
-    Send(handle, ICM_COMPRESS_BEGIN, &input, reinterpret_cast<LPARAM>(&encoded.format));
-    std::vector<uint8_t> buffer(size_t(kWidth) * kHeight * 4 + 8);
+    EncoderSession session(handle, HostHeader(HostFormat::Rgb24, kWidth, kHeight, false));
+    session.Begin();
+    encoded.format = session.CompressedFormat();
+    CompressOptions options;
+    options.frameSize = target;
     for (int i = 0; i < kClipFrames; ++i) {
-        BITMAPINFOHEADER output = encoded.format;
-        DWORD flags = 0, chunk = 0;
-        ICCOMPRESS record{0,
-                          &output,
-                          buffer.data(),
-                          &input,
-                          const_cast<uint8_t*>(clip[size_t(i)].data()),
-                          &chunk,
-                          &flags,
-                          i,
-                          target,
-                          7500,
-                          nullptr,
-                          nullptr};
-        Send(handle, ICM_COMPRESS, &record, sizeof record);
-        encoded.frames.emplace_back(buffer.begin(), buffer.begin() + output.biSizeImage);
+        CompressedFrame frame;
+        session.Compress(clip[size_t(i)], i, &frame, options);
+        encoded.frames.push_back(std::move(frame.bytes));
     }
-    Send(handle, ICM_COMPRESS_END);
     return encoded;
 }
 
@@ -100,12 +51,10 @@ Encoded EncodeClip(uintptr_t handle, const std::vector<std::vector<uint8_t>>& cl
 void EncodeFrames(benchmark::State& state) {
     const auto clip = Clip();
     platform::OverrideProcessorCount(static_cast<uint32_t>(state.range(1)));
-    Open(0xB001);
     const std::clock_t processStart = std::clock();
     for (auto _ : state) benchmark::DoNotOptimize(EncodeClip(0xB001, clip, DWORD(state.range(0))));
     state.counters["process_cpu_ms"] = 1000.0 * double(std::clock() - processStart) / CLOCKS_PER_SEC /
                                        double(state.iterations() * kClipFrames);
-    Send(0xB001, DRV_CLOSE);
     platform::OverrideProcessorCount(0);
     state.SetItemsProcessed(state.iterations() * kClipFrames);
     state.counters["fps"] =
@@ -117,25 +66,19 @@ BENCHMARK(EncodeFrames)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
+// range(0): bits per output pixel; 16 is UYVY.
 void DecodeFrames(benchmark::State& state) {
-    Open(0xB002);
     const Encoded encoded = EncodeClip(0xB002, Clip(), 0);
-    BITMAPINFOHEADER input = encoded.format;
-    BITMAPINFOHEADER output = Rgb24Header();
-    output.biBitCount = uint16_t(state.range(0));
-    if (output.biBitCount == 16) output.biCompression = FOURCC_UYVY;
-    output.biSizeImage = DWORD(kWidth * kHeight * output.biBitCount / 8);
-    std::vector<uint8_t> pixels(output.biSizeImage);
-    Send(0xB002, ICM_DECOMPRESS_BEGIN, &input, reinterpret_cast<LPARAM>(&output));
+    const HostFormat format = state.range(0) == 16   ? HostFormat::Uyvy
+                              : state.range(0) == 24 ? HostFormat::Rgb24
+                                                     : HostFormat::Rgb32;
+    DecoderSession session(0xB002, encoded.format, HostHeader(format, kWidth, kHeight, false));
+    session.Begin();
+    std::vector<uint8_t> pixels(session.OutputBytes());
     for (auto _ : state) {
-        for (const auto& frame : encoded.frames) {
-            input.biSizeImage = DWORD(frame.size());
-            ICDECOMPRESS record{0, &input, const_cast<uint8_t*>(frame.data()), &output, pixels.data(), 0};
-            benchmark::DoNotOptimize(Send(0xB002, ICM_DECOMPRESS, &record, sizeof record));
-        }
+        for (const auto& frame : encoded.frames)
+            benchmark::DoNotOptimize(session.Decompress(frame.data(), frame.size(), pixels.data()));
     }
-    Send(0xB002, ICM_DECOMPRESS_END);
-    Send(0xB002, DRV_CLOSE);
     state.SetItemsProcessed(state.iterations() * kClipFrames);
     state.counters["fps"] =
         benchmark::Counter(double(state.iterations() * kClipFrames), benchmark::Counter::kIsRate);

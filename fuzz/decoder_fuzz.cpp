@@ -28,7 +28,6 @@ constexpr int kMaxFrames = 24;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const fuzz::ForgetDebugOutput forget;
     FuzzInput input(data, size);
     const int32_t width = 16 * (1 + (input.Byte() & 7));
     const int32_t height = 16 * (1 + (input.Byte() & 7));

@@ -13,15 +13,15 @@
 
 #include "config/settings_store.h"
 #include "fuzz_input.h"
+#include "host/moving_clip.h"
 #include "support/codec_session.h"
-#include "support/moving_clip.h"
 #include "support/scratch_registry.h"
 
 namespace {
 
 using namespace rq43;
+using rq43::HostFormat;
 using rq43::fuzz::FuzzInput;
-using rq43::testing::HostFormat;
 using rq43::testing::Param;
 
 constexpr int kMaxFrames = 6;
@@ -29,13 +29,12 @@ constexpr int kMaxFrames = 6;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const fuzz::ForgetDebugOutput forget;
     static testing::ScratchRegistry registry;
     FuzzInput input(data, size);
     const int32_t width = 16 * (1 + (input.Byte() & 3));
     const int32_t height = 16 * (1 + (input.Byte() & 3));
     const uint8_t mode = input.Byte();
-    const HostFormat format = testing::kHostFormats[mode & 3];
+    const HostFormat format = kHostFormats[mode & 3];
     CodecSettings settings;
     settings.fastSearch = (mode >> 3) & 1;
     settings.subBlockMotion = (mode >> 4) & 1;
@@ -51,12 +50,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     frames.dwRate = 25;
     frames.dwScale = 1;
 
-    testing::EncoderSession encoder(0xE001, testing::HostHeader(format, width, height, (mode & 4) != 0));
+    testing::EncoderSession encoder(0xE001, HostHeader(format, width, height, (mode & 4) != 0));
     if (!encoder.Begun()) std::abort();  // every size and format chosen here is one the codec takes
     encoder.host.Message(ICM_SETQUALITY, Param(&quality));
     if (mode & 128) encoder.host.Message(ICM_COMPRESS_FRAMES_INFO, Param(&frames), sizeof frames);
     testing::DecoderSession decoder(0xE002, encoder.CompressedFormat(),
-                                    testing::HostHeader(HostFormat::Rgb24, width, height, false));
+                                    HostHeader(HostFormat::Rgb24, width, height, false));
     if (!decoder.Begun()) std::abort();
 
     std::vector<uint8_t> picture(encoder.input.biSizeImage, 0x80);

@@ -64,7 +64,6 @@ LONG RQ43_CALLBACK Status(LPARAM, UINT, LONG) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const fuzz::ForgetDebugOutput forget;
     static testing::ScratchRegistry registry;
     FuzzInput input(data, size);
     testing::OpenInstance host(0xF001);

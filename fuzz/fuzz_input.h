@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/debug_output.h"
-
 namespace rq43::fuzz {
 
 class FuzzInput {
@@ -36,15 +34,6 @@ class FuzzInput {
     const uint8_t* data;
     size_t size;
     size_t offset = 0;
-};
-
-// Drops the debug lines a run leaves (the timing reports): kept across runs they would make every run
-// look like a leak, and the leak check would then scan the heap after each.
-struct ForgetDebugOutput {
-    ForgetDebugOutput() = default;
-    ForgetDebugOutput(const ForgetDebugOutput&) = delete;
-    ForgetDebugOutput& operator=(const ForgetDebugOutput&) = delete;
-    ~ForgetDebugOutput() { platform::ClearDebugOutput(); }
 };
 
 }  // namespace rq43::fuzz

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "host/moving_clip.h"
 #include "support/codec_session.h"
-#include "support/moving_clip.h"
 #include "support/scratch_registry.h"
 
 namespace {
@@ -31,11 +31,9 @@ void Write(const fs::path& file, const Bytes& bytes) {
 Bytes DecoderSeed(uint8_t mode, int frames, DWORD quality) {
     const int32_t size = 32;
     Bytes seed{1, 1, mode};
-    testing::EncoderSession encoder(0x5EED,
-                                    testing::HostHeader(testing::HostFormat::Rgb24, size, size, false));
+    testing::EncoderSession encoder(0x5EED, HostHeader(HostFormat::Rgb24, size, size, false));
     for (int i = 0; i < frames; ++i) {
-        auto picture = testing::LayOut(testing::ClipFrameRgb(size, size, i, 3), size, size,
-                                       testing::HostFormat::Rgb24, false);
+        auto picture = LayOut(ClipFrameRgb(size, size, i, 3), size, size, HostFormat::Rgb24, false);
         testing::CompressedFrame chunk;
         if (encoder.Compress(picture, i, &chunk, {0, 0, quality}) != ICERR_OK) return {};
         seed.push_back(0);

@@ -168,8 +168,8 @@ have_reference=0
 build_reference() {
   { [ -f "$linux_build/build.ninja" ] || cmake -S "$root" -B "$linux_build" -G Ninja >/dev/null; } &&
     cmake --build "$linux_build" --target rq43 -j "$(nproc)" >"$out/linux.log" 2>&1 &&
-    g++ -std=c++20 -O2 -I"$root/src" -I"$root/tests/windows" -o "$out/linux_reference" \
-      "$root/tests/windows/linux_reference.cpp" -ldl >>"$out/linux.log" 2>&1
+    g++ -std=c++20 -O2 -I"$root" -I"$root/src" -I"$root/tests/windows" -o "$out/linux_reference" \
+      "$root/tests/windows/linux_reference.cpp" "$root/host/codec_host.cpp" -ldl >>"$out/linux.log" 2>&1
 }
 if check "Linux reference builds" build_reference; then
   # An empty settings store: every option at its default, as in the fresh Wine prefix.

@@ -96,7 +96,7 @@ int DemoCommand(std::span<const std::string> args) {
     WritePng(pngPath, 2 * shownSource.width, shownSource.height, SideBySide(shownSource, shownDecoded));
 
     const bool same = matching == reconstructionMd5.size() && readFrames == reconstructionMd5.size();
-    std::printf("RQ43 demo: %lld frames of %dx%d at %u fps, synthesised (panning texture, moving ball)\n",
+    std::printf("RQ43 demo: %lld frames of %dx%d at %u fps, synthesised (a panning texture)\n",
                 static_cast<long long>(report.frames), report.width, report.height, kRate);
     std::printf("  file        %s, %llu bytes, %lld key frames\n", aviPath.c_str(),
                 static_cast<unsigned long long>(report.bytes), static_cast<long long>(report.keyFrames));

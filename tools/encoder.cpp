@@ -61,7 +61,7 @@ class FrameCoder {
         auto start = std::chrono::steady_clock::now();
         CompressedFrame compressed = compressor->Compress(frame.host.data(), frame.requestKey, frame.index);
         coded.codecSeconds = SecondsSince(start);
-        coded.data.assign(compressed.data, compressed.data + compressed.size);
+        coded.data = std::move(compressed.bytes);
         coded.key = compressed.key;
         if (reconstructor) {
             if (!reconstructor->Decode(coded.data.data(), coded.data.size(), decoded.data()))

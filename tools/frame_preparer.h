@@ -26,8 +26,6 @@ public:
 
     int Width() const { return width; }    // the codec's picture
     int Height() const { return height; }
-    int VisibleWidth() const { return visibleWidth; }
-    int VisibleHeight() const { return visibleHeight; }
     bool Resized() const { return width != sourceWidth || height != sourceHeight; }
 
     // `host` receives HostPictureBytes(format, Width(), Height()); `reference`, if given, the visible

@@ -1,5 +1,5 @@
-// A test clip made from nothing: a panning textured background with a ball moving across it, so that
-// motion search, key frames and texture coding all have work to do.
+// A test clip made from nothing: the moving clip the tests use (a textured picture panned by sub-pixel
+// steps), so that motion search, key frames and texture coding all have work to do.
 #pragma once
 
 #include <memory>

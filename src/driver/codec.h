@@ -43,7 +43,9 @@ class Codec final : public CodecBase {
     int32_t DecompressEx(const ICDECOMPRESSEX* record, uint32_t size) override;
     int32_t DecompressEnd() override;
 
-    // State the sequences and the Configure dialog share with the instance.
+    // The instance's state. Hosts reach it only through the operations above, which alone write it (the
+    // Configure dialog edits `settings` in place, also during a sequence); it is public so that tests
+    // can see what an operation did. Nothing else may write it.
     int8_t qualitySetting = 90;  // 0..100, ceiling of the per-frame quality search
     CodecSettings settings{0, 0, 1, 0, 0, 1};
     uint8_t multiProcessor = 0;

@@ -3,7 +3,6 @@
 // through DriverProc (the dispatcher catches at the boundary).
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "platform/vfw.h"
@@ -12,8 +11,8 @@ namespace rq43 {
 
 class CodecBase {
 public:
-    CodecBase() { liveInstances.fetch_add(1); }
-    virtual ~CodecBase() { liveInstances.fetch_sub(1); }
+    CodecBase() = default;
+    virtual ~CodecBase() = default;
     CodecBase(const CodecBase&) = delete;
     CodecBase& operator=(const CodecBase&) = delete;
 
@@ -40,12 +39,6 @@ public:
     virtual int32_t Decompress(const ICDECOMPRESS* record, uint32_t size) = 0;
     virtual int32_t DecompressEx(const ICDECOMPRESSEX* record, uint32_t size) = 0;
     virtual int32_t DecompressEnd() = 0;
-
-    // Codec objects that exist in the process.
-    static int32_t LiveInstances() { return liveInstances.load(); }
-
-private:
-    static inline std::atomic<int32_t> liveInstances{0};
 };
 
 }  // namespace rq43

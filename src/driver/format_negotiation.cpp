@@ -4,12 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "pipeline/frame_header.h"
+
 namespace rq43 {
 namespace {
 
-// 4 * width * height + 8 must fit the 32-bit size answer, or a host would size its buffer from a
-// wrapped value.
-constexpr int64_t kMaxPixels = (INT32_MAX - 8) / 4;
+// MaxFrameBytes must fit the 32-bit size answer, or a host would size its buffer from a wrapped value.
+constexpr int64_t kMaxPixels = (INT32_MAX - static_cast<int64_t>(kFrameHeaderSize)) / 4;
 
 enum class RgbDepths { Both, Only24 };
 
@@ -65,7 +66,9 @@ int32_t CompressGetFormat(const BITMAPINFOHEADER* in, BITMAPINFOHEADER* out) {
 // A picture the codec cannot take has no bound; its size would not even fit the answer.
 int32_t CompressGetSize(const BITMAPINFOHEADER*, const BITMAPINFOHEADER* out) {
     if (out == nullptr || !DimensionsOk(*out)) return ICERR_BADFORMAT;
-    int64_t bytes = 4 * static_cast<int64_t>(out->biWidth) * std::abs(static_cast<int64_t>(out->biHeight)) + 8;
+    const uint64_t bytes =
+        MaxFrameBytes(static_cast<uint32_t>(out->biWidth),
+                      static_cast<uint32_t>(std::abs(static_cast<int64_t>(out->biHeight))));
     return static_cast<int32_t>(static_cast<uint32_t>(bytes));
 }
 

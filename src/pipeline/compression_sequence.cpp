@@ -24,11 +24,6 @@ constexpr size_t kTokenSectionQualityOffset = 22;
 constexpr LONG kAttemptProgress = 60;
 constexpr LONG kReconstructionProgress = 90;
 
-// The output buffer a host provides for one frame (the compressed-size bound it was told).
-uint64_t OutputCapacity(int32_t width, int32_t height) {
-    return 4 * uint64_t(uint32_t(width)) * uint64_t(uint32_t(height)) + kFrameHeaderSize;
-}
-
 // The index-flags word is an answer, not a request: the manager's own sequence calls hand back the
 // previous frame's word unchanged, so reading a key flag there would make every frame a key frame.
 bool ForcedKeyFrame(const ICCOMPRESS& record, bool needsKeyFrame) {
@@ -252,7 +247,7 @@ CompressionSequence::Attempt CompressionSequence::CodeAttempt(bool key, bool aut
 bool CompressionSequence::SearchRate(ICCOMPRESS& record, int8_t qualitySetting, const FrameOptions& options,
                                      const Analysis& analysis, Attempt& written) {
     auto* out = static_cast<uint8_t*>(record.lpOutput);
-    const uint64_t capacity = OutputCapacity(encWidth, encHeight);
+    const uint64_t capacity = MaxFrameBytes(uint32_t(encWidth), uint32_t(encHeight));
     const int32_t target = record.dwFrameSize != 0
                                ? static_cast<int32_t>(std::min<DWORD>(record.dwFrameSize, INT32_MAX))
                                : options.defaultFrameSize;

@@ -9,6 +9,12 @@ namespace rq43 {
 
 inline constexpr size_t kFrameHeaderSize = 8;
 
+// The most bytes a frame of width x height pixels takes: the buffer a host is told to provide, which the
+// encoder never writes past.
+inline constexpr uint64_t MaxFrameBytes(uint32_t width, uint32_t height) {
+    return 4 * uint64_t{width} * uint64_t{height} + kFrameHeaderSize;
+}
+
 struct FrameHeader {
     uint8_t quality = 0;     // quality the token section was coded with
     uint8_t keyFrame = 0;    // 1 = key frame, 0 = delta frame

@@ -1,20 +1,15 @@
-// The debugger-output channel. Lines are kept in order so a host or test can read or route them;
-// nothing reaches the terminal unless a sink is installed.
+// The debugger-output channel. Lines go to the system's debugger channel; nothing reaches the terminal
+// unless a sink is installed.
 #pragma once
 
 #include <functional>
-#include <string>
-#include <vector>
 
 namespace rq43::platform {
 
 void OutputDebugText(const char* text);
 
-// Everything written since the last clear, one entry per OutputDebugText call.
-std::vector<std::string> DebugOutputLines();
-void ClearDebugOutput();
-
-// Routes every later line to `sink` as well (an empty function removes it).
+// Routes every later line to `sink` as well (an empty function removes it); the sink is called for one
+// line at a time, in order.
 void SetDebugOutputSink(std::function<void(const char*)> sink);
 
 }  // namespace rq43::platform

@@ -9,13 +9,6 @@ namespace rq43::platform {
 // The platform's default driver procedure, for plain driver messages the codec does not answer.
 LRESULT DefDriverProc(DWORD_PTR driverId, HDRVR driver, UINT message, LPARAM lParam1, LPARAM lParam2);
 
-// Number of calls that reached DefDriverProc and the last message seen (observable by hosts and tests).
-struct DefDriverProcRecord {
-    uint64_t calls;
-    UINT lastMessage;
-};
-DefDriverProcRecord DefDriverProcCalls();
-
 // The module handle recorded at load time; dialogs load their templates from it.
 void SetModuleHandle(void* module);
 void* ModuleHandle();

@@ -134,11 +134,6 @@ void QuantiseKeyLumaRows(ResidualCoder& coder, int16_t* out, int32_t firstRow, i
     }
 }
 
-void QuantiseKeyLuma(ResidualCoder& coder, int16_t* out) {
-    QuantiseKeyLumaRows(coder, out, 0, coder.blocksDown);
-    coder.intraLumaQuality = coder.quality;
-}
-
 void QuantiseKeyChromaRow(const ResidualCoder& coder, int plane, int32_t row, int16_t* out) {
     const std::vector<int16_t>& coefficients = plane == 0 ? coder.coefficients.u : coder.coefficients.v;
     const auto quantise = ActiveTransformKernels().quantise;
@@ -151,16 +146,6 @@ void QuantiseKeyChromaRow(const ResidualCoder& coder, int plane, int32_t row, in
                  coefficients.data() + block * kCoefficientsPerBlock);
         WriteClamped(out + (static_cast<size_t>(plane) * planeBlocks + block) * 64, levels);
     }
-}
-
-void QuantiseKeyChroma(const ResidualCoder& coder, int16_t* out) {
-    for (int plane = 0; plane < 2; ++plane)
-        for (int32_t row = 0; row < coder.chromaBlocksDown; ++row)
-            QuantiseKeyChromaRow(coder, plane, row, out);
-}
-
-int32_t DecideLumaBlocks(ResidualCoder& coder, int16_t* out) {
-    return DecideLumaRows(coder, out, 0, coder.blocksDown);
 }
 
 int32_t DecideLumaRows(ResidualCoder& coder, int16_t* out, int32_t firstRow, int32_t endRow) {
@@ -225,11 +210,6 @@ int32_t DecideLumaRows(ResidualCoder& coder, int16_t* out, int32_t firstRow, int
         }
     }
     return intraCount;
-}
-
-void DecideChromaBlocks(const ResidualCoder& coder, int16_t* out) {
-    for (int plane = 0; plane < 2; ++plane)
-        for (int32_t row = 0; row < coder.chromaBlocksDown; ++row) DecideChromaRow(coder, plane, row, out);
 }
 
 void DecideChromaRow(const ResidualCoder& coder, int plane, int32_t row, int16_t* out) {

@@ -26,21 +26,16 @@ float SkipError(const int16_t* residual, int32_t pitch);
 float CodedError(const QuantiserTables& tables, int tableIndex, const int16_t* levels,
                  const int16_t* residual, int32_t pitch);
 
-// The whole-plane steps, and the same for block rows [firstRow, endRow) or one row of U (plane 0) or V
-// (plane 1), writing those rows' slots of the same `out`.
-// out: 64 levels per luma block in raster order. Also keeps the unclamped levels in
-// coder.intraLumaLevels; the whole-plane step marks them as quantised at coder.quality.
-void QuantiseKeyLuma(ResidualCoder& coder, int16_t* out);
+// The steps for block rows [firstRow, endRow) of luma or one block row of U (plane 0) or V (plane 1),
+// writing those rows' slots of `out`, which holds the whole frame's levels.
+// out: 64 levels per luma block in raster order. Also keeps the unclamped levels in coder.intraLumaLevels.
 void QuantiseKeyLumaRows(ResidualCoder& coder, int16_t* out, int32_t firstRow, int32_t endRow);
 // out: 64 levels per U block, then per V block.
-void QuantiseKeyChroma(const ResidualCoder& coder, int16_t* out);
 void QuantiseKeyChromaRow(const ResidualCoder& coder, int plane, int32_t row, int16_t* out);
 
 // Sets bit 0 of the flags of exactly the blocks it makes intra; returns how many there are. Takes the
 // intra levels from coder.intraLumaLevels when they were quantised at coder.quality.
-int32_t DecideLumaBlocks(ResidualCoder& coder, int16_t* out);
 int32_t DecideLumaRows(ResidualCoder& coder, int16_t* out, int32_t firstRow, int32_t endRow);
-void DecideChromaBlocks(const ResidualCoder& coder, int16_t* out);
 void DecideChromaRow(const ResidualCoder& coder, int plane, int32_t row, int16_t* out);
 
 }  // namespace rq43

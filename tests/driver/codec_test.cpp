@@ -102,14 +102,5 @@ TEST(CodecTest, StatusProcIsStoredAndCleared) {
     EXPECT_EQ(codec.statusProc, nullptr);
 }
 
-TEST(CodecTest, ConstructionStateMatchesTheInterface) {
-    Codec codec;
-    EXPECT_EQ(codec.qualitySetting, 90);
-    EXPECT_EQ(codec.settings.autoKeyInsert, 1);
-    EXPECT_EQ(codec.settings.strongCompression, 0);
-    EXPECT_EQ(codec.settings.prefilterIterations, 1);
-    EXPECT_EQ(codec.defaultFrameSize, 0);
-}
-
 }  // namespace
 }  // namespace rq43

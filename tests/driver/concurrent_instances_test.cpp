@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "driver/codec_base.h"
+#include "driver/instance_table.h"
+#include "host/moving_clip.h"
 #include "support/codec_session.h"
-#include "support/moving_clip.h"
 #include "support/scratch_registry.h"
 
 namespace rq43 {
@@ -18,8 +20,6 @@ namespace {
 using testing::CompressedFrame;
 using testing::DecoderSession;
 using testing::EncoderSession;
-using testing::HostFormat;
-using testing::HostHeader;
 using testing::Param;
 using testing::Send;
 
@@ -32,8 +32,8 @@ using Chunks = std::vector<std::vector<uint8_t>>;
 std::vector<std::vector<uint8_t>> SourcePictures() {
     std::vector<std::vector<uint8_t>> pictures;
     for (int i = 0; i < kFrames; ++i)
-        pictures.push_back(testing::LayOut(testing::ClipFrameRgb(kWidth, kHeight, i, 9), kWidth, kHeight,
-                                           HostFormat::Rgb24, false));
+        pictures.push_back(
+            LayOut(ClipFrameRgb(kWidth, kHeight, i, 9), kWidth, kHeight, HostFormat::Rgb24, false));
     return pictures;
 }
 
@@ -114,11 +114,11 @@ TEST(ConcurrentInstancesTest, AnInstanceClosedDuringItsMessageOutlivesIt) {
     ASSERT_TRUE(encoder.Begun());
     ICSETSTATUSPROC status{0, reinterpret_cast<LPARAM>(encoder.host.driver), CloseOnStart};
     ASSERT_EQ(encoder.host.Message(ICM_SET_STATUS_PROC, Param(&status), sizeof status), ICERR_OK);
-    const int32_t live = CodecBase::LiveInstances();
+    const std::weak_ptr<CodecBase> instance = Instances().Find(encoder.host.driver);
     CompressedFrame frame;
     EXPECT_EQ(encoder.Compress(pictures[0], 0, &frame), ICERR_OK);
     EXPECT_FALSE(frame.bytes.empty());
-    EXPECT_EQ(CodecBase::LiveInstances(), live - 1);
+    EXPECT_TRUE(instance.expired());
     EXPECT_EQ(encoder.host.Message(ICM_COMPRESS_END), ICERR_UNSUPPORTED);  // gone
 }
 

@@ -7,11 +7,11 @@
 #include <random>
 #include <vector>
 
+#include "host/moving_clip.h"
 #include "motion/motion_compensation.h"
 #include "motion/motion_section.h"
 #include "motion_test_frames.h"
 #include "platform/worker_pair.h"
-#include "support/moving_clip.h"
 
 namespace rq43 {
 namespace {
@@ -253,7 +253,7 @@ TEST_F(EstimationTest, TwoWorkersGiveTheSameFieldAndDifferencesAsOne) {
 
 // Frames of the moving test clip: natural-looking texture, sub-pixel pans and noise.
 test::PixelRule ClipLuma(int32_t width, int32_t height, int32_t index, int32_t noise) {
-    auto rgb = std::make_shared<std::vector<uint8_t>>(testing::ClipFrameRgb(width, height, index, noise));
+    auto rgb = std::make_shared<std::vector<uint8_t>>(ClipFrameRgb(width, height, index, noise));
     return
         [rgb, width](int32_t x, int32_t y) { return (*rgb)[(static_cast<size_t>(y) * width + x) * 3 + 1]; };
 }

@@ -13,10 +13,10 @@
 #endif
 
 #include "config/settings_store.h"
+#include "host/moving_clip.h"
 #include "pipeline/frame_header.h"
 #include "platform/processor.h"
 #include "support/codec_session.h"
-#include "support/moving_clip.h"
 #include "support/scratch_registry.h"
 
 namespace rq43 {
@@ -25,15 +25,13 @@ namespace {
 using testing::CompressedFrame;
 using testing::CompressOptions;
 using testing::EncoderSession;
-using testing::HostFormat;
-using testing::HostHeader;
 using testing::Param;
 
 constexpr int32_t kWidth = 176;
 constexpr int32_t kHeight = 144;
 
 std::vector<uint8_t> Picture(int index, uint32_t seed = 3, int32_t w = kWidth, int32_t h = kHeight) {
-    return testing::LayOut(testing::ClipFrameRgb(w, h, index, 8, seed), w, h, HostFormat::Rgb24, false);
+    return LayOut(ClipFrameRgb(w, h, index, 8, seed), w, h, HostFormat::Rgb24, false);
 }
 
 struct StatusCall {
@@ -229,12 +227,10 @@ TEST_F(CompressionSequenceTest, TopDownAndBottomUpPicturesGiveTheSameFrames) {
     EncoderSession up(0x8007, HostHeader(HostFormat::Rgb32, kWidth, kHeight, false));
     EncoderSession down(0x8008, HostHeader(HostFormat::Rgb32, kWidth, kHeight, true));
     for (int i = 0; i < 3; ++i) {
-        auto rgb = testing::ClipFrameRgb(kWidth, kHeight, i, 8);
+        auto rgb = ClipFrameRgb(kWidth, kHeight, i, 8);
         CompressedFrame a, b;
-        ASSERT_EQ(up.Compress(testing::LayOut(rgb, kWidth, kHeight, HostFormat::Rgb32, false), i, &a),
-                  ICERR_OK);
-        ASSERT_EQ(down.Compress(testing::LayOut(rgb, kWidth, kHeight, HostFormat::Rgb32, true), i, &b),
-                  ICERR_OK);
+        ASSERT_EQ(up.Compress(LayOut(rgb, kWidth, kHeight, HostFormat::Rgb32, false), i, &a), ICERR_OK);
+        ASSERT_EQ(down.Compress(LayOut(rgb, kWidth, kHeight, HostFormat::Rgb32, true), i, &b), ICERR_OK);
         EXPECT_EQ(a.bytes, b.bytes) << i;
     }
 }

@@ -4,14 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <vector>
 
+#include "host/moving_clip.h"
 #include "pipeline/frame_header.h"
-#include "platform/debug_output.h"
 #include "platform/processor.h"
 #include "support/codec_session.h"
-#include "support/moving_clip.h"
+#include "support/debug_capture.h"
 #include "support/scratch_registry.h"
 
 namespace rq43 {
@@ -20,8 +21,6 @@ namespace {
 using testing::CompressedFrame;
 using testing::DecoderSession;
 using testing::EncoderSession;
-using testing::HostFormat;
-using testing::HostHeader;
 using testing::Param;
 
 constexpr int32_t kWidth = 64;
@@ -39,8 +38,7 @@ Stream EncodeStream(int count, int keyAt) {
     EncoderSession encoder(0x9000, HostHeader(HostFormat::Rgb24, kWidth, kHeight, false));
     stream.format = encoder.CompressedFormat();
     for (int i = 0; i < count; ++i) {
-        auto pixels = testing::LayOut(testing::ClipFrameRgb(kWidth, kHeight, i, 5), kWidth, kHeight,
-                                      HostFormat::Rgb24, false);
+        auto pixels = LayOut(ClipFrameRgb(kWidth, kHeight, i, 5), kWidth, kHeight, HostFormat::Rgb24, false);
         CompressedFrame frame;
         EXPECT_EQ(encoder.Compress(pixels, i, &frame, {i == keyAt ? ICCOMPRESS_KEYFRAME : 0u, 0, 8000}),
                   ICERR_OK);
@@ -145,6 +143,7 @@ uint64_t SteppingCounter() {
 
 TEST_F(DecompressionSequenceTest, EndReportsTheThreeStageTotals) {
     platform::OverrideTimeStampCounter(SteppingCounter);
+    std::optional<testing::DebugCapture> report;
     {
         DecoderSession decoder(0x9004, stream.format, HostHeader(HostFormat::Uyvy, kWidth, kHeight, false));
         std::vector<uint8_t> pixels(decoder.OutputBytes());
@@ -154,11 +153,11 @@ TEST_F(DecompressionSequenceTest, EndReportsTheThreeStageTotals) {
         EXPECT_EQ(totals.motion, 300000000u);
         EXPECT_EQ(totals.tokens, 300000000u);
         EXPECT_EQ(totals.yuv, 300000000u);
-        platform::ClearDebugOutput();
+        report.emplace();
     }  // DecompressEnd
     platform::OverrideTimeStampCounter(nullptr);
     // Names right-aligned in 16 characters; 300,000,000 ticks make 200.
-    EXPECT_EQ(platform::DebugOutputLines(),
+    EXPECT_EQ(report->Lines(),
               (std::vector<std::string>{" tDecMotionTotal : 200.0000\n", " tDecTokensTotal : 200.0000\n",
                                         "    tDecYUVTotal : 200.0000\n"}));
     // The next Begin starts the totals afresh.

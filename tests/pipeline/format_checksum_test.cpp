@@ -8,15 +8,13 @@
 #include <vector>
 
 #include "config/settings_store.h"
+#include "host/moving_clip.h"
 #include "support/checksum.h"
 #include "support/codec_session.h"
-#include "support/moving_clip.h"
 #include "support/scratch_registry.h"
 
 namespace rq43 {
 namespace {
-
-using testing::HostFormat;
 
 struct FrameChecksums {
     uint64_t compressed;
@@ -34,17 +32,16 @@ struct FixedInput {
 
 std::vector<FrameChecksums> CodeAndDecode(const FixedInput& input, int frames) {
     SaveCodecSettings(input.settings);
-    testing::EncoderSession encoder(0xA000,
-                                    testing::HostHeader(input.format, input.width, input.height, false));
+    testing::EncoderSession encoder(0xA000, HostHeader(input.format, input.width, input.height, false));
     testing::DecoderSession decoder(0xA001, encoder.CompressedFormat(),
-                                    testing::HostHeader(HostFormat::Rgb24, input.width, input.height, false));
+                                    HostHeader(HostFormat::Rgb24, input.width, input.height, false));
     std::vector<uint8_t> pixels(decoder.OutputBytes());
     std::vector<FrameChecksums> sums;
     for (int i = 0; i < frames; ++i) {
-        auto rgb = testing::ClipFrameRgb(input.width, input.height, i * 2, input.noise, input.seed);
+        auto rgb = ClipFrameRgb(input.width, input.height, i * 2, input.noise, input.seed);
         testing::CompressedFrame frame;
-        EXPECT_EQ(encoder.Compress(testing::LayOut(rgb, input.width, input.height, input.format, false), i,
-                                   &frame, {0, input.frameSize, 8000}),
+        EXPECT_EQ(encoder.Compress(LayOut(rgb, input.width, input.height, input.format, false), i, &frame,
+                                   {0, input.frameSize, 8000}),
                   ICERR_OK);
         EXPECT_EQ(decoder.Decompress(frame.bytes, pixels), ICERR_OK);
         sums.push_back({testing::Fnv1a(frame.bytes), testing::Fnv1a(pixels)});

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "config/settings_store.h"
+#include "host/moving_clip.h"
 #include "picture/output_conversion.h"
 #include "support/codec_session.h"
-#include "support/moving_clip.h"
 #include "support/scratch_registry.h"
 
 namespace rq43 {
@@ -17,8 +17,6 @@ namespace {
 using testing::CompressedFrame;
 using testing::DecoderSession;
 using testing::EncoderSession;
-using testing::HostFormat;
-using testing::HostHeader;
 
 constexpr int32_t kWidth = 64;
 constexpr int32_t kHeight = 48;
@@ -27,7 +25,7 @@ constexpr int kFrames = 30;
 // What the decoder must write for `picture`: the converters' own output for the orientation the format
 // calls for (YUY2 and UYVY top-down for either sign, RGB by the sign).
 std::vector<uint8_t> ExpectedOutput(const YuvFrame& picture, HostFormat format, bool topDown) {
-    const int bytes = testing::BytesPerPixel(format);
+    const int bytes = BytesPerPixel(format);
     const ptrdiff_t pitch = ptrdiff_t(picture.width) * bytes;
     std::vector<uint8_t> out(size_t(pitch) * picture.height, 0);
     uint8_t* last = out.data() + pitch * (ptrdiff_t(picture.height) - 1);
@@ -61,15 +59,15 @@ EncodedClip EncodeClip(HostFormat format, bool topDown, uintptr_t handle) {
     EXPECT_TRUE(encoder.Begun());
     clip.compressed = encoder.CompressedFormat();
     for (int i = 0; i < kFrames; ++i) {
-        auto rgb = testing::ClipFrameRgb(kWidth, kHeight, i, 6);
-        clip.sources.push_back(testing::LayOut(rgb, kWidth, kHeight, format, topDown));
+        auto rgb = ClipFrameRgb(kWidth, kHeight, i, 6);
+        clip.sources.push_back(LayOut(rgb, kWidth, kHeight, format, topDown));
         CompressedFrame frame;
         testing::CompressOptions options;
         options.flags = i == 17 ? ICCOMPRESS_KEYFRAME : 0;  // a key frame in mid-sequence too
         EXPECT_EQ(encoder.Compress(clip.sources.back(), i, &frame, options), ICERR_OK);
         clip.frames.push_back(frame);
         clip.reconstructions.push_back(testing::PictureChecksum(encoder.Reconstruction()));
-        for (HostFormat out : testing::kHostFormats)
+        for (HostFormat out : kHostFormats)
             for (int down = 0; down < 2; ++down)
                 clip.expectedOutputs[int(out)][down].push_back(
                     ExpectedOutput(encoder.Reconstruction(), out, down));
@@ -92,9 +90,9 @@ TEST_P(RoundTripTest, DecoderHoldsTheEncodersPictureInEveryOutputFormat) {
     for (const auto& frame : clip.frames) deltas += frame.key ? 0 : 1;
     EXPECT_GT(deltas, kFrames / 2);  // a slow pan is coded mostly as delta frames
 
-    for (HostFormat out : testing::kHostFormats) {
+    for (HostFormat out : kHostFormats) {
         for (int down = 0; down < 2; ++down) {
-            SCOPED_TRACE(std::string(testing::FormatName(out)) + (down ? " top-down" : " bottom-up"));
+            SCOPED_TRACE(std::string(HostFormatName(out)) + (down ? " top-down" : " bottom-up"));
             DecoderSession decoder(0x7200, clip.compressed, HostHeader(out, kWidth, kHeight, down));
             ASSERT_TRUE(decoder.Begun());
             std::vector<uint8_t> pixels(decoder.OutputBytes());
@@ -103,19 +101,18 @@ TEST_P(RoundTripTest, DecoderHoldsTheEncodersPictureInEveryOutputFormat) {
                 ASSERT_EQ(testing::PictureChecksum(decoder.Picture()), clip.reconstructions[size_t(i)]) << i;
                 ASSERT_EQ(pixels, clip.expectedOutputs[int(out)][down][size_t(i)]) << i;
                 // The right way up, and close to what went in.
-                auto decoded = testing::DisplayLuma(pixels.data(), kWidth, kHeight, out, down);
-                auto source =
-                    testing::DisplayLuma(clip.sources[size_t(i)].data(), kWidth, kHeight, format, topDown);
-                EXPECT_LT(testing::MeanAbsoluteDifference(decoded, source), 6.0) << i;
+                auto decoded = DisplayLuma(pixels.data(), kWidth, kHeight, out, down);
+                auto source = DisplayLuma(clip.sources[size_t(i)].data(), kWidth, kHeight, format, topDown);
+                EXPECT_LT(MeanAbsoluteDifference(decoded, source), 6.0) << i;
             }
         }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllInputs, RoundTripTest,
-                         ::testing::Combine(::testing::ValuesIn(testing::kHostFormats), ::testing::Bool()),
+                         ::testing::Combine(::testing::ValuesIn(kHostFormats), ::testing::Bool()),
                          [](const auto& info) {
-                             return std::string(testing::FormatName(std::get<0>(info.param))) +
+                             return std::string(HostFormatName(std::get<0>(info.param))) +
                                     (std::get<1>(info.param) ? "TopDown" : "BottomUp");
                          });
 
@@ -125,8 +122,7 @@ TEST(RoundTripTest, Yuy2ComesBackInTheOrderItWentIn) {
         EncoderSession encoder(0x7300, HostHeader(HostFormat::Yuy2, kWidth, kHeight, topDown));
         DecoderSession decoder(0x7301, encoder.CompressedFormat(),
                                HostHeader(HostFormat::Yuy2, kWidth, kHeight, topDown));
-        auto source = testing::LayOut(testing::ClipFrameRgb(kWidth, kHeight, 0, 0), kWidth, kHeight,
-                                      HostFormat::Yuy2, topDown);
+        auto source = LayOut(ClipFrameRgb(kWidth, kHeight, 0, 0), kWidth, kHeight, HostFormat::Yuy2, topDown);
         CompressedFrame frame;
         ASSERT_EQ(encoder.Compress(source, 0, &frame, {0, 0, 10000}), ICERR_OK);
         std::vector<uint8_t> pixels(decoder.OutputBytes());
@@ -159,8 +155,7 @@ TEST_P(SettingRoundTripTest, DecoderFollowsTheEncoderFrameByFrame) {
     std::vector<uint8_t> pixels(decoder.OutputBytes());
     int keys = 0;
     for (int i = 0; i < 32; ++i) {
-        auto source =
-            testing::LayOut(testing::ClipFrameRgb(w, h, i * 3, 10, 5), w, h, HostFormat::Rgb24, false);
+        auto source = LayOut(ClipFrameRgb(w, h, i * 3, 10, 5), w, h, HostFormat::Rgb24, false);
         CompressedFrame frame;
         ASSERT_EQ(encoder.Compress(source, i, &frame, {0, i % 7 == 3 ? 1500u : 0u, 8000}), ICERR_OK) << i;
         keys += frame.key ? 1 : 0;

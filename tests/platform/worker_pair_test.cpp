@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
-#include "platform/debug_output.h"
 #include "platform/processor.h"
 
 namespace rq43::platform {
@@ -62,24 +62,9 @@ TEST(ProcessorTest, OverridesAreHonouredAndUndone) {
     OverrideTimeStampCounter([]() -> uint64_t { return 77; });
     EXPECT_EQ(ReadTimeStampCounter(), 77u);
     OverrideTimeStampCounter(nullptr);
-    // The real counter moves; an override left in place would not.
-    const uint64_t first = ReadTimeStampCounter();
-    uint64_t later = first;
-    for (int i = 0; i < 1000000 && later == first; ++i) later = ReadTimeStampCounter();
-    EXPECT_NE(later, first);
-}
-
-TEST(DebugOutputTest, LinesAreKeptInOrderAndRouted) {
-    ClearDebugOutput();
-    std::vector<std::string> routed;
-    SetDebugOutputSink([&](const char* text) { routed.emplace_back(text); });
-    OutputDebugText("one\n");
-    OutputDebugText("two\n");
-    SetDebugOutputSink(nullptr);
-    OutputDebugText("three\n");
-    EXPECT_EQ(DebugOutputLines(), (std::vector<std::string>{"one\n", "two\n", "three\n"}));
-    EXPECT_EQ(routed, (std::vector<std::string>{"one\n", "two\n"}));
-    ClearDebugOutput();
+    const uint64_t before = ReadTimeStampCounter();  // the processor's own again: it moves
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_GT(ReadTimeStampCounter(), before);
 }
 
 }  // namespace

@@ -67,6 +67,15 @@ bool AllZero(const int16_t* levels) {
     return std::all_of(levels, levels + 64, [](int16_t v) { return v == 0; });
 }
 
+// The row steps over whole planes, as the token section's workers share them out.
+int32_t DecideLuma(ResidualCoder& coder, int16_t* out) {
+    return DecideLumaRows(coder, out, 0, coder.blocksDown);
+}
+void DecideChroma(const ResidualCoder& coder, int16_t* out) {
+    for (int plane = 0; plane < 2; ++plane)
+        for (int32_t row = 0; row < coder.chromaBlocksDown; ++row) DecideChromaRow(coder, plane, row, out);
+}
+
 TEST(BlockDecisions, PerfectPredictionLeavesNoResidual) {
     DecisionBench bench(50);
     // Transform of an all-128 difference: the rounding leaves a DC of 4, not 0, so v = 4 and the block
@@ -76,7 +85,7 @@ TEST(BlockDecisions, PerfectPredictionLeavesNoResidual) {
     std::copy(zero, zero + 64, bench.Inter(0));
     EXPECT_EQ(bench.Inter(0)[0], 4);
     bench.coder.yFlags[0] = kBlockFlagIntra;  // left over from an earlier attempt
-    EXPECT_EQ(DecideLumaBlocks(bench.coder, bench.out.data()), 0);
+    EXPECT_EQ(DecideLuma(bench.coder, bench.out.data()), 0);
     EXPECT_TRUE(AllZero(bench.Levels(0)));
     EXPECT_FALSE(bench.IsIntra(0));
 }
@@ -100,7 +109,7 @@ TEST(BlockDecisions, LumaTestsRunInOrder) {
     bench.Inter(3)[0] = 2;
     bench.ResidualFromInter(3);
 
-    EXPECT_EQ(DecideLumaBlocks(bench.coder, bench.out.data()), 2);
+    EXPECT_EQ(DecideLuma(bench.coder, bench.out.data()), 2);
     EXPECT_TRUE(bench.IsIntra(0));
     EXPECT_TRUE(bench.IsIntra(1));
     EXPECT_FALSE(bench.IsIntra(2));
@@ -113,7 +122,7 @@ TEST(BlockDecisions, LumaTestsRunInOrder) {
 
     // With more intra AC levels than inter ones, rule b no longer applies to block 1.
     bench.Intra(1)[9] = 2000;
-    EXPECT_EQ(DecideLumaBlocks(bench.coder, bench.out.data()), 1);
+    EXPECT_EQ(DecideLuma(bench.coder, bench.out.data()), 1);
     EXPECT_FALSE(bench.IsIntra(1));
 }
 
@@ -127,7 +136,7 @@ TEST(BlockDecisions, SkipThresholdFollowsQuality) {
     const float skip = SkipError(fine.Residual(0), 16);
     ASSERT_GT(skip, 0.3f);
     ASSERT_LT(skip, 10.0f);
-    EXPECT_EQ(DecideLumaBlocks(fine.coder, fine.out.data()), 0);
+    EXPECT_EQ(DecideLuma(fine.coder, fine.out.data()), 0);
     EXPECT_FALSE(AllZero(fine.Levels(0)));
 
     DecisionBench coarse(1);
@@ -135,7 +144,7 @@ TEST(BlockDecisions, SkipThresholdFollowsQuality) {
     coarse.Inter(0)[0] = 40;
     for (int r = 0; r < 8; ++r)
         std::copy(fine.Residual(0) + 16 * r, fine.Residual(0) + 16 * r + 8, coarse.Residual(0) + 16 * r);
-    EXPECT_EQ(DecideLumaBlocks(coarse.coder, coarse.out.data()), 0);
+    EXPECT_EQ(DecideLuma(coarse.coder, coarse.out.data()), 0);
     EXPECT_TRUE(AllZero(coarse.Levels(0)));
 }
 
@@ -145,7 +154,7 @@ TEST(BlockDecisions, CodedResidualMustBeatTheSkipByTheMargin) {
     bench.Inter(0)[1] = 400;
     for (int r = 0; r < 8; ++r)
         for (int c = 0; c < 8; ++c) bench.Residual(0)[r * 16 + c] = static_cast<int16_t>(c < 4 ? 126 : 130);
-    EXPECT_EQ(DecideLumaBlocks(bench.coder, bench.out.data()), 0);
+    EXPECT_EQ(DecideLuma(bench.coder, bench.out.data()), 0);
     EXPECT_TRUE(AllZero(bench.Levels(0)));
 }
 
@@ -163,7 +172,7 @@ TEST(BlockDecisions, ChromaKeepsOnlyResidualsWorthCoding) {
     for (int r = 0; r < 8; ++r) std::copy(samples + 8 * r, samples + 8 * r + 8, bench.difference.u + r * 16);
     for (int r = 0; r < 8; ++r) bench.difference.v[r * 16] = 250;  // a residual, but no levels for it
     v[0] = 0;
-    DecideChromaBlocks(bench.coder, bench.out.data());
+    DecideChroma(bench.coder, bench.out.data());
     EXPECT_TRUE(std::equal(levels, levels + 64, bench.out.data()));
     EXPECT_TRUE(AllZero(bench.out.data() + 64));
 
@@ -172,7 +181,7 @@ TEST(BlockDecisions, ChromaKeepsOnlyResidualsWorthCoding) {
     int16_t* cu = &coarse.coder.coefficients.u[64];
     cu[0] = 2000;
     coarse.difference.u[0] = 140;
-    DecideChromaBlocks(coarse.coder, coarse.out.data());
+    DecideChroma(coarse.coder, coarse.out.data());
     EXPECT_TRUE(AllZero(coarse.out.data()));
 }
 
@@ -206,14 +215,15 @@ TEST(BlockDecisions, KeyLevelsAreClampedToTheTokenRange) {
     DecisionBench bench(100);
     bench.Intra(0)[2] = 32767;  // step 2: level 2048
     bench.Intra(0)[0] = -32768;
-    QuantiseKeyLuma(bench.coder, bench.out.data());
+    QuantiseKeyLumaRows(bench.coder, bench.out.data(), 0, bench.coder.blocksDown);
     EXPECT_EQ(bench.Levels(0)[5], 580);  // raster 2 is zigzag position 5
     EXPECT_EQ(bench.Levels(0)[0], -580);
 
     std::fill(bench.coder.coefficients.u.begin(), bench.coder.coefficients.u.end(), int16_t{0});
     std::fill(bench.coder.coefficients.v.begin(), bench.coder.coefficients.v.end(), int16_t{0});
     bench.coder.coefficients.u[1] = -32768;
-    QuantiseKeyChroma(bench.coder, bench.out.data());
+    QuantiseKeyChromaRow(bench.coder, 0, 0, bench.out.data());
+    QuantiseKeyChromaRow(bench.coder, 1, 0, bench.out.data());
     EXPECT_EQ(bench.out[1], -580);
     EXPECT_TRUE(AllZero(bench.out.data() + 64));  // the V block follows the U block
 }

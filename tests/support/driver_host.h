@@ -1,7 +1,8 @@
-// A minimal host: opens instances through DriverProc and sends messages, as the compression manager does.
+// Raw messages to DriverProc, for tests of what the host layer never sends; instances come from it.
 #pragma once
 
 #include "driver/driver_proc.h"
+#include "host/codec_host.h"
 #include "platform/vfw.h"
 
 namespace rq43::testing {
@@ -12,10 +13,8 @@ inline LRESULT Send(HDRVR driver, UINT message, LPARAM p1 = 0, LPARAM p2 = 0) {
     return DriverProc(0, driver, message, p1, p2);
 }
 
-template <typename T>
-LPARAM Param(T* pointer) {
-    return reinterpret_cast<LPARAM>(pointer);
-}
+using ::rq43::Param;
+using OpenInstance = DriverInstance;
 
 inline BITMAPINFOHEADER Header(int32_t width, int32_t height, uint16_t bits, uint32_t compression) {
     BITMAPINFOHEADER header{};
@@ -28,24 +27,5 @@ inline BITMAPINFOHEADER Header(int32_t width, int32_t height, uint16_t bits, uin
     header.biSizeImage = static_cast<uint32_t>(int64_t{width} * (height < 0 ? -int64_t{height} : height) * bits / 8);
     return header;
 }
-
-// Opens a video compressor instance under `driver` and closes it again at scope end.
-class OpenInstance {
-public:
-    explicit OpenInstance(uintptr_t handle) : driver(Handle(handle)) {
-        ICOPEN open{};
-        open.dwSize = sizeof open;
-        open.fccType = ICTYPE_VIDEO;
-        open.fccHandler = FOURCC_RQ43;
-        instance = Send(driver, DRV_OPEN, 0, Param(&open));
-    }
-    ~OpenInstance() { Send(driver, DRV_CLOSE); }
-    OpenInstance(const OpenInstance&) = delete;
-    OpenInstance& operator=(const OpenInstance&) = delete;
-
-    LRESULT Message(UINT message, LPARAM p1 = 0, LPARAM p2 = 0) const { return Send(driver, message, p1, p2); }
-    HDRVR driver;
-    LRESULT instance = 0;
-};
 
 }  // namespace rq43::testing

@@ -31,7 +31,7 @@ TEST(AviFiles, DISABLED_OpenDmlPastFourGiBReadWhole) {
     std::mt19937 random(43);
     for (uint8_t& b : picture) b = static_cast<uint8_t>(random());
     CompressedFrame coded = compressor.Compress(picture.data(), true, 0);
-    std::vector<uint8_t> frame(coded.data, coded.data + coded.size);
+    std::vector<uint8_t> frame = std::move(coded.bytes);
     const int64_t count = static_cast<int64_t>(target / double(frame.size())) + 1;
 
     const std::string path = (std::filesystem::temp_directory_path() / "rq43-opendml.avi").string();

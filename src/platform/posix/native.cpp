@@ -1,5 +1,5 @@
 // The Linux side: processor facts from the system; no debugger channel and no driver manager here, so
-// debug text is only kept (debug_output.h) and plain driver messages get the neutral answer 0.
+// debug text reaches only a sink (debug_output.h) and plain driver messages get the neutral answer 0.
 #include "platform/native.h"
 
 #include <unistd.h>

@@ -6,20 +6,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/vfw.h"
+#include "host/host_format.h"
 
-namespace rq43::testing {
-
-enum class HostFormat { Rgb24, Rgb32, Yuy2, Uyvy };
-
-inline constexpr HostFormat kHostFormats[] = {HostFormat::Rgb24, HostFormat::Rgb32, HostFormat::Yuy2,
-                                              HostFormat::Uyvy};
-
-int BytesPerPixel(HostFormat format);
-const char* FormatName(HostFormat format);
-
-// The header of a picture in `format`; a negative height when `topDown` is set.
-BITMAPINFOHEADER HostHeader(HostFormat format, int32_t width, int32_t height, bool topDown);
+namespace rq43 {
 
 // Frame `index` of the clip as display-order RGB triplets (row 0 is the top row), `noise` the amplitude
 // of the added noise, `seed` chooses the texture.
@@ -38,4 +27,4 @@ std::vector<int> DisplayLuma(const uint8_t* pixels, int32_t width, int32_t heigh
 // Mean absolute difference of two luma pictures of the same size.
 double MeanAbsoluteDifference(const std::vector<int>& a, const std::vector<int>& b);
 
-}  // namespace rq43::testing
+}  // namespace rq43

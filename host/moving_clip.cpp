@@ -1,9 +1,9 @@
-#include "support/moving_clip.h"
+#include "host/moving_clip.h"
 
 #include <algorithm>
 #include <cstdlib>
 
-namespace rq43::testing {
+namespace rq43 {
 namespace {
 
 uint32_t Hash(uint32_t x, uint32_t y, uint32_t seed) {
@@ -50,44 +50,6 @@ int32_t MemoryRow(int32_t row, int32_t height, HostFormat format, bool topDown) 
 }
 
 }  // namespace
-
-int BytesPerPixel(HostFormat format) {
-    switch (format) {
-        case HostFormat::Rgb24:
-            return 3;
-        case HostFormat::Rgb32:
-            return 4;
-        default:
-            return 2;
-    }
-}
-
-const char* FormatName(HostFormat format) {
-    switch (format) {
-        case HostFormat::Rgb24:
-            return "RGB24";
-        case HostFormat::Rgb32:
-            return "RGB32";
-        case HostFormat::Yuy2:
-            return "YUY2";
-        default:
-            return "UYVY";
-    }
-}
-
-BITMAPINFOHEADER HostHeader(HostFormat format, int32_t width, int32_t height, bool topDown) {
-    BITMAPINFOHEADER header{};
-    header.biSize = sizeof header;
-    header.biWidth = width;
-    header.biHeight = topDown ? -height : height;
-    header.biPlanes = 1;
-    header.biBitCount = static_cast<uint16_t>(8 * BytesPerPixel(format));
-    header.biCompression = format == HostFormat::Yuy2   ? FOURCC_YUY2
-                           : format == HostFormat::Uyvy ? FOURCC_UYVY
-                                                        : BI_RGB;
-    header.biSizeImage = static_cast<DWORD>(width * height * BytesPerPixel(format));
-    return header;
-}
 
 std::vector<uint8_t> ClipFrameRgb(int32_t width, int32_t height, int32_t index, int32_t noise,
                                   uint32_t seed) {
@@ -184,4 +146,4 @@ double MeanAbsoluteDifference(const std::vector<int>& a, const std::vector<int>&
     return sum / double(a.size());
 }
 
-}  // namespace rq43::testing
+}  // namespace rq43

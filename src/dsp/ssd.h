@@ -18,6 +18,9 @@ using SsdOfMeanFunction = uint32_t (*)(const uint8_t* source, int32_t sourceStri
 
 struct SsdKernels {
     SsdFunction m16;
+    // M16 for a search's later candidates, which only ask whether the sum is below `limit`: the exact sum
+    // when it is, else any value at or above `limit`.
+    SsdFunction m16Below;
     SsdOfMeanFunction m16h;
     SsdFunction m8;
     SsdOfMeanFunction m8h;
@@ -28,6 +31,8 @@ uint32_t M16Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* ref
                  int32_t referenceStride, uint32_t limit);
 uint32_t M16hSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
                   int32_t referenceStride, uint32_t limit);
+uint32_t M16BelowSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+                      int32_t referenceStride, uint32_t limit);
 uint32_t M8Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
                 int32_t referenceStride, uint32_t limit);
 uint32_t M8hSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
@@ -35,6 +40,8 @@ uint32_t M8hSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, 
 // 8x8 rows are too short to gain from AVX2: that level keeps the SSE2 entries for them.
 uint32_t M16Avx2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
                  int32_t referenceStride, uint32_t limit);
+uint32_t M16BelowAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+                      int32_t referenceStride, uint32_t limit);
 uint32_t M16hAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
                   int32_t referenceStride, uint32_t limit);
 #endif

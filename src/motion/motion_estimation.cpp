@@ -58,6 +58,10 @@ struct LumaMeasure {
     uint32_t M16At(Point p, uint32_t limit) const {
         return ssd.m16(source, stride, At(p.x, p.y), stride, limit);
     }
+    // Exact only below `limit`: for candidates whose sum matters only when it beats the best.
+    uint32_t M16BelowAt(Point p, uint32_t limit) const {
+        return ssd.m16Below(source, stride, At(p.x, p.y), stride, limit);
+    }
     // Half-pel position: M16 when both coordinates are even, else the rounded-up mean of the block at
     // the truncated position and its neighbour to the right and/or below.
     uint32_t Mh(Point h, uint32_t limit) const {
@@ -260,7 +264,7 @@ float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row, const Blo
     uint64_t boundLimit = UINT64_MAX;  // 16 x the best cost while bounds are in use
     auto visit = [&](Point candidate, const uint32_t* boundRow) {
         if (boundRow != nullptr && boundRow[candidate.x] >= boundLimit) return;
-        uint32_t c = measure.M16At(candidate, best.cost);
+        uint32_t c = measure.M16BelowAt(candidate, best.cost);
         if (c < best.cost) {
             best = {candidate, c};
             if (boundLimit != UINT64_MAX) boundLimit = uint64_t{16} * c;

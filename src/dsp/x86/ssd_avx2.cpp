@@ -7,12 +7,19 @@ namespace {
 
 using x86::Load16;
 
-// One row's squared differences against a prediction row: sixteen 16-bit lanes make one register.
-inline uint32_t RowSsd(const uint8_t* source, __m128i prediction) {
+// One row's squared differences against a prediction row in lanes: sixteen 16-bit lanes make one register.
+inline __m256i RowSquares(const uint8_t* source, __m128i prediction) {
     __m256i d = _mm256_sub_epi16(_mm256_cvtepu8_epi16(Load16(source)), _mm256_cvtepu8_epi16(prediction));
-    __m256i squares = _mm256_madd_epi16(d, d);
+    return _mm256_madd_epi16(d, d);
+}
+
+inline uint32_t Total(__m256i lanes) {
     return x86::HorizontalSum(
-        _mm_add_epi32(_mm256_castsi256_si128(squares), _mm256_extracti128_si256(squares, 1)));
+        _mm_add_epi32(_mm256_castsi256_si128(lanes), _mm256_extracti128_si256(lanes, 1)));
+}
+
+inline uint32_t RowSsd(const uint8_t* source, __m128i prediction) {
+    return Total(RowSquares(source, prediction));
 }
 
 }  // namespace
@@ -22,6 +29,24 @@ uint32_t M16Avx2(const uint8_t* source, int32_t sourceStride, const uint8_t* ref
     x86::PlainRows rows{reference, referenceStride};
     return x86::SumUntilReached([&](int row) { return RowSsd(source + row * sourceStride, rows(row)); },
                                 limit);
+}
+
+uint32_t M16BelowAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+                      int32_t referenceStride, uint32_t limit) {
+    // Unrolled: a loop counter and its tests would cost as much as the row itself.
+    auto addRows = [&](__m256i lanes, int first) {
+#pragma GCC unroll 8
+        for (int row = first; row < first + x86::kRowsBeforeLook; ++row) {
+            lanes = _mm256_add_epi32(
+                lanes, RowSquares(source + row * sourceStride, Load16(reference + row * referenceStride)));
+        }
+        return lanes;
+    };
+    static_assert(2 * x86::kRowsBeforeLook == 16);
+    const __m256i half = addRows(_mm256_setzero_si256(), 0);
+    const uint32_t sum = Total(half);
+    if (sum >= limit) return sum;
+    return Total(addRows(half, x86::kRowsBeforeLook));
 }
 
 uint32_t M16hAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,

@@ -134,6 +134,30 @@ TEST(SsdKernelsTest, M8hMatchesPlainC) {
                        });
 }
 
+// Part sums anywhere in their range, and at its ends, where a difference and the sum of sixteen squares
+// are largest.
+TEST(SsdKernelsTest, WindowBoundsMatchPlainC) {
+    std::mt19937 random(99);
+    const dsp::SsdKernels& plain = SsdKernelsFor(dsp::CpuLevel::C);
+    for (int round = 0; round < 12; ++round) {
+        const int32_t stride = 96 + round, rows = 1 + round % 4, pitch = 16 * (1 + round % 5);
+        std::vector<uint16_t> sums(static_cast<size_t>(stride) * static_cast<size_t>(rows + 12) + pitch + 12);
+        uint16_t wanted[16];
+        auto value = [&] {
+            return static_cast<uint16_t>(round % 3 == 0 ? 0 : round % 3 == 1 ? random() % 4081 : 4080);
+        };
+        for (uint16_t& sum : sums) sum = value();
+        for (uint16_t& part : wanted) part = round % 3 == 0 ? 4080 : value();
+        std::vector<uint32_t> expected(static_cast<size_t>(rows * pitch));
+        plain.windowBounds(sums.data(), stride, wanted, rows, pitch, expected.data());
+        for (dsp::CpuLevel level : test::SimdLevelsToCheck()) {
+            std::vector<uint32_t> bounds(expected.size());
+            SsdKernelsFor(level).windowBounds(sums.data(), stride, wanted, rows, pitch, bounds.data());
+            ASSERT_EQ(bounds, expected) << dsp::CpuLevelName(level) << " round " << round;
+        }
+    }
+}
+
 // The tables in use are those of the level RQ43_CPU asks for, never above the processor's.
 TEST(KernelTablesTest, ActiveTablesAreThoseOfTheForcedLevel) {
     const char* forced = std::getenv("RQ43_CPU");

@@ -2,9 +2,7 @@
 
 #include <cstdlib>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "motion/block_ssd.h"
 
 namespace rq43 {
 
@@ -53,50 +51,27 @@ SourceSums SumSourceBlock(const uint8_t* source, int32_t stride) {
     return sums;
 }
 
-void WindowBounds(const BlockSums& sums, const SourceSums& source, int32_t xlo, int32_t xhi, int32_t ylo,
-                  int32_t yhi, uint32_t* bounds) {
-    const int32_t pitch = WindowBoundsPitch(xlo, xhi);
-    ptrdiff_t offsets[16];
-    for (int part = 0; part < 16; ++part)
-        offsets[part] = static_cast<ptrdiff_t>(4 * (part / 4)) * sums.stride + 4 * (part % 4);
-#if defined(__SSE2__)
-    __m128i wanted[16];
-    for (int part = 0; part < 16; ++part)
-        wanted[part] = _mm_set1_epi16(static_cast<int16_t>(source.parts[part]));
-#endif
-    for (int32_t y = ylo; y <= yhi; ++y, bounds += pitch) {
-        const uint16_t* at = sums.sums4.data() + sums.At(xlo, y);
-#if defined(__SSE2__)
-        // Eight positions at a time, up to the pitch: the reads past the window stay inside the array
-        // (its last rows lie below any window's lowest part) and their bounds are not used. A difference
-        // of part sums lies within +-4080, a 16-bit lane; the squares of two parts are added pairwise into
-        // 32-bit lanes, and 16 of them stay below 2^31.
-        for (int32_t x = 0; x < pitch; x += 8) {
-            __m128i low = _mm_setzero_si128(), high = _mm_setzero_si128();
-            for (int part = 0; part < 16; part += 2) {
-                const __m128i a = _mm_sub_epi16(
-                    wanted[part], _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + offsets[part] + x)));
-                const __m128i b = _mm_sub_epi16(
-                    wanted[part + 1],
-                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + offsets[part + 1] + x)));
-                const __m128i ab0 = _mm_unpacklo_epi16(a, b), ab1 = _mm_unpackhi_epi16(a, b);
-                low = _mm_add_epi32(low, _mm_madd_epi16(ab0, ab0));
-                high = _mm_add_epi32(high, _mm_madd_epi16(ab1, ab1));
-            }
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(bounds + x), low);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(bounds + x + 4), high);
-        }
-#else
-        for (int32_t x = 0; x <= xhi - xlo; ++x) {
+void WindowBoundRows(const uint16_t* sums, int32_t sumsStride, const uint16_t wanted[16], int32_t rows,
+                     int32_t pitch, uint32_t* bounds) {
+    for (int32_t y = 0; y < rows; ++y, sums += sumsStride, bounds += pitch) {
+        for (int32_t x = 0; x < pitch; ++x) {
             uint32_t bound = 0;
             for (int part = 0; part < 16; ++part) {
-                const int32_t d = int32_t{source.parts[part]} - at[offsets[part] + x];
+                const int32_t d =
+                    int32_t{wanted[part]} - sums[(part / 4) * 4 * sumsStride + (part % 4) * 4 + x];
                 bound += static_cast<uint32_t>(d * d);
             }
             bounds[x] = bound;
         }
-#endif
     }
+}
+
+void WindowBounds(const BlockSums& sums, const SourceSums& source, int32_t xlo, int32_t xhi, int32_t ylo,
+                  int32_t yhi, uint32_t* bounds) {
+    // The reads past the window, up to the pitch, stay inside the array: its last rows lie below any
+    // window's lowest part. Their bounds are not used.
+    ActiveSsdKernels().windowBounds(sums.sums4.data() + sums.At(xlo, ylo), sums.stride, source.parts,
+                                    yhi - ylo + 1, WindowBoundsPitch(xlo, xhi), bounds);
 }
 
 }  // namespace rq43

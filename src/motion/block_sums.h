@@ -38,10 +38,14 @@ SourceSums SumSourceBlock(const uint8_t* source, int32_t stride);
 // WindowBoundsPitch entries apart. A candidate whose entry is at least 16 x best cannot be below the best.
 // The window lies where a 16x16 block fits in the bordered plane; it is at most 65 positions wide.
 inline int32_t WindowBoundsPitch(int32_t xlo, int32_t xhi) {
-    return (xhi - xlo + 8) / 8 * 8;  // whole groups of eight
+    return (xhi - xlo + 16) / 16 * 16;  // whole groups of sixteen
 }
-inline constexpr int32_t kWindowBoundsMaxPitch = 72;
+inline constexpr int32_t kWindowBoundsMaxPitch = 80;
 void WindowBounds(const BlockSums& sums, const SourceSums& source, int32_t xlo, int32_t xhi, int32_t ylo,
                   int32_t yhi, uint32_t* bounds);
+
+// The plain kernel behind WindowBounds (dsp::WindowBoundsFunction): the reference of the SIMD ones.
+void WindowBoundRows(const uint16_t* sums, int32_t sumsStride, const uint16_t wanted[16], int32_t rows,
+                     int32_t pitch, uint32_t* bounds);
 
 }  // namespace rq43

@@ -11,6 +11,7 @@
 #include "motion/block_ssd.h"
 #include "motion/block_sums.h"
 #include "motion/motion_compensation.h"
+#include "motion/vector_median.h"
 #include "platform/worker_split.h"
 
 namespace rq43 {
@@ -58,6 +59,10 @@ struct LumaMeasure {
     uint32_t M16At(Point p, uint32_t limit) const {
         return ssd.m16(source, stride, At(p.x, p.y), stride, limit);
     }
+    // Exact only below `limit`: for candidates whose sum matters only when it beats the best.
+    uint32_t M16BelowAt(Point p, uint32_t limit) const {
+        return ssd.m16Below(source, stride, At(p.x, p.y), stride, limit);
+    }
     // Half-pel position: M16 when both coordinates are even, else the rounded-up mean of the block at
     // the truncated position and its neighbour to the right and/or below.
     uint32_t Mh(Point h, uint32_t limit) const {
@@ -89,10 +94,6 @@ float MacroblockCost(uint32_t sum) {
 }
 float QuadrantCost(uint32_t sum) {
     return static_cast<float>(sum) / 64.0f;
-}
-
-int32_t Median(int32_t a, int32_t b, int32_t c) {
-    return std::max(std::min(a, b), std::min(std::max(a, b), c));
 }
 
 int32_t Distance(Point p, Point origin) {
@@ -128,6 +129,25 @@ struct Best {
         }
     }
 };
+
+// The half-pel positions around the integer position `best` (itself included), row by row: a position
+// must beat the best by more than 7 to replace it, or match it where `winsTie(position, held)` says.
+// Returns half-pel coordinates.
+template <typename Measure, typename WinsTie>
+Best RefineHalfPel(const Window& window, Best best, const Measure& measure, const WinsTie& winsTie) {
+    const Window half = window.Doubled();
+    const Point centre{2 * best.at.x, 2 * best.at.y};
+    best.at = centre;
+    for (int32_t hy = std::max(half.ylo, centre.y - 1); hy <= std::min(half.yhi, centre.y + 1); ++hy) {
+        if (best.cost == 0) break;
+        for (int32_t hx = std::max(half.xlo, centre.x - 1); hx <= std::min(half.xhi, centre.x + 1); ++hx) {
+            const Point candidate{hx, hy};
+            const uint32_t c = measure(candidate, best.cost);
+            if (c + 7 < best.cost || (c == best.cost && winsTie(candidate, best.at))) best = {candidate, c};
+        }
+    }
+    return best;
+}
 
 // The bounds of WindowBounds for a macroblock's window, looked up by plane position.
 class WindowBoundTable {
@@ -181,24 +201,14 @@ void SearchSubBlock(const MotionField& field, int32_t xs, int32_t ys, MotionEntr
         }
     }
 
-    Window half = window.Doubled();
     Point halfOrigin{2 * xs, 2 * ys};
-    Point bestHalf{2 * best.x, 2 * best.y};
-    for (int32_t hy = std::max(half.ylo, 2 * best.y - 1); hy <= std::min(half.yhi, 2 * best.y + 1); ++hy) {
-        if (bestCost == 0) break;
-        for (int32_t hx = std::max(half.xlo, 2 * best.x - 1); hx <= std::min(half.xhi, 2 * best.x + 1);
-             ++hx) {
-            Point candidate{hx, hy};
-            uint32_t c = measure.M8hAt(candidate, bestCost);
-            if (c + 7 < bestCost ||
-                (c == bestCost && Distance(candidate, halfOrigin) < Distance(bestHalf, halfOrigin))) {
-                bestHalf = candidate;
-                bestCost = c;
-            }
-        }
-    }
-    entry = {static_cast<int16_t>(bestHalf.x - halfOrigin.x), static_cast<int16_t>(bestHalf.y - halfOrigin.y),
-             QuadrantCost(bestCost)};
+    Best bestHalf = RefineHalfPel(
+        window, {best, bestCost}, [&](Point h, uint32_t limit) { return measure.M8hAt(h, limit); },
+        [&](Point candidate, Point held) {
+            return Distance(candidate, halfOrigin) < Distance(held, halfOrigin);
+        });
+    entry = {static_cast<int16_t>(bestHalf.at.x - halfOrigin.x),
+             static_cast<int16_t>(bestHalf.at.y - halfOrigin.y), QuadrantCost(bestHalf.cost)};
 }
 
 // Vector candidate from this frame's neighbours: left in row 0, upper in column 0, else the median of
@@ -260,7 +270,7 @@ float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row, const Blo
     uint64_t boundLimit = UINT64_MAX;  // 16 x the best cost while bounds are in use
     auto visit = [&](Point candidate, const uint32_t* boundRow) {
         if (boundRow != nullptr && boundRow[candidate.x] >= boundLimit) return;
-        uint32_t c = measure.M16At(candidate, best.cost);
+        uint32_t c = measure.M16BelowAt(candidate, best.cost);
         if (c < best.cost) {
             best = {candidate, c};
             if (boundLimit != UINT64_MAX) boundLimit = uint64_t{16} * c;
@@ -293,23 +303,11 @@ float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row, const Blo
         segmentDown(x + r, y - h, y + h, bounded);
     }
 
-    Window half = window.Doubled();
-    Point bestHalf{2 * best.at.x, 2 * best.at.y};
-    uint32_t bestCost = best.cost;
-    for (int32_t hy = std::max(half.ylo, 2 * best.at.y - 1); hy <= std::min(half.yhi, 2 * best.at.y + 1);
-         ++hy) {
-        if (bestCost == 0) break;
-        for (int32_t hx = std::max(half.xlo, 2 * best.at.x - 1); hx <= std::min(half.xhi, 2 * best.at.x + 1);
-             ++hx) {
-            uint32_t c = measure.Mh({hx, hy}, bestCost);
-            if (c + 7 < bestCost) {
-                bestHalf = {hx, hy};
-                bestCost = c;
-            }
-        }
-    }
-    float cost = MacroblockCost(bestCost);
-    Store(entry, {bestHalf.x - 2 * x, bestHalf.y - 2 * y}, cost);
+    Best bestHalf = RefineHalfPel(
+        window, best, [&](Point h, uint32_t limit) { return measure.Mh(h, limit); },
+        [](Point, Point) { return false; });
+    float cost = MacroblockCost(bestHalf.cost);
+    Store(entry, {bestHalf.at.x - 2 * x, bestHalf.at.y - 2 * y}, cost);
     return cost;
 }
 

@@ -4,12 +4,13 @@
 #include <array>
 #include <cstdlib>
 
-#include "motion/motion_compensation.h"
-#include "motion/vector_stream.h"
 #include "bitstream/bit_reader.h"
 #include "bitstream/bit_writer.h"
 #include "bitstream/little_endian.h"
 #include "bitstream/range_coder.h"
+#include "motion/motion_compensation.h"
+#include "motion/vector_median.h"
+#include "motion/vector_stream.h"
 
 namespace rq43 {
 
@@ -25,10 +26,6 @@ struct Vector {
 
 Vector VectorOf(const MotionEntry& entry) {
     return {entry.dx, entry.dy};
-}
-
-int32_t Median(int32_t a, int32_t b, int32_t c) {
-    return std::max(std::min(a, b), std::min(std::max(a, b), c));
 }
 
 // Predictor of macroblock (col, row) from vectors already known in this frame; none for the first one.

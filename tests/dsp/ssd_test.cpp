@@ -56,9 +56,10 @@ void Fill(Blocks& blocks, Pattern pattern, std::mt19937& random) {
 }
 
 // Calls measure(kernels, blocks, b, limit) for C and every SIMD level over many block sets, and expects
-// the same result from each.
+// the same result from each; with `onlyBelow`, the same result where C's is below the limit and a result at
+// or above the limit where C's is.
 template <typename Measure>
-void ExpectSameAsPlainC(int size, bool withMean, const Measure& measure) {
+void ExpectSameAsPlainC(int size, bool withMean, const Measure& measure, bool onlyBelow = false) {
     std::mt19937 random(1234u + static_cast<unsigned>(size));
     const dsp::SsdKernels& plain = SsdKernelsFor(dsp::CpuLevel::C);
     for (int round = 0; round < 120; ++round) {
@@ -83,8 +84,14 @@ void ExpectSameAsPlainC(int size, bool withMean, const Measure& measure) {
         for (dsp::CpuLevel level : test::SimdLevelsToCheck()) {
             const dsp::SsdKernels& kernels = SsdKernelsFor(level);
             for (uint32_t limit : limits) {
-                ASSERT_EQ(measure(kernels, blocks, b, limit), measure(plain, blocks, b, limit))
-                    << dsp::CpuLevelName(level) << " round " << round << " limit " << limit;
+                const uint32_t expected = measure(plain, blocks, b, limit);
+                const uint32_t got = measure(kernels, blocks, b, limit);
+                if (onlyBelow && expected >= limit) {
+                    ASSERT_GE(got, limit) << dsp::CpuLevelName(level) << " round " << round;
+                } else {
+                    ASSERT_EQ(got, expected)
+                        << dsp::CpuLevelName(level) << " round " << round << " limit " << limit;
+                }
             }
         }
     }
@@ -95,6 +102,15 @@ TEST(SsdKernelsTest, M16MatchesPlainC) {
                        [](const dsp::SsdKernels& k, const Blocks& blocks, const uint8_t*, uint32_t l) {
                            return k.m16(blocks.Source(), blocks.stride, blocks.A(), blocks.stride, l);
                        });
+}
+
+TEST(SsdKernelsTest, M16BelowMatchesPlainCBelowTheLimit) {
+    ExpectSameAsPlainC(
+        16, false,
+        [](const dsp::SsdKernels& k, const Blocks& blocks, const uint8_t*, uint32_t l) {
+            return k.m16Below(blocks.Source(), blocks.stride, blocks.A(), blocks.stride, l);
+        },
+        true);
 }
 
 TEST(SsdKernelsTest, M16hMatchesPlainC) {
@@ -116,6 +132,30 @@ TEST(SsdKernelsTest, M8hMatchesPlainC) {
                        [](const dsp::SsdKernels& k, const Blocks& blocks, const uint8_t* b, uint32_t l) {
                            return k.m8h(blocks.Source(), blocks.stride, blocks.A(), b, blocks.stride, l);
                        });
+}
+
+// Part sums anywhere in their range, and at its ends, where a difference and the sum of sixteen squares
+// are largest.
+TEST(SsdKernelsTest, WindowBoundsMatchPlainC) {
+    std::mt19937 random(99);
+    const dsp::SsdKernels& plain = SsdKernelsFor(dsp::CpuLevel::C);
+    for (int round = 0; round < 12; ++round) {
+        const int32_t stride = 96 + round, rows = 1 + round % 4, pitch = 16 * (1 + round % 5);
+        std::vector<uint16_t> sums(static_cast<size_t>(stride) * static_cast<size_t>(rows + 12) + pitch + 12);
+        uint16_t wanted[16];
+        auto value = [&] {
+            return static_cast<uint16_t>(round % 3 == 0 ? 0 : round % 3 == 1 ? random() % 4081 : 4080);
+        };
+        for (uint16_t& sum : sums) sum = value();
+        for (uint16_t& part : wanted) part = round % 3 == 0 ? 4080 : value();
+        std::vector<uint32_t> expected(static_cast<size_t>(rows * pitch));
+        plain.windowBounds(sums.data(), stride, wanted, rows, pitch, expected.data());
+        for (dsp::CpuLevel level : test::SimdLevelsToCheck()) {
+            std::vector<uint32_t> bounds(expected.size());
+            SsdKernelsFor(level).windowBounds(sums.data(), stride, wanted, rows, pitch, bounds.data());
+            ASSERT_EQ(bounds, expected) << dsp::CpuLevelName(level) << " round " << round;
+        }
+    }
 }
 
 // The tables in use are those of the level RQ43_CPU asks for, never above the processor's.

@@ -7,13 +7,44 @@ namespace {
 
 using x86::Load16;
 
-// One row's squared differences against a prediction row: sixteen 16-bit lanes make one register.
-inline uint32_t RowSsd(const uint8_t* source, __m128i prediction) {
+// One row's squared differences against a prediction row in lanes: sixteen 16-bit lanes make one register.
+inline __m256i RowSquares(const uint8_t* source, __m128i prediction) {
     __m256i d = _mm256_sub_epi16(_mm256_cvtepu8_epi16(Load16(source)), _mm256_cvtepu8_epi16(prediction));
-    __m256i squares = _mm256_madd_epi16(d, d);
-    return x86::HorizontalSum(
-        _mm_add_epi32(_mm256_castsi256_si128(squares), _mm256_extracti128_si256(squares, 1)));
+    return _mm256_madd_epi16(d, d);
 }
+
+inline uint32_t Total(__m256i lanes) {
+    return x86::HorizontalSum(
+        _mm_add_epi32(_mm256_castsi256_si128(lanes), _mm256_extracti128_si256(lanes, 1)));
+}
+
+inline uint32_t RowSsd(const uint8_t* source, __m128i prediction) {
+    return Total(RowSquares(source, prediction));
+}
+
+// The window bounds kernel's operations in 256-bit registers.
+struct Lanes256 {
+    using Register = __m256i;
+    static constexpr int kPositions = 16;
+    static __m256i Zero() { return _mm256_setzero_si256(); }
+    static __m256i Broadcast(uint16_t v) { return _mm256_set1_epi16(static_cast<int16_t>(v)); }
+    static __m256i Load(const uint16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+    static __m256i Sub16(__m256i a, __m256i b) { return _mm256_sub_epi16(a, b); }
+    static __m256i Add32(__m256i a, __m256i b) { return _mm256_add_epi32(a, b); }
+    // The unpacks work within 128-bit halves: low holds positions 0-3 and 8-11, high 4-7 and 12-15.
+    static __m256i SquarePairsLow(__m256i a, __m256i b) {
+        const __m256i ab = _mm256_unpacklo_epi16(a, b);
+        return _mm256_madd_epi16(ab, ab);
+    }
+    static __m256i SquarePairsHigh(__m256i a, __m256i b) {
+        const __m256i ab = _mm256_unpackhi_epi16(a, b);
+        return _mm256_madd_epi16(ab, ab);
+    }
+    static void StoreInOrder(uint32_t* to, __m256i low, __m256i high) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_permute2x128_si256(low, high, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 8), _mm256_permute2x128_si256(low, high, 0x31));
+    }
+};
 
 }  // namespace
 
@@ -24,11 +55,34 @@ uint32_t M16Avx2(const uint8_t* source, int32_t sourceStride, const uint8_t* ref
                                 limit);
 }
 
+uint32_t M16BelowAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+                      int32_t referenceStride, uint32_t limit) {
+    // Unrolled: a loop counter and its tests would cost as much as the row itself.
+    auto addRows = [&](__m256i lanes, int first) {
+#pragma GCC unroll 8
+        for (int row = first; row < first + x86::kRowsBeforeLook; ++row) {
+            lanes = _mm256_add_epi32(
+                lanes, RowSquares(source + row * sourceStride, Load16(reference + row * referenceStride)));
+        }
+        return lanes;
+    };
+    static_assert(2 * x86::kRowsBeforeLook == 16);
+    const __m256i half = addRows(_mm256_setzero_si256(), 0);
+    const uint32_t sum = Total(half);
+    if (sum >= limit) return sum;
+    return Total(addRows(half, x86::kRowsBeforeLook));
+}
+
 uint32_t M16hAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
                   int32_t referenceStride, uint32_t limit) {
     x86::RoundedMeanRows rows{a, b, referenceStride};
     return x86::SumUntilExceeded([&](int row) { return RowSsd(source + row * sourceStride, rows(row)); },
                                  limit);
+}
+
+void WindowBoundsAvx2(const uint16_t* sums, int32_t sumsStride, const uint16_t wanted[16], int32_t rows,
+                      int32_t pitch, uint32_t* bounds) {
+    x86::WindowBoundsIn<Lanes256>(sums, sumsStride, wanted, rows, pitch, bounds);
 }
 
 }  // namespace rq43::dsp

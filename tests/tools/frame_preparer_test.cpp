@@ -138,6 +138,17 @@ TEST(HostFormat, UyvyChromaComesFromEveryOtherRow) {
     }
 }
 
+TEST(HostFormat, UyvyOfOddWidthStaysInsideItsRows) {
+    // 3x2: the last pixel of a row has a U and no V; the picture's is taken from its neighbour, not from
+    // the byte after the row (past the buffer's end on the last row).
+    const std::vector<uint8_t> uyvy = {10, 100, 50, 101, 11, 102, /* next row */ 20, 103, 60, 104, 21, 105};
+    Picture420 picture;
+    UyvyToPicture420(uyvy.data(), 3, 2, picture);
+    EXPECT_EQ(picture.y, (std::vector<uint8_t>{100, 101, 102, 103, 104, 105}));
+    EXPECT_EQ(picture.u, (std::vector<uint8_t>{10, 11}));
+    EXPECT_EQ(picture.v, (std::vector<uint8_t>{50, 50}));
+}
+
 TEST(HostFormat, HeadersSayTopRowFirst) {
     // RGB input is top-first only with a negative height; packed 4:2:2 input is read bottom-up anyway.
     EXPECT_EQ(CompressorInputHeader(HostFormat::Rgb24, 32, 16).biHeight, -16);

@@ -1,20 +1,28 @@
 #include "host_format.h"
 
+#include "picture/picture_kernels.h"
+
 namespace rq43::cli {
 
 void UyvyToPicture420(const uint8_t* uyvy, int width, int height, Picture420& picture) {
     if (picture.width != width || picture.height != height) picture.Allocate(width, height);
-    const size_t pitch = 2 * static_cast<size_t>(width);
-    const int chromaWidth = picture.ChromaWidth();
+    if (width <= 0 || height <= 0) return;
+    // The codec's byte-split kernel: U, V, U, V ... of a row on one side, its luma on the other, then the
+    // chroma of every other row split once more.
+    const dsp::PictureKernels& kernels = ActivePictureKernels();
+    const auto w = static_cast<size_t>(width);
+    const size_t chromaWidth = static_cast<size_t>(picture.ChromaWidth());
+    std::vector<uint8_t> chroma(w);
     for (int row = 0; row < height; ++row) {
-        const uint8_t* line = uyvy + static_cast<size_t>(row) * pitch;
-        uint8_t* luma = &picture.y[static_cast<size_t>(row) * static_cast<size_t>(width)];
-        for (int x = 0; x < width; ++x) luma[x] = line[2 * x + 1];
+        const uint8_t* line = uyvy + static_cast<size_t>(row) * 2 * w;
+        kernels.deinterleaveRow(line, static_cast<uint32_t>(width), chroma.data(), &picture.y[row * w]);
         if (row % 2 != 0) continue;
-        size_t chromaRow = static_cast<size_t>(row / 2) * static_cast<size_t>(chromaWidth);
-        for (int x = 0; x < chromaWidth; ++x) {
-            picture.u[chromaRow + static_cast<size_t>(x)] = line[4 * x];
-            picture.v[chromaRow + static_cast<size_t>(x)] = line[4 * x + 2];
+        uint8_t* u = &picture.u[static_cast<size_t>(row / 2) * chromaWidth];
+        uint8_t* v = &picture.v[static_cast<size_t>(row / 2) * chromaWidth];
+        kernels.deinterleaveRow(chroma.data(), static_cast<uint32_t>(width / 2), u, v);
+        if (width % 2 != 0) {  // a last pixel without its pair has a U and no V of its own
+            u[w / 2] = chroma[w - 1];
+            v[w / 2] = w > 1 ? v[w / 2 - 1] : 128;
         }
     }
 }

@@ -16,8 +16,29 @@ struct BitWriter {
 
 void StartBitWriter(BitWriter& writer, uint8_t* out, uint8_t* end, int32_t totalBits = 0);
 
+inline void PutWriterByte(BitWriter& writer, uint32_t byte) {
+    if (writer.out < writer.end) {
+        *writer.out++ = static_cast<uint8_t>(byte);
+    } else {
+        writer.overflow = true;
+    }
+}
+
 // Appends the n low bits of value (n = 0..24), most significant first; value must be below 2^n.
-void WriteBits(BitWriter& writer, uint32_t value, int n);
+// Inline: the token coder writes every token's extra bits through it.
+inline void WriteBits(BitWriter& writer, uint32_t value, int n) {
+    if (n <= 0) return;
+    // A value wider than its field would corrupt the fields before it: keep only its n bits.
+    value &= (1u << n) - 1u;
+    writer.pending += n;
+    writer.totalBits += n;
+    writer.acc |= value << (32 - writer.pending);
+    while (writer.pending >= 8) {
+        PutWriterByte(writer, writer.acc >> 24);
+        writer.acc <<= 8;
+        writer.pending -= 8;
+    }
+}
 
 // Pads with zero bits to a byte boundary and writes the last byte.
 void FlushBitWriter(BitWriter& writer);

@@ -16,12 +16,6 @@ void PutHeldBytes(RangeEncoder& encoder, uint32_t byte) {
     for (; encoder.pendingFF != 0; --encoder.pendingFF) PutByte(encoder, byte);
 }
 
-uint32_t NextByte(RangeDecoder& decoder) {
-    if (decoder.in < decoder.end) return *decoder.in++;
-    decoder.overrun = true;
-    return 0;
-}
-
 }  // namespace
 
 void StartRangeEncoder(RangeEncoder& encoder, uint8_t* out, uint8_t* end, uint8_t firstByte) {
@@ -29,19 +23,6 @@ void StartRangeEncoder(RangeEncoder& encoder, uint8_t* out, uint8_t* end, uint8_
     encoder.out = out;
     encoder.end = end;
     encoder.cache = firstByte;
-}
-
-void EncodeDecision(RangeEncoder& encoder, uint32_t bit, uint32_t p) {
-    if (encoder.range <= 0x10000) ShiftOut(encoder);
-    uint32_t split = p * (encoder.range >> 8);
-    if (bit != 0) {
-        encoder.range = split;
-    } else {
-        // p = 256 leaves no room for a 0; a caller error, but an empty range would never renormalise.
-        if (split >= encoder.range) split = encoder.range - 1;
-        encoder.low += split;
-        encoder.range -= split;
-    }
 }
 
 void ShiftOut(RangeEncoder& encoder) {
@@ -90,24 +71,9 @@ void StartRangeDecoder(RangeDecoder& decoder, const uint8_t* data, const uint8_t
     decoder.in = data;
     decoder.end = end;
     decoder.overrun = false;
-    NextByte(decoder);
-    decoder.value = NextByte(decoder);
+    NextRangeByte(decoder);
+    decoder.value = NextRangeByte(decoder);
     decoder.range = 256;
-}
-
-uint32_t DecodeDecision(RangeDecoder& decoder, uint32_t p) {
-    while (decoder.range <= 0x10000) {
-        decoder.value = (decoder.value << 8) | NextByte(decoder);
-        decoder.range <<= 8;
-    }
-    uint32_t split = p * (decoder.range >> 8);
-    if (decoder.value < split) {
-        decoder.range = split;
-        return 1;
-    }
-    decoder.value -= split;
-    decoder.range -= split;
-    return 0;
 }
 
 }  // namespace rq43

@@ -19,8 +19,21 @@ struct RangeEncoder {
 
 // firstByte: 1 for token strings (it doubles as the mode marker), 0 for the intra-block and flag maps.
 void StartRangeEncoder(RangeEncoder& encoder, uint8_t* out, uint8_t* end, uint8_t firstByte);
-void EncodeDecision(RangeEncoder& encoder, uint32_t bit, uint32_t p);
 void ShiftOut(RangeEncoder& encoder);
+
+// Inline: one call per coded decision is the token coder's innermost loop.
+inline void EncodeDecision(RangeEncoder& encoder, uint32_t bit, uint32_t p) {
+    if (encoder.range <= 0x10000) ShiftOut(encoder);
+    uint32_t split = p * (encoder.range >> 8);
+    if (bit != 0) {
+        encoder.range = split;
+    } else {
+        // p = 256 leaves no room for a 0; a caller error, but an empty range would never renormalise.
+        if (split >= encoder.range) split = encoder.range - 1;
+        encoder.low += split;
+        encoder.range -= split;
+    }
+}
 // Terminates the stream; afterwards byteCount is the exact length written.
 void FlushRangeEncoder(RangeEncoder& encoder);
 
@@ -34,6 +47,26 @@ struct RangeDecoder {
 
 // Skips the stream's first byte.
 void StartRangeDecoder(RangeDecoder& decoder, const uint8_t* data, const uint8_t* end);
-uint32_t DecodeDecision(RangeDecoder& decoder, uint32_t p);
+
+inline uint32_t NextRangeByte(RangeDecoder& decoder) {
+    if (decoder.in < decoder.end) return *decoder.in++;
+    decoder.overrun = true;
+    return 0;
+}
+
+inline uint32_t DecodeDecision(RangeDecoder& decoder, uint32_t p) {
+    while (decoder.range <= 0x10000) {
+        decoder.value = (decoder.value << 8) | NextRangeByte(decoder);
+        decoder.range <<= 8;
+    }
+    uint32_t split = p * (decoder.range >> 8);
+    if (decoder.value < split) {
+        decoder.range = split;
+        return 1;
+    }
+    decoder.value -= split;
+    decoder.range -= split;
+    return 0;
+}
 
 }  // namespace rq43

@@ -6,8 +6,8 @@
 
 #include "bitstream/bit_reader.h"
 #include "bitstream/bit_writer.h"
+#include "bitstream/flag_map.h"
 #include "bitstream/little_endian.h"
-#include "bitstream/range_coder.h"
 #include "motion/motion_compensation.h"
 #include "motion/vector_median.h"
 #include "motion/vector_stream.h"
@@ -129,37 +129,6 @@ void PutLittle16(std::vector<uint8_t>& out, size_t value) {
     out.insert(out.end(), bytes, bytes + 2);
 }
 
-uint32_t FlagContext(const std::vector<uint8_t>& flags, uint32_t i, uint32_t mbCols) {
-    uint32_t left = (i % mbCols) != 0 ? flags[i - 1] : 0;
-    uint32_t up = i >= mbCols ? flags[i - mbCols] : 0;
-    return left + 2 * up;
-}
-
-bool AppendFlagMap(const std::vector<uint8_t>& flags, uint32_t mbCols, std::vector<uint8_t>& out) {
-    std::array<uint32_t, 4> total{};
-    std::array<uint32_t, 4> ones{};
-    for (uint32_t i = 0; i < flags.size(); ++i) {
-        uint32_t context = FlagContext(flags, i, mbCols);
-        ++total[context];
-        ones[context] += flags[i];
-    }
-    std::array<uint32_t, 4> probability{};
-    for (size_t c = 0; c < 4; ++c) {
-        probability[c] = total[c] == 0 ? 256 : std::max<uint32_t>(1, ones[c] * 256 / total[c]);
-        out.push_back(static_cast<uint8_t>(probability[c] - 1));
-    }
-    size_t start = out.size();
-    out.resize(start + 2 * flags.size() + 16);
-    RangeEncoder encoder;
-    StartRangeEncoder(encoder, out.data() + start, out.data() + out.size(), 0);
-    for (uint32_t i = 0; i < flags.size(); ++i) {
-        EncodeDecision(encoder, flags[i], probability[FlagContext(flags, i, mbCols)]);
-    }
-    FlushRangeEncoder(encoder);
-    out.resize(start + static_cast<size_t>(encoder.byteCount));
-    return !encoder.overflow;
-}
-
 void AppendBitmap(const std::vector<uint8_t>& flags, std::vector<uint8_t>& out) {
     size_t start = out.size();
     out.resize(start + (flags.size() + 7) / 8, 0);
@@ -215,7 +184,7 @@ std::optional<std::vector<uint8_t>> EncodeMotionSectionWith(const MotionField& f
             break;
         case MotionMethod::Temporal:
         case MotionMethod::Spatial:
-            packed = AppendFlagMap(symbols.predicted, field.mbCols, section);
+            AppendFlagMap(symbols.predicted.data(), symbols.predicted.size(), field.mbCols, section);
             break;
         case MotionMethod::SubBlockTemporal:
             AppendBitmap(symbols.predicted, section);
@@ -269,19 +238,13 @@ struct SectionCursor {
     }
 };
 
-bool ReadFlagMap(SectionCursor& cursor, const uint8_t* readableEnd, uint32_t mbCols,
-                 std::vector<uint8_t>& flags) {
-    const uint8_t* bytes = nullptr;
-    if (!cursor.Take(4, bytes)) return false;
-    std::array<uint32_t, 4> probability{};
-    for (size_t c = 0; c < 4; ++c) probability[c] = uint32_t{bytes[c]} + 1;
-    RangeDecoder decoder;
-    StartRangeDecoder(decoder, cursor.data + cursor.position, readableEnd);
-    for (uint32_t i = 0; i < flags.size(); ++i) {
-        flags[i] = static_cast<uint8_t>(DecodeDecision(decoder, probability[FlagContext(flags, i, mbCols)]));
-    }
+// The flag map runs to the section's end (its range decoder may look at readable bytes behind it).
+bool ReadPredictedFlags(SectionCursor& cursor, const uint8_t* readableEnd, uint32_t mbCols,
+                        std::vector<uint8_t>& flags) {
+    const uint8_t* map = nullptr;
+    if (!cursor.Take(kFlagMapProbabilityBytes, map)) return false;
     cursor.position = cursor.length;
-    return true;
+    return ReadFlagMap(map, readableEnd, mbCols, flags.data(), flags.size());
 }
 
 bool ReadRunFlags(SectionCursor& cursor, std::vector<uint8_t>& flags) {
@@ -381,7 +344,7 @@ bool DecodeMotionSection(YuvFrame& target, const YuvFrame& reference, const uint
             break;
         case MotionMethod::Temporal:
         case MotionMethod::Spatial:
-            if (!ReadFlagMap(cursor, readableEnd, mbCols, predicted)) return false;
+            if (!ReadPredictedFlags(cursor, readableEnd, mbCols, predicted)) return false;
             if (method == MotionMethod::Spatial && predicted[0] != 0) return false;
             break;
         case MotionMethod::SubBlockTemporal:

@@ -20,7 +20,6 @@ namespace {
 
 constexpr int32_t kFrameBorder = 16;
 constexpr uint32_t kNoKeySection = 0x7FFFFFFF;
-constexpr size_t kTokenSectionQualityOffset = 22;
 constexpr LONG kAttemptProgress = 60;
 constexpr LONG kReconstructionProgress = 90;
 
@@ -72,7 +71,7 @@ void ConvertInput(const ICCOMPRESS& record, int32_t width, int32_t height, int32
 // The frame's quality byte is the one the token section carries (and scales its tables by).
 void WriteFrame(bool key, const std::vector<uint8_t>& tokens, const std::vector<uint8_t>* motion,
                 uint16_t motionSize, uint8_t* out) {
-    WriteFrameHeader({tokens[kTokenSectionQualityOffset], uint8_t(key ? 1 : 0), motionSize,
+    WriteFrameHeader({tokens[TokenSectionHeader::kQualityOffset], uint8_t(key ? 1 : 0), motionSize,
                       static_cast<uint32_t>(tokens.size())},
                      out);
     if (!key) std::memcpy(out + kFrameHeaderSize, motion->data(), motionSize);

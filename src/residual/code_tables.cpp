@@ -1,6 +1,7 @@
 #include "residual/code_tables.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "bitstream/bit_reader.h"
 #include "bitstream/bit_writer.h"
@@ -81,24 +82,89 @@ const CodeTree* TreeOf(const CodeTableSet& set, uint32_t context) {
     return tree.leafCount == 0 ? nullptr : &tree;
 }
 
-// Walks a tree from its root, taking each branch from nextBit(p of the node).
-template <typename NextBit>
-uint8_t WalkTree(const CodeTree& tree, NextBit&& nextBit) {
-    int32_t index = tree.root;
-    while (tree.nodes[static_cast<size_t>(index)].child0 >= 0) {
-        const CodeNode& node = tree.nodes[static_cast<size_t>(index)];
-        index = nextBit(node.p) != 0 ? node.child1 : node.child0;
+// The trees of a set as the decoder walks them: internal nodes only, a child below 0 being the leaf of
+// token ~child, so a step is one load and one decision.
+struct DecodingNode {
+    uint8_t p;
+    int16_t child[2];
+};
+constexpr int16_t kNoTree = INT16_MIN;
+
+struct DecodingTrees {
+    // A tree of n leaves has n - 1 internal nodes.
+    DecodingNode nodes[kTokenAlphabetSize * (kTokenAlphabetSize - 1)];
+    int16_t root[kTokenAlphabetSize];  // per context: a node, a leaf (~token), or kNoTree
+};
+
+int16_t DecodingIndex(const CodeTree& tree, int32_t index, int32_t base) {
+    const CodeNode& node = tree.nodes[static_cast<size_t>(index)];
+    if (node.child0 < 0) return static_cast<int16_t>(~int32_t{node.token});
+    return static_cast<int16_t>(base + index - static_cast<int32_t>(tree.leafCount));
+}
+
+void PrepareDecodingTrees(const CodeTableSet& set, DecodingTrees& out) {
+    int32_t base = 0;
+    for (uint32_t context = 0; context < kTokenAlphabetSize; ++context) {
+        const CodeTree* tree = TreeOf(set, context);
+        if (tree == nullptr) {
+            out.root[context] = kNoTree;
+            continue;
+        }
+        // Leaves come first in a tree's nodes, then the merged nodes, the root last.
+        for (uint32_t i = tree->leafCount; i < tree->nodeCount; ++i) {
+            const CodeNode& node = tree->nodes[i];
+            DecodingNode& flat = out.nodes[base + static_cast<int32_t>(i - tree->leafCount)];
+            flat.p = node.p;
+            flat.child[0] = DecodingIndex(*tree, node.child0, base);
+            flat.child[1] = DecodingIndex(*tree, node.child1, base);
+        }
+        out.root[context] = DecodingIndex(*tree, tree->root, base);
+        base += static_cast<int32_t>(tree->nodeCount - tree->leafCount);
     }
-    return tree.nodes[static_cast<size_t>(index)].token;
+}
+
+// Per context and token its code and the branch probabilities from the root to its leaf, so the encoder
+// walks no tree.
+struct EncodingPath {
+    uint32_t value;
+    uint32_t length;
+    uint8_t p[kTokenAlphabetSize - 1];  // a tree of n leaves is at most n - 1 deep
+};
+using EncodingPaths = EncodingPath[kTokenAlphabetSize][kTokenAlphabetSize];
+
+void PrepareEncodingPaths(const CodeTableSet& set, EncodingPaths& out) {
+    for (uint32_t context = 0; context < kTokenAlphabetSize; ++context) {
+        const CodeTree* tree = TreeOf(set, context);
+        for (EncodingPath& path : out[context]) path.length = 0;  // a token without a leaf codes nothing
+        if (tree == nullptr) continue;
+        for (uint32_t token = 0; token < tree->codes.size() && token < kTokenAlphabetSize; ++token) {
+            const TokenCode& code = tree->codes[token];
+            EncodingPath& path = out[context][token];
+            path.value = code.value;
+            path.length = code.length;
+            int32_t index = tree->root;
+            for (uint32_t bit = code.length, k = 0; bit-- > 0; ++k) {
+                const CodeNode& node = tree->nodes[static_cast<size_t>(index)];
+                path.p[k] = node.p;
+                index = ((code.value >> bit) & 1) != 0 ? node.child1 : node.child0;
+            }
+        }
+    }
 }
 
 template <typename NextBit>
 bool DecodeWith(const CodeTableSet& set, size_t tokenCount, uint8_t* tokensOut, NextBit&& nextBit) {
+    DecodingTrees trees;
+    PrepareDecodingTrees(set, trees);
     uint32_t context = kFirstTokenContext;
     for (size_t i = 0; i < tokenCount; ++i) {
-        const CodeTree* tree = TreeOf(set, context);
-        if (tree == nullptr) return false;
-        const uint8_t token = WalkTree(*tree, nextBit);
+        int32_t node = trees.root[context];
+        if (node == kNoTree) return false;
+        while (node >= 0) {
+            const DecodingNode& step = trees.nodes[node];
+            node = step.child[nextBit(step.p) != 0 ? 1 : 0];
+        }
+        const auto token = static_cast<uint8_t>(~node);
         tokensOut[i] = token;
         context = token;
     }
@@ -241,15 +307,12 @@ size_t EncodeTokenString(const CodeTableSet& set, const uint8_t* tokens, size_t 
     }
     RangeEncoder encoder;
     StartRangeEncoder(encoder, out, end, 1);
+    EncodingPaths paths;
+    PrepareEncodingPaths(set, paths);
     for (size_t i = 0; i < tokenCount; ++i) {
-        const CodeTree& tree = set.trees[context];
-        const TokenCode& code = tree.codes[tokens[i]];
-        int32_t index = tree.root;
-        for (uint32_t bit = code.length; bit-- > 0;) {
-            const CodeNode& node = tree.nodes[static_cast<size_t>(index)];
-            const uint32_t b = (code.value >> bit) & 1;
-            EncodeDecision(encoder, b, node.p);
-            index = b != 0 ? node.child1 : node.child0;
+        const EncodingPath& path = paths[context][tokens[i]];
+        for (uint32_t k = 0; k < path.length; ++k) {
+            EncodeDecision(encoder, (path.value >> (path.length - 1 - k)) & 1, path.p[k]);
         }
         context = tokens[i];
     }

@@ -45,21 +45,26 @@ struct ModeCosts {
 
 ModeCosts MeasureModes(const int16_t* levels, int32_t across, int32_t down) {
     ModeCosts costs;
-    auto at = [&](int32_t x, int32_t y) { return levels[(ptrdiff_t{y} * across + x) * kBlockStride]; };
+    const ptrdiff_t rowStride = ptrdiff_t{across} * kBlockStride;
     for (int32_t y = 0; y < down; ++y) {
+        const int16_t* row = levels + y * rowStride;
+        const int16_t* above = y > 0 ? row - rowStride : row;  // unread in the first row
         for (int32_t x = 0; x < across; ++x) {
-            const int16_t v = at(x, y);
+            const int16_t v = row[x * kBlockStride];
             costs.cost[0] += std::abs(int32_t{v});
             if (y == 0 && x == 0) {
                 for (int mode = 1; mode < 4; ++mode) costs.cost[mode] += std::abs(int32_t{v});
             } else if (y == 0) {
-                costs.AddShared(v, at(x - 1, 0));
+                costs.AddShared(v, row[(x - 1) * kBlockStride]);
             } else if (x == 0) {
-                costs.AddShared(v, at(0, y - 1));
+                costs.AddShared(v, above[0]);
             } else {
-                for (uint8_t mode = 1; mode < 4; ++mode) {
-                    costs.Add(mode, v, Predict(mode, at(x - 1, y), at(x, y - 1), at(x - 1, y - 1)));
-                }
+                // The three predictions spelled out: this loop runs for every block of every plane.
+                const int16_t left = row[(x - 1) * kBlockStride];
+                const int16_t up = above[x * kBlockStride];
+                costs.Add(kPredictMedian, v, Median(left, up, above[(x - 1) * kBlockStride]));
+                costs.Add(kPredictLeft, v, left);
+                costs.Add(kPredictUp, v, up);
             }
         }
     }

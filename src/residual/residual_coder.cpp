@@ -91,8 +91,11 @@ void ReleaseResidualCoder(ResidualCoder& coder) {
         std::vector<uint8_t>().swap(*buffer);
     }
     coder.coefficients = FrameCoefficients{};
-    ReleaseTokenStream(coder.lumaStream);
-    ReleaseTokenStream(coder.chromaStream);
+    for (TokenStream* stream : {&coder.lumaStream, &coder.chromaStream}) {
+        ReleaseTokenStream(*stream);
+        std::vector<uint8_t>().swap(stream->tokens);
+        std::vector<uint32_t>().swap(stream->extraBits);
+    }
     coder.intraLumaQuality.reset();
     coder.width = 0;
     coder.height = 0;

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "bitstream/flag_map.h"
+#include "bitstream/little_endian.h"
 #include "picture/yuv_frame.h"
 #include "platform/worker_split.h"
 #include "residual/block_decisions.h"
 #include "residual/coefficient_prediction.h"
-#include "bitstream/little_endian.h"
-#include "bitstream/range_coder.h"
 #include "residual/residual_coder.h"
 #include "transform/quantiser.h"
 #include "transform/reconstruction.h"
@@ -18,60 +18,14 @@ namespace rq43 {
 namespace {
 
 constexpr size_t kBlockMapOffset = kTokenSectionHeaderSize;
-constexpr size_t kProbabilityBytes = 4;
 
-// Context of a luma block in the intra map: its left neighbour's flag + 2 x its upper neighbour's.
-template <typename IsIntra>
-int MapContext(int32_t row, int32_t column, int32_t across, IsIntra isIntra) {
-    const int left = column > 0 && isIntra(ptrdiff_t{row} * across + column - 1) ? 1 : 0;
-    const int up = row > 0 && isIntra(ptrdiff_t{row - 1} * across + column) ? 1 : 0;
-    return left + 2 * up;
-}
-
-// Appends the probabilities and the range-coded intra flags of all luma blocks; returns blockMapSize.
+// Appends the intra map of the luma blocks; returns its size.
 size_t AppendBlockMap(const ResidualCoder& coder, std::vector<uint8_t>& section) {
-    auto isIntra = [&](ptrdiff_t block) {
-        return (coder.yFlags[static_cast<size_t>(block)] & kBlockFlagIntra) != 0;
-    };
-    uint32_t seen[4] = {0, 0, 0, 0}, intra[4] = {0, 0, 0, 0};
-    for (int32_t row = 0; row < coder.blocksDown; ++row) {
-        for (int32_t column = 0; column < coder.blocksAcross; ++column) {
-            const int context = MapContext(row, column, coder.blocksAcross, isIntra);
-            ++seen[context];
-            if (isIntra(ptrdiff_t{row} * coder.blocksAcross + column)) ++intra[context];
-        }
-    }
-    uint32_t probability[4] = {0, 0, 0, 0};
-    for (int c = 0; c < 4; ++c) {
-        if (seen[c] > 0)
-            probability[c] = std::max<uint32_t>(1, static_cast<uint32_t>(uint64_t{intra[c]} * 256 / seen[c]));
-    }
-
-    const size_t start = section.size();
-    // A flag costs at most one byte (probabilities lie in 1..255 for the flags that occur, or 256 when
-    // every flag of the context is 1); growing is only a guard.
-    size_t capacity = coder.yFlags.size() + 16;
-    for (;;) {
-        section.resize(start + kProbabilityBytes + capacity);
-        uint8_t* map = section.data() + start;
-        for (int c = 0; c < 4; ++c) map[c] = static_cast<uint8_t>(probability[c] - 1);
-        RangeEncoder encoder;
-        StartRangeEncoder(encoder, map + kProbabilityBytes, map + kProbabilityBytes + capacity, 0);
-        for (int32_t row = 0; row < coder.blocksDown; ++row) {
-            for (int32_t column = 0; column < coder.blocksAcross; ++column) {
-                const int context = MapContext(row, column, coder.blocksAcross, isIntra);
-                EncodeDecision(encoder, isIntra(ptrdiff_t{row} * coder.blocksAcross + column) ? 1 : 0,
-                               probability[context]);
-            }
-        }
-        FlushRangeEncoder(encoder);
-        if (!encoder.overflow) {
-            const size_t size = kProbabilityBytes + static_cast<size_t>(encoder.byteCount);
-            section.resize(start + size);
-            return size;
-        }
-        capacity *= 2;
-    }
+    std::vector<uint8_t> intra(coder.yFlags.size());
+    std::transform(coder.yFlags.begin(), coder.yFlags.end(), intra.begin(), [](uint8_t flags) {
+        return static_cast<uint8_t>((flags & kBlockFlagIntra) != 0 ? 1 : 0);
+    });
+    return AppendFlagMap(intra.data(), intra.size(), static_cast<uint32_t>(coder.blocksAcross), section);
 }
 
 // Appends one token stream, coded in `room` (kept across sections: only the bytes coded are read, so it
@@ -162,23 +116,6 @@ bool FrameGeometry(const YuvFrame& frame, Geometry* geometry) {
     *geometry = {static_cast<int32_t>(frame.width / 8), static_cast<int32_t>(frame.height / 8),
                  static_cast<int32_t>(frame.width / 16), static_cast<int32_t>(frame.height / 16),
                  frame.stride};
-    return true;
-}
-
-bool DecodeBlockMap(const uint8_t* map, size_t size, const Geometry& g, std::vector<uint8_t>& intra) {
-    if (size < kProbabilityBytes) return false;
-    uint32_t probability[4];
-    for (int c = 0; c < 4; ++c) probability[c] = uint32_t{map[c]} + 1;
-    RangeDecoder decoder;
-    StartRangeDecoder(decoder, map + kProbabilityBytes, map + size);
-    auto isIntra = [&](ptrdiff_t block) { return intra[static_cast<size_t>(block)] != 0; };
-    for (int32_t row = 0; row < g.down; ++row) {
-        for (int32_t column = 0; column < g.across; ++column) {
-            const int context = MapContext(row, column, g.across, isIntra);
-            intra[static_cast<size_t>(ptrdiff_t{row} * g.across + column)] =
-                static_cast<uint8_t>(DecodeDecision(decoder, probability[context]));
-        }
-    }
     return true;
 }
 
@@ -277,9 +214,11 @@ bool DecodeChromaRows(ResidualCoder& coder, const SectionLayout& layout, std::ve
                                          g.stride);
             } else {
                 if (!AddsNothing(uLevels))
-                    kernels.reconstructInter(tables.quantiserTable[kInterChromaTable], uLevels, uPixels, g.stride);
+                    kernels.reconstructInter(tables.quantiserTable[kInterChromaTable], uLevels, uPixels,
+                                             g.stride);
                 if (!AddsNothing(vLevels))
-                    kernels.reconstructInter(tables.quantiserTable[kInterChromaTable], vLevels, vPixels, g.stride);
+                    kernels.reconstructInter(tables.quantiserTable[kInterChromaTable], vLevels, vPixels,
+                                             g.stride);
             }
         }
     }
@@ -287,6 +226,31 @@ bool DecodeChromaRows(ResidualCoder& coder, const SectionLayout& layout, std::ve
 }
 
 }  // namespace
+
+void WriteTokenSectionHeader(const TokenSectionHeader& header, uint8_t* out) {
+    PutLittleEndian(out + 0, header.blockMapSize, 4);
+    PutLittleEndian(out + 4, header.lumaStreamSize, 4);
+    PutLittleEndian(out + 8, header.chromaStreamSize, 4);
+    PutLittleEndian(out + 12, 0, 4);
+    PutLittleEndian(out + 16, header.lumaModes, 2);
+    PutLittleEndian(out + 18, header.uModes, 2);
+    PutLittleEndian(out + 20, header.vModes, 2);
+    out[TokenSectionHeader::kQualityOffset] = header.quality;
+    out[23] = header.key;
+}
+
+TokenSectionHeader ReadTokenSectionHeader(const uint8_t* in) {
+    TokenSectionHeader header;
+    header.blockMapSize = GetLittleEndian(in + 0, 4);
+    header.lumaStreamSize = GetLittleEndian(in + 4, 4);
+    header.chromaStreamSize = GetLittleEndian(in + 8, 4);
+    header.lumaModes = static_cast<uint16_t>(GetLittleEndian(in + 16, 2));
+    header.uModes = static_cast<uint16_t>(GetLittleEndian(in + 18, 2));
+    header.vModes = static_cast<uint16_t>(GetLittleEndian(in + 20, 2));
+    header.quality = in[TokenSectionHeader::kQualityOffset];
+    header.key = in[23];
+    return header;
+}
 
 std::vector<uint8_t> EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame) {
     const bool key = keyFrame != 0;
@@ -343,18 +307,18 @@ std::vector<uint8_t> EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame) 
     }
     if (section.size() > UINT32_MAX) return {};
 
-    uint8_t* header = section.data();
-    PutLittleEndian(header + 0, static_cast<uint32_t>(mapSize), 4);
-    PutLittleEndian(header + 4, static_cast<uint32_t>(lumaSize), 4);
-    PutLittleEndian(header + 8, static_cast<uint32_t>(chromaSize), 4);
-    PutLittleEndian(header + 12, 0, 4);
-    PutLittleEndian(header + 16, lumaModes, 2);
-    PutLittleEndian(header + 18, uModes, 2);
-    PutLittleEndian(header + 20, vModes, 2);
+    TokenSectionHeader header;
+    header.blockMapSize = static_cast<uint32_t>(mapSize);
+    header.lumaStreamSize = static_cast<uint32_t>(lumaSize);
+    header.chromaStreamSize = static_cast<uint32_t>(chromaSize);
+    header.lumaModes = lumaModes;
+    header.uModes = uModes;
+    header.vModes = vModes;
     // The decoder scales its tables by this byte: a quality outside it is stored as the byte that gives the
     // same tables (0 for 0 and below, 255 for anything above 100), not as its low byte.
-    header[22] = static_cast<uint8_t>(std::clamp<int32_t>(coder.quality, 0, 255));
-    header[23] = key ? 1 : 0;
+    header.quality = static_cast<uint8_t>(std::clamp<int32_t>(coder.quality, 0, 255));
+    header.key = key ? 1 : 0;
+    WriteTokenSectionHeader(header, section.data());
     return section;
 }
 
@@ -362,20 +326,23 @@ bool DecodeTokenSection(const uint8_t* section, size_t length, ResidualCoder& co
     if (section == nullptr || length < kTokenSectionHeaderSize) return false;
     SectionLayout layout;
     if (!FrameGeometry(frame, &layout.geometry)) return false;
-    const uint64_t mapSize = GetLittleEndian(section + 0, 4);
-    const uint64_t lumaSize = GetLittleEndian(section + 4, 4);
-    const uint64_t chromaSize = GetLittleEndian(section + 8, 4);
+    const TokenSectionHeader header = ReadTokenSectionHeader(section);
+    const uint64_t mapSize = header.blockMapSize;
+    const uint64_t lumaSize = header.lumaStreamSize;
+    const uint64_t chromaSize = header.chromaStreamSize;
     if (kTokenSectionHeaderSize + mapSize + lumaSize + chromaSize > length) return false;
-    layout.lumaModes = static_cast<uint16_t>(GetLittleEndian(section + 16, 2));
-    layout.uModes = static_cast<uint16_t>(GetLittleEndian(section + 18, 2));
-    layout.vModes = static_cast<uint16_t>(GetLittleEndian(section + 20, 2));
-    layout.key = section[23] != 0;
+    layout.lumaModes = header.lumaModes;
+    layout.uModes = header.uModes;
+    layout.vModes = header.vModes;
+    layout.key = header.key != 0;
 
     const Geometry& g = layout.geometry;
     StreamRelease release{coder};
     const auto lumaBlocks = static_cast<size_t>(g.across) * static_cast<size_t>(g.down);
     layout.intra.assign(layout.key ? 0 : lumaBlocks, 0);
-    if (!layout.key && mapSize > 0 && !DecodeBlockMap(section + kBlockMapOffset, mapSize, g, layout.intra))
+    const uint8_t* map = section + kBlockMapOffset;
+    if (!layout.key && mapSize > 0 &&
+        !ReadFlagMap(map, map + mapSize, static_cast<uint32_t>(g.across), layout.intra.data(), lumaBlocks))
         return false;
 
     const uint8_t* lumaStart = section + kBlockMapOffset + mapSize;
@@ -385,7 +352,7 @@ bool DecodeTokenSection(const uint8_t* section, size_t length, ResidualCoder& co
         !OpenTokenStream(coder.chromaStream, lumaStart + lumaSize, chromaSize, chromaBlocks)) {
         return false;
     }
-    BuildQuantiserTables(section[22], coder.quantiserTables);
+    BuildQuantiserTables(header.quality, coder.quantiserTables);
     // Two block rows of levels (the row and the one above it), wide enough for a luma row or a chroma row
     // of U and V blocks.
     std::vector<int16_t> rows(2 * static_cast<size_t>(g.across) * 64);

@@ -14,7 +14,24 @@ namespace rq43 {
 struct ResidualCoder;
 struct YuvFrame;
 
-inline constexpr size_t kTokenSectionHeaderSize = 24;
+// The fixed fields at the start of a section, in the order and widths listed above.
+struct TokenSectionHeader {
+    static constexpr size_t kSize = 24;
+    static constexpr size_t kQualityOffset = 22;  // the frame header repeats this byte
+
+    uint32_t blockMapSize = 0;
+    uint32_t lumaStreamSize = 0;
+    uint32_t chromaStreamSize = 0;
+    uint16_t lumaModes = 0, uModes = 0, vModes = 0;
+    uint8_t quality = 0;
+    uint8_t key = 0;
+};
+
+inline constexpr size_t kTokenSectionHeaderSize = TokenSectionHeader::kSize;
+
+// Both take TokenSectionHeader::kSize bytes.
+void WriteTokenSectionHeader(const TokenSectionHeader& header, uint8_t* out);
+TokenSectionHeader ReadTokenSectionHeader(const uint8_t* in);
 
 // Quantises and classifies the blocks that TransformFrame prepared in `coder` (at coder.quality) and codes
 // them. keyFrame 1 codes every block intra; 0 decides per block and sets bit 0 of the intra luma blocks'

@@ -1,10 +1,15 @@
 #include "residual/token_stream.h"
 
-#include "bitstream/little_endian.h"
-
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdlib>
+
+#include "bitstream/little_endian.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace rq43 {
 
@@ -78,13 +83,43 @@ void EmitZeroRun(TokenStream& stream, int32_t run) {
     }
 }
 
+// Index into kLevelClasses of every magnitude up to the largest.
+constexpr auto kClassOfMagnitude = [] {
+    std::array<uint8_t, kLargestLevel + 1> classOf{};
+    uint8_t c = 0;
+    for (int32_t magnitude = 1; magnitude <= kLargestLevel; ++magnitude) {
+        while (c + 1u < std::size(kLevelClasses) && magnitude >= kLevelClasses[c + 1u].base) ++c;
+        classOf[static_cast<size_t>(magnitude)] = c;
+    }
+    return classOf;
+}();
+
 void EmitLevel(TokenStream& stream, int32_t level) {
     const uint32_t sign = level < 0 ? 1u : 0u;
     const int32_t magnitude = std::min(std::abs(level), kLargestLevel);
-    const LevelClass* c = std::begin(kLevelClasses);
-    while (c + 1 != std::end(kLevelClasses) && magnitude >= (c + 1)->base) ++c;
-    const uint32_t offset = static_cast<uint32_t>(magnitude - c->base);
-    Emit(stream, c->token, (sign << c->width) | offset, 1 + c->width);
+    const LevelClass& c = kLevelClasses[kClassOfMagnitude[static_cast<size_t>(magnitude)]];
+    const uint32_t offset = static_cast<uint32_t>(magnitude - c.base);
+    Emit(stream, c.token, (sign << c.width) | offset, 1 + c.width);
+}
+
+// Bit i set when level i of the block is not zero.
+uint64_t NonZeroLevels(const int16_t* block) {
+#if defined(__SSE2__)
+    uint64_t mask = 0;
+    const __m128i zero = _mm_setzero_si128();
+    for (int i = 0; i < kBlockLevels; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + i + 8));
+        const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+        const auto bits = static_cast<uint32_t>(_mm_movemask_epi8(zeros)) ^ 0xFFFFu;
+        mask |= uint64_t{bits} << i;
+    }
+    return mask;
+#else
+    uint64_t mask = 0;
+    for (int i = 0; i < kBlockLevels; ++i) mask |= uint64_t{block[i] != 0} << i;
+    return mask;
+#endif
 }
 
 uint32_t ReadZeroRun(uint8_t token, BitReader& reader) {
@@ -123,30 +158,29 @@ void TokeniseLevels(TokenStream& stream, const int16_t* levels, size_t levelCoun
     uint32_t endOfBlocks = 0;
     for (size_t blockStart = 0; blockStart + kBlockLevels <= levelCount; blockStart += kBlockLevels) {
         const int16_t* block = levels + blockStart;
-        int32_t b = 0;
-        while (b < kBlockLevels) {
-            if (block[b] != 0) {
+        const uint64_t nonZero = NonZeroLevels(block);
+        if (nonZero == 0) {
+            if (++endOfBlocks == kLongestEobRun) {
                 EmitEndOfBlocks(stream, endOfBlocks);
                 endOfBlocks = 0;
-                EmitLevel(stream, block[b]);
-                ++b;
-                continue;
             }
-            int32_t zeros = 1;
-            while (b + zeros < kBlockLevels && block[b + zeros] == 0) ++zeros;
-            if (b + zeros == kBlockLevels) {
-                if (++endOfBlocks == kLongestEobRun) {
-                    EmitEndOfBlocks(stream, endOfBlocks);
-                    endOfBlocks = 0;
-                }
-                break;
-            }
-            EmitEndOfBlocks(stream, endOfBlocks);
-            endOfBlocks = 0;
-            const int32_t run = std::min(zeros, 31);
-            EmitZeroRun(stream, run);
-            b += run;
+            continue;
         }
+        EmitEndOfBlocks(stream, endOfBlocks);
+        endOfBlocks = 0;
+        // Zero runs up to the last level, at most 31 each; the zeros after it are the end of the block.
+        int32_t b = 0;
+        for (uint64_t left = nonZero; left != 0; left &= left - 1) {
+            const auto next = static_cast<int32_t>(std::countr_zero(left));
+            for (int32_t zeros = next - b; zeros > 0;) {
+                const int32_t run = std::min(zeros, 31);
+                EmitZeroRun(stream, run);
+                zeros -= run;
+            }
+            EmitLevel(stream, block[next]);
+            b = next + 1;
+        }
+        if (b < kBlockLevels) ++endOfBlocks;  // the block's end is coded with whatever follows
     }
     EmitEndOfBlocks(stream, endOfBlocks);
 }
@@ -205,7 +239,7 @@ bool OpenTokenStream(TokenStream& stream, const uint8_t* in, size_t size, uint64
     if (stringSize == 0 || extraStart > size || tokenCount > blockCount * kBlockLevels) return false;
     if (!ReadCodeTables(stream.tables, in + kTokenStreamHeaderSize, in + stringStart)) return false;
 
-    stream.tokens.resize(tokenCount);
+    if (stream.tokens.size() < tokenCount) stream.tokens.resize(tokenCount);
     // A range-coded string may look at the bytes behind it (they belong to this stream); a prefix-coded
     // one must end inside its own bytes.
     const bool prefixCoded = in[stringStart] == 0;
@@ -260,8 +294,6 @@ bool DecodeBlockRow(TokenStream& stream, int16_t* levelsOut, uint32_t blockCount
 }
 
 void ReleaseTokenStream(TokenStream& stream) {
-    std::vector<uint8_t>().swap(stream.tokens);
-    std::vector<uint32_t>().swap(stream.extraBits);
     stream.tokenCount = 0;
     stream.nextToken = 0;
     stream.eobRunLeft = 0;

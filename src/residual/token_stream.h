@@ -72,7 +72,7 @@ bool OpenTokenStream(TokenStream& stream, const uint8_t* in, size_t size, uint64
 // of the stream, more blocks than the stream holds, or a token string that ends too early.
 bool DecodeBlockRow(TokenStream& stream, int16_t* levelsOut, uint32_t blockCount, uint8_t* lastIndexOut);
 
-// Frees the decoded token string.
+// Forgets the decoded token string; its storage stays for the next frame's.
 void ReleaseTokenStream(TokenStream& stream);
 
 }  // namespace rq43

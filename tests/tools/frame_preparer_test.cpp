@@ -25,7 +25,8 @@ std::unique_ptr<AVFrame, FrameDeleter> Source(int width, int height) {
     frame->height = height;
     EXPECT_EQ(av_frame_get_buffer(frame.get(), 0), 0);
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) frame->data[0][y * frame->linesize[0] + x] = static_cast<uint8_t>(16 + x + 10 * y);
+        for (int x = 0; x < width; ++x)
+            frame->data[0][y * frame->linesize[0] + x] = static_cast<uint8_t>(16 + x + 10 * y);
     for (int y = 0; y < (height + 1) / 2; ++y)
         for (int x = 0; x < (width + 1) / 2; ++x) {
             frame->data[1][y * frame->linesize[1] + x] = static_cast<uint8_t>(100 + x);
@@ -49,17 +50,21 @@ TEST(FramePreparer, PadsByRepeatingTheEdgesInEveryFormat) {
         preparer.Prepare(*source, host, nullptr);
         ASSERT_EQ(host.size(), HostPictureBytes(format, 32, 16));
         const size_t bpp = static_cast<size_t>(BytesPerPixel(format)), pitch = 32 * bpp;
-        auto pixel = [&](int x, int y) { return std::vector<uint8_t>(&host[y * pitch + x * bpp], &host[y * pitch + (x + 1) * bpp]); };
+        auto pixel = [&](int x, int y) {
+            return std::vector<uint8_t>(&host[y * pitch + x * bpp], &host[y * pitch + (x + 1) * bpp]);
+        };
         if (format == HostFormat::Rgb24 || format == HostFormat::Rgb32) {
             for (int y = 0; y < 16; ++y)
-                for (int x = 21; x < 32; ++x) EXPECT_EQ(pixel(x, y), pixel(20, std::min(y, 12))) << x << "," << y;
+                for (int x = 21; x < 32; ++x)
+                    EXPECT_EQ(pixel(x, y), pixel(20, std::min(y, 12))) << x << "," << y;
             for (int x = 0; x < 21; ++x) EXPECT_EQ(pixel(x, 15), pixel(x, 12)) << x;
         } else {
             const size_t luma = format == HostFormat::Uyvy ? 1 : 0;
             for (int y = 0; y < 16; ++y) {
                 const uint8_t* row = &host[y * pitch];
                 const uint8_t* edge = &host[std::min(y, 12) * pitch];
-                for (int x = 21; x < 32; ++x) EXPECT_EQ(row[2 * x + luma], edge[2 * 20 + luma]) << x << "," << y;
+                for (int x = 21; x < 32; ++x)
+                    EXPECT_EQ(row[2 * x + luma], edge[2 * 20 + luma]) << x << "," << y;
                 for (int pair = 11; pair < 16; ++pair)  // chroma of the pair holding the last column
                     for (size_t c = 1 - luma; c < 4; c += 2) EXPECT_EQ(row[4 * pair + c], edge[4 * 10 + c]);
             }
@@ -107,21 +112,41 @@ TEST(FramePreparer, ReferenceIsTheVisibleSourceUnpadded) {
 }
 
 TEST(HostFormat, UyvyChromaComesFromEveryOtherRow) {
-    // 4x4 UYVY whose chroma differs on odd rows: those repeat the row above in the codec's output.
-    std::vector<uint8_t> uyvy(4 * 4 * 2);
-    for (int y = 0; y < 4; ++y)
-        for (int pair = 0; pair < 2; ++pair) {
-            uint8_t* p = &uyvy[y * 8 + pair * 4];
-            p[0] = static_cast<uint8_t>(10 * y + pair);  // U
-            p[1] = static_cast<uint8_t>(100 + 4 * y + 2 * pair);
-            p[2] = static_cast<uint8_t>(50 + 10 * y + pair);  // V
-            p[3] = static_cast<uint8_t>(101 + 4 * y + 2 * pair);
-        }
+    // UYVY whose chroma differs on odd rows: those repeat the row above in the codec's output. 4 wide, and
+    // 70 wide for the vector kernels' whole steps and a tail.
+    for (int width : {4, 70}) {
+        const int pairs = width / 2;
+        std::vector<uint8_t> uyvy(static_cast<size_t>(width) * 4 * 2);
+        for (int y = 0; y < 4; ++y)
+            for (int pair = 0; pair < pairs; ++pair) {
+                uint8_t* p = &uyvy[static_cast<size_t>((y * pairs + pair) * 4)];
+                p[0] = static_cast<uint8_t>(10 * y + pair);  // U
+                p[1] = static_cast<uint8_t>(100 + y + 2 * pair);
+                p[2] = static_cast<uint8_t>(50 + 10 * y + pair);  // V
+                p[3] = static_cast<uint8_t>(101 + y + 2 * pair);
+            }
+        Picture420 picture;
+        UyvyToPicture420(uyvy.data(), width, 4, picture);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < width; ++x)
+                ASSERT_EQ(picture.y[static_cast<size_t>(y * width + x)], 100 + y + x);
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < pairs; ++x) {
+                ASSERT_EQ(picture.u[static_cast<size_t>(y * pairs + x)], 20 * y + x);
+                ASSERT_EQ(picture.v[static_cast<size_t>(y * pairs + x)], 50 + 20 * y + x);
+            }
+    }
+}
+
+TEST(HostFormat, UyvyOfOddWidthStaysInsideItsRows) {
+    // 3x2: the last pixel of a row has a U and no V; the picture's is taken from its neighbour, not from
+    // the byte after the row (past the buffer's end on the last row).
+    const std::vector<uint8_t> uyvy = {10, 100, 50, 101, 11, 102, /* next row */ 20, 103, 60, 104, 21, 105};
     Picture420 picture;
-    UyvyToPicture420(uyvy.data(), 4, 4, picture);
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(picture.y[i], 100 + i);
-    EXPECT_EQ(picture.u, (std::vector<uint8_t>{0, 1, 20, 21}));
-    EXPECT_EQ(picture.v, (std::vector<uint8_t>{50, 51, 70, 71}));
+    UyvyToPicture420(uyvy.data(), 3, 2, picture);
+    EXPECT_EQ(picture.y, (std::vector<uint8_t>{100, 101, 102, 103, 104, 105}));
+    EXPECT_EQ(picture.u, (std::vector<uint8_t>{10, 11}));
+    EXPECT_EQ(picture.v, (std::vector<uint8_t>{50, 50}));
 }
 
 TEST(HostFormat, HeadersSayTopRowFirst) {

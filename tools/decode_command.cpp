@@ -131,6 +131,7 @@ int DecodeCommand(std::span<const std::string> args) {
     if (parsed.positional.size() != (checksum ? 1u : 2u))
         throw UsageError(checksum ? "expects INPUT.avi" : "expects INPUT.avi and OUTPUT");
     const std::string& input = parsed.positional[0];
+    if (!checksum && parsed.positional[1] == input) throw UsageError("INPUT and OUTPUT are the same file");
     OutputTarget target;
     if (parsed.Has("md5")) {
         target.kind = OutputKind::Md5;

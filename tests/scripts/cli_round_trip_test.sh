@@ -94,6 +94,9 @@ for container in mkv mov; do
   [ "$(hashes "sound.$container" a)" = "$(hashes sound.avi a)" ] || fail "decoding to .$container changed the sound"
 done
 expect_status 0 "$rq43" decode --no-audio sound.avi mute.mkv
+cp sound.avi self.avi
+expect_status 2 "$rq43" decode self.avi self.avi
+cmp -s self.avi sound.avi || fail "decoding a file onto itself changed it"
 [ -z "$(ffprobe -v error -select_streams a -show_entries stream=codec_name -of csv=p=0 mute.mkv)" ] ||
   fail "decode --no-audio kept the sound"
 if ffmpeg -v error -f lavfi -i sine -t 0.5 -c:a libopus -y opus.mkv 2>/dev/null; then

@@ -10,6 +10,11 @@ extern "C" {
 
 namespace rq43::cli {
 
+int64_t AudioStartTime(const AVStream& video, const AVStream& audio) {
+    if (video.start_time == AV_NOPTS_VALUE) return 0;
+    return av_rescale_q(video.start_time, video.time_base, audio.time_base);
+}
+
 AudioTrack::AudioTrack(const AVStream& input, int64_t startTime, const AVOutputFormat& muxer,
                        const std::string& name)
     : name(name),

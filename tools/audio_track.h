@@ -11,6 +11,9 @@ struct SwrContext;
 
 namespace rq43::cli {
 
+// The time of `audio` (in its time base) that lines up with the first picture of `video`.
+int64_t AudioStartTime(const AVStream& video, const AVStream& audio);
+
 class AudioTrack {
   public:
     // `input` is the source's audio stream; `startTime` (in its time base) becomes time 0 of the output,

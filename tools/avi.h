@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -66,12 +67,19 @@ class AviReader {
     // After the end: true when the file holds fewer frames than its headers announce, or ended inside one.
     bool Truncated() const;
     int64_t AnnouncedFrames() const { return announced; }
+    // The file's sound, if any, and the time (in its time base) that lines up with the first frame.
+    const AVStream* Audio() const { return audioIndex >= 0 ? input->streams[audioIndex] : nullptr; }
+    int64_t AudioStartTime() const;
+    // Called with every sound packet met while reading frames; none are kept without it.
+    void OnAudio(std::function<void(const AVPacket&)> handler) { audioHandler = std::move(handler); }
 
   private:
     std::string path;
     AvInputPtr input;
     AvPacketPtr packet;
     int streamIndex = -1;
+    int audioIndex = -1;
+    std::function<void(const AVPacket&)> audioHandler;
     BITMAPINFOHEADER format{};
     uint32_t rate = 25, scale = 1;
     int64_t announced = 0;

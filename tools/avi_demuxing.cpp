@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "audio_track.h"
 #include "avi.h"
 #include "cli_errors.h"
 #include "stream_check.h"
@@ -62,8 +63,15 @@ AviReader::AviReader(const std::string& path) : path(path), packet(NewPacket()) 
     }  // else a header without a usable rate: keep the common 25
     announced = stream.nb_frames;
     cutShort = !RiffChunksComplete(path, static_cast<uint64_t>(st.st_size));
+    audioIndex = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, streamIndex, nullptr, 0);
     for (unsigned i = 0; i < input->nb_streams; ++i)
-        if (static_cast<int>(i) != streamIndex) input->streams[i]->discard = AVDISCARD_ALL;
+        if (static_cast<int>(i) != streamIndex && static_cast<int>(i) != audioIndex)
+            input->streams[i]->discard = AVDISCARD_ALL;
+}
+
+int64_t AviReader::AudioStartTime() const {
+    return audioIndex < 0 ? 0
+                          : cli::AudioStartTime(*input->streams[streamIndex], *input->streams[audioIndex]);
 }
 
 bool AviReader::Next(AviFrame& frame) {
@@ -78,6 +86,7 @@ bool AviReader::Next(AviFrame& frame) {
                 return false;
             }
             if (packet->stream_index != streamIndex) {
+                if (packet->stream_index == audioIndex && audioHandler) audioHandler(*packet);
                 av_packet_unref(packet.get());
                 continue;
             }

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "audio_track.h"
 #include "avi.h"
 #include "cli_errors.h"
 #include "codec_host.h"
@@ -21,7 +22,9 @@ namespace {
 
 constexpr OptionSpec kOptions[] = {
     {"format", "FMT",
-     "y4m, yuv (raw 4:2:0), uyvy, yuy2, rgb24, rgb32 (raw) or png (default: by OUTPUT's name)"},
+     "y4m, yuv (raw 4:2:0), uyvy, yuy2, rgb24, rgb32 (raw), png, avi, mkv, nut or mov (default: by "
+     "OUTPUT's name)"},
+    {"no-audio", nullptr, "leave the input's sound out of an avi, mkv, nut or mov OUTPUT"},
     {"md5", nullptr, "print one MD5 per decoded picture (its 4:2:0 planes) instead of writing pictures"},
     {"framemd5", nullptr, "print FFmpeg's framemd5 lines of the decoded 4:2:0 pictures instead"},
     {"verify", "MD5", "compare the MD5 of all decoded 4:2:0 pictures with MD5; exit status 1 if it differs"},
@@ -34,9 +37,12 @@ constexpr const char* kHelp =
     "\n"
     "Decompresses the RQ43 stream of INPUT.avi. OUTPUT is chosen by its name: NAME.y4m (4:2:0, the\n"
     "codec's planes exactly), NAME.yuv (raw 4:2:0), NAME.png or a pattern such as frame%04d.png (a PNG\n"
-    "sequence), or '-' for y4m on standard output; --format names it otherwise. A file is written\n"
-    "beside itself and renamed into place when complete. A damaged frame is reported and the last\n"
-    "good picture is repeated until the next key frame; the exit status is then 1.\n"
+    "sequence), NAME.avi, NAME.mkv or NAME.nut (raw 4:2:0 pictures, I420), NAME.mov (FFV1, lossless:\n"
+    "it takes no raw 4:2:0), or '-' for y4m on standard output; --format names it otherwise. The\n"
+    "containers keep INPUT's sound: copied where they take its codec, else as 16-bit PCM. A file is\n"
+    "written beside itself and renamed into place when complete; Ctrl-C (exit status 130) discards it.\n"
+    "A damaged frame is reported and the last good picture is repeated until the next key frame; the\n"
+    "exit status is then 1.\n"
     "\n"
     "The checksums: --md5 prints 'INDEX MD5' per picture; --framemd5 prints what 'ffmpeg -f framemd5'\n"
     "prints for the same pictures; --verify MD5 checks the MD5 of them all back to back (what md5sum\n"
@@ -125,6 +131,7 @@ int DecodeCommand(std::span<const std::string> args) {
     if (parsed.positional.size() != (checksum ? 1u : 2u))
         throw UsageError(checksum ? "expects INPUT.avi" : "expects INPUT.avi and OUTPUT");
     const std::string& input = parsed.positional[0];
+    if (!checksum && parsed.positional[1] == input) throw UsageError("INPUT and OUTPUT are the same file");
     OutputTarget target;
     if (parsed.Has("md5")) {
         target.kind = OutputKind::Md5;
@@ -146,7 +153,13 @@ int DecodeCommand(std::span<const std::string> args) {
 
     AviReader reader(input);
     const int width = reader.Width(), height = reader.Height();
-    auto sink = OpenSink(target, width, height, reader.Rate(), reader.Scale());
+    std::unique_ptr<AudioTrack> audio;
+    if (target.kind == OutputKind::Container && reader.Audio() && !parsed.Has("no-audio"))
+        audio =
+            std::make_unique<AudioTrack>(*reader.Audio(), reader.AudioStartTime(), *target.container, input);
+    const std::string audioText = audio ? audio->Description() : "";
+    auto sink = OpenSink(target, width, height, reader.Rate(), reader.Scale(), std::move(audio));
+    if (!audioText.empty()) reader.OnAudio([&](const AVPacket& packet) { sink->WriteAudio(packet); });
     const HostFormat decodeFormat = sink->DecodeFormat();
     // Made here so that a stream the codec refuses fails before any thread starts.
     { Decompressor check(reader.Format(), decodeFormat); }
@@ -185,6 +198,7 @@ int DecodeCommand(std::span<const std::string> args) {
         std::fprintf(stderr, "%s: %lld frames, %dx%d, decoded at %.1f fps\n", input.c_str(),
                      static_cast<long long>(frames), width, height,
                      seconds > 0 ? static_cast<double>(frames) / seconds : 0.0);
+    if (!audioText.empty()) std::fprintf(stderr, "%s: %s\n", parsed.positional[1].c_str(), audioText.c_str());
     if (reader.Truncated()) {
         std::fprintf(stderr, "rq43 decode: %s: the file is truncated (%lld of %lld frames)\n", input.c_str(),
                      static_cast<long long>(frames), static_cast<long long>(reader.AnnouncedFrames()));

@@ -42,10 +42,11 @@ constexpr const char* kHelp =
     "(Ctrl-C, exit status 130) run discards its unfinished file and leaves an existing OUTPUT as it was.\n"
     "\n"
     "With --threads N the input is cut at its requested key frames (--keyint) into runs that N codec\n"
-    "instances code at once. At a fixed quality the file is byte for byte that of --threads 1. With\n"
-    "a byte target (--bitrate, --frame-size) each instance controls the rate of the runs it codes on\n"
-    "its own, so frame sizes differ from --threads 1 (the average stays on target); --threads 1 keeps\n"
-    "one rate control over the whole stream. --keyint 0 leaves a single run: one instance works.\n";
+    "instances code at once, each on one thread (a single instance uses two). At a fixed quality the\n"
+    "file is byte for byte that of --threads 1. With a byte target (--bitrate, --frame-size) each\n"
+    "instance controls the rate of the runs it codes on its own, so frame sizes differ from --threads 1\n"
+    "(the average stays on target); --threads 1 keeps one rate control over the whole stream.\n"
+    "--keyint 0 leaves a single run: one instance works.\n";
 
 CodecSettings RunSettings(const ParsedArgs& parsed, bool& changed) {
     CodecSettings settings = LoadCodecSettings();

@@ -5,12 +5,14 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "audio_track.h"
 #include "avi.h"
 #include "cli_errors.h"
 #include "codec_host.h"
 #include "interruption.h"
+#include "platform/processor.h"
 #include "progress.h"
 #include "replacement_file.h"
 #include "run_pipeline.h"
@@ -22,13 +24,15 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Pictures held between the reader and the codec instances: one instance needs none ahead; more need
-// a group each and one more being read, bounded so that long groups of large pictures cannot exhaust memory.
+// Pictures held between the reader and the codec instances: one instance needs none ahead; more need a
+// group each, since the reader must pass a whole group before the next instance has work (the group
+// behind the one being coded fills as the front one is written). Bounded so that long groups of large
+// pictures cannot exhaust memory.
 size_t BufferedFrames(int instances, int keyInterval, size_t pictureBytes) {
     constexpr size_t kBufferBytes = size_t{768} << 20;
     if (instances == 1) return 2;
     const size_t group = static_cast<size_t>(std::max(keyInterval, 1));
-    return std::min(kBufferBytes / pictureBytes, static_cast<size_t>(instances + 1) * group);
+    return std::min(kBufferBytes / pictureBytes, static_cast<size_t>(instances) * group);
 }
 
 struct SourceFrame {
@@ -79,6 +83,16 @@ class FrameCoder {
     std::vector<uint8_t> decoded;
 };
 
+// While it lives, codec instances begun are told the machine has one processor, which is what makes
+// an instance code on one thread instead of its pair of workers.
+class OneWorkerPerInstance {
+  public:
+    OneWorkerPerInstance() { platform::OverrideProcessorCount(1); }
+    ~OneWorkerPerInstance() { platform::OverrideProcessorCount(0); }
+    OneWorkerPerInstance(const OneWorkerPerInstance&) = delete;
+    OneWorkerPerInstance& operator=(const OneWorkerPerInstance&) = delete;
+};
+
 }  // namespace
 
 double EncodeReport::Kbps() const {
@@ -120,7 +134,12 @@ EncodeReport EncodeVideo(VideoSource& source, const std::string& outputPath, con
     setup.frameCount = info.frameCount;
     setup.keyInterval = options.keyInterval.value_or(Compressor::DefaultKeyInterval());
     setup.runSettings = options.runSettings;
-    report.instances = std::max(1, options.threads);
+    // Without requested key frames the stream is one run, which one instance codes with both its workers.
+    report.instances = setup.keyInterval > 0 ? std::max(1, options.threads) : 1;
+    // Several instances keep the cores busy on their own; each instance's two workers would only
+    // oversubscribe them, so each codes on one thread (the bytes are the same either way).
+    std::optional<OneWorkerPerInstance> oneWorker;
+    if (report.instances > 1) oneWorker.emplace();
     // The first instance is made here: a format the codec refuses fails before any thread starts.
     auto first = std::make_unique<Compressor>(setup);
     const BITMAPINFOHEADER format = first->Format();

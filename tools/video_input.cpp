@@ -15,6 +15,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "audio_track.h"
 #include "cli_errors.h"
 #include "interruption.h"
 #include "libav_util.h"
@@ -164,9 +165,9 @@ class LibavSource final : public VideoSource {
     const SourceInfo& Info() const override { return info; }
     const AVStream* Audio() const override { return audioIndex >= 0 ? input->streams[audioIndex] : nullptr; }
     int64_t AudioStartTime() const override {
-        const AVStream* video = input->streams[streamIndex];
-        if (audioIndex < 0 || video->start_time == AV_NOPTS_VALUE) return 0;
-        return av_rescale_q(video->start_time, video->time_base, input->streams[audioIndex]->time_base);
+        return audioIndex < 0
+                   ? 0
+                   : cli::AudioStartTime(*input->streams[streamIndex], *input->streams[audioIndex]);
     }
     const AVFrame* Next() override {
         for (;;) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "audio_track.h"
 #include "cli_errors.h"
 #include "frame_md5.h"
 #include "libav_util.h"
@@ -56,48 +57,43 @@ class OutputFile {
     std::unique_ptr<ReplacementFile> replacement;
 };
 
-// 4:2:0 pictures through one of libavformat's muxers: y4m (the frames wrapped whole, as its muxer
-// wants them) or framemd5 (raw pictures, the bytes it hashes).
+// 4:2:0 pictures through one of libavformat's muxers, as `codec`: y4m takes the frames wrapped whole,
+// framemd5 and most containers raw pictures, others FFV1; a container may carry the input's sound too.
 class MuxerSink final : public FrameSink {
   public:
-    MuxerSink(const char* muxer, const std::string& path, int width, int height, uint32_t rate,
-              uint32_t scale)
-        : path(path == "-" ? "standard output" : path), width(width), height(height), packet(NewPacket()) {
+    MuxerSink(const AVOutputFormat& muxer, AVCodecID codec, const std::string& path, int width, int height,
+              uint32_t rate, uint32_t scale, std::unique_ptr<AudioTrack> audio = nullptr)
+        : path(path == "-" ? "standard output" : path),
+          width(width),
+          height(height),
+          audio(std::move(audio)),
+          packet(NewPacket()) {
         if (path != "-") replacement = std::make_unique<ReplacementFile>(path);
         const std::string url = replacement ? replacement->TemporaryPath() : "pipe:1";
-        Check(avformat_alloc_output_context2(&output, nullptr, muxer, url.c_str()),
+        Check(avformat_alloc_output_context2(&output, &muxer, nullptr, url.c_str()),
               "cannot set up the muxer");
         AVStream* stream = avformat_new_stream(output, nullptr);
         if (!stream) throw std::bad_alloc();
-        const AVRational timeBase{static_cast<int>(scale), static_cast<int>(rate)};
-        stream->time_base = timeBase;
-        stream->avg_frame_rate = stream->r_frame_rate = av_inv_q(timeBase);
+        frameDuration = {static_cast<int>(scale), static_cast<int>(rate)};
+        stream->time_base = frameDuration;
+        stream->avg_frame_rate = stream->r_frame_rate = av_inv_q(frameDuration);
         stream->sample_aspect_ratio = {1, 1};
         AVCodecParameters& p = *stream->codecpar;
         p.codec_type = AVMEDIA_TYPE_VIDEO;
+        p.codec_id = codec;
         p.width = width;
         p.height = height;
         p.format = AV_PIX_FMT_YUV420P;
+        if (codec == AV_CODEC_ID_RAWVIDEO) p.codec_tag = avcodec_pix_fmt_to_codec_tag(AV_PIX_FMT_YUV420P);
+        if (codec != AV_CODEC_ID_RAWVIDEO) OpenEncoder(codec, p, muxer);
         p.sample_aspect_ratio = {1, 1};
         p.field_order = AV_FIELD_PROGRESSIVE;
         // The codec's chroma samples sit centred between luma samples in both directions.
         p.chroma_location = AVCHROMA_LOC_CENTER;
-        p.codec_id = std::string(muxer) == "framemd5" ? AV_CODEC_ID_RAWVIDEO : AV_CODEC_ID_WRAPPED_AVFRAME;
-        if (p.codec_id == AV_CODEC_ID_WRAPPED_AVFRAME) {
-            const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WRAPPED_AVFRAME);
-            wrapper.reset(avcodec_alloc_context3(codec));
-            if (!wrapper) throw std::bad_alloc();
-            wrapper->width = width;
-            wrapper->height = height;
-            wrapper->pix_fmt = AV_PIX_FMT_YUV420P;
-            wrapper->time_base = timeBase;
-            Check(avcodec_open2(wrapper.get(), codec, nullptr), "cannot set up the y4m pictures");
-            frame = NewFrame();
-        }
+        if (this->audio) this->audio->AddStream(*output);
         Check(avio_open2(&output->pb, url.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr), "cannot open");
         Check(avformat_write_header(output, nullptr), "cannot write the header");
-        streamTimeBase = stream->time_base;
-        frameDuration = timeBase;
+        videoTimeBase = stream->time_base;
     }
     ~MuxerSink() override {
         if (!output) return;
@@ -107,32 +103,41 @@ class MuxerSink final : public FrameSink {
     HostFormat DecodeFormat() const override { return HostFormat::Uyvy; }
     void Write(int64_t index, const uint8_t* picture) override {
         UyvyToPicture420(picture, width, height, planes);
-        if (wrapper) {
-            av_frame_unref(frame.get());
-            frame->format = AV_PIX_FMT_YUV420P;
-            frame->width = width;
-            frame->height = height;
-            if (av_frame_get_buffer(frame.get(), 0) < 0) throw std::bad_alloc();
-            const std::vector<uint8_t>* sources[3] = {&planes.y, &planes.u, &planes.v};
-            for (int p = 0; p < 3; ++p) {
-                const int w = p ? planes.ChromaWidth() : width, h = p ? planes.ChromaHeight() : height;
-                av_image_copy_plane(frame->data[p], frame->linesize[p], sources[p]->data(), w, w, h);
-            }
-            frame->pts = index;
-            Check(avcodec_send_frame(wrapper.get(), frame.get()), "write failed");
-            Check(avcodec_receive_packet(wrapper.get(), packet.get()), "write failed");
-        } else {
+        if (!encoder) {
             std::vector<uint8_t> bytes = ConcatenatePlanes(planes);
             if (av_new_packet(packet.get(), static_cast<int>(bytes.size())) < 0) throw std::bad_alloc();
             std::memcpy(packet->data, bytes.data(), bytes.size());
+            packet->pts = index;
+            packet->duration = 1;
+            WriteVideo();
+            return;
         }
-        packet->stream_index = 0;
-        packet->pts = packet->dts = av_rescale_q(index, frameDuration, streamTimeBase);
-        packet->duration = av_rescale_q(1, frameDuration, streamTimeBase);
-        Check(av_write_frame(output, packet.get()), "write failed");
-        av_packet_unref(packet.get());
+        av_frame_unref(frame.get());
+        frame->format = AV_PIX_FMT_YUV420P;
+        frame->width = width;
+        frame->height = height;
+        if (av_frame_get_buffer(frame.get(), 0) < 0) throw std::bad_alloc();
+        const std::vector<uint8_t>* sources[3] = {&planes.y, &planes.u, &planes.v};
+        for (int p = 0; p < 3; ++p) {
+            const int w = p ? planes.ChromaWidth() : width, h = p ? planes.ChromaHeight() : height;
+            av_image_copy_plane(frame->data[p], frame->linesize[p], sources[p]->data(), w, w, h);
+        }
+        frame->pts = index;
+        Check(avcodec_send_frame(encoder.get(), frame.get()), "write failed");
+        DrainEncoder();
+    }
+    void WriteAudio(const AVPacket& in) override {
+        for (AvPacketPtr& p : audio->Take(in))
+            Check(av_interleaved_write_frame(output, p.get()), "write failed");
     }
     bool Finish() override {
+        if (encoder) {
+            Check(avcodec_send_frame(encoder.get(), nullptr), "write failed");
+            DrainEncoder();
+        }
+        if (audio)
+            for (AvPacketPtr& p : audio->Flush())
+                Check(av_interleaved_write_frame(output, p.get()), "write failed");
         Check(av_write_trailer(output), "write failed");
         Check(avio_closep(&output->pb), "write failed");
         if (replacement) replacement->Commit();
@@ -143,14 +148,46 @@ class MuxerSink final : public FrameSink {
     void Check(int result, const char* what) {
         if (result < 0) throw FileFailure(path, std::string(what) + " (" + AvError(result) + ")");
     }
+    void OpenEncoder(AVCodecID codec, AVCodecParameters& p, const AVOutputFormat& muxer) {
+        const AVCodec* found = avcodec_find_encoder(codec);
+        if (!found) throw FileFailure(path, std::string("no encoder for ") + avcodec_get_name(codec));
+        encoder.reset(avcodec_alloc_context3(found));
+        if (!encoder) throw std::bad_alloc();
+        encoder->width = width;
+        encoder->height = height;
+        encoder->pix_fmt = AV_PIX_FMT_YUV420P;
+        encoder->time_base = frameDuration;
+        if (muxer.flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        Check(avcodec_open2(encoder.get(), found, nullptr), "cannot set up the pictures' encoder");
+        Check(avcodec_parameters_from_context(&p, encoder.get()), "cannot set up the pictures' encoder");
+        frame = NewFrame();
+    }
+    void DrainEncoder() {
+        for (;;) {
+            const int r = avcodec_receive_packet(encoder.get(), packet.get());
+            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
+            Check(r, "write failed");
+            packet->duration = 1;
+            WriteVideo();
+        }
+    }
+    // `packet`, timed in frames, into the muxer.
+    void WriteVideo() {
+        packet->stream_index = 0;
+        packet->dts = packet->pts;
+        av_packet_rescale_ts(packet.get(), frameDuration, videoTimeBase);
+        Check(av_interleaved_write_frame(output, packet.get()), "write failed");
+    }
+
     std::string path;
     int width, height;
+    std::unique_ptr<AudioTrack> audio;
     std::unique_ptr<ReplacementFile> replacement;
     AVFormatContext* output = nullptr;
-    AvCodecPtr wrapper;
+    AvCodecPtr encoder;
     AvFramePtr frame;
     AvPacketPtr packet;
-    AVRational streamTimeBase{}, frameDuration{};
+    AVRational videoTimeBase{}, frameDuration{};
     Picture420 planes;
 };
 
@@ -273,6 +310,14 @@ bool IsFramePattern(const std::string& path) {
     return conversions == 1;
 }
 
+// The pictures a container gets: raw 4:2:0 where its muxer takes them, else FFV1; both keep them exact.
+AVCodecID ContainerVideoCodec(const AVOutputFormat& muxer) {
+    for (const char* raw : {"avi", "matroska", "nut"})
+        if (std::strcmp(muxer.name, raw) == 0) return AV_CODEC_ID_RAWVIDEO;
+    if (std::strcmp(muxer.name, "mov") == 0) return AV_CODEC_ID_FFV1;  // it takes no raw 4:2:0
+    return AV_CODEC_ID_NONE;
+}
+
 }  // namespace
 
 OutputTarget ChooseOutput(const std::string& path, const std::string* format) {
@@ -287,9 +332,11 @@ OutputTarget ChooseOutput(const std::string& path, const std::string* format) {
             name = "yuv";
         else if (EndsWith(path, ".png") || (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
             name = "png";
+        else if (const AVOutputFormat* muxer = av_guess_format(nullptr, path.c_str(), nullptr))
+            name = muxer->name;
         else
             throw UsageError("cannot tell the output format from '" + path +
-                             "'; name it .y4m, .yuv or .png, or use --format");
+                             "'; name it .y4m, .yuv, .png, .avi, .mkv, .nut or .mov, or use --format");
     }
     if (name == "y4m") {
         target.kind = OutputKind::Y4m;
@@ -311,18 +358,35 @@ OutputTarget ChooseOutput(const std::string& path, const std::string* format) {
         target.kind = OutputKind::Raw;
         target.rawFormat = *raw;
     } else {
-        throw UsageError("unknown output format '" + name + "' (y4m, yuv, uyvy, yuy2, rgb24, rgb32, png)");
+        const AVOutputFormat* muxer = av_guess_format(name.c_str(), nullptr, nullptr);
+        if (!muxer) muxer = av_guess_format(nullptr, ("." + name).c_str(), nullptr);  // mkv
+        if (!muxer)
+            throw UsageError("unknown output format '" + name +
+                             "' (y4m, yuv, uyvy, yuy2, rgb24, rgb32, png, avi, mkv, nut, mov)");
+        if (ContainerVideoCodec(*muxer) == AV_CODEC_ID_NONE)
+            throw UsageError("'" + path + "': " + muxer->name +
+                             " takes neither raw 4:2:0 nor FFV1 pictures; name it .y4m, .yuv, .png, .avi, "
+                             ".mkv, .nut or .mov, or use --format");
+        if (path == "-") throw UsageError("a container goes to a file, not to standard output");
+        target.kind = OutputKind::Container;
+        target.container = muxer;
     }
     return target;
 }
 
 std::unique_ptr<FrameSink> OpenSink(const OutputTarget& target, int width, int height, uint32_t rate,
-                                    uint32_t scale) {
+                                    uint32_t scale, std::unique_ptr<AudioTrack> audio) {
     switch (target.kind) {
         case OutputKind::Y4m:
-            return std::make_unique<MuxerSink>("yuv4mpegpipe", target.path, width, height, rate, scale);
+            return std::make_unique<MuxerSink>(*av_guess_format("yuv4mpegpipe", nullptr, nullptr),
+                                               AV_CODEC_ID_WRAPPED_AVFRAME, target.path, width, height, rate,
+                                               scale);
         case OutputKind::FrameMd5:
-            return std::make_unique<MuxerSink>("framemd5", "-", width, height, rate, scale);
+            return std::make_unique<MuxerSink>(*av_guess_format("framemd5", nullptr, nullptr),
+                                               AV_CODEC_ID_RAWVIDEO, "-", width, height, rate, scale);
+        case OutputKind::Container:
+            return std::make_unique<MuxerSink>(*target.container, ContainerVideoCodec(*target.container),
+                                               target.path, width, height, rate, scale, std::move(audio));
         case OutputKind::Verify:
             return std::make_unique<VerifySink>(target.expectedMd5, width, height);
         case OutputKind::Yuv420:

@@ -83,6 +83,22 @@ expect_status 0 "$rq43" encode sound.mkv sound.avi
 expect_status 0 "$rq43" encode --no-audio sound.mkv mute.avi
 [ -z "$(ffprobe -v error -select_streams a -show_entries stream=codec_name -of csv=p=0 mute.avi)" ] ||
   fail "--no-audio kept the sound"
+# Decoding to a container keeps the sound packet for packet beside the pictures of the y4m decode,
+# raw (mkv) or through FFV1 (mov).
+"$rq43" decode sound.avi sound.y4m 2>/dev/null
+hashes() { ffmpeg -v error -i "$1" -map "0:$2" -c:a copy -f framemd5 - | grep -v '^#' | awk -F', *' '{print $5, $6}'; }
+for container in mkv mov; do
+  expect_status 0 "$rq43" decode sound.avi "sound.$container"
+  [ "$(hashes "sound.$container" v | cut -d' ' -f2)" = "$(hashes sound.y4m v | cut -d' ' -f2)" ] ||
+    fail "decoding to .$container changed the pictures"
+  [ "$(hashes "sound.$container" a)" = "$(hashes sound.avi a)" ] || fail "decoding to .$container changed the sound"
+done
+expect_status 0 "$rq43" decode --no-audio sound.avi mute.mkv
+cp sound.avi self.avi
+expect_status 2 "$rq43" decode self.avi self.avi
+cmp -s self.avi sound.avi || fail "decoding a file onto itself changed it"
+[ -z "$(ffprobe -v error -select_streams a -show_entries stream=codec_name -of csv=p=0 mute.mkv)" ] ||
+  fail "decode --no-audio kept the sound"
 if ffmpeg -v error -f lavfi -i sine -t 0.5 -c:a libopus -y opus.mkv 2>/dev/null; then
   ffmpeg -v error -i sound.mkv -i opus.mkv -map 0:v -map 1:a -c:v copy -c:a copy -y opus-sound.mkv
   expect_status 0 "$rq43" encode opus-sound.mkv pcm.avi

@@ -1,4 +1,6 @@
 // rq43: encode, decode and inspect RQ43 video; a host of the codec that reaches it only through DriverProc.
+#include <malloc.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -69,6 +71,10 @@ bool TakeCpuOption(std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Pictures are allocated and freed every frame: by default each one is a fresh mapping, or memory
+    // handed back to the system, and touching its pages again cost as much as decoding the picture.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
     std::vector<std::string> args(argv + 1, argv + argc);
     if (!TakeCpuOption(args)) return rq43::cli::kExitUsage;
     if (args.empty()) {

@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/bootstrap.sh
+scripts/format_check.sh  # the tree as .clang-format has it
 jobs=$(nproc)
 
 build() {

@@ -14,7 +14,8 @@ namespace rq43::cli {
 namespace {
 
 constexpr OptionSpec kOptions[] = {
-    {"set", "\"NAME=VALUE\"", "change one option (repeatable); all six are then saved, as the dialog's OK does"},
+    {"set", "\"NAME=VALUE\"",
+     "change one option (repeatable); all six are then saved, as the dialog's OK does"},
     {"reset", nullptr, "store the defaults of all six options"},
 };
 
@@ -61,15 +62,19 @@ void ApplySetting(CodecSettings& settings, const std::string& assignment) {
     };
     for (const Field& f : fields) {
         if (name != Lower(f.name)) continue;
-        if (f.max == 1 && (Lower(value) == "on" || Lower(value) == "off")) value = Lower(value) == "on" ? "1" : "0";
+        if (f.max == 1 && (Lower(value) == "on" || Lower(value) == "off"))
+            value = Lower(value) == "on" ? "1" : "0";
         auto number = ParseInteger(value, std::string("\"") + f.name + "\"", f.min, f.max);
-        if (f.isSigned) *static_cast<int8_t*>(f.field) = static_cast<int8_t>(number);
-        else *static_cast<uint8_t*>(f.field) = static_cast<uint8_t>(number);
+        if (f.isSigned)
+            *static_cast<int8_t*>(f.field) = static_cast<int8_t>(number);
+        else
+            *static_cast<uint8_t*>(f.field) = static_cast<uint8_t>(number);
         return;
     }
-    throw UsageError("unknown option name '" + Trim(assignment.substr(0, eq)) +
-                     "' (Fast Search, SubBlock Motion, Auto Key Insert, Strong Compression, Prefilter Strength, "
-                     "Prefilter Iterations)");
+    throw UsageError(
+        "unknown option name '" + Trim(assignment.substr(0, eq)) +
+        "' (Fast Search, SubBlock Motion, Auto Key Insert, Strong Compression, Prefilter Strength, "
+        "Prefilter Iterations)");
 }
 
 void Show(const CodecSettings& s) {
@@ -88,8 +93,9 @@ void Show(const CodecSettings& s) {
     std::printf("  Source Filtering\n");
     std::printf("      %-40s %s = %d\n", StrengthLabel(s.prefilterStrength).c_str(), kPrefilterStrengthName,
                 s.prefilterStrength);
-    std::printf("      %-40s %s = %d%s\n", RadiusLabel(s.prefilterIterations).c_str(), kPrefilterIterationsName,
-                s.prefilterIterations, s.prefilterStrength == 0 ? " (unused while filtering is off)" : "");
+    std::printf("      %-40s %s = %d%s\n", RadiusLabel(s.prefilterIterations).c_str(),
+                kPrefilterIterationsName, s.prefilterIterations,
+                s.prefilterStrength == 0 ? " (unused while filtering is off)" : "");
 }
 
 }  // namespace
@@ -116,8 +122,8 @@ int ConfigCommand(std::span<const std::string> args) {
     }
     // Defaults shown for a store that cannot be read would pass for its contents.
     uint32_t size = 0;
-    if (platform::RegistryQueryValue(platform::RegistryHive::User, kSettingsKey, kFastSearchName, nullptr, nullptr,
-                                     &size) == platform::RegistryResult::Failed)
+    if (platform::RegistryQueryValue(platform::RegistryHive::User, kSettingsKey, kFastSearchName, nullptr,
+                                     nullptr, &size) == platform::RegistryResult::Failed)
         throw Failure(platform::RegistryLastError());
     Show(LoadCodecSettings());
     return 0;

@@ -17,15 +17,21 @@ namespace {
 
 AVPixelFormat AvFormat(HostFormat format) {
     switch (format) {
-        case HostFormat::Rgb24: return AV_PIX_FMT_BGR24;  // BI_RGB keeps blue first
-        case HostFormat::Rgb32: return AV_PIX_FMT_BGR0;
-        case HostFormat::Yuy2: return AV_PIX_FMT_YUYV422;
-        case HostFormat::Uyvy: return AV_PIX_FMT_UYVY422;
+        case HostFormat::Rgb24:
+            return AV_PIX_FMT_BGR24;  // BI_RGB keeps blue first
+        case HostFormat::Rgb32:
+            return AV_PIX_FMT_BGR0;
+        case HostFormat::Yuy2:
+            return AV_PIX_FMT_YUYV422;
+        case HostFormat::Uyvy:
+            return AV_PIX_FMT_UYVY422;
     }
     return AV_PIX_FMT_NONE;
 }
 
-int RoundUp16(int v) { return (v + 15) / 16 * 16; }
+int RoundUp16(int v) {
+    return (v + 15) / 16 * 16;
+}
 
 }  // namespace
 
@@ -62,10 +68,12 @@ FramePreparer::~FramePreparer() {
     av_frame_free(&cropped);
 }
 
-void FramePreparer::Convert(const AVFrame& source, int pixelFormat, int filter, SwsContext*& context, AVFrame* out) {
-    context = sws_getCachedContext(context, visibleWidth, visibleHeight, static_cast<AVPixelFormat>(source.format),
-                                   visibleWidth, visibleHeight, static_cast<AVPixelFormat>(pixelFormat),
-                                   filter | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr, nullptr);
+void FramePreparer::Convert(const AVFrame& source, int pixelFormat, int filter, SwsContext*& context,
+                            AVFrame* out) {
+    context =
+        sws_getCachedContext(context, visibleWidth, visibleHeight, static_cast<AVPixelFormat>(source.format),
+                             visibleWidth, visibleHeight, static_cast<AVPixelFormat>(pixelFormat),
+                             filter | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr, nullptr);
     if (!context) throw Failure("cannot convert the source's pixel format");
     if (out->width != visibleWidth || out->format != pixelFormat) {
         av_frame_unref(out);
@@ -96,18 +104,20 @@ void FramePreparer::Prepare(const AVFrame& source, std::vector<uint8_t>& host, P
     // repeats its rows, so repeating them here lets its decimation give back the source's samples.
     Convert(*input, AvFormat(format), SWS_POINT, hostScaler, hostFrame);
     const size_t pitch = static_cast<size_t>(width) * static_cast<size_t>(BytesPerPixel(format));
-    const size_t visibleBytes = static_cast<size_t>((visibleWidth + 1) / 2 * 2) * static_cast<size_t>(BytesPerPixel(format));
+    const size_t visibleBytes =
+        static_cast<size_t>((visibleWidth + 1) / 2 * 2) * static_cast<size_t>(BytesPerPixel(format));
     host.assign(pitch * static_cast<size_t>(height), 0);
     for (int row = 0; row < visibleHeight; ++row)
-        std::memcpy(&host[static_cast<size_t>(row) * pitch], hostFrame->data[0] + static_cast<ptrdiff_t>(row) * hostFrame->linesize[0],
+        std::memcpy(&host[static_cast<size_t>(row) * pitch],
+                    hostFrame->data[0] + static_cast<ptrdiff_t>(row) * hostFrame->linesize[0],
                     std::min(visibleBytes, pitch));
     PadHost(host);
 
     if (reference) {
         Convert(*input, AV_PIX_FMT_YUV420P, SWS_BILINEAR, referenceScaler, referenceFrame);
         reference->Allocate(visibleWidth, visibleHeight);
-        av_image_copy_plane(reference->y.data(), visibleWidth, referenceFrame->data[0], referenceFrame->linesize[0],
-                            visibleWidth, visibleHeight);
+        av_image_copy_plane(reference->y.data(), visibleWidth, referenceFrame->data[0],
+                            referenceFrame->linesize[0], visibleWidth, visibleHeight);
         av_image_copy_plane(reference->u.data(), reference->ChromaWidth(), referenceFrame->data[1],
                             referenceFrame->linesize[1], reference->ChromaWidth(), reference->ChromaHeight());
         av_image_copy_plane(reference->v.data(), reference->ChromaWidth(), referenceFrame->data[2],
@@ -126,17 +136,20 @@ void FramePreparer::PadHost(std::vector<uint8_t>& host) const {
         uint8_t* line = &host[static_cast<size_t>(row) * pitch];
         if (!packed422) {
             for (int x = visibleWidth; x < width; ++x)
-                std::memcpy(line + static_cast<size_t>(x) * bpp, line + static_cast<size_t>(lastColumn) * bpp, bpp);
+                std::memcpy(line + static_cast<size_t>(x) * bpp, line + static_cast<size_t>(lastColumn) * bpp,
+                            bpp);
             continue;
         }
         const uint8_t luma = line[static_cast<size_t>(lastColumn) * 2 + lumaOffset];
         const size_t lastPair = static_cast<size_t>(lastColumn / 2) * 4;
         for (int pair = (visibleWidth + 1) / 2; pair < width / 2; ++pair)
-            for (size_t c = 1 - lumaOffset; c < 4; c += 2) line[static_cast<size_t>(pair) * 4 + c] = line[lastPair + c];
+            for (size_t c = 1 - lumaOffset; c < 4; c += 2)
+                line[static_cast<size_t>(pair) * 4 + c] = line[lastPair + c];
         for (int x = visibleWidth; x < width; ++x) line[static_cast<size_t>(x) * 2 + lumaOffset] = luma;
     }
     for (int row = visibleHeight; row < height; ++row)
-        std::memcpy(&host[static_cast<size_t>(row) * pitch], &host[static_cast<size_t>(visibleHeight - 1) * pitch], pitch);
+        std::memcpy(&host[static_cast<size_t>(row) * pitch],
+                    &host[static_cast<size_t>(visibleHeight - 1) * pitch], pitch);
 }
 
 }  // namespace rq43::cli

@@ -17,14 +17,14 @@ namespace rq43::cli {
 enum class FitMode { Pad, Crop };
 
 class FramePreparer {
-public:
+  public:
     // Throws Failure when cropping leaves nothing.
     FramePreparer(int sourceWidth, int sourceHeight, HostFormat format, FitMode mode);
     ~FramePreparer();
     FramePreparer(const FramePreparer&) = delete;
     FramePreparer& operator=(const FramePreparer&) = delete;
 
-    int Width() const { return width; }    // the codec's picture
+    int Width() const { return width; }  // the codec's picture
     int Height() const { return height; }
     bool Resized() const { return width != sourceWidth || height != sourceHeight; }
 
@@ -32,7 +32,7 @@ public:
     // picture as 4:2:0.
     void Prepare(const AVFrame& source, std::vector<uint8_t>& host, Picture420* reference);
 
-private:
+  private:
     void Convert(const AVFrame& source, int pixelFormat, int filter, SwsContext*& context, AVFrame* out);
     void PadHost(std::vector<uint8_t>& host) const;
 

@@ -41,12 +41,13 @@ void PrintUsage(std::FILE* out) {
                  "\n"
                  "commands:\n");
     for (const CommandEntry& c : kCommands) std::fprintf(out, "  %-8s %s\n", c.name, c.summary);
-    std::fprintf(out,
-                 "\n"
-                 "'rq43 COMMAND --help' describes a command. Exit status: 0 success, 1 failure, 2 usage\n"
-                 "error, 130 interrupted (Ctrl-C).\n"
-                 "With --cpu c|sse2|avx2 anywhere among the options, the codec runs that level's kernels\n"
-                 "(as RQ43_CPU does; never above what the processor has), to compare or to report a fault.\n");
+    std::fprintf(
+        out,
+        "\n"
+        "'rq43 COMMAND --help' describes a command. Exit status: 0 success, 1 failure, 2 usage\n"
+        "error, 130 interrupted (Ctrl-C).\n"
+        "With --cpu c|sse2|avx2 anywhere among the options, the codec runs that level's kernels\n"
+        "(as RQ43_CPU does; never above what the processor has), to compare or to report a fault.\n");
 }
 
 // Takes --cpu LEVEL / --cpu=LEVEL out of the options and hands it to the codec through RQ43_CPU, which it
@@ -96,7 +97,8 @@ int main(int argc, char** argv) {
         try {
             return command.run(std::span<const std::string>(args).subspan(1));
         } catch (const rq43::cli::UsageError& e) {
-            std::fprintf(stderr, "rq43 %s: %s\nTry 'rq43 %s --help'.\n", command.name, e.what(), command.name);
+            std::fprintf(stderr, "rq43 %s: %s\nTry 'rq43 %s --help'.\n", command.name, e.what(),
+                         command.name);
             return rq43::cli::kExitUsage;
         } catch (const rq43::cli::Interruption& e) {
             std::fprintf(stderr, "rq43 %s: %s\n", command.name, e.what());

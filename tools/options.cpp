@@ -39,12 +39,14 @@ ParsedArgs ParseArgs(std::span<const std::string> args, std::span<const OptionSp
             name.resize(eq);
             inlineValue = true;
         }
-        auto spec = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) { return name == s.name; });
+        auto spec =
+            std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) { return name == s.name; });
         if (spec == specs.end()) throw UsageError("unknown option --" + name);
         if (spec->valueName == nullptr) {
             if (inlineValue) throw UsageError("option --" + name + " takes no value");
         } else if (!inlineValue) {
-            if (i + 1 >= args.size()) throw UsageError("option --" + name + " needs a value (" + spec->valueName + ")");
+            if (i + 1 >= args.size())
+                throw UsageError("option --" + name + " needs a value (" + spec->valueName + ")");
             value = args[++i];
         }
         parsed.values[name].push_back(value);
@@ -52,8 +54,8 @@ ParsedArgs ParseArgs(std::span<const std::string> args, std::span<const OptionSp
     return parsed;
 }
 
-std::optional<ParsedArgs> ParseCommandLine(std::span<const std::string> args, std::span<const OptionSpec> specs,
-                                           const char* help) {
+std::optional<ParsedArgs> ParseCommandLine(std::span<const std::string> args,
+                                           std::span<const OptionSpec> specs, const char* help) {
     ParsedArgs parsed = ParseArgs(args, specs);
     if (!parsed.help) return parsed;
     std::printf("%s\noptions:\n%s", help, FormatOptions(specs).c_str());
@@ -84,7 +86,8 @@ int64_t ParseInteger(const std::string& text, const std::string& what, int64_t m
     if (text.empty() || ec != std::errc() || ptr != end)
         throw UsageError(what + ": '" + text + "' is not a whole number");
     if (value < min || value > max)
-        throw UsageError(what + ": " + text + " is out of range " + std::to_string(min) + ".." + std::to_string(max));
+        throw UsageError(what + ": " + text + " is out of range " + std::to_string(min) + ".." +
+                         std::to_string(max));
     return value;
 }
 

@@ -31,8 +31,8 @@ struct ParsedArgs {
 ParsedArgs ParseArgs(std::span<const std::string> args, std::span<const OptionSpec> specs);
 
 // ParseArgs for a command: when --help is asked for, prints `help`, then the options, and returns nothing.
-std::optional<ParsedArgs> ParseCommandLine(std::span<const std::string> args, std::span<const OptionSpec> specs,
-                                           const char* help);
+std::optional<ParsedArgs> ParseCommandLine(std::span<const std::string> args,
+                                           std::span<const OptionSpec> specs, const char* help);
 
 // The options block of a --help text, one option per line with its help aligned.
 std::string FormatOptions(std::span<const OptionSpec> specs);

@@ -63,11 +63,12 @@ void WritePng(const std::string& path, int width, int height, const std::vector<
 }
 
 std::vector<uint8_t> Picture420ToRgb(const Picture420& picture) {
-    SwsContext* context = sws_getContext(picture.width, picture.height, AV_PIX_FMT_YUV420P, picture.width,
-                                         picture.height, AV_PIX_FMT_RGB24, SWS_BILINEAR | SWS_ACCURATE_RND, nullptr,
-                                         nullptr, nullptr);
+    SwsContext* context =
+        sws_getContext(picture.width, picture.height, AV_PIX_FMT_YUV420P, picture.width, picture.height,
+                       AV_PIX_FMT_RGB24, SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
     if (!context) throw Failure("cannot convert a picture to RGB");
-    std::vector<uint8_t> rgb(static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height) * 3 + 64);
+    std::vector<uint8_t> rgb(static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height) * 3 +
+                             64);
     const uint8_t* planes[4] = {picture.y.data(), picture.u.data(), picture.v.data(), nullptr};
     const int strides[4] = {picture.width, picture.ChromaWidth(), picture.ChromaWidth(), 0};
     uint8_t* out[4] = {rgb.data(), nullptr, nullptr, nullptr};

@@ -1,12 +1,16 @@
 #include "progress.h"
 
-#include <cstdio>
 #include <unistd.h>
+
+#include <cstdio>
 
 namespace rq43::cli {
 
 ProgressLine::ProgressLine(int64_t total, double rate)
-    : enabled(isatty(STDERR_FILENO) == 1), total(total), rate(rate), start(std::chrono::steady_clock::now()),
+    : enabled(isatty(STDERR_FILENO) == 1),
+      total(total),
+      rate(rate),
+      start(std::chrono::steady_clock::now()),
       lastShown(start) {}
 
 double ProgressLine::Seconds() const {
@@ -29,7 +33,8 @@ void ProgressLine::Update(int64_t frames, uint64_t bytes) {
                      static_cast<long long>(frames), static_cast<long long>(total), fps, kbps, seconds / 60,
                      seconds % 60);
     } else {
-        std::fprintf(stderr, "\rframe %lld  %.1f fps  %.1f kbit/s   ", static_cast<long long>(frames), fps, kbps);
+        std::fprintf(stderr, "\rframe %lld  %.1f fps  %.1f kbit/s   ", static_cast<long long>(frames), fps,
+                     kbps);
     }
     std::fflush(stderr);
 }

@@ -7,7 +7,7 @@
 namespace rq43::cli {
 
 class ProgressLine {
-public:
+  public:
     // `total` frames when known (0 otherwise); `rate` frames per second of the stream, for the bit rate.
     ProgressLine(int64_t total, double rate);
     void Update(int64_t frames, uint64_t bytes);
@@ -15,7 +15,7 @@ public:
     void Finish();
     double Seconds() const;
 
-private:
+  private:
     bool enabled;
     int64_t total;
     double rate;

@@ -33,17 +33,22 @@ void PsnrMeter::Add(const Picture420& source, const Picture420& decoded) {
     int cw = std::min(source.ChromaWidth(), decoded.ChromaWidth());
     int ch = std::min(source.ChromaHeight(), decoded.ChromaHeight());
     squaredError[0] += PlaneError(source.y.data(), source.width, decoded.y.data(), decoded.width, w, h);
-    squaredError[1] += PlaneError(source.u.data(), source.ChromaWidth(), decoded.u.data(), decoded.ChromaWidth(), cw, ch);
-    squaredError[2] += PlaneError(source.v.data(), source.ChromaWidth(), decoded.v.data(), decoded.ChromaWidth(), cw, ch);
+    squaredError[1] +=
+        PlaneError(source.u.data(), source.ChromaWidth(), decoded.u.data(), decoded.ChromaWidth(), cw, ch);
+    squaredError[2] +=
+        PlaneError(source.v.data(), source.ChromaWidth(), decoded.v.data(), decoded.ChromaWidth(), cw, ch);
     samples[0] += static_cast<uint64_t>(w) * static_cast<uint64_t>(h);
     samples[1] += static_cast<uint64_t>(cw) * static_cast<uint64_t>(ch);
     samples[2] += static_cast<uint64_t>(cw) * static_cast<uint64_t>(ch);
 }
 
-double PsnrMeter::Psnr(int plane) const { return PsnrFromError(squaredError[plane], samples[plane]); }
+double PsnrMeter::Psnr(int plane) const {
+    return PsnrFromError(squaredError[plane], samples[plane]);
+}
 
 double PsnrMeter::Overall() const {
-    return PsnrFromError(squaredError[0] + squaredError[1] + squaredError[2], samples[0] + samples[1] + samples[2]);
+    return PsnrFromError(squaredError[0] + squaredError[1] + squaredError[2],
+                         samples[0] + samples[1] + samples[2]);
 }
 
 }  // namespace rq43::cli

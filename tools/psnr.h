@@ -8,7 +8,7 @@
 namespace rq43::cli {
 
 class PsnrMeter {
-public:
+  public:
     // Compares the source's visible area with the top-left of `decoded` (which may be larger: padding).
     void Add(const Picture420& source, const Picture420& decoded);
     bool Empty() const { return samples[0] == 0; }
@@ -17,7 +17,7 @@ public:
     double V() const { return Psnr(2); }
     double Overall() const;
 
-private:
+  private:
     double Psnr(int plane) const;
     uint64_t squaredError[3] = {};
     uint64_t samples[3] = {};

@@ -1,8 +1,9 @@
 #include "settings_overlay.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 #include "cli_errors.h"
 #include "platform/registry.h"
@@ -12,7 +13,8 @@ namespace rq43::cli {
 ScopedSettingsOverlay::ScopedSettingsOverlay(const CodecSettings& settings) {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/rq43-run-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) throw Failure("cannot create a temporary directory in " + pattern);
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw Failure("cannot create a temporary directory in " + pattern);
     directory = pattern;
     platform::SetRegistryFile(directory + "/registry.txt");
     SaveCodecSettings(settings);

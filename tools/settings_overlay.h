@@ -10,13 +10,13 @@
 namespace rq43::cli {
 
 class ScopedSettingsOverlay {
-public:
+  public:
     explicit ScopedSettingsOverlay(const CodecSettings& settings);
     ~ScopedSettingsOverlay();
     ScopedSettingsOverlay(const ScopedSettingsOverlay&) = delete;
     ScopedSettingsOverlay& operator=(const ScopedSettingsOverlay&) = delete;
 
-private:
+  private:
     std::string directory;
 };
 

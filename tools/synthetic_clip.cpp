@@ -15,7 +15,8 @@ namespace {
 // The tests' moving clip, handed over as RGB frames; the program converts them like any other source.
 class SyntheticClip final : public VideoSource {
   public:
-    SyntheticClip(int width, int height, int frames, uint32_t rate) : frames(frames), frame(av_frame_alloc()) {
+    SyntheticClip(int width, int height, int frames, uint32_t rate)
+        : frames(frames), frame(av_frame_alloc()) {
         if (!frame) throw std::bad_alloc();
         info.name = "the demo clip";
         info.width = width;

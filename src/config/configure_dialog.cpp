@@ -36,10 +36,14 @@ std::string StrengthLabel(int strength) {
 
 std::string RadiusLabel(int iterations) {
     switch (iterations) {
-        case 1: return "Tight (Radius = 1)";
-        case 2: return "Narrow (Radius = 2)";
-        case 3: return "Medium (Radius = 3)";
-        default: return "Wide (Radius = 4)";
+        case 1:
+            return "Tight (Radius = 1)";
+        case 2:
+            return "Narrow (Radius = 2)";
+        case 3:
+            return "Medium (Radius = 3)";
+        default:
+            return "Wide (Radius = 4)";
     }
 }
 
@@ -58,7 +62,8 @@ void ConfigureDialogProcedure::Initialise(DialogControls& controls) {
     controls.SetTrackbarRange(kIterationsTrackbar, 1, 4, false);
     controls.SetTrackbarTickFrequency(kIterationsTrackbar, 1);
     controls.SetTrackbarPosition(kIterationsTrackbar, settings.prefilterIterations);
-    controls.SetControlText(kRadiusLabel, RadiusLabel(controls.TrackbarPosition(kIterationsTrackbar)).c_str());
+    controls.SetControlText(kRadiusLabel,
+                            RadiusLabel(controls.TrackbarPosition(kIterationsTrackbar)).c_str());
 }
 
 void ConfigureDialogProcedure::Scrolled(DialogControls& controls, WPARAM wParam, LPARAM lParam) {
@@ -66,7 +71,8 @@ void ConfigureDialogProcedure::Scrolled(DialogControls& controls, WPARAM wParam,
     if (trackbar == kStrengthTrackbar) {
         ShowStrength(controls, ScrolledPosition(controls, trackbar, wParam));
     } else if (trackbar == kIterationsTrackbar) {
-        controls.SetControlText(kRadiusLabel, RadiusLabel(ScrolledPosition(controls, trackbar, wParam)).c_str());
+        controls.SetControlText(kRadiusLabel,
+                                RadiusLabel(ScrolledPosition(controls, trackbar, wParam)).c_str());
     }
 }
 

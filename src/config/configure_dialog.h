@@ -29,12 +29,12 @@ std::string RadiusLabel(int iterations);
 // Edits `settings` (the instance's working copy): loads all six when the dialog opens, and on OK reads
 // the controls back and stores all six; Cancel keeps what was loaded and stores nothing.
 class ConfigureDialogProcedure final : public platform::DialogProcedure {
-public:
+  public:
     explicit ConfigureDialogProcedure(CodecSettings& settings) : settings(settings) {}
     bool HandleMessage(platform::DialogControls& controls, UINT message, platform::WPARAM wParam,
                        LPARAM lParam) override;
 
-private:
+  private:
     void Initialise(platform::DialogControls& controls);
     void Scrolled(platform::DialogControls& controls, platform::WPARAM wParam, LPARAM lParam);
     void Accept(platform::DialogControls& controls);
@@ -42,7 +42,7 @@ private:
 };
 
 class AboutDialogProcedure final : public platform::DialogProcedure {
-public:
+  public:
     bool HandleMessage(platform::DialogControls& controls, UINT message, platform::WPARAM wParam,
                        LPARAM lParam) override;
 };

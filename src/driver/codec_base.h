@@ -10,7 +10,7 @@
 namespace rq43 {
 
 class CodecBase {
-public:
+  public:
     CodecBase() = default;
     virtual ~CodecBase() = default;
     CodecBase(const CodecBase&) = delete;

@@ -15,7 +15,9 @@ T* Pointer(LPARAM value) {
     return reinterpret_cast<T*>(value);
 }
 
-uint32_t Size(LPARAM value) { return static_cast<uint32_t>(value); }
+uint32_t Size(LPARAM value) {
+    return static_cast<uint32_t>(value);
+}
 
 LRESULT Open(HDRVR driver, ICOPEN* open) {
     if (open != nullptr && open->fccType != ICTYPE_VIDEO) return 0;
@@ -44,23 +46,30 @@ LRESULT StoreDword(LPARAM target, DWORD value) {
 LRESULT Forward(CodecBase& codec, UINT message, LPARAM p1, LPARAM p2) {
     switch (message) {
         case ICM_COMPRESS_GET_FORMAT:
-            return codec.CompressGetFormat(Pointer<const BITMAPINFOHEADER>(p1), Pointer<BITMAPINFOHEADER>(p2));
+            return codec.CompressGetFormat(Pointer<const BITMAPINFOHEADER>(p1),
+                                           Pointer<BITMAPINFOHEADER>(p2));
         case ICM_COMPRESS_GET_SIZE:
-            return codec.CompressGetSize(Pointer<const BITMAPINFOHEADER>(p1), Pointer<const BITMAPINFOHEADER>(p2));
+            return codec.CompressGetSize(Pointer<const BITMAPINFOHEADER>(p1),
+                                         Pointer<const BITMAPINFOHEADER>(p2));
         case ICM_COMPRESS_QUERY:
-            return codec.CompressQuery(Pointer<const BITMAPINFOHEADER>(p1), Pointer<const BITMAPINFOHEADER>(p2));
+            return codec.CompressQuery(Pointer<const BITMAPINFOHEADER>(p1),
+                                       Pointer<const BITMAPINFOHEADER>(p2));
         case ICM_COMPRESS_BEGIN:
-            return codec.CompressBegin(Pointer<const BITMAPINFOHEADER>(p1), Pointer<const BITMAPINFOHEADER>(p2));
+            return codec.CompressBegin(Pointer<const BITMAPINFOHEADER>(p1),
+                                       Pointer<const BITMAPINFOHEADER>(p2));
         case ICM_COMPRESS:
             return codec.Compress(Pointer<ICCOMPRESS>(p1), Size(p2));
         case ICM_COMPRESS_END:
             return codec.CompressEnd();
         case ICM_DECOMPRESS_GET_FORMAT:
-            return codec.DecompressGetFormat(Pointer<const BITMAPINFOHEADER>(p1), Pointer<BITMAPINFOHEADER>(p2));
+            return codec.DecompressGetFormat(Pointer<const BITMAPINFOHEADER>(p1),
+                                             Pointer<BITMAPINFOHEADER>(p2));
         case ICM_DECOMPRESS_QUERY:
-            return codec.DecompressQuery(Pointer<const BITMAPINFOHEADER>(p1), Pointer<const BITMAPINFOHEADER>(p2));
+            return codec.DecompressQuery(Pointer<const BITMAPINFOHEADER>(p1),
+                                         Pointer<const BITMAPINFOHEADER>(p2));
         case ICM_DECOMPRESS_BEGIN:
-            return codec.DecompressBegin(Pointer<const BITMAPINFOHEADER>(p1), Pointer<const BITMAPINFOHEADER>(p2));
+            return codec.DecompressBegin(Pointer<const BITMAPINFOHEADER>(p1),
+                                         Pointer<const BITMAPINFOHEADER>(p2));
         case ICM_DECOMPRESS:
             return codec.Decompress(Pointer<const ICDECOMPRESS>(p1), Size(p2));
         case ICM_DECOMPRESS_END:

@@ -39,12 +39,14 @@ bool CopyHeader(const BITMAPINFOHEADER* in, BITMAPINFOHEADER* out) {
 bool DimensionsOk(const BITMAPINFOHEADER& header) {
     if (header.biWidth <= 0 || header.biHeight == 0) return false;
     if (header.biWidth % 16 != 0 || header.biHeight % 16 != 0) return false;
-    return static_cast<int64_t>(header.biWidth) * std::abs(static_cast<int64_t>(header.biHeight)) <= kMaxPixels;
+    return static_cast<int64_t>(header.biWidth) * std::abs(static_cast<int64_t>(header.biHeight)) <=
+           kMaxPixels;
 }
 
 bool IsUncompressedFormat(const BITMAPINFOHEADER& header) {
     if (header.biCompression == BI_RGB) return header.biBitCount == 24 || header.biBitCount == 32;
-    if (header.biCompression == FOURCC_YUY2 || header.biCompression == FOURCC_UYVY) return header.biBitCount == 16;
+    if (header.biCompression == FOURCC_YUY2 || header.biCompression == FOURCC_UYVY)
+        return header.biBitCount == 16;
     return false;
 }
 

@@ -27,9 +27,12 @@ CpuLevel ActiveCpuLevel() {
 
 const char* CpuLevelName(CpuLevel level) {
     switch (level) {
-        case CpuLevel::Avx2: return "avx2";
-        case CpuLevel::Sse2: return "sse2";
-        case CpuLevel::C: break;
+        case CpuLevel::Avx2:
+            return "avx2";
+        case CpuLevel::Sse2:
+            return "sse2";
+        case CpuLevel::C:
+            break;
     }
     return "c";
 }

@@ -41,7 +41,7 @@ struct MotionField {
     // Encoder: macroblocks the last estimation put in sub-block mode. Decoder: 1 after a sub-block method.
     int32_t subBlockCount = 0;
     platform::WorkerPair* workers = nullptr;  // estimation's workers; null: the caller's thread alone
-    uint8_t fastSearch = 0;  // the "Fast Search" setting
+    uint8_t fastSearch = 0;                   // the "Fast Search" setting
     // Per-frame state: the frame last decoded by DecodeMotionSection used a sub-block method. Read by
     // CarryMotionVectors only.
     uint8_t subBlockMotion = 0;

@@ -6,7 +6,9 @@
 
 namespace rq43 {
 
-DifferenceFrame::~DifferenceFrame() { ReleaseDifferenceFrame(*this); }
+DifferenceFrame::~DifferenceFrame() {
+    ReleaseDifferenceFrame(*this);
+}
 
 void ReleaseDifferenceFrame(DifferenceFrame& frame) {
     delete[] frame.block;

@@ -10,10 +10,13 @@ namespace {
 
 constexpr std::align_val_t kPlaneAlignment{16};
 
-uint64_t RoundUp16(uint64_t value) { return (value + 15) & ~uint64_t{15}; }
+uint64_t RoundUp16(uint64_t value) {
+    return (value + 15) & ~uint64_t{15};
+}
 
 // Replicates the first and last pixel of each row into `border` bytes on either side.
-void ExtendRowsHorizontally(uint8_t* plane, int32_t stride, uint32_t width, uint32_t height, uint32_t border) {
+void ExtendRowsHorizontally(uint8_t* plane, int32_t stride, uint32_t width, uint32_t height,
+                            uint32_t border) {
     if (width == 0) return;
     for (uint32_t r = 0; r < height; ++r) {
         uint8_t* row = plane + static_cast<ptrdiff_t>(r) * stride;
@@ -36,7 +39,9 @@ void ExtendRowsVertically(uint8_t* rowStart, int32_t stride, size_t count, uint3
 
 }  // namespace
 
-YuvFrame::~YuvFrame() { ReleaseFrame(*this); }
+YuvFrame::~YuvFrame() {
+    ReleaseFrame(*this);
+}
 
 void ReleaseFrame(YuvFrame& frame) {
     if (frame.buffer != nullptr) ::operator delete[](frame.buffer, kPlaneAlignment);

@@ -16,9 +16,9 @@ inline constexpr uint64_t MaxFrameBytes(uint32_t width, uint32_t height) {
 }
 
 struct FrameHeader {
-    uint8_t quality = 0;     // quality the token section was coded with
-    uint8_t keyFrame = 0;    // 1 = key frame, 0 = delta frame
-    uint16_t motionSize = 0; // 0 in key frames
+    uint8_t quality = 0;      // quality the token section was coded with
+    uint8_t keyFrame = 0;     // 1 = key frame, 0 = delta frame
+    uint16_t motionSize = 0;  // 0 in key frames
     uint32_t tokenSize = 0;
 };
 

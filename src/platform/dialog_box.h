@@ -20,12 +20,16 @@ constexpr UINT TB_THUMBTRACK = 5;
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 
-constexpr WORD LowWord(WPARAM value) { return static_cast<WORD>(value & 0xFFFF); }
-constexpr WORD HighWord(WPARAM value) { return static_cast<WORD>((value >> 16) & 0xFFFF); }
+constexpr WORD LowWord(WPARAM value) {
+    return static_cast<WORD>(value & 0xFFFF);
+}
+constexpr WORD HighWord(WPARAM value) {
+    return static_cast<WORD>((value >> 16) & 0xFFFF);
+}
 
 // The controls of one open dialog, addressed by control id.
 class DialogControls {
-public:
+  public:
     virtual ~DialogControls() = default;
     virtual void CheckButton(int id, bool checked) = 0;
     virtual bool IsButtonChecked(int id) = 0;
@@ -42,7 +46,7 @@ public:
 };
 
 class DialogProcedure {
-public:
+  public:
     virtual ~DialogProcedure() = default;
     // Answers one message: true when it was handled (WM_INITDIALOG: true lets the system set the focus).
     virtual bool HandleMessage(DialogControls& controls, UINT message, WPARAM wParam, LPARAM lParam) = 0;

@@ -11,7 +11,11 @@ LRESULT DefDriverProc(DWORD_PTR driverId, HDRVR driver, UINT message, LPARAM lPa
     return native::DefDriverProc(driverId, driver, message, lParam1, lParam2);
 }
 
-void SetModuleHandle(void* module) { moduleHandle = module; }
-void* ModuleHandle() { return moduleHandle; }
+void SetModuleHandle(void* module) {
+    moduleHandle = module;
+}
+void* ModuleHandle() {
+    return moduleHandle;
+}
 
 }  // namespace rq43::platform

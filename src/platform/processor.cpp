@@ -16,13 +16,17 @@ uint32_t ProcessorCount() {
     return reported > 0 ? reported : 1u;
 }
 
-void OverrideProcessorCount(uint32_t count) { processorOverride.store(count); }
+void OverrideProcessorCount(uint32_t count) {
+    processorOverride.store(count);
+}
 
 uint64_t ReadTimeStampCounter() {
     if (auto source = counterOverride.load()) return source();
     return native::TimeStampCounter();
 }
 
-void OverrideTimeStampCounter(uint64_t (*source)()) { counterOverride.store(source); }
+void OverrideTimeStampCounter(uint64_t (*source)()) {
+    counterOverride.store(source);
+}
 
 }  // namespace rq43::platform

@@ -48,14 +48,14 @@ std::string RegistryLastError();
 // when the store stayed busy too long; writes are then refused. The Windows registry keeps every
 // value whole by itself, so there it holds nothing.
 class RegistryLock {
-public:
+  public:
     RegistryLock();
     ~RegistryLock();
     RegistryLock(const RegistryLock&) = delete;
     RegistryLock& operator=(const RegistryLock&) = delete;
     bool Locked() const { return locked; }
 
-private:
+  private:
     bool locked = false;
 };
 

@@ -29,8 +29,10 @@ using HWND = void*;
 using FOURCC = DWORD;
 
 constexpr FOURCC MakeFourCC(char a, char b, char c, char d) {
-    return static_cast<FOURCC>(static_cast<uint8_t>(a)) | (static_cast<FOURCC>(static_cast<uint8_t>(b)) << 8) |
-           (static_cast<FOURCC>(static_cast<uint8_t>(c)) << 16) | (static_cast<FOURCC>(static_cast<uint8_t>(d)) << 24);
+    return static_cast<FOURCC>(static_cast<uint8_t>(a)) |
+           (static_cast<FOURCC>(static_cast<uint8_t>(b)) << 8) |
+           (static_cast<FOURCC>(static_cast<uint8_t>(c)) << 16) |
+           (static_cast<FOURCC>(static_cast<uint8_t>(d)) << 24);
 }
 
 constexpr FOURCC ICTYPE_VIDEO = MakeFourCC('v', 'i', 'd', 'c');

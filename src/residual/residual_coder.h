@@ -35,7 +35,7 @@ struct ResidualCoder {
     int32_t chromaBlocksAcross = 0;
     int32_t chromaBlocksDown = 0;
     FrameCoefficients coefficients;  // the frame's transform, filled by LoadFrame
-    std::vector<uint8_t> yFlags;  // one blockFlags byte per block
+    std::vector<uint8_t> yFlags;     // one blockFlags byte per block
     std::vector<uint8_t> uFlags;
     std::vector<uint8_t> vFlags;
     // The key section's unclamped intra luma levels, kept for the delta section of the same attempt, and the

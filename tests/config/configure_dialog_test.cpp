@@ -25,7 +25,7 @@ struct FakeControl {
 };
 
 class FakeControls final : public platform::DialogControls {
-public:
+  public:
     void CheckButton(int id, bool checked) override { controls[id].checked = checked; }
     bool IsButtonChecked(int id) override { return controls[id].checked; }
     void SetTrackbarRange(int id, int minimum, int maximum, bool) override {
@@ -48,12 +48,12 @@ public:
     std::map<int, FakeControl> controls;
     std::optional<intptr_t> ended;
 
-private:
+  private:
     static constexpr int kWindowBase = 0x10000;
 };
 
 class ConfigureDialogTest : public ::testing::Test {
-protected:
+  protected:
     bool Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
         return procedure.HandleMessage(fake, message, wParam, lParam);
     }
@@ -135,7 +135,7 @@ TEST_F(ConfigureDialogTest, OpensWithTheStoredSettings) {
 }
 
 TEST_F(ConfigureDialogTest, StoredValuesOutsideTheRangesAreShownAsTheTrackbarsShowThem) {
-    SaveSetting(kPrefilterStrengthName, 300);   // loads as 44
+    SaveSetting(kPrefilterStrengthName, 300);  // loads as 44
     SaveSetting(kPrefilterIterationsName, 0);
     Open();
     EXPECT_EQ(settings.prefilterStrength, 44);  // the instance keeps what was loaded until OK
@@ -171,7 +171,8 @@ TEST_F(ConfigureDialogTest, ScrollCodesOtherThanDraggingReadTheTrackbar) {
     // A page step: the message's high word is meaningless, the control holds the position.
     fake.SetTrackbarPosition(kStrengthTrackbar, 5);
     constexpr WPARAM kPageUp = 2;
-    EXPECT_TRUE(Send(platform::WM_HSCROLL, kPageUp | (WPARAM{17} << 16), FakeControls::WindowOf(kStrengthTrackbar)));
+    EXPECT_TRUE(
+        Send(platform::WM_HSCROLL, kPageUp | (WPARAM{17} << 16), FakeControls::WindowOf(kStrengthTrackbar)));
     EXPECT_EQ(Control(kStrengthLabel).text, "5 - Light");
     // The end of a drag carries its position in the message.
     EXPECT_TRUE(Send(platform::WM_HSCROLL, platform::TB_THUMBPOSITION | (WPARAM{2} << 16),

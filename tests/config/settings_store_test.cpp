@@ -90,7 +90,7 @@ TEST(SettingsStoreTest, UnwritableStoreIsReported) {
 
 // The two hives in files of their own, as on Windows; the machine's may be out of reach.
 class TwoHivesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { platform::SetRegistryFile(RegistryHive::Machine, registry.Path() + ".machine"); }
     void TearDown() override { std::remove((registry.Path() + ".machine").c_str()); }
     void StoreInHive(RegistryHive hive, const char* name, std::initializer_list<uint8_t> bytes) {
@@ -113,8 +113,8 @@ TEST_F(TwoHivesTest, TheUsersValueOverridesTheMachinesByTheSameByteRules) {
     StoreInHive(RegistryHive::Machine, kPrefilterStrengthName, {7, 0, 0, 0});
     StoreInHive(RegistryHive::Machine, kPrefilterIterationsName, {3, 0, 0, 0});
     StoreInHive(RegistryHive::Machine, kFastSearchName, {1, 0, 0, 0});
-    StoreInHive(RegistryHive::User, kPrefilterStrengthName, {0x2c, 1, 0, 0});       // 300
-    StoreInHive(RegistryHive::User, kPrefilterIterationsName, {1, 2, 3, 4, 5});     // too long: ignored
+    StoreInHive(RegistryHive::User, kPrefilterStrengthName, {0x2c, 1, 0, 0});    // 300
+    StoreInHive(RegistryHive::User, kPrefilterIterationsName, {1, 2, 3, 4, 5});  // too long: ignored
     CodecSettings s = LoadCodecSettings();
     EXPECT_EQ(s.prefilterStrength, 44);
     EXPECT_EQ(s.prefilterIterations, 3);

@@ -13,7 +13,9 @@ namespace {
 using testing::Header;
 
 // The address of a temporary header, for one call.
-const BITMAPINFOHEADER* ptr(const BITMAPINFOHEADER& header) { return &header; }
+const BITMAPINFOHEADER* ptr(const BITMAPINFOHEADER& header) {
+    return &header;
+}
 
 const BITMAPINFOHEADER kRq43 = Header(320, 240, 24, FOURCC_RQ43);
 
@@ -24,7 +26,8 @@ TEST(FormatNegotiationTest, CompressQueryAcceptsTheFourInputFormats) {
     EXPECT_EQ(CompressQuery(ptr(Header(320, 240, 16, FOURCC_UYVY)), nullptr), ICERR_OK);
     EXPECT_EQ(CompressQuery(ptr(Header(320, 240, 16, BI_RGB)), nullptr), ICERR_BADFORMAT);
     EXPECT_EQ(CompressQuery(ptr(Header(320, 240, 24, FOURCC_YUY2)), nullptr), ICERR_BADFORMAT);
-    EXPECT_EQ(CompressQuery(ptr(Header(320, 240, 12, MakeFourCC('I', '4', '2', '0'))), nullptr), ICERR_BADFORMAT);
+    EXPECT_EQ(CompressQuery(ptr(Header(320, 240, 12, MakeFourCC('I', '4', '2', '0'))), nullptr),
+              ICERR_BADFORMAT);
 }
 
 TEST(FormatNegotiationTest, DimensionsMustBeMultiplesOfSixteen) {
@@ -118,9 +121,14 @@ TEST(FormatNegotiationTest, DecompressGetFormatDescribesRgb32) {
 // Sizes near the 32-bit limits once overflowed the size arithmetic; a picture the codec cannot take
 // has no size and no decoded format.
 TEST(FormatNegotiationTest, SizeAnswersRefusePicturesTheCodecCannotTake) {
-    const int32_t huge[][2] = {{INT32_MAX, INT32_MIN}, {INT32_MIN, INT32_MIN}, {INT32_MAX, INT32_MAX},
-                               {-320, 240},          {0, 240},             {320, 0},
-                               {32768, 32768},        {328, 240}};
+    const int32_t huge[][2] = {{INT32_MAX, INT32_MIN},
+                               {INT32_MIN, INT32_MIN},
+                               {INT32_MAX, INT32_MAX},
+                               {-320, 240},
+                               {0, 240},
+                               {320, 0},
+                               {32768, 32768},
+                               {328, 240}};
     for (const auto& [width, height] : huge) {
         BITMAPINFOHEADER in = Header(320, 240, 24, BI_RGB);
         BITMAPINFOHEADER compressed = kRq43;

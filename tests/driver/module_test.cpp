@@ -24,7 +24,8 @@ std::string RunCommand(const std::string& command) {
 }
 
 TEST(ModuleTest, ExportsOnlyDriverProc) {
-    std::string symbols = RunCommand(std::string("nm -D --defined-only ") + RQ43_MODULE_PATH + " | awk '{print $3}'");
+    std::string symbols =
+        RunCommand(std::string("nm -D --defined-only ") + RQ43_MODULE_PATH + " | awk '{print $3}'");
     EXPECT_EQ(symbols, "DriverProc\n");
 }
 
@@ -43,7 +44,8 @@ TEST(ModuleTest, HostCanOpenQueryAndClose) {
     EXPECT_NE(proc(0, driver, DRV_OPEN, 0, reinterpret_cast<intptr_t>(&open)), 0);
 
     ICINFO info{};
-    EXPECT_EQ(proc(0, driver, ICM_GETINFO, reinterpret_cast<intptr_t>(&info), sizeof info), int64_t{sizeof info});
+    EXPECT_EQ(proc(0, driver, ICM_GETINFO, reinterpret_cast<intptr_t>(&info), sizeof info),
+              int64_t{sizeof info});
     EXPECT_EQ(info.fccHandler, FOURCC_RQ43);
 
     BITMAPINFOHEADER in{};
@@ -56,7 +58,8 @@ TEST(ModuleTest, HostCanOpenQueryAndClose) {
     EXPECT_EQ(proc(0, driver, ICM_COMPRESS_GET_FORMAT, reinterpret_cast<intptr_t>(&in),
                    reinterpret_cast<intptr_t>(&out)),
               ICERR_OK);
-    EXPECT_EQ(proc(0, driver, ICM_COMPRESS_GET_SIZE, reinterpret_cast<intptr_t>(&in), reinterpret_cast<intptr_t>(&out)),
+    EXPECT_EQ(proc(0, driver, ICM_COMPRESS_GET_SIZE, reinterpret_cast<intptr_t>(&in),
+                   reinterpret_cast<intptr_t>(&out)),
               307208);
     EXPECT_EQ(proc(0, driver, DRV_CLOSE, 0, 0), 1);
     EXPECT_EQ(proc(0, driver, DRV_FREE, 0, 0), 1);

@@ -58,8 +58,10 @@ TEST(OutputConversionTest, PackedFormatsInterleaveInTheirByteOrderAndShareChroma
             const uint8_t u = Pixel(frame.u, frame, k, r / 2), v = Pixel(frame.v, frame, k, r / 2);
             const uint8_t* a = uyvy.Row(r) + 4 * k;
             const uint8_t* b = yuy2.Row(r) + 4 * k;
-            ASSERT_EQ((std::array<uint8_t, 4>{a[0], a[1], a[2], a[3]}), (std::array<uint8_t, 4>{u, y0, v, y1}));
-            ASSERT_EQ((std::array<uint8_t, 4>{b[0], b[1], b[2], b[3]}), (std::array<uint8_t, 4>{y0, u, y1, v}));
+            ASSERT_EQ((std::array<uint8_t, 4>{a[0], a[1], a[2], a[3]}),
+                      (std::array<uint8_t, 4>{u, y0, v, y1}));
+            ASSERT_EQ((std::array<uint8_t, 4>{b[0], b[1], b[2], b[3]}),
+                      (std::array<uint8_t, 4>{y0, u, y1, v}));
         }
     }
 }

@@ -58,7 +58,8 @@ inline bool SamePicture(const YuvFrame& a, const YuvFrame& b) {
         for (int x = 0; x < int(a.width); ++x) {
             if (a.y[r * a.stride + x] != b.y[r * b.stride + x]) return false;
             if (r < int(a.height / 2) && x < int(a.width / 2) &&
-                (a.u[r * a.stride + x] != b.u[r * b.stride + x] || a.v[r * a.stride + x] != b.v[r * b.stride + x]))
+                (a.u[r * a.stride + x] != b.u[r * b.stride + x] ||
+                 a.v[r * a.stride + x] != b.v[r * b.stride + x]))
                 return false;
         }
     }

@@ -67,7 +67,8 @@ TEST(PrefilterTest, ConstantPlaneIsAFixedPoint) {
 }
 
 // Every new value comes from the old plane only: a plain two-buffer update.
-std::vector<uint8_t> SimultaneousPass(const std::vector<uint8_t>& old, int width, int height, int32_t strength) {
+std::vector<uint8_t> SimultaneousPass(const std::vector<uint8_t>& old, int width, int height,
+                                      int32_t strength) {
     const float d = (1.0f / static_cast<float>(strength)) * 2.0f;
     auto psi = [&](int difference) {
         const auto x = static_cast<float>(difference);
@@ -83,7 +84,8 @@ std::vector<uint8_t> SimultaneousPass(const std::vector<uint8_t>& old, int width
             if (r + 1 < height) sum += psi(q(x, r + 1));
             if (x + 1 < width) sum += psi(q(x + 1, r));
             if (x > 0) sum += psi(q(x - 1, r));
-            out[size_t(r * width + x)] = static_cast<uint8_t>(std::clamp(p + int(0.5f * sum + 0.49f), 0, 255));
+            out[size_t(r * width + x)] =
+                static_cast<uint8_t>(std::clamp(p + int(0.5f * sum + 0.49f), 0, 255));
         }
     }
     return out;
@@ -111,7 +113,8 @@ TEST(PrefilterTest, EveryPassIsASimultaneousUpdateAndLeavesTheBorderAlone) {
             const ptrdiff_t offset = frame.buffer + i - frame.u;
             const int r = int(offset / frame.stride), x = int(offset % frame.stride);
             if (offset >= 0 && r < h && x < w) {
-                ASSERT_EQ(frame.buffer[i], expected[size_t(r * w + x)]) << "strength " << strength << " " << x << "," << r;
+                ASSERT_EQ(frame.buffer[i], expected[size_t(r * w + x)])
+                    << "strength " << strength << " " << x << "," << r;
             } else {
                 ASSERT_EQ(frame.buffer[i], before[i]) << "byte " << i << " outside the plane changed";
             }

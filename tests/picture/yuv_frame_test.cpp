@@ -9,7 +9,9 @@
 namespace rq43 {
 namespace {
 
-bool Aligned16(const uint8_t* pointer) { return reinterpret_cast<uintptr_t>(pointer) % 16 == 0; }
+bool Aligned16(const uint8_t* pointer) {
+    return reinterpret_cast<uintptr_t>(pointer) % 16 == 0;
+}
 
 TEST(YuvFrameTest, GeometryOfTheSmallestFrame) {
     YuvFrame frame;

@@ -182,8 +182,8 @@ TEST_F(CompressionSequenceTest, ReusedIndexFlagsWordIsNotAKeyFrameRequest) {
     DWORD flags = 0;
     for (LONG i = 0; i < 4; ++i) {
         auto picture = Picture(i);
-        ICCOMPRESS record{0, &output, buffer.data(), &input, picture.data(), nullptr, &flags,
-                          i, 0, 7500, nullptr, nullptr};
+        ICCOMPRESS record{0, &output, buffer.data(), &input,  picture.data(), nullptr, &flags,
+                          i, 0,       7500,          nullptr, nullptr};
         ASSERT_EQ(encoder.host.Message(ICM_COMPRESS, Param(&record), sizeof record), ICERR_OK);
         EXPECT_EQ((flags & AVIIF_KEYFRAME) != 0, i == 0) << i;
         EXPECT_EQ(buffer[1], i == 0 ? 1 : 0) << i;  // the frame header's key flag agrees

@@ -16,13 +16,11 @@ TEST(RegistryTest, ValuesPersistAcrossReadsWithCaseInsensitiveNames) {
     ASSERT_TRUE(RegistryCreateKey(RegistryHive::User, "A\\B"));
     EXPECT_TRUE(RegistryKeyExists(RegistryHive::User, "a\\b"));
     uint8_t value[4] = {1, 2, 3, 4};
-    ASSERT_TRUE(RegistrySetValue(RegistryHive::User, "A\\B", "Some \"Quoted\" Name", REG_DWORD,
-                                 value, 4));
+    ASSERT_TRUE(RegistrySetValue(RegistryHive::User, "A\\B", "Some \"Quoted\" Name", REG_DWORD, value, 4));
 
     uint8_t read[4] = {};
     uint32_t size = 4, type = 0;
-    ASSERT_EQ(RegistryQueryValue(RegistryHive::User, "A\\B", "some \"quoted\" name", &type, read,
-                                 &size),
+    ASSERT_EQ(RegistryQueryValue(RegistryHive::User, "A\\B", "some \"quoted\" name", &type, read, &size),
               RegistryResult::Ok);
     EXPECT_EQ(type, REG_DWORD);
     EXPECT_EQ(size, 4u);
@@ -30,8 +28,7 @@ TEST(RegistryTest, ValuesPersistAcrossReadsWithCaseInsensitiveNames) {
 
     uint8_t small[2];
     size = 2;
-    EXPECT_EQ(RegistryQueryValue(RegistryHive::User, "A\\B", "Some \"Quoted\" Name", nullptr,
-                                 small, &size),
+    EXPECT_EQ(RegistryQueryValue(RegistryHive::User, "A\\B", "Some \"Quoted\" Name", nullptr, small, &size),
               RegistryResult::MoreData);
     EXPECT_EQ(size, 4u);
     EXPECT_EQ(RegistryQueryValue(RegistryHive::User, "A\\B", "absent", nullptr, read, &size),
@@ -49,8 +46,7 @@ TEST(RegistryTest, WritesLeaveNoTemporaryFilesBehind) {
     ASSERT_TRUE(RegistryCreateKey(RegistryHive::User, "K"));
     uint8_t value[4] = {9, 0, 0, 0};
     for (int i = 0; i < 5; ++i)
-        ASSERT_TRUE(RegistrySetValue(RegistryHive::User, "K", "v" + std::to_string(i), REG_DWORD,
-                                     value, 4));
+        ASSERT_TRUE(RegistrySetValue(RegistryHive::User, "K", "v" + std::to_string(i), REG_DWORD, value, 4));
     auto dir = std::filesystem::path(registry.Path()).parent_path();
     auto stem = std::filesystem::path(registry.Path()).filename().string();
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
@@ -72,7 +68,8 @@ TEST(RegistryTest, AStoreWithLinesItCannotReadIsLeftAsItIs) {
     uint8_t value = 1;
     EXPECT_FALSE(RegistrySetValue(RegistryHive::User, "K", "c", REG_DWORD, &value, 1));
     EXPECT_FALSE(RegistryCreateKey(RegistryHive::User, "L"));
-    EXPECT_NE(RegistryLastError().find(registry.Path() + ", line 3"), std::string::npos) << RegistryLastError();
+    EXPECT_NE(RegistryLastError().find(registry.Path() + ", line 3"), std::string::npos)
+        << RegistryLastError();
     EXPECT_EQ(ReadAll(registry.Path()), text);
     uint8_t read[4];
     uint32_t size = sizeof read;
@@ -83,7 +80,8 @@ TEST(RegistryTest, RewritesKeepTheStoresLinkAndPermissions) {
     testing::ScratchRegistry registry;
     std::string target = registry.Path() + ".target";
     std::ofstream(target) << "[K]\n";
-    std::filesystem::permissions(target, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::filesystem::permissions(target,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     std::filesystem::create_symlink(target, registry.Path());
     uint8_t value = 1;
     EXPECT_TRUE(RegistrySetValue(RegistryHive::User, "K", "v", REG_DWORD, &value, 1));

@@ -7,7 +7,9 @@
 
 namespace rq43::testing {
 
-inline HDRVR Handle(uintptr_t value) { return reinterpret_cast<HDRVR>(value); }
+inline HDRVR Handle(uintptr_t value) {
+    return reinterpret_cast<HDRVR>(value);
+}
 
 inline LRESULT Send(HDRVR driver, UINT message, LPARAM p1 = 0, LPARAM p2 = 0) {
     return DriverProc(0, driver, message, p1, p2);
@@ -24,7 +26,8 @@ inline BITMAPINFOHEADER Header(int32_t width, int32_t height, uint16_t bits, uin
     header.biPlanes = 1;
     header.biBitCount = bits;
     header.biCompression = compression;
-    header.biSizeImage = static_cast<uint32_t>(int64_t{width} * (height < 0 ? -int64_t{height} : height) * bits / 8);
+    header.biSizeImage =
+        static_cast<uint32_t>(int64_t{width} * (height < 0 ? -int64_t{height} : height) * bits / 8);
     return header;
 }
 

@@ -6,12 +6,12 @@
 namespace rq43::testing {
 
 class ScratchRegistry {
-public:
+  public:
     ScratchRegistry();
     ~ScratchRegistry();
     const std::string& Path() const { return path; }
 
-private:
+  private:
     std::string path;
 };
 

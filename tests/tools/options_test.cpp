@@ -16,10 +16,13 @@ constexpr OptionSpec kSpecs[] = {
     {"crop", nullptr, "crop"},
 };
 
-ParsedArgs Parse(std::vector<std::string> args) { return ParseArgs(args, kSpecs); }
+ParsedArgs Parse(std::vector<std::string> args) {
+    return ParseArgs(args, kSpecs);
+}
 
 TEST(ParseArgs, ValuesFlagsAndPositionals) {
-    ParsedArgs p = Parse({"in.y4m", "--quality", "50", "--crop", "--set=A=1", "--set", "B=2", "-", "out.avi"});
+    ParsedArgs p =
+        Parse({"in.y4m", "--quality", "50", "--crop", "--set=A=1", "--set", "B=2", "-", "out.avi"});
     EXPECT_EQ(p.positional, (std::vector<std::string>{"in.y4m", "-", "out.avi"}));
     ASSERT_NE(p.Last("quality"), nullptr);
     EXPECT_EQ(*p.Last("quality"), "50");

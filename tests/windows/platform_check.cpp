@@ -98,7 +98,8 @@ void CheckSettingsStore() {
     platform::RegistryDeleteKey(user, rq43::kSettingsKey);
     rq43::CodecSettings defaults = rq43::LoadCodecSettings();
     Check(defaults.fastSearch == 0 && defaults.subBlockMotion == 0 && defaults.autoKeyInsert == 1 &&
-              defaults.strongCompression == 1 && defaults.prefilterStrength == 0 && defaults.prefilterIterations == 1,
+              defaults.strongCompression == 1 && defaults.prefilterStrength == 0 &&
+              defaults.prefilterIterations == 1,
           "settings default without the key");
     rq43::SaveSetting(rq43::kPrefilterStrengthName, 300);
     Check(rq43::LoadCodecSettings().prefilterStrength == 44, "a stored 300 loads as its low byte");

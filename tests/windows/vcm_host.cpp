@@ -9,10 +9,13 @@
 //
 // Dialog checks hand over to the test script for a screenshot: the host writes OUTDIR/<name>.ready
 // (the dialog's place on the screen) once the dialog is up and waits (at most 30 s) for OUTDIR/<name>.shot.
+// The system headers need windows.h first.
+// clang-format off
 #include <windows.h>
 #include <commctrl.h>
 #include <sddl.h>
 #include <vfw.h>
+// clang-format on
 
 #include <cstdarg>
 #include <cstdio>
@@ -31,7 +34,7 @@ const DWORD kRq43 = mmioFOURCC('R', 'Q', '4', '3');
 const int kBits = static_cast<int>(sizeof(void*) * 8);
 
 class Report {
-public:
+  public:
     void Open(const std::string& path) { log = std::fopen(path.c_str(), "w"); }
     ~Report() {
         if (log) std::fclose(log);
@@ -40,7 +43,8 @@ public:
         char detail[512] = "";
         if (format) std::vsnprintf(detail, sizeof detail, format, args);
         char line[640];
-        std::snprintf(line, sizeof line, "%s %d-bit %s%s%s\n", verdict, kBits, name, *detail ? ": " : "", detail);
+        std::snprintf(line, sizeof line, "%s %d-bit %s%s%s\n", verdict, kBits, name, *detail ? ": " : "",
+                      detail);
         std::fputs(line, stdout);
         std::fflush(stdout);
         if (log) {
@@ -71,7 +75,7 @@ public:
     }
     int failed = 0, passed = 0;
 
-private:
+  private:
     FILE* log = nullptr;
 };
 
@@ -84,9 +88,13 @@ bool WriteText(const std::string& path, const std::string& text) {
     return std::fclose(file) == 0 && ok;
 }
 
-bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
-BITMAPINFOHEADER RgbHeader(int bits) { return rq43::crosscheck::RgbHeader<BITMAPINFOHEADER>(bits); }
+BITMAPINFOHEADER RgbHeader(int bits) {
+    return rq43::crosscheck::RgbHeader<BITMAPINFOHEADER>(bits);
+}
 
 // ---------------------------------------------------------------------------------------------- codec
 
@@ -105,11 +113,11 @@ void CheckInformation(HIC hic) {
     report.Check(info.fccType == ICTYPE_VIDEO, "ICGetInfo fccType", "%08lx", info.fccType);
     report.Check(info.fccHandler == kRq43, "ICGetInfo fccHandler", "%08lx", info.fccHandler);
     report.Check(info.dwFlags == 0xAF, "ICGetInfo dwFlags", "%#lx", info.dwFlags);
-    report.Check(info.dwVersion == 0x00010000 && info.dwVersionICM == ICVERSION, "ICGetInfo versions", "%#lx %#lx",
-                 info.dwVersion, info.dwVersionICM);
+    report.Check(info.dwVersion == 0x00010000 && info.dwVersionICM == ICVERSION, "ICGetInfo versions",
+                 "%#lx %#lx", info.dwVersion, info.dwVersionICM);
     report.Check(std::wcscmp(info.szName, L"RQ43 Codec") == 0, "ICGetInfo szName", "%ls", info.szName);
-    report.Check(std::wcscmp(info.szDescription, L"Parlux Tevra43 Codec") == 0, "ICGetInfo szDescription", "%ls",
-                 info.szDescription);
+    report.Check(std::wcscmp(info.szDescription, L"Parlux Tevra43 Codec") == 0, "ICGetInfo szDescription",
+                 "%ls", info.szDescription);
 
     // The manager lists the driver among the installed video compressors.
     bool listed = false;
@@ -120,7 +128,8 @@ void CheckInformation(HIC hic) {
         listed = entry.fccHandler == kRq43 || entry.fccHandler == mmioFOURCC('r', 'q', '4', '3');
     }
     report.Check(listed, "ICInfo lists vidc.RQ43", "not found among the installed compressors");
-    report.Check(ICQueryConfigure(hic) == TRUE, "ICQueryConfigure", "the driver says it has no Configure dialog");
+    report.Check(ICQueryConfigure(hic) == TRUE, "ICQueryConfigure",
+                 "the driver says it has no Configure dialog");
     report.Check(ICQueryAbout(hic) == TRUE, "ICQueryAbout", "the driver says it has no About dialog");
 }
 
@@ -129,12 +138,13 @@ bool CompressSequence(HIC hic, CompressedSequence& sequence, std::string& checks
     BITMAPINFOHEADER in = RgbHeader(24);
     report.Check(ICCompressQuery(hic, &in, nullptr) == ICERR_OK, "ICCompressQuery RGB24");
     LRESULT formatSize = ICCompressGetFormatSize(hic, &in);
-    if (!report.Check(formatSize >= static_cast<LRESULT>(sizeof(BITMAPINFOHEADER)), "ICCompressGetFormatSize", "%ld",
-                      static_cast<long>(formatSize)))
+    if (!report.Check(formatSize >= static_cast<LRESULT>(sizeof(BITMAPINFOHEADER)), "ICCompressGetFormatSize",
+                      "%ld", static_cast<long>(formatSize)))
         return false;
     sequence.format.assign(static_cast<size_t>(formatSize), 0);
     BITMAPINFOHEADER* out = sequence.Format();
-    report.Check(ICCompressGetFormat(hic, &in, out) == ICERR_OK && out->biCompression == kRq43, "ICCompressGetFormat");
+    report.Check(ICCompressGetFormat(hic, &in, out) == ICERR_OK && out->biCompression == kRq43,
+                 "ICCompressGetFormat");
     DWORD bound = ICCompressGetSize(hic, &in, out);
     report.Check(bound >= in.biSizeImage, "ICCompressGetSize", "%lu", bound);
     LRESULT begun = ICCompressBegin(hic, &in, out);
@@ -149,11 +159,11 @@ bool CompressSequence(HIC hic, CompressedSequence& sequence, std::string& checks
         std::vector<uint8_t> buffer(bound);
         out->biSizeImage = bound;
         DWORD ckid = 0, flags = 0;
-        DWORD result = ICCompress(hic, k == 0 ? ICCOMPRESS_KEYFRAME : 0, out, buffer.data(), &in, picture.data(), &ckid,
-                                  &flags, k, 0, kQuality, nullptr, nullptr);
+        DWORD result = ICCompress(hic, k == 0 ? ICCOMPRESS_KEYFRAME : 0, out, buffer.data(), &in,
+                                  picture.data(), &ckid, &flags, k, 0, kQuality, nullptr, nullptr);
         bool ok = result == ICERR_OK && out->biSizeImage > 0 && out->biSizeImage <= bound;
-        allOk &= report.Check(ok, "ICCompress frame", "frame %d: result %ld, size %lu", k, static_cast<long>(result),
-                              out->biSizeImage);
+        allOk &= report.Check(ok, "ICCompress frame", "frame %d: result %ld, size %lu", k,
+                              static_cast<long>(result), out->biSizeImage);
         if (!ok) break;
         buffer.resize(out->biSizeImage);
         bool key = (flags & AVIIF_KEYFRAME) != 0;
@@ -173,15 +183,17 @@ void DecompressSequence(CompressedSequence& sequence, int bits, const char* tag,
     BITMAPINFOHEADER out = RgbHeader(bits);
     char name[64];
     std::snprintf(name, sizeof name, "ICDecompress to RGB%d", bits);
-    if (report.Check(ICDecompressQuery(hic, in, &out) == ICERR_OK && ICDecompressBegin(hic, in, &out) == ICERR_OK,
-                     "ICDecompressQuery/Begin", "RGB%d", bits)) {
+    if (report.Check(
+            ICDecompressQuery(hic, in, &out) == ICERR_OK && ICDecompressBegin(hic, in, &out) == ICERR_OK,
+            "ICDecompressQuery/Begin", "RGB%d", bits)) {
         std::vector<uint8_t> picture(out.biSizeImage);
         bool ok = true;
         for (size_t k = 0; k < sequence.frames.size() && ok; ++k) {
             in->biSizeImage = static_cast<DWORD>(sequence.frames[k].size());
             DWORD flags = sequence.keys[k] ? 0 : ICDECOMPRESS_NOTKEYFRAME;
             DWORD result = ICDecompress(hic, flags, in, sequence.frames[k].data(), &out, picture.data());
-            ok = report.Check(result == ICERR_OK, name, "frame %d: result %ld", static_cast<int>(k), static_cast<long>(result));
+            ok = report.Check(result == ICERR_OK, name, "frame %d: result %ld", static_cast<int>(k),
+                              static_cast<long>(result));
             if (ok) checksums += ChecksumLine(tag, static_cast<int>(k), picture.data(), picture.size());
         }
         report.Check(ICDecompressEnd(hic) == ICERR_OK, "ICDecompressEnd");
@@ -210,16 +222,17 @@ void SequenceCompress(std::string& checksums) {
             BOOL key = FALSE;  // the manager's idea, which need not be the frame's
             LONG size = 0;
             void* data = ICSeqCompressFrame(&vars, 0, picture.data(), &key, &size);
-            ok = report.Check(data != nullptr && size > 0, "ICSeqCompressFrame", "frame %d: %p, %ld bytes", k, data,
-                              static_cast<long>(size));
+            ok = report.Check(data != nullptr && size > 0, "ICSeqCompressFrame", "frame %d: %p, %ld bytes", k,
+                              data, static_cast<long>(size));
             if (!ok) break;
             // The frame's own header says what it is (byte 1: 1 = key frame).
             bool keyFrame = static_cast<const uint8_t*>(data)[1] == 1;
             keyFrames += keyFrame ? 1 : 0;
             checksums += ChecksumLine(keyFrame ? "seqkey" : "seqdelta", k, data, static_cast<size_t>(size));
         }
-        if (ok) report.Note("ICSeqCompressFrame", "%d of %d frames are key frames (one in 5 asked for)", keyFrames,
-                            kFrames);
+        if (ok)
+            report.Note("ICSeqCompressFrame", "%d of %d frames are key frames (one in 5 asked for)",
+                        keyFrames, kFrames);
         ICSeqCompressFrameEnd(&vars);
     }
     ICCompressorFree(&vars);  // closes the compressor
@@ -252,9 +265,10 @@ void WriteAvi(const std::string& path) {
                   report.Check(AVIStreamSetFormat(compressed, 0, &in, sizeof in) == 0, "AVIStreamSetFormat");
         for (int k = 0; ok && k < kFrames; ++k) {
             std::vector<uint8_t> picture = SyntheticFrame(k);
-            ok = report.Check(AVIStreamWrite(compressed, k, 1, picture.data(), static_cast<LONG>(picture.size()),
-                                             AVIIF_KEYFRAME, nullptr, nullptr) == 0,
-                              "AVIStreamWrite", "frame %d", k);
+            ok = report.Check(
+                AVIStreamWrite(compressed, k, 1, picture.data(), static_cast<LONG>(picture.size()),
+                               AVIIF_KEYFRAME, nullptr, nullptr) == 0,
+                "AVIStreamWrite", "frame %d", k);
         }
         if (compressed) AVIStreamRelease(compressed);
         if (stream) AVIStreamRelease(stream);
@@ -276,10 +290,11 @@ void ReadAvi(const std::string& path, std::string& checksums) {
             std::vector<uint8_t> sample(RgbHeader(32).biSizeImage);
             for (LONG k = 0; k < length; ++k) {
                 LONG bytes = 0;
-                if (AVIStreamRead(stream, k, 1, sample.data(), static_cast<LONG>(sample.size()), &bytes, nullptr) != 0)
+                if (AVIStreamRead(stream, k, 1, sample.data(), static_cast<LONG>(sample.size()), &bytes,
+                                  nullptr) != 0)
                     break;
-                checksums += ChecksumLine(AVIStreamIsKeyFrame(stream, k) ? "avikey" : "avidelta", static_cast<int>(k),
-                                          sample.data(), static_cast<size_t>(bytes));
+                checksums += ChecksumLine(AVIStreamIsKeyFrame(stream, k) ? "avikey" : "avidelta",
+                                          static_cast<int>(k), sample.data(), static_cast<size_t>(bytes));
             }
             AVIStreamRelease(stream);
         }
@@ -312,8 +327,9 @@ int RunCodec(const std::string& outdir) {
     bool compressed = CompressSequence(hic, sequence, checksums, unsupported);
     ICClose(hic);
     if (unsupported) {
-        report.Skip("compression and decompression", "ICCompressBegin answers ICERR_UNSUPPORTED: this build has no "
-                                                     "compression sequence");
+        report.Skip("compression and decompression",
+                    "ICCompressBegin answers ICERR_UNSUPPORTED: this build has no "
+                    "compression sequence");
         return report.failed;
     }
     if (compressed) {
@@ -367,13 +383,15 @@ void Photograph(HWND dialog, const DialogRun& run) {
                   frame.bottom - frame.top);
     WriteText(ready, place);
     for (int i = 0; i < 300 && !FileExists(shot); ++i) Sleep(100);
-    report.Check(FileExists(shot), "dialog screenshot taken", "%s: no answer from the script", run.shotName.c_str());
+    report.Check(FileExists(shot), "dialog screenshot taken", "%s: no answer from the script",
+                 run.shotName.c_str());
 }
 
 DWORD WINAPI DriveDialog(LPVOID argument) {
     auto* run = static_cast<DialogRun*>(argument);
     HWND dialog = WaitForWindow(run->caption);
-    if (!report.Check(dialog != nullptr, "dialog appears", "no window \"%s\" within 20 s", run->caption)) return 0;
+    if (!report.Check(dialog != nullptr, "dialog appears", "no window \"%s\" within 20 s", run->caption))
+        return 0;
     run->inspect(dialog, *run);
     // A real click, as a user's: the button notifies the dialog procedure.
     SendMessageA(GetDlgItem(dialog, run->closeButton), BM_CLICK, 0, 0);
@@ -398,10 +416,16 @@ std::string ItemText(HWND dialog, int id) {
     return text;
 }
 
-LRESULT TrackbarPosition(HWND dialog, int id) { return SendDlgItemMessageA(dialog, id, TBM_GETPOS, 0, 0); }
+LRESULT TrackbarPosition(HWND dialog, int id) {
+    return SendDlgItemMessageA(dialog, id, TBM_GETPOS, 0, 0);
+}
 
-bool Checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
-bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+bool Checked(HWND dialog, int id) {
+    return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
+}
+bool Enabled(HWND dialog, int id) {
+    return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
+}
 
 // Every control with an id sits where the template puts it, in dialog units, with its class.
 void CheckLayout(HWND dialog) {
@@ -411,11 +435,16 @@ void CheckLayout(HWND dialog) {
         RECT units;  // x, y, width, height
     };
     const Expected controls[] = {
-        {1009, "Button", {11, 13, 136, 10}},           {1010, "Button", {11, 37, 123, 10}},
-        {1011, "Button", {12, 61, 123, 10}},           {1012, "Button", {12, 84, 126, 10}},
-        {1014, "msctls_trackbar32", {175, 18, 112, 21}}, {1015, "Static", {175, 39, 112, 8}},
-        {1016, "msctls_trackbar32", {175, 49, 112, 21}}, {1017, "Static", {175, 71, 112, 8}},
-        {1, "Button", {223, 92, 33, 14}},              {2, "Button", {260, 92, 33, 14}},
+        {1009, "Button", {11, 13, 136, 10}},
+        {1010, "Button", {11, 37, 123, 10}},
+        {1011, "Button", {12, 61, 123, 10}},
+        {1012, "Button", {12, 84, 126, 10}},
+        {1014, "msctls_trackbar32", {175, 18, 112, 21}},
+        {1015, "Static", {175, 39, 112, 8}},
+        {1016, "msctls_trackbar32", {175, 49, 112, 21}},
+        {1017, "Static", {175, 71, 112, 8}},
+        {1, "Button", {223, 92, 33, 14}},
+        {2, "Button", {260, 92, 33, 14}},
     };
     for (const Expected& c : controls) {
         HWND item = GetDlgItem(dialog, c.id);
@@ -452,36 +481,40 @@ void CheckLayout(HWND dialog) {
 void Drag(HWND dialog, int id, int position) {
     HWND trackbar = GetDlgItem(dialog, id);
     SendMessageA(trackbar, TBM_SETPOS, TRUE, position);
-    SendMessageA(dialog, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, position), reinterpret_cast<LPARAM>(trackbar));
+    SendMessageA(dialog, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, position),
+                 reinterpret_cast<LPARAM>(trackbar));
 }
 
 void InspectFreshConfigure(HWND dialog, DialogRun& run) {
     CheckLayout(dialog);
-    report.Check(!Checked(dialog, 1009) && !Checked(dialog, 1010) && Checked(dialog, 1011) && Checked(dialog, 1012),
-                 "Configure check boxes start at the defaults", "%d %d %d %d", Checked(dialog, 1009),
-                 Checked(dialog, 1010), Checked(dialog, 1011), Checked(dialog, 1012));
+    report.Check(
+        !Checked(dialog, 1009) && !Checked(dialog, 1010) && Checked(dialog, 1011) && Checked(dialog, 1012),
+        "Configure check boxes start at the defaults", "%d %d %d %d", Checked(dialog, 1009),
+        Checked(dialog, 1010), Checked(dialog, 1011), Checked(dialog, 1012));
     report.Check(!Enabled(dialog, 1010), "sub-block box is disabled");
     LRESULT low = SendDlgItemMessageA(dialog, 1014, TBM_GETRANGEMIN, 0, 0);
     LRESULT high = SendDlgItemMessageA(dialog, 1014, TBM_GETRANGEMAX, 0, 0);
-    report.Check(low == 0 && high == 20 && TrackbarPosition(dialog, 1014) == 0, "strength trackbar 0..20 at 0",
-                 "%ld..%ld at %ld", static_cast<long>(low), static_cast<long>(high),
-                 static_cast<long>(TrackbarPosition(dialog, 1014)));
+    report.Check(low == 0 && high == 20 && TrackbarPosition(dialog, 1014) == 0,
+                 "strength trackbar 0..20 at 0", "%ld..%ld at %ld", static_cast<long>(low),
+                 static_cast<long>(high), static_cast<long>(TrackbarPosition(dialog, 1014)));
     report.Check(ItemText(dialog, 1015) == "Off", "strength label", "\"%s\"", ItemText(dialog, 1015).c_str());
     low = SendDlgItemMessageA(dialog, 1016, TBM_GETRANGEMIN, 0, 0);
     high = SendDlgItemMessageA(dialog, 1016, TBM_GETRANGEMAX, 0, 0);
-    report.Check(low == 1 && high == 4 && TrackbarPosition(dialog, 1016) == 1, "iterations trackbar 1..4 at 1",
-                 "%ld..%ld at %ld", static_cast<long>(low), static_cast<long>(high),
-                 static_cast<long>(TrackbarPosition(dialog, 1016)));
+    report.Check(low == 1 && high == 4 && TrackbarPosition(dialog, 1016) == 1,
+                 "iterations trackbar 1..4 at 1", "%ld..%ld at %ld", static_cast<long>(low),
+                 static_cast<long>(high), static_cast<long>(TrackbarPosition(dialog, 1016)));
     report.Check(ItemText(dialog, 1017) == "Tight (Radius = 1)", "radius label", "\"%s\"",
                  ItemText(dialog, 1017).c_str());
-    report.Check(!Enabled(dialog, 1016) && !Enabled(dialog, 1017), "iterations disabled while the filter is off");
+    report.Check(!Enabled(dialog, 1016) && !Enabled(dialog, 1017),
+                 "iterations disabled while the filter is off");
     Photograph(dialog, run);
 
     // The user's changes: fast search on, strong compression off, strength 7, three iterations.
     SendMessageA(GetDlgItem(dialog, 1009), BM_CLICK, 0, 0);
     SendMessageA(GetDlgItem(dialog, 1012), BM_CLICK, 0, 0);
     Drag(dialog, 1014, 7);
-    report.Check(ItemText(dialog, 1015) == "7 - Medium", "strength 7 label", "\"%s\"", ItemText(dialog, 1015).c_str());
+    report.Check(ItemText(dialog, 1015) == "7 - Medium", "strength 7 label", "\"%s\"",
+                 ItemText(dialog, 1015).c_str());
     report.Check(Enabled(dialog, 1016) && Enabled(dialog, 1017), "iterations enabled with the filter on");
     Drag(dialog, 1014, 14);
     report.Check(ItemText(dialog, 1015) == "14 - Heavy", "strength 14 label", "\"%s\"",
@@ -489,19 +522,22 @@ void InspectFreshConfigure(HWND dialog, DialogRun& run) {
     Drag(dialog, 1014, 0);
     report.Check(ItemText(dialog, 1015) == "Off" && !Enabled(dialog, 1016), "strength back to off");
     Drag(dialog, 1014, 6);
-    report.Check(ItemText(dialog, 1015) == "6 - Light", "strength 6 label", "\"%s\"", ItemText(dialog, 1015).c_str());
+    report.Check(ItemText(dialog, 1015) == "6 - Light", "strength 6 label", "\"%s\"",
+                 ItemText(dialog, 1015).c_str());
     Drag(dialog, 1014, 7);
     // A keyboard step: the dialog reads the position back from the control.
     SendDlgItemMessageA(dialog, 1016, TBM_SETPOS, TRUE, 3);
-    SendMessageA(dialog, WM_HSCROLL, MAKEWPARAM(TB_LINEDOWN, 0), reinterpret_cast<LPARAM>(GetDlgItem(dialog, 1016)));
+    SendMessageA(dialog, WM_HSCROLL, MAKEWPARAM(TB_LINEDOWN, 0),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, 1016)));
     report.Check(ItemText(dialog, 1017) == "Medium (Radius = 3)", "radius 3 label", "\"%s\"",
                  ItemText(dialog, 1017).c_str());
 }
 
 // Second opening: shows what the first one stored, then is cancelled after changes.
 void InspectStoredConfigure(HWND dialog, DialogRun& run) {
-    report.Check(Checked(dialog, 1009) && !Checked(dialog, 1010) && Checked(dialog, 1011) && !Checked(dialog, 1012),
-                 "Configure reopens with the stored boxes");
+    report.Check(
+        Checked(dialog, 1009) && !Checked(dialog, 1010) && Checked(dialog, 1011) && !Checked(dialog, 1012),
+        "Configure reopens with the stored boxes");
     report.Check(TrackbarPosition(dialog, 1014) == 7 && ItemText(dialog, 1015) == "7 - Medium" &&
                      TrackbarPosition(dialog, 1016) == 3 && ItemText(dialog, 1017) == "Medium (Radius = 3)" &&
                      Enabled(dialog, 1016),
@@ -522,8 +558,8 @@ void CheckStored(HKEY root, const DWORD (&expected)[6], const char* name) {
     std::string found;
     for (int i = 0; ok && i < 6; ++i) {
         DWORD type = 0, value = 0, size = sizeof value;
-        ok = RegQueryValueExA(key, kSettingNames[i], nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) ==
-                 ERROR_SUCCESS &&
+        ok = RegQueryValueExA(key, kSettingNames[i], nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                              &size) == ERROR_SUCCESS &&
              type == REG_DWORD && size == 4 && value == expected[i];
         found += std::string(kSettingNames[i]) + "=" + std::to_string(value) + " ";
     }
@@ -578,7 +614,9 @@ std::vector<uint8_t> CompressFirstFrame() {
     return frame;
 }
 
-LRESULT OpenConfigure(HIC hic) { return ICConfigure(hic, nullptr); }
+LRESULT OpenConfigure(HIC hic) {
+    return ICConfigure(hic, nullptr);
+}
 
 // Third opening, by a user who may read the machine's settings but not write them: strong compression
 // back on and the filter off.
@@ -620,7 +658,9 @@ void CheckUserKeepsChoice(HIC hic, const std::string& outdir) {
                  users == machines);
 }
 
-LRESULT OpenAbout(HIC hic) { return ICAbout(hic, nullptr); }
+LRESULT OpenAbout(HIC hic) {
+    return ICAbout(hic, nullptr);
+}
 
 int RunConfigure(const std::string& outdir) {
     HIC hic = ICOpen(ICTYPE_VIDEO, kRq43, ICMODE_COMPRESS);

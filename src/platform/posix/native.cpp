@@ -27,6 +27,8 @@ uint64_t TimeStampCounter() {
 
 void DebugText(const char*) {}
 
-LRESULT DefDriverProc(DWORD_PTR, HDRVR, UINT, LPARAM, LPARAM) { return 0; }
+LRESULT DefDriverProc(DWORD_PTR, HDRVR, UINT, LPARAM, LPARAM) {
+    return 0;
+}
 
 }  // namespace rq43::platform::native

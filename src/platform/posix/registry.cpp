@@ -59,7 +59,8 @@ std::string DefaultPath() {
     if (const char* file = std::getenv("RQ43_REGISTRY_FILE"); file && *file) return file;
     if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config)
         return std::string(config) + "/rq43/registry.txt";
-    if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.config/rq43/registry.txt";
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return std::string(home) + "/.config/rq43/registry.txt";
     return "rq43-registry.txt";
 }
 

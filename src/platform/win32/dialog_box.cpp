@@ -1,14 +1,17 @@
 #include "platform/dialog_box.h"
 
+// commctrl.h needs windows.h, which win32_api.h brings.
+// clang-format off
 #include "platform/driver_services.h"
 #include "platform/win32/win32_api.h"
 #include <commctrl.h>
+// clang-format on
 
 namespace rq43::platform {
 namespace {
 
 class WindowControls final : public DialogControls {
-public:
+  public:
     explicit WindowControls(::HWND dialog) : dialog(dialog) {}
 
     void CheckButton(int id, bool checked) override {
@@ -24,8 +27,12 @@ public:
     void SetTrackbarPosition(int id, int position) override {
         SendDlgItemMessageA(dialog, id, TBM_SETPOS, TRUE, position);
     }
-    int TrackbarPosition(int id) override { return static_cast<int>(SendDlgItemMessageA(dialog, id, TBM_GETPOS, 0, 0)); }
-    void EnableControl(int id, bool enabled) override { EnableWindow(GetDlgItem(dialog, id), enabled ? TRUE : FALSE); }
+    int TrackbarPosition(int id) override {
+        return static_cast<int>(SendDlgItemMessageA(dialog, id, TBM_GETPOS, 0, 0));
+    }
+    void EnableControl(int id, bool enabled) override {
+        EnableWindow(GetDlgItem(dialog, id), enabled ? TRUE : FALSE);
+    }
     void SetControlText(int id, const char* text) override { SetDlgItemTextA(dialog, id, text); }
     int ControlIdOf(LPARAM window) override {
         if (window == 0) return -1;
@@ -33,7 +40,7 @@ public:
     }
     void EndDialog(intptr_t result) override { ::EndDialog(dialog, static_cast<INT_PTR>(result)); }
 
-private:
+  private:
     ::HWND dialog;
 };
 
@@ -58,8 +65,9 @@ bool ShowModalDialog(int templateId, HWND parent, DialogProcedure& procedure) {
     // The trackbars' window class lives in the common controls, registered on demand.
     INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES};
     InitCommonControlsEx(&classes);
-    INT_PTR result = DialogBoxParamA(static_cast<HINSTANCE>(ModuleHandle()), MAKEINTRESOURCEA(templateId),
-                                     static_cast<::HWND>(parent), DialogMain, reinterpret_cast<::LPARAM>(&procedure));
+    INT_PTR result =
+        DialogBoxParamA(static_cast<HINSTANCE>(ModuleHandle()), MAKEINTRESOURCEA(templateId),
+                        static_cast<::HWND>(parent), DialogMain, reinterpret_cast<::LPARAM>(&procedure));
     return result != -1;
 }
 

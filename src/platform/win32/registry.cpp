@@ -20,7 +20,7 @@ bool Succeeded(LONG status) {
 
 // An open key, closed at scope end.
 class OpenKey {
-public:
+  public:
     OpenKey(RegistryHive hive, const std::string& path) {
         if (!Succeeded(RegOpenKeyA(Root(hive), path.c_str(), &key))) key = nullptr;
     }
@@ -32,7 +32,7 @@ public:
     explicit operator bool() const { return key != nullptr; }
     HKEY Get() const { return key; }
 
-private:
+  private:
     HKEY key = nullptr;
 };
 

@@ -8,5 +8,8 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// The system headers need windows.h first.
+// clang-format off
 #include <windows.h>
 #include <mmsystem.h>
+// clang-format on

@@ -17,9 +17,7 @@ constexpr int kClipFrames = 16;
 
 std::vector<std::vector<uint8_t>> Clip() {
     std::vector<std::vector<uint8_t>> frames;
-    for (int f = 0; f < kClipFrames; ++f)
-        frames.push_back(
-            LayOut(ClipFrameRgb(kWidth, kHeight, f, 4), kWidth, kHeight, HostFormat::Rgb24, false));
+    for (int f = 0; f < kClipFrames; ++f) frames.push_back(ClipPictureRgb24(kWidth, kHeight, f, 4));
     return frames;
 }
 

@@ -33,7 +33,7 @@ Bytes DecoderSeed(uint8_t mode, int frames, DWORD quality) {
     Bytes seed{1, 1, mode};
     testing::EncoderSession encoder(0x5EED, HostHeader(HostFormat::Rgb24, size, size, false));
     for (int i = 0; i < frames; ++i) {
-        auto picture = LayOut(ClipFrameRgb(size, size, i, 3), size, size, HostFormat::Rgb24, false);
+        auto picture = ClipPictureRgb24(size, size, i, 3);
         testing::CompressedFrame chunk;
         if (encoder.Compress(picture, i, &chunk, {0, 0, quality}) != ICERR_OK) return {};
         seed.push_back(0);

@@ -116,6 +116,11 @@ std::vector<uint8_t> LayOut(const std::vector<uint8_t>& rgb, int32_t width, int3
     return out;
 }
 
+std::vector<uint8_t> ClipPictureRgb24(int32_t width, int32_t height, int32_t index, int32_t noise,
+                                      uint32_t seed) {
+    return LayOut(ClipFrameRgb(width, height, index, noise, seed), width, height, HostFormat::Rgb24, false);
+}
+
 std::vector<int> DisplayLuma(const uint8_t* pixels, int32_t width, int32_t height, HostFormat format,
                              bool topDown) {
     const int bytes = BytesPerPixel(format);

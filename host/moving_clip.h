@@ -20,6 +20,10 @@ std::vector<uint8_t> ClipFrameRgb(int32_t width, int32_t height, int32_t index, 
 std::vector<uint8_t> LayOut(const std::vector<uint8_t>& rgb, int32_t width, int32_t height, HostFormat format,
                             bool topDown);
 
+// Frame `index` of the clip as the usual host picture: bottom-up RGB24.
+std::vector<uint8_t> ClipPictureRgb24(int32_t width, int32_t height, int32_t index, int32_t noise,
+                                      uint32_t seed = 1);
+
 // Approximate studio-range luma of a host picture in display order (row 0 is the top row).
 std::vector<int> DisplayLuma(const uint8_t* pixels, int32_t width, int32_t height, HostFormat format,
                              bool topDown);

@@ -25,7 +25,7 @@ void StartRangeEncoder(RangeEncoder& encoder, uint8_t* out, uint8_t* end, uint8_
     encoder.cache = firstByte;
 }
 
-void ShiftOut(RangeEncoder& encoder) {
+void detail::ShiftOut(RangeEncoder& encoder) {
     while (encoder.range <= 0x10000) {
         if (encoder.low < 0xFF0000) {
             PutByte(encoder, encoder.cache);
@@ -47,13 +47,13 @@ void ShiftOut(RangeEncoder& encoder) {
 void FlushRangeEncoder(RangeEncoder& encoder) {
     // Starting the quarter steps from a wide range guarantees that the final interval, after one shift,
     // spans more than two byte positions, so a rounded-up final byte lands inside it whatever follows.
-    if (encoder.range <= 0x10000) ShiftOut(encoder);
+    if (encoder.range <= 0x10000) detail::ShiftOut(encoder);
     while (encoder.range > 0x10000) {
         uint32_t step = (encoder.range >> 8) * 64;
         encoder.low += step;
         encoder.range -= step;
     }
-    ShiftOut(encoder);
+    detail::ShiftOut(encoder);
     encoder.byteCount += 2;
     uint32_t finalByte = (encoder.low >> 16) + ((encoder.low & 0xFFFF) != 0 ? 1u : 0u);
     if (finalByte <= 255) {

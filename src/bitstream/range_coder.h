@@ -19,11 +19,15 @@ struct RangeEncoder {
 
 // firstByte: 1 for token strings (it doubles as the mode marker), 0 for the intra-block and flag maps.
 void StartRangeEncoder(RangeEncoder& encoder, uint8_t* out, uint8_t* end, uint8_t firstByte);
+
+namespace detail {
+// Renormalises by writing out settled bytes: the inline coder's rare slow path, not an entry point.
 void ShiftOut(RangeEncoder& encoder);
+}  // namespace detail
 
 // Inline: one call per coded decision is the token coder's innermost loop.
 inline void EncodeDecision(RangeEncoder& encoder, uint32_t bit, uint32_t p) {
-    if (encoder.range <= 0x10000) ShiftOut(encoder);
+    if (encoder.range <= 0x10000) detail::ShiftOut(encoder);
     uint32_t split = p * (encoder.range >> 8);
     if (bit != 0) {
         encoder.range = split;

@@ -42,26 +42,12 @@ TEST(RangeCoderTest, EmptyStreamIsThreeBytes) {
 }
 
 TEST(RangeCoderTest, CarryTurnsHeldFFBytesIntoZeros) {
-    uint8_t bytes[16] = {};
-    RangeEncoder encoder;
-    StartRangeEncoder(encoder, bytes, bytes + sizeof bytes, 0x41);
-    encoder.range = 0x10000;  // one shift per call
-    encoder.low = 0x123456;
-    ShiftOut(encoder);  // the first byte goes out, 0x12 is cached
-    for (int i = 0; i < 5; ++i) {
-        encoder.range = 0x10000;
-        encoder.low = 0xFF8000;
-        ShiftOut(encoder);
-    }
-    EXPECT_EQ(encoder.pendingFF, 5u);
-    EXPECT_EQ(encoder.out - bytes, 1);
-    encoder.range = 0x10000;
-    encoder.low = 0x1020000;
-    ShiftOut(encoder);
-    const std::vector<uint8_t> expected = {0x41, 0x13, 0, 0, 0, 0, 0};
-    EXPECT_EQ(std::vector<uint8_t>(bytes, encoder.out), expected);
-    EXPECT_EQ(encoder.cache, 0x02u);
-    EXPECT_EQ(encoder.byteCount, 7);
+    // A worked stream: two 0xFF bytes wait behind a cached 0xFD until a carry makes them 0xFE 00 00.
+    const std::vector<Decision> decisions = {{1, 255}, {1, 255}, {0, 255}, {1, 255}, {0, 255},
+                                             {1, 255}, {1, 255}, {0, 255}, {0, 255}};
+    const std::vector<uint8_t> stream = Encode(decisions);
+    EXPECT_EQ(stream, (std::vector<uint8_t>{0x01, 0xFE, 0x00, 0x00, 0x02, 0xFD, 0x33}));
+    EXPECT_TRUE(DecodesBack(stream, decisions));
 }
 
 TEST(RangeCoderTest, LongFFRunsRoundTrip) {

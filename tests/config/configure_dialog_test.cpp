@@ -6,10 +6,12 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "config/dialogs.h"
 #include "platform/registry.h"
 #include "support/scratch_registry.h"
+#include "support/settings_check.h"
 
 namespace rq43 {
 namespace {
@@ -80,19 +82,22 @@ class ConfigureDialogTest : public ::testing::Test {
 };
 
 TEST(DialogLabelsTest, StrengthAndRadiusWording) {
-    EXPECT_EQ(StrengthLabel(0), "Off");
-    EXPECT_EQ(StrengthLabel(1), "1 - Light");
-    EXPECT_EQ(StrengthLabel(6), "6 - Light");
-    EXPECT_EQ(StrengthLabel(7), "7 - Medium");
-    EXPECT_EQ(StrengthLabel(13), "13 - Medium");
-    EXPECT_EQ(StrengthLabel(14), "14 - Heavy");
-    EXPECT_EQ(StrengthLabel(20), "20 - Heavy");
-    EXPECT_EQ(RadiusLabel(1), "Tight (Radius = 1)");
-    EXPECT_EQ(RadiusLabel(2), "Narrow (Radius = 2)");
-    EXPECT_EQ(RadiusLabel(3), "Medium (Radius = 3)");
-    EXPECT_EQ(RadiusLabel(4), "Wide (Radius = 4)");
-    EXPECT_EQ(RadiusLabel(0), "Wide (Radius = 4)");
-    EXPECT_EQ(RadiusLabel(9), "Wide (Radius = 4)");
+    using Wording = std::pair<int, const char*>;
+    for (auto [strength, label] : {Wording{0, "Off"},
+                                   {1, "1 - Light"},
+                                   {6, "6 - Light"},
+                                   {7, "7 - Medium"},
+                                   {13, "13 - Medium"},
+                                   {14, "14 - Heavy"},
+                                   {20, "20 - Heavy"}})
+        EXPECT_EQ(StrengthLabel(strength), label);
+    for (auto [iterations, label] : {Wording{1, "Tight (Radius = 1)"},
+                                     {2, "Narrow (Radius = 2)"},
+                                     {3, "Medium (Radius = 3)"},
+                                     {4, "Wide (Radius = 4)"},
+                                     {0, "Wide (Radius = 4)"},
+                                     {9, "Wide (Radius = 4)"}})
+        EXPECT_EQ(RadiusLabel(iterations), label);
 }
 
 TEST_F(ConfigureDialogTest, OpensWithTheDefaultsWhenNothingIsStored) {
@@ -191,17 +196,9 @@ TEST_F(ConfigureDialogTest, OkStoresAllSixFromTheControls) {
     Drag(kIterationsTrackbar, 4);
     Press(platform::IDOK);
     EXPECT_EQ(fake.ended, 0);
-    CodecSettings stored = LoadCodecSettings();
-    EXPECT_EQ(stored.fastSearch, 1);
-    EXPECT_EQ(stored.subBlockMotion, 0);
-    EXPECT_EQ(stored.autoKeyInsert, 1);
-    EXPECT_EQ(stored.strongCompression, 0);
-    EXPECT_EQ(stored.prefilterStrength, 12);
-    EXPECT_EQ(stored.prefilterIterations, 4);
-    EXPECT_EQ(settings.fastSearch, 1);
-    EXPECT_EQ(settings.strongCompression, 0);
-    EXPECT_EQ(settings.prefilterStrength, 12);
-    EXPECT_EQ(settings.prefilterIterations, 4);
+    const CodecSettings chosen{1, 0, 1, 0, 12, 4};
+    testing::ExpectSettings(LoadCodecSettings(), chosen);
+    testing::ExpectSettings(settings, chosen);
 }
 
 TEST_F(ConfigureDialogTest, OkWithUnchangedControlsStillWritesEveryValue) {

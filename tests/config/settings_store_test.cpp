@@ -6,6 +6,7 @@
 
 #include "platform/registry.h"
 #include "support/scratch_registry.h"
+#include "support/settings_check.h"
 
 namespace rq43 {
 namespace {
@@ -14,22 +15,19 @@ using platform::RegistryCreateKey;
 using platform::RegistryHive;
 using platform::RegistrySetValue;
 
-void StoreRaw(const char* name, uint32_t type, std::initializer_list<uint8_t> bytes) {
-    ASSERT_TRUE(RegistryCreateKey(platform::RegistryHive::Machine, kSettingsKey));
+void StoreRaw(RegistryHive hive, const char* name, uint32_t type, std::initializer_list<uint8_t> bytes) {
+    ASSERT_TRUE(RegistryCreateKey(hive, kSettingsKey));
     std::vector<uint8_t> data(bytes);
-    ASSERT_TRUE(RegistrySetValue(platform::RegistryHive::Machine, kSettingsKey, name, type, data.data(),
-                                 static_cast<uint32_t>(data.size())));
+    ASSERT_TRUE(
+        RegistrySetValue(hive, kSettingsKey, name, type, data.data(), static_cast<uint32_t>(data.size())));
+}
+void StoreRaw(const char* name, uint32_t type, std::initializer_list<uint8_t> bytes) {
+    StoreRaw(RegistryHive::Machine, name, type, bytes);
 }
 
 TEST(SettingsStoreTest, AbsentKeyGivesTheDefaults) {
     testing::ScratchRegistry registry;
-    CodecSettings s = LoadCodecSettings();
-    EXPECT_EQ(s.fastSearch, 0);
-    EXPECT_EQ(s.subBlockMotion, 0);
-    EXPECT_EQ(s.autoKeyInsert, 1);
-    EXPECT_EQ(s.strongCompression, 1);
-    EXPECT_EQ(s.prefilterStrength, 0);
-    EXPECT_EQ(s.prefilterIterations, 1);
+    testing::ExpectSettings(LoadCodecSettings(), CodecSettings{0, 0, 1, 1, 0, 1});
 }
 
 TEST(SettingsStoreTest, SavedValuesLoadBackAsTheirLowByte) {
@@ -40,13 +38,7 @@ TEST(SettingsStoreTest, SavedValuesLoadBackAsTheirLowByte) {
 
     CodecSettings s{1, 1, 0, 0, 7, 3};
     SaveCodecSettings(s);
-    CodecSettings loaded = LoadCodecSettings();
-    EXPECT_EQ(loaded.fastSearch, 1);
-    EXPECT_EQ(loaded.subBlockMotion, 1);
-    EXPECT_EQ(loaded.autoKeyInsert, 0);
-    EXPECT_EQ(loaded.strongCompression, 0);
-    EXPECT_EQ(loaded.prefilterStrength, 7);
-    EXPECT_EQ(loaded.prefilterIterations, 3);
+    testing::ExpectSettings(LoadCodecSettings(), s);
 }
 
 TEST(SettingsStoreTest, ShortDataOverlaysTheDefaultWhateverItsType) {
@@ -93,11 +85,8 @@ class TwoHivesTest : public ::testing::Test {
   protected:
     void SetUp() override { platform::SetRegistryFile(RegistryHive::Machine, registry.Path() + ".machine"); }
     void TearDown() override { std::remove((registry.Path() + ".machine").c_str()); }
-    void StoreInHive(RegistryHive hive, const char* name, std::initializer_list<uint8_t> bytes) {
-        ASSERT_TRUE(platform::RegistryCreateKey(hive, kSettingsKey));
-        std::vector<uint8_t> data(bytes);
-        ASSERT_TRUE(platform::RegistrySetValue(hive, kSettingsKey, name, platform::REG_DWORD, data.data(),
-                                               static_cast<uint32_t>(data.size())));
+    static void StoreInHive(RegistryHive hive, const char* name, std::initializer_list<uint8_t> bytes) {
+        StoreRaw(hive, name, platform::REG_DWORD, bytes);
     }
     static int32_t StoredIn(RegistryHive hive, const char* name) {
         int32_t value = -1;

@@ -14,14 +14,8 @@
 #include "support/codec_session.h"
 #include "support/scratch_registry.h"
 
-namespace rq43 {
+namespace rq43::testing {
 namespace {
-
-using testing::CompressedFrame;
-using testing::DecoderSession;
-using testing::EncoderSession;
-using testing::Param;
-using testing::Send;
 
 constexpr int32_t kWidth = 64;
 constexpr int32_t kHeight = 48;
@@ -31,9 +25,7 @@ using Chunks = std::vector<std::vector<uint8_t>>;
 
 std::vector<std::vector<uint8_t>> SourcePictures() {
     std::vector<std::vector<uint8_t>> pictures;
-    for (int i = 0; i < kFrames; ++i)
-        pictures.push_back(
-            LayOut(ClipFrameRgb(kWidth, kHeight, i, 9), kWidth, kHeight, HostFormat::Rgb24, false));
+    for (int i = 0; i < kFrames; ++i) pictures.push_back(ClipPictureRgb24(kWidth, kHeight, i, 9));
     return pictures;
 }
 
@@ -123,4 +115,4 @@ TEST(ConcurrentInstancesTest, AnInstanceClosedDuringItsMessageOutlivesIt) {
 }
 
 }  // namespace
-}  // namespace rq43
+}  // namespace rq43::testing

@@ -19,19 +19,14 @@
 #include "support/codec_session.h"
 #include "support/scratch_registry.h"
 
-namespace rq43 {
+namespace rq43::testing {
 namespace {
-
-using testing::CompressedFrame;
-using testing::CompressOptions;
-using testing::EncoderSession;
-using testing::Param;
 
 constexpr int32_t kWidth = 176;
 constexpr int32_t kHeight = 144;
 
 std::vector<uint8_t> Picture(int index, uint32_t seed = 3, int32_t w = kWidth, int32_t h = kHeight) {
-    return LayOut(ClipFrameRgb(w, h, index, 8, seed), w, h, HostFormat::Rgb24, false);
+    return ClipPictureRgb24(w, h, index, 8, seed);
 }
 
 struct StatusCall {
@@ -395,4 +390,4 @@ TEST_F(CompressionSequenceTest, AllocationFailureAnswersMemoryError) {
 #endif
 
 }  // namespace
-}  // namespace rq43
+}  // namespace rq43::testing

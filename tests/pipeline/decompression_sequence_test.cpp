@@ -15,13 +15,8 @@
 #include "support/debug_capture.h"
 #include "support/scratch_registry.h"
 
-namespace rq43 {
+namespace rq43::testing {
 namespace {
-
-using testing::CompressedFrame;
-using testing::DecoderSession;
-using testing::EncoderSession;
-using testing::Param;
 
 constexpr int32_t kWidth = 64;
 constexpr int32_t kHeight = 48;
@@ -38,7 +33,7 @@ Stream EncodeStream(int count, int keyAt) {
     EncoderSession encoder(0x9000, HostHeader(HostFormat::Rgb24, kWidth, kHeight, false));
     stream.format = encoder.CompressedFormat();
     for (int i = 0; i < count; ++i) {
-        auto pixels = LayOut(ClipFrameRgb(kWidth, kHeight, i, 5), kWidth, kHeight, HostFormat::Rgb24, false);
+        auto pixels = ClipPictureRgb24(kWidth, kHeight, i, 5);
         CompressedFrame frame;
         EXPECT_EQ(encoder.Compress(pixels, i, &frame, {i == keyAt ? ICCOMPRESS_KEYFRAME : 0u, 0, 8000}),
                   ICERR_OK);
@@ -279,4 +274,4 @@ TEST_F(DamagedFrameTest, RandomBodiesBehindPlausibleHeaders) {
 }
 
 }  // namespace
-}  // namespace rq43
+}  // namespace rq43::testing

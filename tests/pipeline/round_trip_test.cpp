@@ -11,12 +11,8 @@
 #include "support/codec_session.h"
 #include "support/scratch_registry.h"
 
-namespace rq43 {
+namespace rq43::testing {
 namespace {
-
-using testing::CompressedFrame;
-using testing::DecoderSession;
-using testing::EncoderSession;
 
 constexpr int32_t kWidth = 64;
 constexpr int32_t kHeight = 48;
@@ -155,7 +151,7 @@ TEST_P(SettingRoundTripTest, DecoderFollowsTheEncoderFrameByFrame) {
     std::vector<uint8_t> pixels(decoder.OutputBytes());
     int keys = 0;
     for (int i = 0; i < 32; ++i) {
-        auto source = LayOut(ClipFrameRgb(w, h, i * 3, 10, 5), w, h, HostFormat::Rgb24, false);
+        auto source = ClipPictureRgb24(w, h, i * 3, 10, 5);
         CompressedFrame frame;
         ASSERT_EQ(encoder.Compress(source, i, &frame, {0, i % 7 == 3 ? 1500u : 0u, 8000}), ICERR_OK) << i;
         keys += frame.key ? 1 : 0;
@@ -190,4 +186,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
-}  // namespace rq43
+}  // namespace rq43::testing

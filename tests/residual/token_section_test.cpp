@@ -9,13 +9,8 @@
 #include <thread>
 
 #include "platform/worker_pair.h"
-#include "residual/block_decisions.h"
-#include "residual/coefficient_prediction.h"
 #include "residual/residual_coder.h"
 #include "support/picture_fixtures.h"
-#include "transform/quantiser.h"
-#include "transform/reconstruction.h"
-#include "transform/transform_frame.h"
 
 namespace rq43 {
 namespace {

@@ -57,7 +57,8 @@ bool TakeCpuOption(std::vector<std::string>& args) {
         size_t taken = args[i] == "--cpu" ? 2 : args[i].starts_with("--cpu=") ? 1 : 0;
         if (taken == 0) continue;
         std::string level = taken == 2 ? (i + 1 < args.size() ? args[i + 1] : "") : args[i].substr(6);
-        if (!rq43::dsp::ParseCpuLevel(level)) {
+        rq43::dsp::CpuLevel parsed{};
+        if (!rq43::dsp::ParseCpuLevel(level, parsed)) {
             std::fprintf(stderr, "rq43: --cpu takes c, sse2 or avx2\n");
             return false;
         }

@@ -19,8 +19,8 @@ CpuLevel ActiveCpuLevel() {
         const CpuLevel detected = DetectCpuLevel();
         const char* forced = std::getenv("RQ43_CPU");
         if (forced == nullptr) return detected;
-        const std::optional<CpuLevel> wanted = ParseCpuLevel(forced);
-        return wanted ? std::min(*wanted, detected) : detected;
+        CpuLevel wanted = detected;
+        return ParseCpuLevel(forced, wanted) ? std::min(wanted, detected) : detected;
     }();
     return level;
 }
@@ -37,11 +37,14 @@ const char* CpuLevelName(CpuLevel level) {
     return "c";
 }
 
-std::optional<CpuLevel> ParseCpuLevel(std::string_view name) {
-    for (CpuLevel level : {CpuLevel::C, CpuLevel::Sse2, CpuLevel::Avx2}) {
-        if (name == CpuLevelName(level)) return level;
+bool ParseCpuLevel(std::string_view name, CpuLevel& level) {
+    for (CpuLevel candidate : {CpuLevel::C, CpuLevel::Sse2, CpuLevel::Avx2}) {
+        if (name == CpuLevelName(candidate)) {
+            level = candidate;
+            return true;
+        }
     }
-    return std::nullopt;
+    return false;
 }
 
 }  // namespace rq43::dsp

@@ -1,7 +1,6 @@
 // Which family of kernels runs: the plain C reference or a SIMD level the processor has.
 #pragma once
 
-#include <optional>
 #include <string_view>
 
 #include "dsp/x86_kernels.h"
@@ -19,6 +18,7 @@ CpuLevel DetectCpuLevel();
 CpuLevel ActiveCpuLevel();
 
 const char* CpuLevelName(CpuLevel level);
-std::optional<CpuLevel> ParseCpuLevel(std::string_view name);
+// False, leaving `level` alone, for a name CpuLevelName does not give.
+[[nodiscard]] bool ParseCpuLevel(std::string_view name, CpuLevel& level);
 
 }  // namespace rq43::dsp

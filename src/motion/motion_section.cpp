@@ -156,22 +156,22 @@ bool AppendRunFlags(const std::vector<uint8_t>& flags, std::vector<uint8_t>& out
 
 }  // namespace
 
-std::optional<std::vector<uint8_t>> EncodeMotionSectionWith(const MotionField& field, MotionMethod method) {
+bool EncodeMotionSectionWith(const MotionField& field, MotionMethod method, std::vector<uint8_t>& section) {
+    section.clear();
     uint32_t n = field.MacroblockCount();
     if (n == 0 || field.current.size() != n || field.previous.size() != n ||
         field.subVectors.size() != 4 * size_t{n}) {
-        return std::nullopt;
+        return false;
     }
     MethodSymbols symbols = CollectSymbols(field, method);
-    if (!symbols.representable) return std::nullopt;
+    if (!symbols.representable) return false;
 
     std::vector<uint8_t> xStream;
     std::vector<uint8_t> yStream;
     EncodeVectorStream(symbols.xs, xStream);
     EncodeVectorStream(symbols.ys, yStream);
-    if (xStream.size() > kMaxMotionSectionSize || yStream.size() > kMaxMotionSectionSize) return std::nullopt;
+    if (xStream.size() > kMaxMotionSectionSize || yStream.size() > kMaxMotionSectionSize) return false;
 
-    std::vector<uint8_t> section;
     section.push_back(static_cast<uint8_t>(method));
     PutLittle16(section, xStream.size());
     if (method != MotionMethod::Plain) PutLittle16(section, yStream.size());
@@ -194,11 +194,14 @@ std::optional<std::vector<uint8_t>> EncodeMotionSectionWith(const MotionField& f
             packed = AppendRunFlags(symbols.subBlock, section);
             break;
     }
-    if (!packed || section.size() > kMaxMotionSectionSize) return std::nullopt;
-    return section;
+    if (!packed || section.size() > kMaxMotionSectionSize) {
+        section.clear();
+        return false;
+    }
+    return true;
 }
 
-std::optional<std::vector<uint8_t>> EncodeMotionSection(const MotionField& field) {
+bool EncodeMotionSection(const MotionField& field, std::vector<uint8_t>& section) {
     // Candidates in order of preference: on equal lengths the earlier one wins.
     std::array<MotionMethod, 3> wholeMethods = {MotionMethod::Plain, MotionMethod::Spatial,
                                                 MotionMethod::Temporal};
@@ -208,12 +211,17 @@ std::optional<std::vector<uint8_t>> EncodeMotionSection(const MotionField& field
     const MotionMethod* begin = subBlocks ? subBlockMethods.data() : wholeMethods.data();
     const MotionMethod* end = subBlocks ? begin + subBlockMethods.size() : begin + wholeMethods.size();
 
-    std::optional<std::vector<uint8_t>> best;
+    section.clear();
+    bool found = false;
+    std::vector<uint8_t> candidate;
     for (const MotionMethod* method = begin; method != end; ++method) {
-        std::optional<std::vector<uint8_t>> candidate = EncodeMotionSectionWith(field, *method);
-        if (candidate && (!best || candidate->size() < best->size())) best = std::move(candidate);
+        if (EncodeMotionSectionWith(field, *method, candidate) &&
+            (!found || candidate.size() < section.size())) {
+            section.swap(candidate);
+            found = true;
+        }
     }
-    return best;
+    return found;
 }
 
 namespace {

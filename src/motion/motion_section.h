@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 #include "motion/motion_field.h"
@@ -22,13 +21,15 @@ enum class MotionMethod : uint8_t {
 
 inline constexpr size_t kMaxMotionSectionSize = 65535;  // the frame header's 16-bit length
 
-// Codes field.current (and subVectors when field.subBlockSearch is set and field.subBlockCount > 0) by
-// the shortest method. No value when the section cannot be represented (longer than 65535 bytes, or a
-// vector outside -64..64 x -32..32): the caller then codes a key frame.
-std::optional<std::vector<uint8_t>> EncodeMotionSection(const MotionField& field);
+// Codes field.current (and subVectors when field.subBlockSearch is set and field.subBlockCount > 0) into
+// `section` by the shortest method. False, leaving `section` empty, when the section cannot be represented
+// (longer than 65535 bytes, or a vector outside -64..64 x -32..32): the caller then codes a key frame.
+[[nodiscard]] bool EncodeMotionSection(const MotionField& field, std::vector<uint8_t>& section);
 
-// Builds the section of one given method; no value when it cannot be represented.
-std::optional<std::vector<uint8_t>> EncodeMotionSectionWith(const MotionField& field, MotionMethod method);
+// Builds the section of one given method into `section`; false, leaving it empty, when it cannot be
+// represented.
+[[nodiscard]] bool EncodeMotionSectionWith(const MotionField& field, MotionMethod method,
+                                           std::vector<uint8_t>& section);
 
 // Decodes `length` bytes at `section` into field (current, subVectors, subBlockMotion, subBlockCount,
 // target, reference), reading field.previous as temporal predictor. The flag map's range decoder may read

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <optional>
 
 #include "motion/motion_compensation.h"
 #include "motion/motion_estimation.h"
@@ -96,9 +95,10 @@ struct CompressionSequence::Attempt {
 struct CompressionSequence::Analysis {
     bool key = false;
     bool transformed = false;
-    std::optional<std::vector<uint8_t>> motionSection;
+    bool motionCoded = false;
+    std::vector<uint8_t> motionSection;
 
-    const std::vector<uint8_t>* Motion() const { return motionSection ? &*motionSection : nullptr; }
+    const std::vector<uint8_t>* Motion() const { return motionCoded ? &motionSection : nullptr; }
 };
 
 CompressionSequence::CompressionSequence() {
@@ -188,48 +188,54 @@ CompressionSequence::Analysis CompressionSequence::Analyse(bool key) {
     } else {
         analysis.transformed = EstimateMotion(*encCurrent, encMotionField, *encReference, differenceFrame) &&
                                LoadFrame(encoderCoder, *encCurrent, &differenceFrame, encReference);
-        analysis.motionSection = EncodeMotionSection(encMotionField);
+        analysis.motionCoded = EncodeMotionSection(encMotionField, analysis.motionSection);
     }
     // A field the motion section cannot describe goes as a key frame.
-    analysis.key = key || !analysis.motionSection.has_value();
+    analysis.key = key || !analysis.motionCoded;
     return analysis;
 }
 
 // The key section of a delta frame, from keyCoder: the transform of a key frame is the intra half of a delta
 // frame's, and a section depends only on the coefficients, the quality and the token mode, so it comes out
 // byte for byte as encoderCoder would code it.
-std::vector<uint8_t> CompressionSequence::EncodeKeyAlternative() {
+bool CompressionSequence::EncodeKeyAlternative(std::vector<uint8_t>& section) {
     keyCoder.workers = nullptr;
     keyCoder.quality = encoderCoder.quality;
     keyCoder.arithmeticTokens = encoderCoder.arithmeticTokens;
     if (!keyCoderLoaded) {
-        if (!LoadFrame(keyCoder, *encCurrent, nullptr, nullptr)) return {};
+        if (!LoadFrame(keyCoder, *encCurrent, nullptr, nullptr)) {
+            section.clear();
+            return false;
+        }
         keyCoderLoaded = true;
     }
-    return EncodeTokenSection(keyCoder, 1);
+    return EncodeTokenSection(keyCoder, 1, section);
 }
 
 // A key section whenever a key frame is possible; the delta one unless the frame must be key. The smaller
 // frame wins, a tie going to the delta frame. With two workers a delta frame's two sections are coded at
-// the same time, each on one worker: their coding is serial work, most of a frame's.
-CompressionSequence::Attempt CompressionSequence::CodeAttempt(bool key, bool autoKeyInsert,
-                                                              const std::vector<uint8_t>* motion) {
-    Attempt attempt;
+// the same time, each on one worker: their coding is serial work, most of a frame's. The attempt's
+// buffers are rewritten in place, so later attempts reuse them. False when the chosen section could not be
+// coded. A section that failed is empty and is compared as such, so a failed key section is always chosen.
+bool CompressionSequence::CodeAttempt(bool key, bool autoKeyInsert, const std::vector<uint8_t>* motion,
+                                      Attempt& attempt) {
     attempt.key = key;
+    bool keyCoded = false;
+    bool deltaCoded = false;
     if (key) {
-        attempt.keySection = EncodeTokenSection(encoderCoder, 1);
+        keyCoded = EncodeTokenSection(encoderCoder, 1, attempt.keySection);
     } else if (autoKeyInsert && twoWorkers) {
         encoderCoder.workers = nullptr;  // each section keeps to its own worker
         platform::RunHalves(&workers, [&](int half) {
             if (half == 0)
-                attempt.deltaSection = EncodeTokenSection(encoderCoder, 0);
+                deltaCoded = EncodeTokenSection(encoderCoder, 0, attempt.deltaSection);
             else
-                attempt.keySection = EncodeKeyAlternative();
+                keyCoded = EncodeKeyAlternative(attempt.keySection);
         });
         encoderCoder.workers = &workers;
     } else {
-        if (autoKeyInsert) attempt.keySection = EncodeTokenSection(encoderCoder, 1);
-        attempt.deltaSection = EncodeTokenSection(encoderCoder, 0);
+        if (autoKeyInsert) keyCoded = EncodeTokenSection(encoderCoder, 1, attempt.keySection);
+        deltaCoded = EncodeTokenSection(encoderCoder, 0, attempt.deltaSection);
     }
     if (!key) {
         const uint32_t keySize =
@@ -238,7 +244,7 @@ CompressionSequence::Attempt CompressionSequence::CodeAttempt(bool key, bool aut
     }
     attempt.motionSize = attempt.key ? 0 : static_cast<uint16_t>(motion->size());
     attempt.total = kFrameHeaderSize + attempt.motionSize + uint64_t{attempt.Tokens().size()};
-    return attempt;
+    return attempt.key ? keyCoded : deltaCoded;
 }
 
 // Rate control: every attempt overwrites the frame in the host's buffer; the last one stands. False when
@@ -255,8 +261,7 @@ bool CompressionSequence::SearchRate(ICCOMPRESS& record, int8_t qualitySetting, 
         if (search.attempt > 0 && !analysis.key) ClearIntraFlags(encoderCoder);
         encoderCoder.quality = search.quality;
         options.status.Report(ICSTATUS_STATUS, kAttemptProgress);
-        written = CodeAttempt(analysis.key, options.autoKeyInsert == 1, analysis.Motion());
-        if (written.Tokens().size() < kTokenSectionHeaderSize) return false;
+        if (!CodeAttempt(analysis.key, options.autoKeyInsert == 1, analysis.Motion(), written)) return false;
         if (written.total > capacity) {
             // Never write past the buffer the host was told to provide: go lower instead.
             if (!ShrinkAfterOverflow(search)) return false;

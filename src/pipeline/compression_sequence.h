@@ -95,11 +95,12 @@ class CompressionSequence {
     void AdvanceReference(LONG frameNumber);
     void PrepareInput(const ICCOMPRESS& record, const FrameOptions& options);
     Analysis Analyse(bool key);
-    bool SearchRate(ICCOMPRESS& record, int8_t qualitySetting, const FrameOptions& options,
-                    const Analysis& analysis, Attempt& written);
-    Attempt CodeAttempt(bool key, bool autoKeyInsert, const std::vector<uint8_t>* motion);
-    std::vector<uint8_t> EncodeKeyAlternative();
-    bool Reconstruct(const uint8_t* frame, bool key, uint16_t motionSize, size_t tokenSize);
+    [[nodiscard]] bool SearchRate(ICCOMPRESS& record, int8_t qualitySetting, const FrameOptions& options,
+                                  const Analysis& analysis, Attempt& written);
+    [[nodiscard]] bool CodeAttempt(bool key, bool autoKeyInsert, const std::vector<uint8_t>* motion,
+                                   Attempt& attempt);
+    [[nodiscard]] bool EncodeKeyAlternative(std::vector<uint8_t>& section);
+    [[nodiscard]] bool Reconstruct(const uint8_t* frame, bool key, uint16_t motionSize, size_t tokenSize);
     // A frame that could not be finished: nothing usable was written and the reference is suspect.
     int32_t Fail(const StatusSink& status);
 };

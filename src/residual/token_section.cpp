@@ -252,10 +252,11 @@ TokenSectionHeader ReadTokenSectionHeader(const uint8_t* in) {
     return header;
 }
 
-std::vector<uint8_t> EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame) {
+bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint8_t>& section) {
     const bool key = keyFrame != 0;
+    section.clear();
     if (coder.blocksAcross <= 0 || coder.source == nullptr || (!key && coder.residualPlanes == nullptr))
-        return {};
+        return false;
     const size_t lumaLevels = coder.yFlags.size() * 64;
     const size_t chromaLevels = coder.uFlags.size() * 64;
     // Every slot is written below before anything reads it.
@@ -293,19 +294,22 @@ std::vector<uint8_t> EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame) 
     const uint16_t uModes = ChoosePlaneModes(u, coder.chromaBlocksAcross, coder.chromaBlocksDown, scratch);
     const uint16_t vModes = ChoosePlaneModes(v, coder.chromaBlocksAcross, coder.chromaBlocksDown, scratch);
 
-    std::vector<uint8_t> section(kTokenSectionHeaderSize, 0);
+    section.assign(kTokenSectionHeaderSize, 0);
     const size_t mapSize = !key && intraCount[0] + intraCount[1] > 0 ? AppendBlockMap(coder, section) : 0;
     size_t lumaSize = 0, chromaSize = 0;
     if (!AppendTokenStream(coder.lumaStream, coder.arithmeticTokens, luma, lumaLevels, coder.streamRoom,
-                           section, &lumaSize))
-        return {};
+                           section, &lumaSize)) {
+        section.clear();
+        return false;
+    }
     // The luma levels are coded: their room takes the interleaved chroma levels (half its size at most).
     InterleaveChroma(coder, u, v, luma);
     if (!AppendTokenStream(coder.chromaStream, coder.arithmeticTokens, luma, 2 * chromaLevels,
-                           coder.streamRoom, section, &chromaSize)) {
-        return {};
+                           coder.streamRoom, section, &chromaSize) ||
+        section.size() > UINT32_MAX) {
+        section.clear();
+        return false;
     }
-    if (section.size() > UINT32_MAX) return {};
 
     TokenSectionHeader header;
     header.blockMapSize = static_cast<uint32_t>(mapSize);
@@ -319,7 +323,7 @@ std::vector<uint8_t> EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame) 
     header.quality = static_cast<uint8_t>(std::clamp<int32_t>(coder.quality, 0, 255));
     header.key = key ? 1 : 0;
     WriteTokenSectionHeader(header, section.data());
-    return section;
+    return true;
 }
 
 bool DecodeTokenSection(const uint8_t* section, size_t length, ResidualCoder& coder, YuvFrame& frame) {

@@ -35,9 +35,10 @@ TokenSectionHeader ReadTokenSectionHeader(const uint8_t* in);
 
 // Quantises and classifies the blocks that TransformFrame prepared in `coder` (at coder.quality) and codes
 // them. keyFrame 1 codes every block intra; 0 decides per block and sets bit 0 of the intra luma blocks'
-// flags. Returns the whole section; empty when the coder holds no transformed frame (or no difference
-// frame for a delta section) or a stream would hold more tokens than its header can count.
-std::vector<uint8_t> EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame);
+// flags. Replaces `section` with the whole section (its capacity is kept for the next call). False,
+// leaving `section` empty, when the coder holds no transformed frame (or no difference frame for a delta
+// section) or a stream would hold more tokens than its header can count.
+[[nodiscard]] bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint8_t>& section);
 
 // Reconstructs the section of `length` bytes into `frame`, which holds the motion-compensated prediction of
 // a delta frame. Returns false, having written nothing outside the frame's planes, when the section is

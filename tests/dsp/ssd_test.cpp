@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <optional>
 #include <random>
 #include <vector>
 
@@ -161,8 +160,9 @@ TEST(SsdKernelsTest, WindowBoundsMatchPlainC) {
 // The tables in use are those of the level RQ43_CPU asks for, never above the processor's.
 TEST(KernelTablesTest, ActiveTablesAreThoseOfTheForcedLevel) {
     const char* forced = std::getenv("RQ43_CPU");
-    std::optional<dsp::CpuLevel> wanted = forced != nullptr ? dsp::ParseCpuLevel(forced) : std::nullopt;
-    const dsp::CpuLevel level = std::min(wanted.value_or(dsp::CpuLevel::Avx2), dsp::DetectCpuLevel());
+    dsp::CpuLevel wanted = dsp::CpuLevel::Avx2;
+    if (forced != nullptr && !dsp::ParseCpuLevel(forced, wanted)) wanted = dsp::CpuLevel::Avx2;
+    const dsp::CpuLevel level = std::min(wanted, dsp::DetectCpuLevel());
     EXPECT_EQ(dsp::ActiveCpuLevel(), level);
     EXPECT_EQ(&ActiveSsdKernels(), &SsdKernelsFor(level));
     EXPECT_EQ(&ActiveCompensationKernels(), &CompensationKernelsFor(level));

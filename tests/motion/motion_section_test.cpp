@@ -18,9 +18,15 @@ constexpr MotionMethod kAllMethods[] = {MotionMethod::Plain, MotionMethod::Tempo
                                         MotionMethod::Spatial};
 
 Bytes Encode(const MotionField& field, MotionMethod method) {
-    std::optional<Bytes> section = EncodeMotionSectionWith(field, method);
-    EXPECT_TRUE(section.has_value());
-    return section.value_or(Bytes{});
+    Bytes section;
+    EXPECT_TRUE(EncodeMotionSectionWith(field, method, section));
+    return section;
+}
+
+Bytes EncodeBest(const MotionField& field) {
+    Bytes section;
+    EXPECT_TRUE(EncodeMotionSection(field, section));
+    return section;
 }
 
 struct Streams {
@@ -44,20 +50,20 @@ Streams SplitSection(const Bytes& section) {
 TEST(MotionSectionTest, OneZeroMacroblockGivesTheFifteenBytePlainSection) {
     MotionField field;
     AllocateMotionField(field, 16, 16, 16);
-    std::optional<Bytes> section = EncodeMotionSection(field);
-    ASSERT_TRUE(section.has_value());
-    EXPECT_EQ(*section, (Bytes{0x00, 0x06, 0x00, 0x01, 0x00, 0x00, 0x40, 0x01, 0x10, 0x01, 0x00, 0x00, 0x20,
-                               0x01, 0x10}));
+    Bytes section;
+    ASSERT_TRUE(EncodeMotionSection(field, section));
+    EXPECT_EQ(section, (Bytes{0x00, 0x06, 0x00, 0x01, 0x00, 0x00, 0x40, 0x01, 0x10, 0x01, 0x00, 0x00, 0x20,
+                              0x01, 0x10}));
 }
 
 TEST(MotionSectionTest, AllZeroFieldsChoosePlain) {
     MotionField field;
     AllocateMotionField(field, 160, 96, 16);
-    std::optional<Bytes> section = EncodeMotionSection(field);
-    ASSERT_TRUE(section.has_value());
-    EXPECT_EQ((*section)[0], 0);
-    EXPECT_LT(section->size(), EncodeMotionSectionWith(field, MotionMethod::Temporal)->size());
-    EXPECT_LT(section->size(), EncodeMotionSectionWith(field, MotionMethod::Spatial)->size());
+    Bytes section;
+    ASSERT_TRUE(EncodeMotionSection(field, section));
+    EXPECT_EQ(section[0], 0);
+    EXPECT_LT(section.size(), Encode(field, MotionMethod::Temporal).size());
+    EXPECT_LT(section.size(), Encode(field, MotionMethod::Spatial).size());
 }
 
 TEST(MotionSectionTest, CodingDecisionAgainstTheTemporalPredictor) {
@@ -168,16 +174,16 @@ TEST(MotionSectionTest, MethodChoiceFollowsTheSetting) {
     field.subBlockCount = 1;
     field.subBlockSearch = 0;
     // Without the setting the sub-block marker is ignored and whole vectors are coded.
-    uint8_t method = (*EncodeMotionSection(field))[0];
+    uint8_t method = EncodeBest(field)[0];
     EXPECT_TRUE(method == 0 || method == 1 || method == 4);
     field.subBlockSearch = 1;
-    method = (*EncodeMotionSection(field))[0];
+    method = EncodeBest(field)[0];
     EXPECT_TRUE(method == 2 || method == 3);
     // The per-frame flag of the last decode does not matter.
     field.subBlockMotion = 0;
-    EXPECT_EQ((*EncodeMotionSection(field))[0], method);
+    EXPECT_EQ(EncodeBest(field)[0], method);
     field.subBlockCount = 0;
-    method = (*EncodeMotionSection(field))[0];
+    method = EncodeBest(field)[0];
     EXPECT_TRUE(method == 0 || method == 1 || method == 4);
 }
 
@@ -275,17 +281,16 @@ TEST_F(SectionRoundTripTest, RandomFieldsThroughEveryMethod) {
                 ExpectDecodedEqual(method);
             }
             RandomField(random, trial % 2 == 0);
-            std::optional<Bytes> best = EncodeMotionSection(encoder_);
-            ASSERT_TRUE(best.has_value());
-            ASSERT_TRUE(DecodeMotionSection(target_, reference_, best->data(), best->size(), decoder_));
-            ExpectDecodedEqual(static_cast<MotionMethod>((*best)[0]));
+            Bytes best;
+            ASSERT_TRUE(EncodeMotionSection(encoder_, best));
+            ASSERT_TRUE(DecodeMotionSection(target_, reference_, best.data(), best.size(), decoder_));
+            ExpectDecodedEqual(static_cast<MotionMethod>(best[0]));
             for (MotionMethod method : kAllMethods) {
-                std::optional<Bytes> other = EncodeMotionSectionWith(encoder_, method);
                 bool comparable =
                     (method == MotionMethod::SubBlockPlain || method == MotionMethod::SubBlockTemporal) ==
                     (encoder_.subBlockSearch != 0 && encoder_.subBlockCount > 0);
                 if (comparable) {
-                    EXPECT_LE(best->size(), other->size());
+                    EXPECT_LE(best.size(), Encode(encoder_, method).size());
                 }
             }
         }
@@ -394,14 +399,15 @@ TEST(MotionSectionLimitTest, SectionsBeyondSixteenBitsAreReportedToTheCaller) {
         entry = {static_cast<int16_t>(static_cast<int32_t>(random() % 129) - 64),
                  static_cast<int16_t>(static_cast<int32_t>(random() % 65) - 32), 0.0f};
     }
-    EXPECT_FALSE(EncodeMotionSection(field).has_value());
+    Bytes section;
+    EXPECT_FALSE(EncodeMotionSection(field, section));
 
     MotionField small;
     AllocateMotionField(small, 32, 32, 16);
     small.current[1] = {65, 0, 0.0f};  // not representable
-    EXPECT_FALSE(EncodeMotionSectionWith(small, MotionMethod::Plain).has_value());
+    EXPECT_FALSE(EncodeMotionSectionWith(small, MotionMethod::Plain, section));
     small.current[1] = {64, -32, 0.0f};
-    EXPECT_TRUE(EncodeMotionSection(small).has_value());
+    EXPECT_TRUE(EncodeMotionSection(small, section));
 }
 
 }  // namespace

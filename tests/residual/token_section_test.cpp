@@ -22,6 +22,13 @@ uint16_t Field16(const std::vector<uint8_t>& s, size_t at) {
     return static_cast<uint16_t>(s[at] | s[at + 1] << 8);
 }
 
+// The section, failing the test when it cannot be coded.
+std::vector<uint8_t> Encoded(ResidualCoder& coder, uint8_t keyFrame) {
+    std::vector<uint8_t> section;
+    EXPECT_TRUE(EncodeTokenSection(coder, keyFrame, section));
+    return section;
+}
+
 void CopyPlanes(const YuvFrame& from, YuvFrame& to) {
     std::memcpy(to.buffer, from.buffer, from.bufferSize);
 }
@@ -115,7 +122,7 @@ TEST(TokenSection, RoundTripsApproachTheSource) {
         ASSERT_TRUE(LoadFrame(encoder, frame.source, key ? nullptr : &frame.difference, nullptr));
         if (range > 0) ScrambleCoefficients(encoder, random, range, 0.2);
 
-        const std::vector<uint8_t> section = EncodeTokenSection(encoder, key ? 1 : 0);
+        const std::vector<uint8_t> section = Encoded(encoder, key ? 1 : 0);
         ASSERT_GE(section.size(), kTokenSectionHeaderSize);
         EXPECT_EQ(section.size(), 24 + Field32(section, 0) + Field32(section, 4) + Field32(section, 8));
         EXPECT_EQ(section[22], encoder.quality);
@@ -151,7 +158,7 @@ TEST(TokenSection, KeySectionLayout) {
     InitResidualCoder(coder);
     coder.quality = 60;
     ASSERT_TRUE(LoadFrame(coder, frame.source, nullptr, nullptr));
-    const std::vector<uint8_t> section = EncodeTokenSection(coder, 1);
+    const std::vector<uint8_t> section = Encoded(coder, 1);
     EXPECT_EQ(Field32(section, 0), 0u);  // no block map: the luma stream starts at 24
     EXPECT_EQ(Field32(section, 12), 0u);
     EXPECT_EQ(section[24], 0);
@@ -163,9 +170,9 @@ TEST(TokenSection, KeySectionLayout) {
 
     // Qualities outside the byte are stored as the byte with the same tables.
     coder.quality = -5;
-    EXPECT_EQ(EncodeTokenSection(coder, 1)[22], 0);
+    EXPECT_EQ(Encoded(coder, 1)[22], 0);
     coder.quality = 300;
-    EXPECT_EQ(EncodeTokenSection(coder, 1)[22], 255);
+    EXPECT_EQ(Encoded(coder, 1)[22], 255);
 }
 
 TEST(TokenSection, BlockMapOfAllIntraBlocks) {
@@ -177,7 +184,7 @@ TEST(TokenSection, BlockMapOfAllIntraBlocks) {
     InitResidualCoder(coder);
     coder.quality = 50;
     ASSERT_TRUE(LoadFrame(coder, frame.source, &frame.difference, nullptr));
-    const std::vector<uint8_t> section = EncodeTokenSection(coder, 0);
+    const std::vector<uint8_t> section = Encoded(coder, 0);
     ASSERT_GT(Field32(section, 0), 4u);
     for (size_t c = 0; c < 4; ++c) EXPECT_EQ(section[24 + c], 255);
 
@@ -193,7 +200,7 @@ TEST(TokenSection, BlockMapOfAllIntraBlocks) {
     // A later attempt with a residual of zero has no intra blocks and no map.
     std::fill(frame.difference.y, frame.difference.y + 16 * 16 * 3 / 2, int16_t{128});
     ASSERT_TRUE(LoadFrame(coder, frame.source, &frame.difference, nullptr));
-    EXPECT_EQ(Field32(EncodeTokenSection(coder, 0), 0), 0u);
+    EXPECT_EQ(Field32(Encoded(coder, 0), 0), 0u);
 }
 
 // The delta section takes the intra luma levels the key section of the same attempt quantised; another
@@ -205,7 +212,7 @@ TEST(TokenSection, SameBytesWithOneWorkerOrTwoAndAfterTheKeySection) {
         InitResidualCoder(coder);
         coder.quality = quality;
         EXPECT_TRUE(LoadFrame(coder, frame.source, &frame.difference, nullptr));
-        return EncodeTokenSection(coder, key ? 1 : 0);
+        return Encoded(coder, key ? 1 : 0);
     };
     platform::WorkerPair pair;
     for (platform::WorkerPair* workers : {static_cast<platform::WorkerPair*>(nullptr), &pair}) {
@@ -215,12 +222,12 @@ TEST(TokenSection, SameBytesWithOneWorkerOrTwoAndAfterTheKeySection) {
         for (const FrameToCode& frame : frames) {
             ASSERT_TRUE(LoadFrame(coder, frame.source, &frame.difference, nullptr));
             coder.quality = 40;
-            EXPECT_EQ(EncodeTokenSection(coder, 0), alone(frame, false, 40));
+            EXPECT_EQ(Encoded(coder, 0), alone(frame, false, 40));
             for (int quality : {70, 20}) {
                 ClearIntraFlags(coder);
                 coder.quality = quality;
-                EXPECT_EQ(EncodeTokenSection(coder, 1), alone(frame, true, quality));
-                EXPECT_EQ(EncodeTokenSection(coder, 0), alone(frame, false, quality));
+                EXPECT_EQ(Encoded(coder, 1), alone(frame, true, quality));
+                EXPECT_EQ(Encoded(coder, 0), alone(frame, false, quality));
             }
         }
     }
@@ -231,7 +238,7 @@ std::vector<uint8_t> CodeFrame(FrameToCode& frame, ResidualCoder& encoder, Resid
                                int32_t quality, YuvFrame& decoded) {
     encoder.quality = quality;
     EXPECT_TRUE(LoadFrame(encoder, frame.source, &frame.difference, nullptr));
-    std::vector<uint8_t> section = EncodeTokenSection(encoder, 0);
+    std::vector<uint8_t> section = Encoded(encoder, 0);
     CopyPlanes(frame.prediction, decoded);
     EXPECT_TRUE(DecodeTokenSection(section.data(), section.size(), decoder, decoded));
     return section;
@@ -281,7 +288,7 @@ class CorruptSection : public ::testing::Test {
         coder.quality = 90;
         ASSERT_TRUE(LoadFrame(coder, frame.source, &frame.difference, nullptr));
         ScrambleCoefficients(coder, random, 2000, 0.1);
-        section = EncodeTokenSection(coder, 0);
+        section = Encoded(coder, 0);
         InitResidualCoder(decoder);
         AllocateFrame(frame32, 32, 32, 16);
     }

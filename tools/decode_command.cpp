@@ -8,6 +8,7 @@
 
 #include "audio_track.h"
 #include "avi.h"
+#include "buffer_pool.h"
 #include "cli_errors.h"
 #include "codec_host.h"
 #include "commands.h"
@@ -53,7 +54,7 @@ constexpr const char* kHelp =
 struct DecodedFrame {
     int64_t index = 0;
     bool fresh = false;
-    std::vector<uint8_t> picture;
+    std::vector<uint8_t> picture;  // from the run's pool when fresh; the writer gives a buffer back
     std::string message;
     bool damaged = false;
 };
@@ -68,10 +69,8 @@ struct HoldState {
 
 class FrameDecoder {
   public:
-    FrameDecoder(const BITMAPINFOHEADER& format, HostFormat output, int width, int height, std::string input)
-        : decompressor(std::make_shared<Decompressor>(format, output)),
-          bytes(HostPictureBytes(output, width, height)),
-          input(std::move(input)) {}
+    FrameDecoder(std::unique_ptr<Decompressor> decompressor, BufferPool& pictures)
+        : decompressor(std::move(decompressor)), pictures(&pictures) {}
     DecodedFrame operator()(AviFrame& frame) {
         DecodedFrame out;
         out.index = frame.index;
@@ -89,13 +88,13 @@ class FrameDecoder {
             }
             return out;
         }
-        out.picture.resize(bytes);
+        out.picture = pictures->Take();
         if (wellFormed && decompressor->Decode(frame.data.data(), frame.data.size(), out.picture.data())) {
             out.fresh = true;
             state = {false, false};
             return out;
         }
-        out.picture.clear();
+        pictures->Give(std::move(out.picture));
         out.message = "frame " + std::to_string(frame.index) + " is " +
                       (frame.complete ? "damaged" : "cut short") +
                       "; holding the last picture until the next key frame";
@@ -106,8 +105,7 @@ class FrameDecoder {
 
   private:
     std::shared_ptr<Decompressor> decompressor;  // shared: std::function needs a copyable decoder
-    size_t bytes;
-    std::string input;
+    BufferPool* pictures;
     HoldState state;
 };
 
@@ -161,10 +159,12 @@ int DecodeCommand(std::span<const std::string> args) {
     auto sink = OpenSink(target, width, height, reader.Rate(), reader.Scale(), std::move(audio));
     if (!audioText.empty()) reader.OnAudio([&](const AVPacket& packet) { sink->WriteAudio(packet); });
     const HostFormat decodeFormat = sink->DecodeFormat();
-    // Made here so that a stream the codec refuses fails before any thread starts.
-    { Decompressor check(reader.Format(), decodeFormat); }
+    // The first instance is made here, so that a stream the codec refuses fails before any thread starts.
+    auto first = std::make_unique<Decompressor>(reader.Format(), decodeFormat);
+    std::mutex firstTaken;
 
     const size_t pictureBytes = HostPictureBytes(decodeFormat, width, height);
+    BufferPool pictures(pictureBytes);
     std::vector<uint8_t> held = BlackHostPicture(decodeFormat, width, height);
     int64_t damaged = 0, frames = 0;
     auto write = [&](DecodedFrame& decoded) {
@@ -173,6 +173,7 @@ int DecodeCommand(std::span<const std::string> args) {
         damaged += decoded.damaged ? 1 : 0;
         if (decoded.fresh) held.swap(decoded.picture);
         sink->Write(decoded.index, held.data());
+        pictures.Give(std::move(decoded.picture));  // the picture held until now
         ++frames;
     };
     auto start = std::chrono::steady_clock::now();
@@ -180,7 +181,13 @@ int DecodeCommand(std::span<const std::string> args) {
         RunPipeline<AviFrame, DecodedFrame> pipeline(
             threads, threads == 1 ? 2 : (size_t{256} << 20) / pictureBytes,
             [&]() -> std::function<DecodedFrame(AviFrame&)> {
-                return FrameDecoder(reader.Format(), decodeFormat, width, height, input);
+                std::unique_ptr<Decompressor> mine;
+                {
+                    std::lock_guard lock(firstTaken);
+                    mine = std::move(first);
+                }
+                if (!mine) mine = std::make_unique<Decompressor>(reader.Format(), decodeFormat);
+                return FrameDecoder(std::move(mine), pictures);
             });
         AviFrame frame;
         while (reader.Next(frame)) {

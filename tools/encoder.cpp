@@ -9,6 +9,7 @@
 
 #include "audio_track.h"
 #include "avi.h"
+#include "buffer_pool.h"
 #include "cli_errors.h"
 #include "codec_host.h"
 #include "interruption.h"
@@ -38,7 +39,7 @@ size_t BufferedFrames(int instances, int keyInterval, size_t pictureBytes) {
 struct SourceFrame {
     int64_t index = 0;
     bool requestKey = false;
-    std::vector<uint8_t> host;
+    std::vector<uint8_t> host;  // from the run's pool, and back to it once compressed
     Picture420 reference;
 };
 
@@ -53,8 +54,9 @@ struct CodedFrame {
 // What one instance does with a frame: compress it, and decode it again when reconstructing.
 class FrameCoder {
   public:
-    FrameCoder(std::unique_ptr<Compressor> compressor, const CompressorSetup& setup, bool reconstruct)
-        : compressor(std::move(compressor)), width(setup.width), height(setup.height) {
+    FrameCoder(std::unique_ptr<Compressor> compressor, const CompressorSetup& setup, bool reconstruct,
+               BufferPool& pictures)
+        : compressor(std::move(compressor)), pictures(&pictures), width(setup.width), height(setup.height) {
         if (!reconstruct) return;
         reconstructor = std::make_unique<Decompressor>(this->compressor->Format(), HostFormat::Uyvy);
         decoded.resize(HostPictureBytes(HostFormat::Uyvy, width, height));
@@ -65,6 +67,7 @@ class FrameCoder {
         auto start = std::chrono::steady_clock::now();
         CompressedFrame compressed = compressor->Compress(frame.host.data(), frame.requestKey, frame.index);
         coded.codecSeconds = SecondsSince(start);
+        pictures->Give(std::move(frame.host));
         coded.data = std::move(compressed.bytes);
         coded.key = compressed.key;
         if (reconstructor) {
@@ -79,6 +82,7 @@ class FrameCoder {
   private:
     std::shared_ptr<Compressor> compressor;  // shared: std::function needs a copyable coder
     std::shared_ptr<Decompressor> reconstructor;
+    BufferPool* pictures;
     int width, height;
     std::vector<uint8_t> decoded;
 };
@@ -144,6 +148,7 @@ EncodeReport EncodeVideo(VideoSource& source, const std::string& outputPath, con
     auto first = std::make_unique<Compressor>(setup);
     const BITMAPINFOHEADER format = first->Format();
     std::mutex firstTaken;
+    BufferPool pictures(HostPictureBytes(report.format, report.width, report.height));
     RunPipeline<SourceFrame, CodedFrame> pipeline(
         report.instances,
         BufferedFrames(report.instances, setup.keyInterval,
@@ -155,7 +160,7 @@ EncodeReport EncodeVideo(VideoSource& source, const std::string& outputPath, con
                 mine = std::move(first);
             }
             if (!mine) mine = std::make_unique<Compressor>(setup);
-            return FrameCoder(std::move(mine), setup, options.reconstruct);
+            return FrameCoder(std::move(mine), setup, options.reconstruct, pictures);
         });
 
     ReplacementFile file(outputPath);
@@ -191,6 +196,7 @@ EncodeReport EncodeVideo(VideoSource& source, const std::string& outputPath, con
         SourceFrame next;
         next.index = index;
         next.requestKey = setup.keyInterval > 0 && index % setup.keyInterval == 0;
+        next.host = pictures.Take();
         preparer.Prepare(*frame, next.host, options.reconstruct ? &next.reference : nullptr);
         const bool startsRun = next.requestKey;
         pipeline.Add(std::move(next), startsRun, write);

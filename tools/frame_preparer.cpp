@@ -106,7 +106,8 @@ void FramePreparer::Prepare(const AVFrame& source, std::vector<uint8_t>& host, P
     const size_t pitch = static_cast<size_t>(width) * static_cast<size_t>(BytesPerPixel(format));
     const size_t visibleBytes =
         static_cast<size_t>((visibleWidth + 1) / 2 * 2) * static_cast<size_t>(BytesPerPixel(format));
-    host.assign(pitch * static_cast<size_t>(height), 0);
+    // Every byte is written below (the rows, then the padding), so a recycled buffer is not cleared.
+    host.resize(pitch * static_cast<size_t>(height));
     for (int row = 0; row < visibleHeight; ++row)
         std::memcpy(&host[static_cast<size_t>(row) * pitch],
                     hostFrame->data[0] + static_cast<ptrdiff_t>(row) * hostFrame->linesize[0],

@@ -28,8 +28,8 @@ class FramePreparer {
     int Height() const { return height; }
     bool Resized() const { return width != sourceWidth || height != sourceHeight; }
 
-    // `host` receives HostPictureBytes(format, Width(), Height()); `reference`, if given, the visible
-    // picture as 4:2:0.
+    // `host` receives HostPictureBytes(format, Width(), Height()), every byte of it written whatever it
+    // held before; `reference`, if given, the visible picture as 4:2:0.
     void Prepare(const AVFrame& source, std::vector<uint8_t>& host, Picture420* reference);
 
   private:

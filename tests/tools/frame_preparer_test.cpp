@@ -49,6 +49,10 @@ TEST(FramePreparer, PadsByRepeatingTheEdgesInEveryFormat) {
         std::vector<uint8_t> host;
         preparer.Prepare(*source, host, nullptr);
         ASSERT_EQ(host.size(), HostPictureBytes(format, 32, 16));
+        // A recycled buffer still holding an earlier picture comes out the same: every byte is written.
+        std::vector<uint8_t> recycled(host.size(), 0xA5);
+        preparer.Prepare(*source, recycled, nullptr);
+        EXPECT_EQ(recycled, host);
         const size_t bpp = static_cast<size_t>(BytesPerPixel(format)), pitch = 32 * bpp;
         auto pixel = [&](int x, int y) {
             return std::vector<uint8_t>(&host[y * pitch + x * bpp], &host[y * pitch + (x + 1) * bpp]);

@@ -8,13 +8,13 @@
 
 #include "audio_track.h"
 #include "avi.h"
-#include "buffer_pool.h"
 #include "cli_errors.h"
 #include "codec_host.h"
 #include "commands.h"
 #include "interruption.h"
 #include "options.h"
 #include "pipeline/frame_header.h"
+#include "recycling_pool.h"
 #include "run_pipeline.h"
 #include "video_output.h"
 
@@ -54,7 +54,7 @@ constexpr const char* kHelp =
 struct DecodedFrame {
     int64_t index = 0;
     bool fresh = false;
-    std::vector<uint8_t> picture;  // from the run's pool when fresh; the writer gives a buffer back
+    std::vector<uint8_t> picture;  // when fresh: from the run's pool, and the one it replaces goes back
     std::string message;
     bool damaged = false;
 };
@@ -69,8 +69,9 @@ struct HoldState {
 
 class FrameDecoder {
   public:
-    FrameDecoder(std::unique_ptr<Decompressor> decompressor, BufferPool& pictures)
-        : decompressor(std::move(decompressor)), pictures(&pictures) {}
+    FrameDecoder(std::unique_ptr<Decompressor> decompressor, size_t bytes,
+                 RecyclingPool<std::vector<uint8_t>>& pictures)
+        : decompressor(std::move(decompressor)), bytes(bytes), pictures(&pictures) {}
     DecodedFrame operator()(AviFrame& frame) {
         DecodedFrame out;
         out.index = frame.index;
@@ -88,7 +89,9 @@ class FrameDecoder {
             }
             return out;
         }
+        // A well-formed chunk decoded writes every byte (an empty one, which writes none, ended above).
         out.picture = pictures->Take();
+        out.picture.resize(bytes);
         if (wellFormed && decompressor->Decode(frame.data.data(), frame.data.size(), out.picture.data())) {
             out.fresh = true;
             state = {false, false};
@@ -105,7 +108,8 @@ class FrameDecoder {
 
   private:
     std::shared_ptr<Decompressor> decompressor;  // shared: std::function needs a copyable decoder
-    BufferPool* pictures;
+    size_t bytes;
+    RecyclingPool<std::vector<uint8_t>>* pictures;
     HoldState state;
 };
 
@@ -164,7 +168,7 @@ int DecodeCommand(std::span<const std::string> args) {
     std::mutex firstTaken;
 
     const size_t pictureBytes = HostPictureBytes(decodeFormat, width, height);
-    BufferPool pictures(pictureBytes);
+    RecyclingPool<std::vector<uint8_t>> pictures;
     std::vector<uint8_t> held = BlackHostPicture(decodeFormat, width, height);
     int64_t damaged = 0, frames = 0;
     auto write = [&](DecodedFrame& decoded) {
@@ -173,7 +177,7 @@ int DecodeCommand(std::span<const std::string> args) {
         damaged += decoded.damaged ? 1 : 0;
         if (decoded.fresh) held.swap(decoded.picture);
         sink->Write(decoded.index, held.data());
-        pictures.Give(std::move(decoded.picture));  // the picture held until now
+        if (decoded.fresh) pictures.Give(std::move(decoded.picture));  // the one held until now
         ++frames;
     };
     auto start = std::chrono::steady_clock::now();
@@ -187,7 +191,7 @@ int DecodeCommand(std::span<const std::string> args) {
                     mine = std::move(first);
                 }
                 if (!mine) mine = std::make_unique<Decompressor>(reader.Format(), decodeFormat);
-                return FrameDecoder(std::move(mine), pictures);
+                return FrameDecoder(std::move(mine), pictureBytes, pictures);
             });
         AviFrame frame;
         while (reader.Next(frame)) {

@@ -9,12 +9,12 @@
 
 #include "audio_track.h"
 #include "avi.h"
-#include "buffer_pool.h"
 #include "cli_errors.h"
 #include "codec_host.h"
 #include "interruption.h"
 #include "platform/processor.h"
 #include "progress.h"
+#include "recycling_pool.h"
 #include "replacement_file.h"
 #include "run_pipeline.h"
 
@@ -39,7 +39,7 @@ size_t BufferedFrames(int instances, int keyInterval, size_t pictureBytes) {
 struct SourceFrame {
     int64_t index = 0;
     bool requestKey = false;
-    std::vector<uint8_t> host;  // from the run's pool, and back to it once compressed
+    std::vector<uint8_t> host;
     Picture420 reference;
 };
 
@@ -51,11 +51,18 @@ struct CodedFrame {
     double codecSeconds = 0;
 };
 
+// The pictures of a run, each back in its pool once used: the host pictures once compressed, the others
+// once written.
+struct RunPictures {
+    RecyclingPool<std::vector<uint8_t>> hosts;
+    RecyclingPool<Picture420> references, reconstructions;
+};
+
 // What one instance does with a frame: compress it, and decode it again when reconstructing.
 class FrameCoder {
   public:
     FrameCoder(std::unique_ptr<Compressor> compressor, const CompressorSetup& setup, bool reconstruct,
-               BufferPool& pictures)
+               RunPictures& pictures)
         : compressor(std::move(compressor)), pictures(&pictures), width(setup.width), height(setup.height) {
         if (!reconstruct) return;
         reconstructor = std::make_unique<Decompressor>(this->compressor->Format(), HostFormat::Uyvy);
@@ -67,12 +74,13 @@ class FrameCoder {
         auto start = std::chrono::steady_clock::now();
         CompressedFrame compressed = compressor->Compress(frame.host.data(), frame.requestKey, frame.index);
         coded.codecSeconds = SecondsSince(start);
-        pictures->Give(std::move(frame.host));
+        pictures->hosts.Give(std::move(frame.host));
         coded.data = std::move(compressed.bytes);
         coded.key = compressed.key;
         if (reconstructor) {
             if (!reconstructor->Decode(coded.data.data(), coded.data.size(), decoded.data()))
                 throw Failure("the codec cannot decode its own frame " + std::to_string(frame.index));
+            coded.reconstruction = pictures->reconstructions.Take();
             UyvyToPicture420(decoded.data(), width, height, coded.reconstruction);
             coded.reference = std::move(frame.reference);
         }
@@ -82,7 +90,7 @@ class FrameCoder {
   private:
     std::shared_ptr<Compressor> compressor;  // shared: std::function needs a copyable coder
     std::shared_ptr<Decompressor> reconstructor;
-    BufferPool* pictures;
+    RunPictures* pictures;
     int width, height;
     std::vector<uint8_t> decoded;
 };
@@ -148,7 +156,7 @@ EncodeReport EncodeVideo(VideoSource& source, const std::string& outputPath, con
     auto first = std::make_unique<Compressor>(setup);
     const BITMAPINFOHEADER format = first->Format();
     std::mutex firstTaken;
-    BufferPool pictures(HostPictureBytes(report.format, report.width, report.height));
+    RunPictures pictures;
     RunPipeline<SourceFrame, CodedFrame> pipeline(
         report.instances,
         BufferedFrames(report.instances, setup.keyInterval,
@@ -184,6 +192,8 @@ EncodeReport EncodeVideo(VideoSource& source, const std::string& outputPath, con
         if (options.reconstruct) {
             report.psnr.Add(coded.reference, coded.reconstruction);
             if (observer) observer(coded.index, coded.reference, coded.reconstruction);
+            pictures.references.Give(std::move(coded.reference));
+            pictures.reconstructions.Give(std::move(coded.reconstruction));
         }
         ++report.frames;
         report.keyFrames += coded.key ? 1 : 0;
@@ -196,7 +206,8 @@ EncodeReport EncodeVideo(VideoSource& source, const std::string& outputPath, con
         SourceFrame next;
         next.index = index;
         next.requestKey = setup.keyInterval > 0 && index % setup.keyInterval == 0;
-        next.host = pictures.Take();
+        next.host = pictures.hosts.Take();
+        if (options.reconstruct) next.reference = pictures.references.Take();
         preparer.Prepare(*frame, next.host, options.reconstruct ? &next.reference : nullptr);
         const bool startsRun = next.requestKey;
         pipeline.Add(std::move(next), startsRun, write);

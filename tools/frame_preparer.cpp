@@ -116,7 +116,7 @@ void FramePreparer::Prepare(const AVFrame& source, std::vector<uint8_t>& host, P
 
     if (reference) {
         Convert(*input, AV_PIX_FMT_YUV420P, SWS_BILINEAR, referenceScaler, referenceFrame);
-        reference->Allocate(visibleWidth, visibleHeight);
+        if (!reference->Holds(visibleWidth, visibleHeight)) reference->Allocate(visibleWidth, visibleHeight);
         av_image_copy_plane(reference->y.data(), visibleWidth, referenceFrame->data[0],
                             referenceFrame->linesize[0], visibleWidth, visibleHeight);
         av_image_copy_plane(reference->u.data(), reference->ChromaWidth(), referenceFrame->data[1],

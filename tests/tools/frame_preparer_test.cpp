@@ -139,6 +139,11 @@ TEST(HostFormat, UyvyChromaComesFromEveryOtherRow) {
                 ASSERT_EQ(picture.u[static_cast<size_t>(y * pairs + x)], 20 * y + x);
                 ASSERT_EQ(picture.v[static_cast<size_t>(y * pairs + x)], 50 + 20 * y + x);
             }
+        // A recycled picture may be one moved from: it keeps its size but not its planes.
+        Picture420 moved = std::move(picture);
+        UyvyToPicture420(uyvy.data(), width, 4, picture);
+        EXPECT_EQ(picture.y, moved.y);
+        EXPECT_EQ(picture.v, moved.v);
     }
 }
 

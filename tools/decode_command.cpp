@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "audio_track.h"
@@ -11,10 +12,10 @@
 #include "cli_errors.h"
 #include "codec_host.h"
 #include "commands.h"
+#include "host_picture_pool.h"
 #include "interruption.h"
 #include "options.h"
 #include "pipeline/frame_header.h"
-#include "recycling_pool.h"
 #include "run_pipeline.h"
 #include "video_output.h"
 
@@ -54,7 +55,7 @@ constexpr const char* kHelp =
 struct DecodedFrame {
     int64_t index = 0;
     bool fresh = false;
-    std::vector<uint8_t> picture;  // when fresh: from the run's pool, and the one it replaces goes back
+    uint8_t* picture = nullptr;  // when fresh: from the run's pool, and the one it replaces goes back
     std::string message;
     bool damaged = false;
 };
@@ -69,9 +70,8 @@ struct HoldState {
 
 class FrameDecoder {
   public:
-    FrameDecoder(std::unique_ptr<Decompressor> decompressor, size_t bytes,
-                 RecyclingPool<std::vector<uint8_t>>& pictures)
-        : decompressor(std::move(decompressor)), bytes(bytes), pictures(&pictures) {}
+    FrameDecoder(std::unique_ptr<Decompressor> decompressor, HostPicturePool& pictures)
+        : decompressor(std::move(decompressor)), pictures(&pictures) {}
     DecodedFrame operator()(AviFrame& frame) {
         DecodedFrame out;
         out.index = frame.index;
@@ -91,13 +91,12 @@ class FrameDecoder {
         }
         // A well-formed chunk decoded writes every byte (an empty one, which writes none, ended above).
         out.picture = pictures->Take();
-        out.picture.resize(bytes);
-        if (wellFormed && decompressor->Decode(frame.data.data(), frame.data.size(), out.picture.data())) {
+        if (wellFormed && decompressor->Decode(frame.data.data(), frame.data.size(), out.picture)) {
             out.fresh = true;
             state = {false, false};
             return out;
         }
-        pictures->Give(std::move(out.picture));
+        pictures->Give(std::exchange(out.picture, nullptr));
         out.message = "frame " + std::to_string(frame.index) + " is " +
                       (frame.complete ? "damaged" : "cut short") +
                       "; holding the last picture until the next key frame";
@@ -108,8 +107,7 @@ class FrameDecoder {
 
   private:
     std::shared_ptr<Decompressor> decompressor;  // shared: std::function needs a copyable decoder
-    size_t bytes;
-    RecyclingPool<std::vector<uint8_t>>* pictures;
+    HostPicturePool* pictures;
     HoldState state;
 };
 
@@ -168,16 +166,18 @@ int DecodeCommand(std::span<const std::string> args) {
     std::mutex firstTaken;
 
     const size_t pictureBytes = HostPictureBytes(decodeFormat, width, height);
-    RecyclingPool<std::vector<uint8_t>> pictures;
-    std::vector<uint8_t> held = BlackHostPicture(decodeFormat, width, height);
+    HostPicturePool pictures(pictureBytes);
+    uint8_t* held = pictures.Take();
+    const std::vector<uint8_t> black = BlackHostPicture(decodeFormat, width, height);
+    std::copy(black.begin(), black.end(), held);
     int64_t damaged = 0, frames = 0;
     auto write = [&](DecodedFrame& decoded) {
         if (!decoded.message.empty())
             std::fprintf(stderr, "rq43 decode: %s: %s\n", input.c_str(), decoded.message.c_str());
         damaged += decoded.damaged ? 1 : 0;
-        if (decoded.fresh) held.swap(decoded.picture);
-        sink->Write(decoded.index, held.data());
-        if (decoded.fresh) pictures.Give(std::move(decoded.picture));  // the one held until now
+        if (decoded.fresh) std::swap(held, decoded.picture);
+        sink->Write(decoded.index, held);
+        if (decoded.fresh) pictures.Give(decoded.picture);  // the one held until now
         ++frames;
     };
     auto start = std::chrono::steady_clock::now();
@@ -191,7 +191,7 @@ int DecodeCommand(std::span<const std::string> args) {
                     mine = std::move(first);
                 }
                 if (!mine) mine = std::make_unique<Decompressor>(reader.Format(), decodeFormat);
-                return FrameDecoder(std::move(mine), pictureBytes, pictures);
+                return FrameDecoder(std::move(mine), pictures);
             });
         AviFrame frame;
         while (reader.Next(frame)) {

@@ -6,11 +6,13 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "audio_track.h"
 #include "avi.h"
 #include "cli_errors.h"
 #include "codec_host.h"
+#include "host_picture_pool.h"
 #include "interruption.h"
 #include "platform/processor.h"
 #include "progress.h"
@@ -39,7 +41,7 @@ size_t BufferedFrames(int instances, int keyInterval, size_t pictureBytes) {
 struct SourceFrame {
     int64_t index = 0;
     bool requestKey = false;
-    std::vector<uint8_t> host;
+    uint8_t* host = nullptr;  // the run's, until compressed
     Picture420 reference;
 };
 
@@ -54,7 +56,8 @@ struct CodedFrame {
 // The pictures of a run, each back in its pool once used: the host pictures once compressed, the others
 // once written.
 struct RunPictures {
-    RecyclingPool<std::vector<uint8_t>> hosts;
+    explicit RunPictures(size_t hostBytes) : hosts(hostBytes) {}
+    HostPicturePool hosts;
     RecyclingPool<Picture420> references, reconstructions;
 };
 
@@ -72,9 +75,9 @@ class FrameCoder {
         CodedFrame coded;
         coded.index = frame.index;
         auto start = std::chrono::steady_clock::now();
-        CompressedFrame compressed = compressor->Compress(frame.host.data(), frame.requestKey, frame.index);
+        CompressedFrame compressed = compressor->Compress(frame.host, frame.requestKey, frame.index);
         coded.codecSeconds = SecondsSince(start);
-        pictures->hosts.Give(std::move(frame.host));
+        pictures->hosts.Give(std::exchange(frame.host, nullptr));
         coded.data = std::move(compressed.bytes);
         coded.key = compressed.key;
         if (reconstructor) {
@@ -156,7 +159,7 @@ EncodeReport EncodeVideo(VideoSource& source, const std::string& outputPath, con
     auto first = std::make_unique<Compressor>(setup);
     const BITMAPINFOHEADER format = first->Format();
     std::mutex firstTaken;
-    RunPictures pictures;
+    RunPictures pictures(HostPictureBytes(report.format, report.width, report.height));
     RunPipeline<SourceFrame, CodedFrame> pipeline(
         report.instances,
         BufferedFrames(report.instances, setup.keyInterval,

@@ -1,6 +1,6 @@
-// Pictures passed round between the program's threads. A frame's picture, once coded or written, comes
-// back for a later frame instead of being freed: a fresh picture-sized buffer costs its clearing and a
-// page fault per page, every frame.
+// Pictures passed round between the program's threads. A frame's picture, once used, comes back for a
+// later frame instead of being freed: a fresh picture-sized buffer costs its clearing and a page fault
+// per page, every frame.
 #pragma once
 
 #include <mutex>

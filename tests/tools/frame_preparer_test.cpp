@@ -46,12 +46,10 @@ TEST(FramePreparer, PadsByRepeatingTheEdgesInEveryFormat) {
         ASSERT_EQ(preparer.Width(), 32);
         ASSERT_EQ(preparer.Height(), 16);
         EXPECT_TRUE(preparer.Resized());
-        std::vector<uint8_t> host;
-        preparer.Prepare(*source, host, nullptr);
-        ASSERT_EQ(host.size(), HostPictureBytes(format, 32, 16));
-        // A recycled buffer still holding an earlier picture comes out the same: every byte is written.
-        std::vector<uint8_t> recycled(host.size(), 0xA5);
-        preparer.Prepare(*source, recycled, nullptr);
+        // A recycled picture still holding an earlier one comes out the same: every byte is written.
+        std::vector<uint8_t> host(HostPictureBytes(format, 32, 16)), recycled(host.size(), 0xA5);
+        preparer.Prepare(*source, host.data(), nullptr);
+        preparer.Prepare(*source, recycled.data(), nullptr);
         EXPECT_EQ(recycled, host);
         const size_t bpp = static_cast<size_t>(BytesPerPixel(format)), pitch = 32 * bpp;
         auto pixel = [&](int x, int y) {
@@ -76,8 +74,8 @@ TEST(FramePreparer, PadsByRepeatingTheEdgesInEveryFormat) {
     }
     // Inside the visible area the luma is the source's exactly.
     FramePreparer preparer(21, 13, HostFormat::Uyvy, FitMode::Pad);
-    std::vector<uint8_t> host;
-    preparer.Prepare(*source, host, nullptr);
+    std::vector<uint8_t> host(HostPictureBytes(HostFormat::Uyvy, 32, 16));
+    preparer.Prepare(*source, host.data(), nullptr);
     for (int y = 0; y < 13; ++y)
         for (int x = 0; x < 21; ++x) EXPECT_EQ(Luma(host, 32, x, y), 16 + x + 10 * y);
 }
@@ -87,9 +85,9 @@ TEST(FramePreparer, CropsTheCentreAtEvenOffsets) {
     FramePreparer preparer(40, 37, HostFormat::Uyvy, FitMode::Crop);
     ASSERT_EQ(preparer.Width(), 32);
     ASSERT_EQ(preparer.Height(), 32);
-    std::vector<uint8_t> host;
+    std::vector<uint8_t> host(HostPictureBytes(HostFormat::Uyvy, 32, 32));
     Picture420 reference;
-    preparer.Prepare(*source, host, &reference);
+    preparer.Prepare(*source, host.data(), &reference);
     // (40 - 32) / 2 = 4 columns and (37 - 32) / 2 = 2 rows (even) are cut from the left and top.
     EXPECT_EQ(Luma(host, 32, 0, 0), 16 + 4 + 10 * 2);
     EXPECT_EQ(Luma(host, 32, 31, 31), static_cast<uint8_t>(16 + 35 + 10 * 33));
@@ -103,9 +101,9 @@ TEST(FramePreparer, CropsTheCentreAtEvenOffsets) {
 TEST(FramePreparer, ReferenceIsTheVisibleSourceUnpadded) {
     auto source = Source(21, 13);
     FramePreparer preparer(21, 13, HostFormat::Rgb24, FitMode::Pad);
-    std::vector<uint8_t> host;
+    std::vector<uint8_t> host(HostPictureBytes(HostFormat::Rgb24, 32, 16));
     Picture420 reference;
-    preparer.Prepare(*source, host, &reference);
+    preparer.Prepare(*source, host.data(), &reference);
     ASSERT_EQ(reference.width, 21);
     ASSERT_EQ(reference.height, 13);
     ASSERT_EQ(reference.u.size(), 11u * 7u);

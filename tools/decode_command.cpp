@@ -161,9 +161,7 @@ int DecodeCommand(std::span<const std::string> args) {
     auto sink = OpenSink(target, width, height, reader.Rate(), reader.Scale(), std::move(audio));
     if (!audioText.empty()) reader.OnAudio([&](const AVPacket& packet) { sink->WriteAudio(packet); });
     const HostFormat decodeFormat = sink->DecodeFormat();
-    // The first instance is made here, so that a stream the codec refuses fails before any thread starts.
-    auto first = std::make_unique<Decompressor>(reader.Format(), decodeFormat);
-    std::mutex firstTaken;
+    FirstInstance first(std::make_unique<Decompressor>(reader.Format(), decodeFormat));
 
     const size_t pictureBytes = HostPictureBytes(decodeFormat, width, height);
     HostPicturePool pictures(pictureBytes);
@@ -185,12 +183,8 @@ int DecodeCommand(std::span<const std::string> args) {
         RunPipeline<AviFrame, DecodedFrame> pipeline(
             threads, threads == 1 ? 2 : (size_t{256} << 20) / pictureBytes,
             [&]() -> std::function<DecodedFrame(AviFrame&)> {
-                std::unique_ptr<Decompressor> mine;
-                {
-                    std::lock_guard lock(firstTaken);
-                    mine = std::move(first);
-                }
-                if (!mine) mine = std::make_unique<Decompressor>(reader.Format(), decodeFormat);
+                auto mine = first.TakeOr(
+                    [&] { return std::make_unique<Decompressor>(reader.Format(), decodeFormat); });
                 return FrameDecoder(std::move(mine), pictures);
             });
         AviFrame frame;

@@ -155,22 +155,15 @@ EncodeReport EncodeVideo(VideoSource& source, const std::string& outputPath, con
     // oversubscribe them, so each codes on one thread (the bytes are the same either way).
     std::optional<OneWorkerPerInstance> oneWorker;
     if (report.instances > 1) oneWorker.emplace();
-    // The first instance is made here: a format the codec refuses fails before any thread starts.
-    auto first = std::make_unique<Compressor>(setup);
+    FirstInstance first(std::make_unique<Compressor>(setup));
     const BITMAPINFOHEADER format = first->Format();
-    std::mutex firstTaken;
     RunPictures pictures(HostPictureBytes(report.format, report.width, report.height));
     RunPipeline<SourceFrame, CodedFrame> pipeline(
         report.instances,
         BufferedFrames(report.instances, setup.keyInterval,
                        HostPictureBytes(report.format, report.width, report.height)),
         [&]() -> std::function<CodedFrame(SourceFrame&)> {
-            std::unique_ptr<Compressor> mine;
-            {
-                std::lock_guard lock(firstTaken);
-                mine = std::move(first);
-            }
-            if (!mine) mine = std::make_unique<Compressor>(setup);
+            auto mine = first.TakeOr([&] { return std::make_unique<Compressor>(setup); });
             return FrameCoder(std::move(mine), setup, options.reconstruct, pictures);
         });
 

@@ -15,6 +15,8 @@ frames=${FRAMES:-60}
 cases=${CASES:-decode fast full}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The codec's default settings, whatever the user has stored (a stored Fast Search would make "full" fast).
+export RQ43_REGISTRY_FILE="$work/settings.txt"
 cd "$work"
 
 now() { date +%s.%N; }

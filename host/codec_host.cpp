@@ -47,15 +47,19 @@ LRESULT EncoderSession::Begin() {
 
 LRESULT EncoderSession::Compress(const uint8_t* pixels, LONG frameNumber, CompressedFrame* out,
                                  const CompressOptions& options) {
-    std::vector<uint8_t> buffer(static_cast<size_t>(std::max<LRESULT>(bound, 0)));
+    const auto bytes = static_cast<size_t>(std::max<LRESULT>(bound, 0));
+    if (frameBufferBytes != bytes) {
+        frameBuffer.reset(bytes > 0 ? new uint8_t[bytes] : nullptr);
+        frameBufferBytes = bytes;
+    }
     BITMAPINFOHEADER outputHeader = output;
-    outputHeader.biSizeImage = static_cast<DWORD>(buffer.size());
+    outputHeader.biSizeImage = static_cast<DWORD>(bytes);
     BITMAPINFOHEADER inputHeader = input;
     DWORD chunkId = 0, aviFlags = 0;
     ICCOMPRESS record{};
     record.dwFlags = options.flags;
     record.lpbiOutput = &outputHeader;
-    record.lpOutput = buffer.data();
+    record.lpOutput = frameBuffer.get();
     record.lpbiInput = &inputHeader;
     record.lpInput = const_cast<uint8_t*>(pixels);
     record.lpckid = &chunkId;
@@ -65,10 +69,9 @@ LRESULT EncoderSession::Compress(const uint8_t* pixels, LONG frameNumber, Compre
     record.dwQuality = options.quality;
     const LRESULT result = host.Message(ICM_COMPRESS, Param(&record), sizeof record);
     // A frame said to be longer than the buffer it was written to cannot be trusted.
-    if (result == ICERR_OK && outputHeader.biSizeImage > buffer.size()) return ICERR_BADSIZE;
+    if (result == ICERR_OK && outputHeader.biSizeImage > bytes) return ICERR_BADSIZE;
     if (out != nullptr && result == ICERR_OK) {
-        buffer.resize(outputHeader.biSizeImage);
-        out->bytes = std::move(buffer);
+        out->bytes.assign(frameBuffer.get(), frameBuffer.get() + outputHeader.biSizeImage);
         out->key = (aviFlags & AVIIF_KEYFRAME) != 0;
     }
     return result;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "driver/driver_proc.h"
@@ -70,7 +71,8 @@ class EncoderSession {
     LRESULT Begin();
     bool Begun() const { return beginResult == ICERR_OK; }
     // One ICM_COMPRESS of `pixels` (a picture in the input format); `out` receives the frame when it worked.
-    // ICERR_BADSIZE when the codec reports more bytes than the bound it gave.
+    // ICERR_BADSIZE when the codec reports more bytes than the bound it gave. The codec writes into a buffer
+    // of the bound that the session keeps for all its frames; only the frame's own bytes are copied out.
     LRESULT Compress(const uint8_t* pixels, LONG frameNumber, CompressedFrame* out,
                      const CompressOptions& options = {});
     LRESULT Compress(const std::vector<uint8_t>& pixels, LONG frameNumber, CompressedFrame* out,
@@ -85,6 +87,12 @@ class EncoderSession {
     LRESULT formatResult = ICERR_UNSUPPORTED;  // ICM_COMPRESS_GET_FORMAT's answer
     LRESULT bound = 0;                         // ICM_COMPRESS_GET_SIZE's answer: each frame's buffer
     LRESULT beginResult = ICERR_UNSUPPORTED;
+
+  private:
+    // Left uninitialised: the codec writes before it reads, and clearing the bound each frame cost more
+    // than coding a fast frame's sections.
+    std::unique_ptr<uint8_t[]> frameBuffer;
+    size_t frameBufferBytes = 0;
 };
 
 // One decompression sequence: the constructor opens the instance, Begin() starts the sequence, which ends

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "audio_track.h"
@@ -11,6 +12,7 @@
 #include "cli_errors.h"
 #include "codec_host.h"
 #include "commands.h"
+#include "host_picture_pool.h"
 #include "interruption.h"
 #include "options.h"
 #include "pipeline/frame_header.h"
@@ -53,7 +55,7 @@ constexpr const char* kHelp =
 struct DecodedFrame {
     int64_t index = 0;
     bool fresh = false;
-    std::vector<uint8_t> picture;
+    uint8_t* picture = nullptr;  // when fresh: from the run's pool, and the one it replaces goes back
     std::string message;
     bool damaged = false;
 };
@@ -68,10 +70,8 @@ struct HoldState {
 
 class FrameDecoder {
   public:
-    FrameDecoder(const BITMAPINFOHEADER& format, HostFormat output, int width, int height, std::string input)
-        : decompressor(std::make_shared<Decompressor>(format, output)),
-          bytes(HostPictureBytes(output, width, height)),
-          input(std::move(input)) {}
+    FrameDecoder(std::unique_ptr<Decompressor> decompressor, HostPicturePool& pictures)
+        : decompressor(std::move(decompressor)), pictures(&pictures) {}
     DecodedFrame operator()(AviFrame& frame) {
         DecodedFrame out;
         out.index = frame.index;
@@ -89,13 +89,14 @@ class FrameDecoder {
             }
             return out;
         }
-        out.picture.resize(bytes);
-        if (wellFormed && decompressor->Decode(frame.data.data(), frame.data.size(), out.picture.data())) {
+        // A well-formed chunk decoded writes every byte (an empty one, which writes none, ended above).
+        out.picture = pictures->Take();
+        if (wellFormed && decompressor->Decode(frame.data.data(), frame.data.size(), out.picture)) {
             out.fresh = true;
             state = {false, false};
             return out;
         }
-        out.picture.clear();
+        pictures->Give(std::exchange(out.picture, nullptr));
         out.message = "frame " + std::to_string(frame.index) + " is " +
                       (frame.complete ? "damaged" : "cut short") +
                       "; holding the last picture until the next key frame";
@@ -106,8 +107,7 @@ class FrameDecoder {
 
   private:
     std::shared_ptr<Decompressor> decompressor;  // shared: std::function needs a copyable decoder
-    size_t bytes;
-    std::string input;
+    HostPicturePool* pictures;
     HoldState state;
 };
 
@@ -161,18 +161,21 @@ int DecodeCommand(std::span<const std::string> args) {
     auto sink = OpenSink(target, width, height, reader.Rate(), reader.Scale(), std::move(audio));
     if (!audioText.empty()) reader.OnAudio([&](const AVPacket& packet) { sink->WriteAudio(packet); });
     const HostFormat decodeFormat = sink->DecodeFormat();
-    // Made here so that a stream the codec refuses fails before any thread starts.
-    { Decompressor check(reader.Format(), decodeFormat); }
+    FirstInstance first(std::make_unique<Decompressor>(reader.Format(), decodeFormat));
 
     const size_t pictureBytes = HostPictureBytes(decodeFormat, width, height);
-    std::vector<uint8_t> held = BlackHostPicture(decodeFormat, width, height);
+    HostPicturePool pictures(pictureBytes);
+    uint8_t* held = pictures.Take();
+    const std::vector<uint8_t> black = BlackHostPicture(decodeFormat, width, height);
+    std::copy(black.begin(), black.end(), held);
     int64_t damaged = 0, frames = 0;
     auto write = [&](DecodedFrame& decoded) {
         if (!decoded.message.empty())
             std::fprintf(stderr, "rq43 decode: %s: %s\n", input.c_str(), decoded.message.c_str());
         damaged += decoded.damaged ? 1 : 0;
-        if (decoded.fresh) held.swap(decoded.picture);
-        sink->Write(decoded.index, held.data());
+        if (decoded.fresh) std::swap(held, decoded.picture);
+        sink->Write(decoded.index, held);
+        if (decoded.fresh) pictures.Give(decoded.picture);  // the one held until now
         ++frames;
     };
     auto start = std::chrono::steady_clock::now();
@@ -180,7 +183,9 @@ int DecodeCommand(std::span<const std::string> args) {
         RunPipeline<AviFrame, DecodedFrame> pipeline(
             threads, threads == 1 ? 2 : (size_t{256} << 20) / pictureBytes,
             [&]() -> std::function<DecodedFrame(AviFrame&)> {
-                return FrameDecoder(reader.Format(), decodeFormat, width, height, input);
+                auto mine = first.TakeOr(
+                    [&] { return std::make_unique<Decompressor>(reader.Format(), decodeFormat); });
+                return FrameDecoder(std::move(mine), pictures);
             });
         AviFrame frame;
         while (reader.Next(frame)) {

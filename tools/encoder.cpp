@@ -6,14 +6,17 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "audio_track.h"
 #include "avi.h"
 #include "cli_errors.h"
 #include "codec_host.h"
+#include "host_picture_pool.h"
 #include "interruption.h"
 #include "platform/processor.h"
 #include "progress.h"
+#include "recycling_pool.h"
 #include "replacement_file.h"
 #include "run_pipeline.h"
 
@@ -38,7 +41,7 @@ size_t BufferedFrames(int instances, int keyInterval, size_t pictureBytes) {
 struct SourceFrame {
     int64_t index = 0;
     bool requestKey = false;
-    std::vector<uint8_t> host;
+    uint8_t* host = nullptr;  // the run's, until compressed
     Picture420 reference;
 };
 
@@ -50,11 +53,20 @@ struct CodedFrame {
     double codecSeconds = 0;
 };
 
+// The pictures of a run, each back in its pool once used: the host pictures once compressed, the others
+// once written.
+struct RunPictures {
+    explicit RunPictures(size_t hostBytes) : hosts(hostBytes) {}
+    HostPicturePool hosts;
+    RecyclingPool<Picture420> references, reconstructions;
+};
+
 // What one instance does with a frame: compress it, and decode it again when reconstructing.
 class FrameCoder {
   public:
-    FrameCoder(std::unique_ptr<Compressor> compressor, const CompressorSetup& setup, bool reconstruct)
-        : compressor(std::move(compressor)), width(setup.width), height(setup.height) {
+    FrameCoder(std::unique_ptr<Compressor> compressor, const CompressorSetup& setup, bool reconstruct,
+               RunPictures& pictures)
+        : compressor(std::move(compressor)), pictures(&pictures), width(setup.width), height(setup.height) {
         if (!reconstruct) return;
         reconstructor = std::make_unique<Decompressor>(this->compressor->Format(), HostFormat::Uyvy);
         decoded.resize(HostPictureBytes(HostFormat::Uyvy, width, height));
@@ -63,13 +75,15 @@ class FrameCoder {
         CodedFrame coded;
         coded.index = frame.index;
         auto start = std::chrono::steady_clock::now();
-        CompressedFrame compressed = compressor->Compress(frame.host.data(), frame.requestKey, frame.index);
+        CompressedFrame compressed = compressor->Compress(frame.host, frame.requestKey, frame.index);
         coded.codecSeconds = SecondsSince(start);
+        pictures->hosts.Give(std::exchange(frame.host, nullptr));
         coded.data = std::move(compressed.bytes);
         coded.key = compressed.key;
         if (reconstructor) {
             if (!reconstructor->Decode(coded.data.data(), coded.data.size(), decoded.data()))
                 throw Failure("the codec cannot decode its own frame " + std::to_string(frame.index));
+            coded.reconstruction = pictures->reconstructions.Take();
             UyvyToPicture420(decoded.data(), width, height, coded.reconstruction);
             coded.reference = std::move(frame.reference);
         }
@@ -79,6 +93,7 @@ class FrameCoder {
   private:
     std::shared_ptr<Compressor> compressor;  // shared: std::function needs a copyable coder
     std::shared_ptr<Decompressor> reconstructor;
+    RunPictures* pictures;
     int width, height;
     std::vector<uint8_t> decoded;
 };
@@ -140,22 +155,16 @@ EncodeReport EncodeVideo(VideoSource& source, const std::string& outputPath, con
     // oversubscribe them, so each codes on one thread (the bytes are the same either way).
     std::optional<OneWorkerPerInstance> oneWorker;
     if (report.instances > 1) oneWorker.emplace();
-    // The first instance is made here: a format the codec refuses fails before any thread starts.
-    auto first = std::make_unique<Compressor>(setup);
+    FirstInstance first(std::make_unique<Compressor>(setup));
     const BITMAPINFOHEADER format = first->Format();
-    std::mutex firstTaken;
+    RunPictures pictures(HostPictureBytes(report.format, report.width, report.height));
     RunPipeline<SourceFrame, CodedFrame> pipeline(
         report.instances,
         BufferedFrames(report.instances, setup.keyInterval,
                        HostPictureBytes(report.format, report.width, report.height)),
         [&]() -> std::function<CodedFrame(SourceFrame&)> {
-            std::unique_ptr<Compressor> mine;
-            {
-                std::lock_guard lock(firstTaken);
-                mine = std::move(first);
-            }
-            if (!mine) mine = std::make_unique<Compressor>(setup);
-            return FrameCoder(std::move(mine), setup, options.reconstruct);
+            auto mine = first.TakeOr([&] { return std::make_unique<Compressor>(setup); });
+            return FrameCoder(std::move(mine), setup, options.reconstruct, pictures);
         });
 
     ReplacementFile file(outputPath);
@@ -179,6 +188,8 @@ EncodeReport EncodeVideo(VideoSource& source, const std::string& outputPath, con
         if (options.reconstruct) {
             report.psnr.Add(coded.reference, coded.reconstruction);
             if (observer) observer(coded.index, coded.reference, coded.reconstruction);
+            pictures.references.Give(std::move(coded.reference));
+            pictures.reconstructions.Give(std::move(coded.reconstruction));
         }
         ++report.frames;
         report.keyFrames += coded.key ? 1 : 0;
@@ -191,6 +202,8 @@ EncodeReport EncodeVideo(VideoSource& source, const std::string& outputPath, con
         SourceFrame next;
         next.index = index;
         next.requestKey = setup.keyInterval > 0 && index % setup.keyInterval == 0;
+        next.host = pictures.hosts.Take();
+        if (options.reconstruct) next.reference = pictures.references.Take();
         preparer.Prepare(*frame, next.host, options.reconstruct ? &next.reference : nullptr);
         const bool startsRun = next.requestKey;
         pipeline.Add(std::move(next), startsRun, write);

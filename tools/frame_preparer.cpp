@@ -86,7 +86,7 @@ void FramePreparer::Convert(const AVFrame& source, int pixelFormat, int filter, 
     sws_scale(context, source.data, source.linesize, 0, visibleHeight, out->data, out->linesize);
 }
 
-void FramePreparer::Prepare(const AVFrame& source, std::vector<uint8_t>& host, Picture420* reference) {
+void FramePreparer::Prepare(const AVFrame& source, uint8_t* host, Picture420* reference) {
     const AVFrame* input = &source;
     if (cropLeft || cropTop || source.width != visibleWidth || source.height != visibleHeight) {
         av_frame_unref(cropped);
@@ -106,7 +106,7 @@ void FramePreparer::Prepare(const AVFrame& source, std::vector<uint8_t>& host, P
     const size_t pitch = static_cast<size_t>(width) * static_cast<size_t>(BytesPerPixel(format));
     const size_t visibleBytes =
         static_cast<size_t>((visibleWidth + 1) / 2 * 2) * static_cast<size_t>(BytesPerPixel(format));
-    host.assign(pitch * static_cast<size_t>(height), 0);
+    // Every byte is written below (the rows, then the padding): a recycled picture needs no clearing.
     for (int row = 0; row < visibleHeight; ++row)
         std::memcpy(&host[static_cast<size_t>(row) * pitch],
                     hostFrame->data[0] + static_cast<ptrdiff_t>(row) * hostFrame->linesize[0],
@@ -115,7 +115,7 @@ void FramePreparer::Prepare(const AVFrame& source, std::vector<uint8_t>& host, P
 
     if (reference) {
         Convert(*input, AV_PIX_FMT_YUV420P, SWS_BILINEAR, referenceScaler, referenceFrame);
-        reference->Allocate(visibleWidth, visibleHeight);
+        if (!reference->Holds(visibleWidth, visibleHeight)) reference->Allocate(visibleWidth, visibleHeight);
         av_image_copy_plane(reference->y.data(), visibleWidth, referenceFrame->data[0],
                             referenceFrame->linesize[0], visibleWidth, visibleHeight);
         av_image_copy_plane(reference->u.data(), reference->ChromaWidth(), referenceFrame->data[1],
@@ -126,7 +126,7 @@ void FramePreparer::Prepare(const AVFrame& source, std::vector<uint8_t>& host, P
 }
 
 // Edge replication: columns right of the visible picture repeat its last column, rows below it the last row.
-void FramePreparer::PadHost(std::vector<uint8_t>& host) const {
+void FramePreparer::PadHost(uint8_t* host) const {
     const size_t bpp = static_cast<size_t>(BytesPerPixel(format));
     const size_t pitch = static_cast<size_t>(width) * bpp;
     const bool packed422 = format == HostFormat::Yuy2 || format == HostFormat::Uyvy;

@@ -28,13 +28,13 @@ class FramePreparer {
     int Height() const { return height; }
     bool Resized() const { return width != sourceWidth || height != sourceHeight; }
 
-    // `host` receives HostPictureBytes(format, Width(), Height()); `reference`, if given, the visible
-    // picture as 4:2:0.
-    void Prepare(const AVFrame& source, std::vector<uint8_t>& host, Picture420* reference);
+    // Writes every one of the HostPictureBytes(format, Width(), Height()) bytes at `host`; `reference`, if
+    // given, receives the visible picture as 4:2:0.
+    void Prepare(const AVFrame& source, uint8_t* host, Picture420* reference);
 
   private:
     void Convert(const AVFrame& source, int pixelFormat, int filter, SwsContext*& context, AVFrame* out);
-    void PadHost(std::vector<uint8_t>& host) const;
+    void PadHost(uint8_t* host) const;
 
     int sourceWidth, sourceHeight;
     HostFormat format;

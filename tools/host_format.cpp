@@ -5,7 +5,7 @@
 namespace rq43::cli {
 
 void UyvyToPicture420(const uint8_t* uyvy, int width, int height, Picture420& picture) {
-    if (picture.width != width || picture.height != height) picture.Allocate(width, height);
+    if (!picture.Holds(width, height)) picture.Allocate(width, height);
     if (width <= 0 || height <= 0) return;
     // The codec's byte-split kernel: U, V, U, V ... of a row on one side, its luma on the other, then the
     // chroma of every other row split once more.

@@ -13,6 +13,12 @@ void Picture420::Allocate(int w, int h) {
     v.assign(chroma, 128);
 }
 
+bool Picture420::Holds(int w, int h) const {
+    const size_t chroma = static_cast<size_t>((w + 1) / 2) * static_cast<size_t>((h + 1) / 2);
+    return width == w && height == h && y.size() == static_cast<size_t>(w) * static_cast<size_t>(h) &&
+           u.size() == chroma && v.size() == chroma;
+}
+
 void Picture420::Clear() {
     std::fill(y.begin(), y.end(), uint8_t{16});
     std::fill(u.begin(), u.end(), uint8_t{128});

@@ -14,6 +14,8 @@ struct Picture420 {
     int ChromaWidth() const { return (width + 1) / 2; }
     int ChromaHeight() const { return (height + 1) / 2; }
     void Allocate(int w, int h);
+    // Whether the planes are those of a w x h picture (not so for one moved from, which keeps its size).
+    bool Holds(int w, int h) const;
     // Black in studio range.
     void Clear();
 };

@@ -16,6 +16,28 @@
 
 namespace rq43::cli {
 
+// A codec instance made before the pipeline starts, so that what the codec refuses fails before any thread
+// does. The first instance thread to ask takes it; the others make their own.
+template <typename Instance>
+class FirstInstance {
+  public:
+    explicit FirstInstance(std::unique_ptr<Instance> made) : made(std::move(made)) {}
+    // Only before the pipeline starts: the instance made.
+    const Instance* operator->() const { return made.get(); }
+    template <typename Make>
+    std::unique_ptr<Instance> TakeOr(Make&& make) {
+        {
+            std::lock_guard lock(mutex);
+            if (made) return std::move(made);
+        }
+        return make();
+    }
+
+  private:
+    std::mutex mutex;
+    std::unique_ptr<Instance> made;
+};
+
 template <typename In, typename Out>
 class RunPipeline {
   public:

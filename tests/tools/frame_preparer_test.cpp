@@ -46,9 +46,11 @@ TEST(FramePreparer, PadsByRepeatingTheEdgesInEveryFormat) {
         ASSERT_EQ(preparer.Width(), 32);
         ASSERT_EQ(preparer.Height(), 16);
         EXPECT_TRUE(preparer.Resized());
-        std::vector<uint8_t> host;
-        preparer.Prepare(*source, host, nullptr);
-        ASSERT_EQ(host.size(), HostPictureBytes(format, 32, 16));
+        // A recycled picture still holding an earlier one comes out the same: every byte is written.
+        std::vector<uint8_t> host(HostPictureBytes(format, 32, 16)), recycled(host.size(), 0xA5);
+        preparer.Prepare(*source, host.data(), nullptr);
+        preparer.Prepare(*source, recycled.data(), nullptr);
+        EXPECT_EQ(recycled, host);
         const size_t bpp = static_cast<size_t>(BytesPerPixel(format)), pitch = 32 * bpp;
         auto pixel = [&](int x, int y) {
             return std::vector<uint8_t>(&host[y * pitch + x * bpp], &host[y * pitch + (x + 1) * bpp]);
@@ -72,8 +74,8 @@ TEST(FramePreparer, PadsByRepeatingTheEdgesInEveryFormat) {
     }
     // Inside the visible area the luma is the source's exactly.
     FramePreparer preparer(21, 13, HostFormat::Uyvy, FitMode::Pad);
-    std::vector<uint8_t> host;
-    preparer.Prepare(*source, host, nullptr);
+    std::vector<uint8_t> host(HostPictureBytes(HostFormat::Uyvy, 32, 16));
+    preparer.Prepare(*source, host.data(), nullptr);
     for (int y = 0; y < 13; ++y)
         for (int x = 0; x < 21; ++x) EXPECT_EQ(Luma(host, 32, x, y), 16 + x + 10 * y);
 }
@@ -83,9 +85,9 @@ TEST(FramePreparer, CropsTheCentreAtEvenOffsets) {
     FramePreparer preparer(40, 37, HostFormat::Uyvy, FitMode::Crop);
     ASSERT_EQ(preparer.Width(), 32);
     ASSERT_EQ(preparer.Height(), 32);
-    std::vector<uint8_t> host;
+    std::vector<uint8_t> host(HostPictureBytes(HostFormat::Uyvy, 32, 32));
     Picture420 reference;
-    preparer.Prepare(*source, host, &reference);
+    preparer.Prepare(*source, host.data(), &reference);
     // (40 - 32) / 2 = 4 columns and (37 - 32) / 2 = 2 rows (even) are cut from the left and top.
     EXPECT_EQ(Luma(host, 32, 0, 0), 16 + 4 + 10 * 2);
     EXPECT_EQ(Luma(host, 32, 31, 31), static_cast<uint8_t>(16 + 35 + 10 * 33));
@@ -99,9 +101,9 @@ TEST(FramePreparer, CropsTheCentreAtEvenOffsets) {
 TEST(FramePreparer, ReferenceIsTheVisibleSourceUnpadded) {
     auto source = Source(21, 13);
     FramePreparer preparer(21, 13, HostFormat::Rgb24, FitMode::Pad);
-    std::vector<uint8_t> host;
+    std::vector<uint8_t> host(HostPictureBytes(HostFormat::Rgb24, 32, 16));
     Picture420 reference;
-    preparer.Prepare(*source, host, &reference);
+    preparer.Prepare(*source, host.data(), &reference);
     ASSERT_EQ(reference.width, 21);
     ASSERT_EQ(reference.height, 13);
     ASSERT_EQ(reference.u.size(), 11u * 7u);
@@ -135,6 +137,11 @@ TEST(HostFormat, UyvyChromaComesFromEveryOtherRow) {
                 ASSERT_EQ(picture.u[static_cast<size_t>(y * pairs + x)], 20 * y + x);
                 ASSERT_EQ(picture.v[static_cast<size_t>(y * pairs + x)], 50 + 20 * y + x);
             }
+        // A recycled picture may be one moved from: it keeps its size but not its planes.
+        Picture420 moved = std::move(picture);
+        UyvyToPicture420(uyvy.data(), width, 4, picture);
+        EXPECT_EQ(picture.y, moved.y);
+        EXPECT_EQ(picture.v, moved.v);
     }
 }
 

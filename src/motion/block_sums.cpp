@@ -25,6 +25,40 @@ void SumFourByFour(uint16_t* values, int32_t stride, int32_t rows) {
     }
 }
 
+// Entry (X, Y) becomes the sum of the squares of the 16x16 pixels from (X, Y), for every block that fits;
+// running sums along rows, then down columns. The sums stay below 2^24.
+void SumSquaresSixteen(const uint8_t* pixels, int32_t stride, int32_t rows, uint32_t* squares) {
+    const int32_t across = stride - 15;
+    for (int32_t r = 0; r < rows; ++r) {
+        const uint8_t* row = pixels + static_cast<ptrdiff_t>(r) * stride;
+        uint32_t* to = squares + static_cast<ptrdiff_t>(r) * stride;
+        uint32_t sum = 0;
+        for (int32_t c = 0; c < 16; ++c) sum += uint32_t{row[c]} * row[c];
+        to[0] = sum;
+        for (int32_t c = 1; c < across; ++c) {
+            sum += uint32_t{row[c + 15]} * row[c + 15];
+            sum -= uint32_t{row[c - 1]} * row[c - 1];
+            to[c] = sum;
+        }
+    }
+    // Down the columns a row at a time, so the passes run along memory.
+    std::vector<uint32_t> column(squares, squares + across);
+    for (int32_t r = 1; r < 16; ++r) {
+        const uint32_t* row = squares + static_cast<ptrdiff_t>(r) * stride;
+        for (int32_t c = 0; c < across; ++c) column[static_cast<size_t>(c)] += row[c];
+    }
+    for (int32_t r = 0; r + 15 < rows; ++r) {
+        uint32_t* row = squares + static_cast<ptrdiff_t>(r) * stride;
+        const uint32_t* entering = row + 16 * static_cast<ptrdiff_t>(stride);
+        const bool last = r + 16 == rows;
+        for (int32_t c = 0; c < across; ++c) {
+            const uint32_t leaving = row[c];
+            row[c] = column[static_cast<size_t>(c)];
+            if (!last) column[static_cast<size_t>(c)] += entering[c] - leaving;
+        }
+    }
+}
+
 }  // namespace
 
 void ComputeBlockSums(const uint8_t* origin, int32_t stride, int32_t height, int32_t border,
@@ -37,6 +71,8 @@ void ComputeBlockSums(const uint8_t* origin, int32_t stride, int32_t height, int
     const uint8_t* first = origin - static_cast<ptrdiff_t>(border) * stride - border;
     for (size_t i = 0; i < entries; ++i) sums.sums4[i] = first[i];
     SumFourByFour(sums.sums4.data(), stride, rows);
+    sums.squares16.resize(entries);
+    SumSquaresSixteen(first, stride, rows, sums.squares16.data());
 }
 
 SourceSums SumSourceBlock(const uint8_t* source, int32_t stride) {
@@ -46,6 +82,7 @@ SourceSums SumSourceBlock(const uint8_t* source, int32_t stride) {
         for (int c = 0; c < 16; ++c) {
             uint16_t& part = sums.parts[(r / 4) * 4 + c / 4];
             part = static_cast<uint16_t>(part + row[c]);
+            sums.squares += uint32_t{row[c]} * row[c];
         }
     }
     return sums;

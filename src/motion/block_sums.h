@@ -1,7 +1,8 @@
-// Pixel sums of a bordered luma plane at every position, for lower bounds of the 16x16 squared error. For
-// blocks split into parts of n pixels, the squared error is at least the sum over the parts of
-// (source part sum - reference part sum)^2 / n, so a candidate whose bound already reaches the best error
-// cannot win and need not be measured.
+// Pixel sums of a bordered luma plane at every position, for lower bounds of the 16x16 squared error and
+// for the error itself. For blocks split into parts of n pixels, the squared error is at least the sum over
+// the parts of (source part sum - reference part sum)^2 / n, so a candidate whose bound already reaches the
+// best error cannot win and need not be measured. The error itself is the source's sum of squares plus the
+// reference block's, less twice the sum of their products: only the products depend on both.
 #pragma once
 
 #include <cstddef>
@@ -11,10 +12,10 @@
 namespace rq43 {
 
 struct BlockSums {
-    int32_t stride = 0;            // entries per row, as the plane's pixels
-    int32_t border = 0;            // position (0, 0) sits `border` rows and columns into the arrays
-    std::vector<uint16_t> sums4;   // 4x4 sums, at every position whose block lies in the bordered plane
-    std::vector<uint16_t> sums16;  // 16x16 sums, likewise
+    int32_t stride = 0;               // entries per row, as the plane's pixels
+    int32_t border = 0;               // position (0, 0) sits `border` rows and columns into the arrays
+    std::vector<uint16_t> sums4;      // 4x4 sums, at every position whose block lies in the bordered plane
+    std::vector<uint32_t> squares16;  // 16x16 sums of squared pixels, likewise
 
     size_t At(int32_t x, int32_t y) const {
         return static_cast<size_t>(static_cast<ptrdiff_t>(y + border) * stride + (x + border));
@@ -26,9 +27,10 @@ struct BlockSums {
 // geometry is unchanged.
 void ComputeBlockSums(const uint8_t* origin, int32_t stride, int32_t height, int32_t border, BlockSums& sums);
 
-// The sixteen 4x4 sums of a 16x16 source block, row by row.
+// The sixteen 4x4 sums of a 16x16 source block, row by row, and the sum of its squared pixels.
 struct SourceSums {
     uint16_t parts[16];
+    uint32_t squares;
 };
 SourceSums SumSourceBlock(const uint8_t* source, int32_t stride);
 

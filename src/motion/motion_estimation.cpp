@@ -168,6 +168,72 @@ class WindowBoundTable {
     std::array<uint32_t, kWindowBoundsMaxPitch * 33> bounds_;
 };
 
+// The positions of ring r (1 to 31) around `home` in their order, cut to the window (positions outside it
+// are never measured): rows y -+ r/2 across on even rings, then the columns x -+ r down.
+template <typename Visit>
+void ForEachRingPosition(const Window& window, Point home, int32_t r, const Visit& visit) {
+    const int32_t h = r / 2;
+    auto across = [&](int32_t cy) {
+        if (cy < window.ylo || cy > window.yhi) return;
+        for (int32_t cx = std::max(home.x - r + 1, window.xlo); cx <= std::min(home.x + r - 1, window.xhi);
+             ++cx)
+            visit(Point{cx, cy});
+    };
+    auto down = [&](int32_t cx) {
+        if (cx < window.xlo || cx > window.xhi) return;
+        for (int32_t cy = std::max(home.y - h, window.ylo); cy <= std::min(home.y + h, window.yhi); ++cy)
+            visit(Point{cx, cy});
+    };
+    if (r % 2 == 0) {
+        across(home.y - h);
+        across(home.y + h);
+    }
+    down(home.x - r);
+    down(home.x + r);
+}
+constexpr int32_t kMaxRingPositions = 4 * 31 + 2 * 31;
+
+// The rings of SearchMacroblock with fewer and cheaper measurements and the same choices. A candidate is
+// taken only below the best, so one whose bound reaches the best is passed over; the bounds of the whole
+// window are worth their cost once the first rings have not ended the search. The others of a ring are
+// measured together, exactly, and taken in ring order: below the best an early-stopped measurement is
+// exact too, so both decide alike.
+void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& measure, const BlockSums& sums,
+                       Best& best) {
+    constexpr int32_t kRingsBeforeBounds = 2;
+    const SourceSums source = SumSourceBlock(measure.source, measure.stride);
+    WindowBoundTable bound;
+    uint64_t boundLimit = 0;  // 16 x the best cost once bounds are in use
+    std::array<Point, kMaxRingPositions> candidates;
+    std::array<int32_t, kMaxRingPositions> offsets;
+    std::array<uint32_t, kMaxRingPositions> products;
+    for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
+        const bool bounded = r > kRingsBeforeBounds;
+        if (r == kRingsBeforeBounds + 1) {
+            bound.Fill(sums, source, window);
+            boundLimit = uint64_t{16} * best.cost;
+        }
+        int32_t count = 0;
+        ForEachRingPosition(window, home, r, [&](Point candidate) {
+            if (bounded && bound.Row(candidate.y)[candidate.x] >= boundLimit) return;
+            candidates[static_cast<size_t>(count)] = candidate;
+            offsets[static_cast<size_t>(count)] = candidate.y * measure.stride + candidate.x;
+            ++count;
+        });
+        measure.ssd.productSums16(measure.source, measure.stride, measure.reference, measure.stride,
+                                  offsets.data(), count, products.data());
+        for (int32_t k = 0; k < count; ++k) {
+            const Point candidate = candidates[static_cast<size_t>(k)];
+            const uint32_t c = source.squares + sums.squares16[sums.At(candidate.x, candidate.y)] -
+                               2 * products[static_cast<size_t>(k)];
+            if (c < best.cost) {
+                best = {candidate, c};
+                boundLimit = uint64_t{16} * c;
+            }
+        }
+    }
+}
+
 // Refines one 8x8 quadrant at (xs, ys) whose entry holds the macroblock vector.
 void SearchSubBlock(const MotionField& field, int32_t xs, int32_t ys, MotionEntry& entry) {
     int32_t b = field.border;
@@ -263,44 +329,14 @@ float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row, const Blo
         if (c <= best.cost) best = {home, c};
     }
 
-    // A candidate is taken only below the best, so one whose bound reaches the best is passed over. The
-    // bounds of the whole window are worth their cost once the first rings have not ended the search.
-    constexpr int32_t kRingsBeforeBounds = 2;
-    WindowBoundTable bound;
-    uint64_t boundLimit = UINT64_MAX;  // 16 x the best cost while bounds are in use
-    auto visit = [&](Point candidate, const uint32_t* boundRow) {
-        if (boundRow != nullptr && boundRow[candidate.x] >= boundLimit) return;
-        uint32_t c = measure.M16BelowAt(candidate, best.cost);
-        if (c < best.cost) {
-            best = {candidate, c};
-            if (boundLimit != UINT64_MAX) boundLimit = uint64_t{16} * c;
+    if (bounds == nullptr) {
+        for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
+            ForEachRingPosition(window, home, r, [&](Point candidate) {
+                best.TakeIfSmaller(candidate, measure.M16BelowAt(candidate, best.cost));
+            });
         }
-    };
-    // Ring segments in their order, cut to the window (positions outside it are never measured).
-    auto segmentAcross = [&](int32_t cy, int32_t from, int32_t to, bool bounded) {
-        if (cy < window.ylo || cy > window.yhi) return;
-        const uint32_t* boundRow = bounded ? bound.Row(cy) : nullptr;
-        for (int32_t cx = std::max(from, window.xlo); cx <= std::min(to, window.xhi); ++cx)
-            visit({cx, cy}, boundRow);
-    };
-    auto segmentDown = [&](int32_t cx, int32_t from, int32_t to, bool bounded) {
-        if (cx < window.xlo || cx > window.xhi) return;
-        for (int32_t cy = std::max(from, window.ylo); cy <= std::min(to, window.yhi); ++cy)
-            visit({cx, cy}, bounded ? bound.Row(cy) : nullptr);
-    };
-    for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
-        int32_t h = r / 2;
-        const bool bounded = bounds != nullptr && r > kRingsBeforeBounds;
-        if (bounded && r == kRingsBeforeBounds + 1) {
-            bound.Fill(*bounds, SumSourceBlock(measure.source, measure.stride), window);
-            boundLimit = uint64_t{16} * best.cost;
-        }
-        if (r % 2 == 0) {
-            segmentAcross(y - h, x - r + 1, x + r - 1, bounded);
-            segmentAcross(y + h, x - r + 1, x + r - 1, bounded);
-        }
-        segmentDown(x - r, y - h, y + h, bounded);
-        segmentDown(x + r, y - h, y + h, bounded);
+    } else {
+        SearchRingsPruned(window, home, measure, *bounds, best);
     }
 
     Best bestHalf = RefineHalfPel(

@@ -157,6 +157,40 @@ TEST(SsdKernelsTest, WindowBoundsMatchPlainC) {
     }
 }
 
+// Runs of candidates as the search passes them, at any offset from the base (before it too), and counts
+// from none to more than a ring holds; pixels at random, at one level, and all 255, where products and their
+// sums are largest (16,646,400 a block).
+TEST(SsdKernelsTest, ProductSumsMatchPlainC) {
+    std::mt19937 random(7);
+    const dsp::SsdKernels& plain = SsdKernelsFor(dsp::CpuLevel::C);
+    for (int round = 0; round < 30; ++round) {
+        const int32_t stride = 48 + round;
+        std::vector<uint8_t> source(static_cast<size_t>(stride) * 16),
+            plane(static_cast<size_t>(stride) * 48);
+        auto value = [&]() -> uint8_t {
+            return round % 3 == 0 ? 255 : round % 3 == 1 ? static_cast<uint8_t>(random()) : 0;
+        };
+        for (uint8_t& pixel : source) pixel = round % 6 == 5 ? 255 : value();
+        for (uint8_t& pixel : plane) pixel = value();
+        const uint8_t* base =
+            plane.data() + 16 * stride + 16;  // offsets reach 16 rows and columns either way
+        const int32_t count = round * 7 % 200;
+        std::vector<int32_t> offsets(static_cast<size_t>(count));
+        for (int32_t& offset : offsets) {
+            offset = (static_cast<int32_t>(random() % 33) - 16) * stride +
+                     static_cast<int32_t>(random() % 33) - 16;
+        }
+        std::vector<uint32_t> expected(offsets.size() + 1, 0xDEADBEEF);
+        plain.productSums16(source.data(), stride, base, stride, offsets.data(), count, expected.data());
+        for (dsp::CpuLevel level : test::SimdLevelsToCheck()) {
+            std::vector<uint32_t> products(offsets.size() + 1, 0xDEADBEEF);
+            SsdKernelsFor(level).productSums16(source.data(), stride, base, stride, offsets.data(), count,
+                                               products.data());
+            ASSERT_EQ(products, expected) << dsp::CpuLevelName(level) << " round " << round;
+        }
+    }
+}
+
 // The tables in use are those of the level RQ43_CPU asks for, never above the processor's.
 TEST(KernelTablesTest, ActiveTablesAreThoseOfTheForcedLevel) {
     const char* forced = std::getenv("RQ43_CPU");

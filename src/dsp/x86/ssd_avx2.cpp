@@ -80,6 +80,28 @@ uint32_t M16hAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* a,
                                  limit);
 }
 
+void ProductSums16Avx2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+                       int32_t referenceStride, const int32_t* offsets, int32_t count, uint32_t* products) {
+    // Products of two pixels summed pairwise stay below 2^17, sixteen rows of them below 2^22.
+    __m256i rows[16];
+    for (int row = 0; row < 16; ++row) rows[row] = _mm256_cvtepu8_epi16(Load16(source + row * sourceStride));
+    for (int32_t i = 0; i < count; ++i) {
+        const uint8_t* block = reference + offsets[i];
+        // Two chains of additions, so that one waits less on the other.
+        __m256i even = _mm256_setzero_si256(), odd = _mm256_setzero_si256();
+#pragma GCC unroll 8
+        for (int row = 0; row < 16; row += 2) {
+            even = _mm256_add_epi32(
+                even,
+                _mm256_madd_epi16(_mm256_cvtepu8_epi16(Load16(block + row * referenceStride)), rows[row]));
+            odd = _mm256_add_epi32(
+                odd, _mm256_madd_epi16(_mm256_cvtepu8_epi16(Load16(block + (row + 1) * referenceStride)),
+                                       rows[row + 1]));
+        }
+        products[i] = Total(_mm256_add_epi32(even, odd));
+    }
+}
+
 void WindowBoundsAvx2(const uint16_t* sums, int32_t sumsStride, const uint16_t wanted[16], int32_t rows,
                       int32_t pitch, uint32_t* bounds) {
     x86::WindowBoundsIn<Lanes256>(sums, sumsStride, wanted, rows, pitch, bounds);

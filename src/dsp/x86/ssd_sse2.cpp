@@ -109,6 +109,29 @@ uint32_t M8hSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, 
         x86::ExceedThreshold(limit));
 }
 
+void ProductSums16Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+                       int32_t referenceStride, const int32_t* offsets, int32_t count, uint32_t* products) {
+    // Products of two pixels summed pairwise stay below 2^17, sixteen rows of them below 2^22.
+    const __m128i zero = _mm_setzero_si128();
+    __m128i low[16], high[16];
+    for (int row = 0; row < 16; ++row) {
+        const __m128i pixels = Load16(source + row * sourceStride);
+        low[row] = _mm_unpacklo_epi8(pixels, zero);
+        high[row] = _mm_unpackhi_epi8(pixels, zero);
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        const uint8_t* block = reference + offsets[i];
+        __m128i even = zero, odd = zero;
+#pragma GCC unroll 16
+        for (int row = 0; row < 16; ++row) {
+            const __m128i pixels = Load16(block + row * referenceStride);
+            even = _mm_add_epi32(even, _mm_madd_epi16(_mm_unpacklo_epi8(pixels, zero), low[row]));
+            odd = _mm_add_epi32(odd, _mm_madd_epi16(_mm_unpackhi_epi8(pixels, zero), high[row]));
+        }
+        products[i] = x86::HorizontalSum(_mm_add_epi32(even, odd));
+    }
+}
+
 void WindowBoundsSse2(const uint16_t* sums, int32_t sumsStride, const uint16_t wanted[16], int32_t rows,
                       int32_t pitch, uint32_t* bounds) {
     x86::WindowBoundsIn<Lanes128>(sums, sumsStride, wanted, rows, pitch, bounds);

@@ -157,10 +157,10 @@ class WindowBoundTable {
         across_ = WindowBoundsPitch(window.xlo, window.xhi);
         WindowBounds(sums, source, window.xlo, window.xhi, window.ylo, window.yhi, bounds_.data());
     }
-    // Indexed by the plane's x.
-    const uint32_t* Row(int32_t y) const {
-        return bounds_.data() + static_cast<ptrdiff_t>(y - window_.ylo) * across_ - window_.xlo;
+    const uint32_t* At(Point p) const {
+        return bounds_.data() + static_cast<ptrdiff_t>(p.y - window_.ylo) * across_ + (p.x - window_.xlo);
     }
+    int32_t Pitch() const { return across_; }
 
   private:
     Window window_;
@@ -169,20 +169,18 @@ class WindowBoundTable {
 };
 
 // The positions of ring r (1 to 31) around `home` in their order, cut to the window (positions outside it
-// are never measured): rows y -+ r/2 across on even rings, then the columns x -+ r down.
-template <typename Visit>
-void ForEachRingPosition(const Window& window, Point home, int32_t r, const Visit& visit) {
+// are never measured), as runs: `run(first, count, down)` for the rows y -+ r/2 across on even rings, then
+// for the columns x -+ r down.
+template <typename Run>
+void ForEachRingRun(const Window& window, Point home, int32_t r, const Run& run) {
     const int32_t h = r / 2;
     auto across = [&](int32_t cy) {
-        if (cy < window.ylo || cy > window.yhi) return;
-        for (int32_t cx = std::max(home.x - r + 1, window.xlo); cx <= std::min(home.x + r - 1, window.xhi);
-             ++cx)
-            visit(Point{cx, cy});
+        const int32_t from = std::max(home.x - r + 1, window.xlo), to = std::min(home.x + r - 1, window.xhi);
+        if (cy >= window.ylo && cy <= window.yhi && from <= to) run(Point{from, cy}, to - from + 1, false);
     };
     auto down = [&](int32_t cx) {
-        if (cx < window.xlo || cx > window.xhi) return;
-        for (int32_t cy = std::max(home.y - h, window.ylo); cy <= std::min(home.y + h, window.yhi); ++cy)
-            visit(Point{cx, cy});
+        const int32_t from = std::max(home.y - h, window.ylo), to = std::min(home.y + h, window.yhi);
+        if (cx >= window.xlo && cx <= window.xhi && from <= to) run(Point{cx, from}, to - from + 1, true);
     };
     if (r % 2 == 0) {
         across(home.y - h);
@@ -201,34 +199,52 @@ constexpr int32_t kMaxRingPositions = 4 * 31 + 2 * 31;
 void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& measure, const BlockSums& sums,
                        Best& best) {
     constexpr int32_t kRingsBeforeBounds = 2;
-    const SourceSums source = SumSourceBlock(measure.source, measure.stride);
+    const int32_t stride = measure.stride;
+    const SourceSums source = SumSourceBlock(measure.source, stride);
+    // Indexed by plane offset, as the reference pixels.
+    const uint32_t* referenceSquares = sums.squares16.data() + sums.At(0, 0);
     WindowBoundTable bound;
-    uint64_t boundLimit = 0;  // 16 x the best cost once bounds are in use
+    // 16 x the best cost once bounds are in use (below 2^32: a first measurement stops below 2^24).
+    uint32_t boundLimit = UINT32_MAX;
     std::array<Point, kMaxRingPositions> candidates;
     std::array<int32_t, kMaxRingPositions> offsets;
     std::array<uint32_t, kMaxRingPositions> products;
     for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
-        const bool bounded = r > kRingsBeforeBounds;
         if (r == kRingsBeforeBounds + 1) {
             bound.Fill(sums, source, window);
-            boundLimit = uint64_t{16} * best.cost;
+            boundLimit = 16 * best.cost;
         }
-        int32_t count = 0;
-        ForEachRingPosition(window, home, r, [&](Point candidate) {
-            if (bounded && bound.Row(candidate.y)[candidate.x] >= boundLimit) return;
-            candidates[static_cast<size_t>(count)] = candidate;
-            offsets[static_cast<size_t>(count)] = candidate.y * measure.stride + candidate.x;
-            ++count;
+        const bool bounded = r > kRingsBeforeBounds;
+        size_t count = 0;
+        ForEachRingRun(window, home, r, [&](Point first, int32_t n, bool down) {
+            const Point step = down ? Point{0, 1} : Point{1, 0};
+            const int32_t offsetStep = down ? stride : 1;
+            const ptrdiff_t boundStep = down ? bound.Pitch() : 1;
+            Point p = first;
+            int32_t offset = first.y * stride + first.x;
+            if (!bounded) {
+                for (int32_t k = 0; k < n; ++k, p.x += step.x, p.y += step.y, offset += offsetStep) {
+                    candidates[count] = p;
+                    offsets[count++] = offset;
+                }
+                return;
+            }
+            // Written always and kept only below the limit: a skip would be a branch mispredicted often.
+            const uint32_t* b = bound.At(first);
+            for (int32_t k = 0; k < n;
+                 ++k, p.x += step.x, p.y += step.y, offset += offsetStep, b += boundStep) {
+                candidates[count] = p;
+                offsets[count] = offset;
+                count += *b < boundLimit ? 1 : 0;
+            }
         });
-        measure.ssd.productSums16(measure.source, measure.stride, measure.reference, measure.stride,
-                                  offsets.data(), count, products.data());
-        for (int32_t k = 0; k < count; ++k) {
-            const Point candidate = candidates[static_cast<size_t>(k)];
-            const uint32_t c = source.squares + sums.squares16[sums.At(candidate.x, candidate.y)] -
-                               2 * products[static_cast<size_t>(k)];
+        measure.ssd.productSums16(measure.source, stride, measure.reference, stride, offsets.data(),
+                                  static_cast<int32_t>(count), products.data());
+        for (size_t k = 0; k < count; ++k) {
+            const uint32_t c = source.squares + referenceSquares[offsets[k]] - 2 * products[k];
             if (c < best.cost) {
-                best = {candidate, c};
-                boundLimit = uint64_t{16} * c;
+                best = {candidates[k], c};
+                boundLimit = 16 * c;
             }
         }
     }
@@ -331,8 +347,11 @@ float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row, const Blo
 
     if (bounds == nullptr) {
         for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
-            ForEachRingPosition(window, home, r, [&](Point candidate) {
-                best.TakeIfSmaller(candidate, measure.M16BelowAt(candidate, best.cost));
+            ForEachRingRun(window, home, r, [&](Point first, int32_t n, bool down) {
+                for (int32_t k = 0; k < n; ++k) {
+                    const Point candidate{first.x + (down ? 0 : k), first.y + (down ? k : 0)};
+                    best.TakeIfSmaller(candidate, measure.M16BelowAt(candidate, best.cost));
+                }
             });
         }
     } else {

@@ -149,25 +149,6 @@ Best RefineHalfPel(const Window& window, Best best, const Measure& measure, cons
     return best;
 }
 
-// The bounds of WindowBounds for a macroblock's window, looked up by plane position.
-class WindowBoundTable {
-  public:
-    void Fill(const BlockSums& sums, const SourceSums& source, const Window& window) {
-        window_ = window;
-        across_ = WindowBoundsPitch(window.xlo, window.xhi);
-        WindowBounds(sums, source, window.xlo, window.xhi, window.ylo, window.yhi, bounds_.data());
-    }
-    const uint32_t* At(Point p) const {
-        return bounds_.data() + static_cast<ptrdiff_t>(p.y - window_.ylo) * across_ + (p.x - window_.xlo);
-    }
-    int32_t Pitch() const { return across_; }
-
-  private:
-    Window window_;
-    int32_t across_ = 0;
-    std::array<uint32_t, kWindowBoundsMaxPitch * 33> bounds_;
-};
-
 // The positions of ring r (1 to 31) around `home` in their order, cut to the window (positions outside it
 // are never measured), as runs: `run(first, count, down)` for the rows y -+ r/2 across on even rings, then
 // for the columns x -+ r down.
@@ -192,60 +173,42 @@ void ForEachRingRun(const Window& window, Point home, int32_t r, const Run& run)
 constexpr int32_t kMaxRingPositions = 4 * 31 + 2 * 31;
 
 // The rings of SearchMacroblock with fewer and cheaper measurements and the same choices. A candidate is
-// taken only below the best, so one whose bound reaches the best is passed over; the bounds of the whole
-// window are worth their cost once the first rings have not ended the search. The others of a ring are
+// taken only below the best, so one whose bound reaches the best is passed over. The others of a ring are
 // measured together, exactly, and taken in ring order: below the best an early-stopped measurement is
 // exact too, so both decide alike.
 void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& measure, const BlockSums& sums,
                        Best& best) {
-    constexpr int32_t kRingsBeforeBounds = 2;
     const int32_t stride = measure.stride;
     const SourceSums source = SumSourceBlock(measure.source, stride);
     // Indexed by plane offset, as the reference pixels.
+    const uint16_t* referenceSums = sums.sums16.data() + sums.At(0, 0);
     const uint32_t* referenceSquares = sums.squares16.data() + sums.At(0, 0);
-    WindowBoundTable bound;
-    // 16 x the best cost once bounds are in use (below 2^32: a first measurement stops below 2^24).
-    uint32_t boundLimit = UINT32_MAX;
-    std::array<Point, kMaxRingPositions> candidates;
+    // A window row is narrower than the plane's: an offset's row and column follow from it alone.
+    auto positionOf = [&](int32_t offset) {
+        const int32_t fromCorner = offset - (window.ylo * stride + window.xlo);
+        return Point{window.xlo + fromCorner % stride, window.ylo + fromCorner / stride};
+    };
     std::array<int32_t, kMaxRingPositions> offsets;
     std::array<uint32_t, kMaxRingPositions> products;
     for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
-        if (r == kRingsBeforeBounds + 1) {
-            bound.Fill(sums, source, window);
-            boundLimit = 16 * best.cost;
-        }
-        const bool bounded = r > kRingsBeforeBounds;
+        // 256 x the best; a cost is at most 255^2 x 256, so this stays below 2^32, and so do the bounds.
+        const uint32_t boundLimit = 256 * best.cost;
         size_t count = 0;
         ForEachRingRun(window, home, r, [&](Point first, int32_t n, bool down) {
-            const Point step = down ? Point{0, 1} : Point{1, 0};
-            const int32_t offsetStep = down ? stride : 1;
-            const ptrdiff_t boundStep = down ? bound.Pitch() : 1;
-            Point p = first;
+            const int32_t step = down ? stride : 1;
             int32_t offset = first.y * stride + first.x;
-            if (!bounded) {
-                for (int32_t k = 0; k < n; ++k, p.x += step.x, p.y += step.y, offset += offsetStep) {
-                    candidates[count] = p;
-                    offsets[count++] = offset;
-                }
-                return;
-            }
             // Written always and kept only below the limit: a skip would be a branch mispredicted often.
-            const uint32_t* b = bound.At(first);
-            for (int32_t k = 0; k < n;
-                 ++k, p.x += step.x, p.y += step.y, offset += offsetStep, b += boundStep) {
-                candidates[count] = p;
+            for (int32_t k = 0; k < n; ++k, offset += step) {
+                const uint32_t difference = source.sum - referenceSums[offset];  // wraps; its square does not
                 offsets[count] = offset;
-                count += *b < boundLimit ? 1 : 0;
+                count += difference * difference < boundLimit ? 1 : 0;
             }
         });
         measure.ssd.productSums16(measure.source, stride, measure.reference, stride, offsets.data(),
                                   static_cast<int32_t>(count), products.data());
         for (size_t k = 0; k < count; ++k) {
             const uint32_t c = source.squares + referenceSquares[offsets[k]] - 2 * products[k];
-            if (c < best.cost) {
-                best = {candidates[k], c};
-                boundLimit = 16 * c;
-            }
+            if (c < best.cost) best = {positionOf(offsets[k]), c};
         }
     }
 }

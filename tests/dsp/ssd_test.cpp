@@ -133,30 +133,6 @@ TEST(SsdKernelsTest, M8hMatchesPlainC) {
                        });
 }
 
-// Part sums anywhere in their range, and at its ends, where a difference and the sum of sixteen squares
-// are largest.
-TEST(SsdKernelsTest, WindowBoundsMatchPlainC) {
-    std::mt19937 random(99);
-    const dsp::SsdKernels& plain = SsdKernelsFor(dsp::CpuLevel::C);
-    for (int round = 0; round < 12; ++round) {
-        const int32_t stride = 96 + round, rows = 1 + round % 4, pitch = 16 * (1 + round % 5);
-        std::vector<uint16_t> sums(static_cast<size_t>(stride) * static_cast<size_t>(rows + 12) + pitch + 12);
-        uint16_t wanted[16];
-        auto value = [&] {
-            return static_cast<uint16_t>(round % 3 == 0 ? 0 : round % 3 == 1 ? random() % 4081 : 4080);
-        };
-        for (uint16_t& sum : sums) sum = value();
-        for (uint16_t& part : wanted) part = round % 3 == 0 ? 4080 : value();
-        std::vector<uint32_t> expected(static_cast<size_t>(rows * pitch));
-        plain.windowBounds(sums.data(), stride, wanted, rows, pitch, expected.data());
-        for (dsp::CpuLevel level : test::SimdLevelsToCheck()) {
-            std::vector<uint32_t> bounds(expected.size());
-            SsdKernelsFor(level).windowBounds(sums.data(), stride, wanted, rows, pitch, bounds.data());
-            ASSERT_EQ(bounds, expected) << dsp::CpuLevelName(level) << " round " << round;
-        }
-    }
-}
-
 // Runs of candidates as the search passes them, at any offset from the base (before it too), and counts
 // from none to more than a ring holds; pixels at random, at one level, and all 255, where products and their
 // sums are largest (16,646,400 a block).

@@ -11,7 +11,7 @@
 namespace rq43 {
 namespace {
 
-TEST(BlockSumsTest, SquaresCoverEveryBlockOfTheBorderedPlane) {
+TEST(BlockSumsTest, SumsCoverEveryBlockOfTheBorderedPlane) {
     std::mt19937 random(3);
     for (const bool extreme : {false, true}) {
         const int32_t border = 16, width = 48, height = 32, stride = width + 2 * border;
@@ -22,15 +22,17 @@ TEST(BlockSumsTest, SquaresCoverEveryBlockOfTheBorderedPlane) {
         ComputeBlockSums(plane.data() + border * stride + border, stride, height, border, sums);
         for (int32_t y = -border; y + 16 <= height + border; ++y) {
             for (int32_t x = -border; x + 16 <= width + border; ++x) {
-                uint32_t expected = 0;
+                uint32_t sum = 0, squares = 0;
                 for (int32_t r = 0; r < 16; ++r) {
                     for (int32_t c = 0; c < 16; ++c) {
                         const uint32_t p =
                             plane[static_cast<size_t>((y + border + r) * stride + x + border + c)];
-                        expected += p * p;
+                        sum += p;
+                        squares += p * p;
                     }
                 }
-                ASSERT_EQ(sums.squares16[sums.At(x, y)], expected) << x << "," << y;
+                ASSERT_EQ(sums.sums16[sums.At(x, y)], sum) << x << "," << y;
+                ASSERT_EQ(sums.squares16[sums.At(x, y)], squares) << x << "," << y;
             }
         }
     }

@@ -22,30 +22,6 @@ inline uint32_t RowSsd(const uint8_t* source, __m128i prediction) {
     return Total(RowSquares(source, prediction));
 }
 
-// The window bounds kernel's operations in 256-bit registers.
-struct Lanes256 {
-    using Register = __m256i;
-    static constexpr int kPositions = 16;
-    static __m256i Zero() { return _mm256_setzero_si256(); }
-    static __m256i Broadcast(uint16_t v) { return _mm256_set1_epi16(static_cast<int16_t>(v)); }
-    static __m256i Load(const uint16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
-    static __m256i Sub16(__m256i a, __m256i b) { return _mm256_sub_epi16(a, b); }
-    static __m256i Add32(__m256i a, __m256i b) { return _mm256_add_epi32(a, b); }
-    // The unpacks work within 128-bit halves: low holds positions 0-3 and 8-11, high 4-7 and 12-15.
-    static __m256i SquarePairsLow(__m256i a, __m256i b) {
-        const __m256i ab = _mm256_unpacklo_epi16(a, b);
-        return _mm256_madd_epi16(ab, ab);
-    }
-    static __m256i SquarePairsHigh(__m256i a, __m256i b) {
-        const __m256i ab = _mm256_unpackhi_epi16(a, b);
-        return _mm256_madd_epi16(ab, ab);
-    }
-    static void StoreInOrder(uint32_t* to, __m256i low, __m256i high) {
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_permute2x128_si256(low, high, 0x20));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 8), _mm256_permute2x128_si256(low, high, 0x31));
-    }
-};
-
 }  // namespace
 
 uint32_t M16Avx2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
@@ -115,11 +91,6 @@ void ProductSums16Avx2(const uint8_t* source, int32_t sourceStride, const uint8_
         for (int row = 0; row < 16; ++row, p += referenceStride) a = _mm256_add_epi32(a, product(p, row));
         products[i] = x86::HorizontalSum(folded(a));
     }
-}
-
-void WindowBoundsAvx2(const uint16_t* sums, int32_t sumsStride, const uint16_t wanted[16], int32_t rows,
-                      int32_t pitch, uint32_t* bounds) {
-    x86::WindowBoundsIn<Lanes256>(sums, sumsStride, wanted, rows, pitch, bounds);
 }
 
 }  // namespace rq43::dsp

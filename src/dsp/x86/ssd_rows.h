@@ -132,32 +132,5 @@ struct RoundedMeanRows {
     }
 };
 
-// The window bounds kernel for registers of one width; `Lanes` gives that width's operations. A difference
-// of part sums lies within +-4080, a 16-bit lane; the squares of two parts are added pairwise into 32-bit
-// lanes, and 16 of them stay below 2^31.
-template <typename Lanes>
-void WindowBoundsIn(const uint16_t* sums, int32_t sumsStride, const uint16_t wanted[16], int32_t rows,
-                    int32_t pitch, uint32_t* bounds) {
-    using Register = typename Lanes::Register;
-    std::ptrdiff_t offsets[16];
-    Register want[16];
-    for (int part = 0; part < 16; ++part) {
-        offsets[part] = static_cast<std::ptrdiff_t>(4 * (part / 4)) * sumsStride + 4 * (part % 4);
-        want[part] = Lanes::Broadcast(wanted[part]);
-    }
-    for (int32_t y = 0; y < rows; ++y, sums += sumsStride, bounds += pitch) {
-        for (int32_t x = 0; x < pitch; x += Lanes::kPositions) {
-            Register low = Lanes::Zero(), high = Lanes::Zero();
-            for (int part = 0; part < 16; part += 2) {
-                const Register a = Lanes::Sub16(want[part], Lanes::Load(sums + offsets[part] + x));
-                const Register b = Lanes::Sub16(want[part + 1], Lanes::Load(sums + offsets[part + 1] + x));
-                low = Lanes::Add32(low, Lanes::SquarePairsLow(a, b));
-                high = Lanes::Add32(high, Lanes::SquarePairsHigh(a, b));
-            }
-            Lanes::StoreInOrder(bounds + x, low, high);
-        }
-    }
-}
-
 }  // namespace
 }  // namespace rq43::dsp::x86

@@ -26,29 +26,6 @@ uint32_t Sum8(const uint8_t* source, int32_t sourceStride, const Reference& refe
     return sum.Total();
 }
 
-// The window bounds kernel's operations in 128-bit registers.
-struct Lanes128 {
-    using Register = __m128i;
-    static constexpr int kPositions = 8;
-    static __m128i Zero() { return _mm_setzero_si128(); }
-    static __m128i Broadcast(uint16_t v) { return _mm_set1_epi16(static_cast<int16_t>(v)); }
-    static __m128i Load(const uint16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-    static __m128i Sub16(__m128i a, __m128i b) { return _mm_sub_epi16(a, b); }
-    static __m128i Add32(__m128i a, __m128i b) { return _mm_add_epi32(a, b); }
-    static __m128i SquarePairsLow(__m128i a, __m128i b) {
-        const __m128i ab = _mm_unpacklo_epi16(a, b);
-        return _mm_madd_epi16(ab, ab);
-    }
-    static __m128i SquarePairsHigh(__m128i a, __m128i b) {
-        const __m128i ab = _mm_unpackhi_epi16(a, b);
-        return _mm_madd_epi16(ab, ab);
-    }
-    static void StoreInOrder(uint32_t* to, __m128i low, __m128i high) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), low);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 4), high);
-    }
-};
-
 }  // namespace
 
 uint32_t M16Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
@@ -146,11 +123,6 @@ void ProductSums16Sse2(const uint8_t* source, int32_t sourceStride, const uint8_
         for (int row = 0; row < 16; ++row, p += referenceStride) a = _mm_add_epi32(a, product(p, row));
         products[i] = x86::HorizontalSum(a);
     }
-}
-
-void WindowBoundsSse2(const uint16_t* sums, int32_t sumsStride, const uint16_t wanted[16], int32_t rows,
-                      int32_t pitch, uint32_t* bounds) {
-    x86::WindowBoundsIn<Lanes128>(sums, sumsStride, wanted, rows, pitch, bounds);
 }
 
 }  // namespace rq43::dsp

@@ -18,8 +18,9 @@ using SsdOfMeanFunction = uint32_t (*)(const uint8_t* source, int32_t sourceStri
 
 // For each of `count` reference blocks, at reference + offsets[i], the sum over the 16x16 block of source
 // pixel times reference pixel (below 2^24). With the sums of squares this gives the exact squared error of
-// many candidates, in a loop that keeps the source block at hand.
-using ProductSumsFunction = void (*)(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+// many candidates, in a loop that keeps the source block at hand. The reference pixels come widened to 16
+// bits (values 0 to 255), once per picture, so that no candidate row needs widening.
+using ProductSumsFunction = void (*)(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
                                      int32_t referenceStride, const int32_t* offsets, int32_t count,
                                      uint32_t* products);
 
@@ -45,7 +46,7 @@ uint32_t M8Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* refe
                 int32_t referenceStride, uint32_t limit);
 uint32_t M8hSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
                  int32_t referenceStride, uint32_t limit);
-void ProductSums16Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+void ProductSums16Sse2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
                        int32_t referenceStride, const int32_t* offsets, int32_t count, uint32_t* products);
 // 8x8 rows are too short to gain from AVX2: that level keeps the SSE2 entries for them.
 uint32_t M16Avx2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
@@ -54,7 +55,7 @@ uint32_t M16BelowAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t
                       int32_t referenceStride, uint32_t limit);
 uint32_t M16hAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
                   int32_t referenceStride, uint32_t limit);
-void ProductSums16Avx2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+void ProductSums16Avx2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
                        int32_t referenceStride, const int32_t* offsets, int32_t count, uint32_t* products);
 #endif
 

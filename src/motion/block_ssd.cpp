@@ -77,10 +77,10 @@ uint32_t M8h(const uint8_t* source, int32_t sourceStride, const uint8_t* a, cons
     return sum;
 }
 
-void ProductSums16(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+void ProductSums16(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
                    int32_t referenceStride, const int32_t* offsets, int32_t count, uint32_t* products) {
     for (int32_t i = 0; i < count; ++i) {
-        const uint8_t* block = reference + offsets[i];
+        const uint16_t* block = reference + offsets[i];
         uint32_t sum = 0;
         for (int row = 0; row < 16; ++row) {
             for (int c = 0; c < 16; ++c) {

@@ -73,6 +73,7 @@ void ComputeBlockSums(const uint8_t* origin, int32_t stride, int32_t height, int
     sums.sums16.resize(entries);
     sums.squares16.resize(entries);
     const uint8_t* first = origin - static_cast<ptrdiff_t>(border) * stride - border;
+    sums.pixels.assign(first, first + entries);
     SumSixteenBySixteen(first, stride, rows, sums.sums16.data(), sums.squares16.data());
 }
 

@@ -16,6 +16,7 @@ struct BlockSums {
     int32_t border = 0;               // position (0, 0) sits `border` rows and columns into the arrays
     std::vector<uint16_t> sums16;     // 16x16 sums, at every position whose block lies in the bordered plane
     std::vector<uint32_t> squares16;  // 16x16 sums of squared pixels, likewise
+    std::vector<uint16_t> pixels;     // the plane's pixels, widened for the products
 
     size_t At(int32_t x, int32_t y) const {
         return static_cast<size_t>(static_cast<ptrdiff_t>(y + border) * stride + (x + border));

@@ -183,6 +183,7 @@ void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& meas
     // Indexed by plane offset, as the reference pixels.
     const uint16_t* referenceSums = sums.sums16.data() + sums.At(0, 0);
     const uint32_t* referenceSquares = sums.squares16.data() + sums.At(0, 0);
+    const uint16_t* referencePixels = sums.pixels.data() + sums.At(0, 0);
     // A window row is narrower than the plane's: an offset's row and column follow from it alone.
     auto positionOf = [&](int32_t offset) {
         const int32_t fromCorner = offset - (window.ylo * stride + window.xlo);
@@ -204,7 +205,7 @@ void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& meas
                 count += difference * difference < boundLimit ? 1 : 0;
             }
         });
-        measure.ssd.productSums16(measure.source, stride, measure.reference, stride, offsets.data(),
+        measure.ssd.productSums16(measure.source, stride, referencePixels, stride, offsets.data(),
                                   static_cast<int32_t>(count), products.data());
         for (size_t k = 0; k < count; ++k) {
             const uint32_t c = source.squares + referenceSquares[offsets[k]] - 2 * products[k];

@@ -141,15 +141,15 @@ TEST(SsdKernelsTest, ProductSumsMatchPlainC) {
     const dsp::SsdKernels& plain = SsdKernelsFor(dsp::CpuLevel::C);
     for (int round = 0; round < 30; ++round) {
         const int32_t stride = 48 + round;
-        std::vector<uint8_t> source(static_cast<size_t>(stride) * 16),
-            plane(static_cast<size_t>(stride) * 48);
+        std::vector<uint8_t> source(static_cast<size_t>(stride) * 16);
+        std::vector<uint16_t> plane(static_cast<size_t>(stride) * 48);  // widened reference pixels
         auto value = [&]() -> uint8_t {
             return round % 3 == 0 ? 255 : round % 3 == 1 ? static_cast<uint8_t>(random()) : 0;
         };
         for (uint8_t& pixel : source) pixel = round % 6 == 5 ? 255 : value();
-        for (uint8_t& pixel : plane) pixel = value();
-        const uint8_t* base =
-            plane.data() + 16 * stride + 16;  // offsets reach 16 rows and columns either way
+        for (uint16_t& pixel : plane) pixel = value();
+        // Offsets reach 16 rows and columns either way.
+        const uint16_t* base = plane.data() + 16 * stride + 16;
         const int32_t count = round * 7 % 200;
         std::vector<int32_t> offsets(static_cast<size_t>(count));
         for (int32_t& offset : offsets) {

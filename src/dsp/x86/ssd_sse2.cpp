@@ -86,7 +86,7 @@ uint32_t M8hSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, 
         x86::ExceedThreshold(limit));
 }
 
-void ProductSums16Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+void ProductSums16Sse2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
                        int32_t referenceStride, const int32_t* offsets, int32_t count, uint32_t* products) {
     // Products of two pixels summed pairwise stay below 2^17, sixteen rows of them below 2^22.
     const __m128i zero = _mm_setzero_si128();
@@ -96,19 +96,19 @@ void ProductSums16Sse2(const uint8_t* source, int32_t sourceStride, const uint8_
         low[row] = _mm_unpacklo_epi8(pixels, zero);
         high[row] = _mm_unpackhi_epi8(pixels, zero);
     }
-    auto product = [&](const uint8_t* p, int row) {
-        const __m128i pixels = Load16(p);
-        return _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(pixels, zero), low[row]),
-                             _mm_madd_epi16(_mm_unpackhi_epi8(pixels, zero), high[row]));
+    auto product = [&](const uint16_t* p, int row) {
+        return _mm_add_epi32(
+            _mm_madd_epi16(low[row], _mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
+            _mm_madd_epi16(high[row], _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8))));
     };
     int32_t i = 0;
     // Four blocks a row at a time, addressed from one pointer, as the AVX2 version.
     for (; i + 4 <= count; i += 4) {
-        const uint8_t* p = reference + offsets[i];
+        const uint16_t* p = reference + offsets[i];
         const std::ptrdiff_t d1 = offsets[i + 1] - offsets[i], d2 = offsets[i + 2] - offsets[i],
                              d3 = offsets[i + 3] - offsets[i];
         __m128i a = zero, b = zero, c = zero, d = zero;
-#pragma GCC unroll 16
+#pragma GCC unroll 4
         for (int row = 0; row < 16; ++row, p += referenceStride) {
             a = _mm_add_epi32(a, product(p, row));
             b = _mm_add_epi32(b, product(p + d1, row));
@@ -118,7 +118,7 @@ void ProductSums16Sse2(const uint8_t* source, int32_t sourceStride, const uint8_
         _mm_storeu_si128(reinterpret_cast<__m128i*>(products + i), x86::LaneSums(a, b, c, d));
     }
     for (; i < count; ++i) {
-        const uint8_t* p = reference + offsets[i];
+        const uint16_t* p = reference + offsets[i];
         __m128i a = zero;
         for (int row = 0; row < 16; ++row, p += referenceStride) a = _mm_add_epi32(a, product(p, row));
         products[i] = x86::HorizontalSum(a);

@@ -26,9 +26,6 @@ using ProductSumsFunction = void (*)(const uint8_t* source, int32_t sourceStride
 
 struct SsdKernels {
     SsdFunction m16;
-    // M16 for a search's later candidates, which only ask whether the sum is below `limit`: the exact sum
-    // when it is, else any value at or above `limit`.
-    SsdFunction m16Below;
     SsdOfMeanFunction m16h;
     SsdFunction m8;
     SsdOfMeanFunction m8h;
@@ -40,8 +37,6 @@ uint32_t M16Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* ref
                  int32_t referenceStride, uint32_t limit);
 uint32_t M16hSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
                   int32_t referenceStride, uint32_t limit);
-uint32_t M16BelowSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
-                      int32_t referenceStride, uint32_t limit);
 uint32_t M8Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
                 int32_t referenceStride, uint32_t limit);
 uint32_t M8hSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
@@ -51,8 +46,6 @@ void ProductSums16Sse2(const uint8_t* source, int32_t sourceStride, const uint16
 // 8x8 rows are too short to gain from AVX2: that level keeps the SSE2 entries for them.
 uint32_t M16Avx2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
                  int32_t referenceStride, uint32_t limit);
-uint32_t M16BelowAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
-                      int32_t referenceStride, uint32_t limit);
 uint32_t M16hAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
                   int32_t referenceStride, uint32_t limit);
 void ProductSums16Avx2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,

@@ -92,12 +92,12 @@ void ProductSums16(const uint8_t* source, int32_t sourceStride, const uint16_t* 
 }
 
 const dsp::SsdKernels& SsdKernelsFor(dsp::CpuLevel level) {
-    static const dsp::SsdKernels plain{M16, M16, M16h, M8, M8h, ProductSums16};
+    static const dsp::SsdKernels plain{M16, M16h, M8, M8h, ProductSums16};
 #ifdef RQ43_X86_KERNELS
-    static const dsp::SsdKernels sse2{dsp::M16Sse2, dsp::M16BelowSse2, dsp::M16hSse2,
-                                      dsp::M8Sse2,  dsp::M8hSse2,      dsp::ProductSums16Sse2};
-    static const dsp::SsdKernels avx2{dsp::M16Avx2, dsp::M16BelowAvx2, dsp::M16hAvx2,
-                                      dsp::M8Sse2,  dsp::M8hSse2,      dsp::ProductSums16Avx2};
+    static const dsp::SsdKernels sse2{dsp::M16Sse2, dsp::M16hSse2, dsp::M8Sse2, dsp::M8hSse2,
+                                      dsp::ProductSums16Sse2};
+    static const dsp::SsdKernels avx2{dsp::M16Avx2, dsp::M16hAvx2, dsp::M8Sse2, dsp::M8hSse2,
+                                      dsp::ProductSums16Avx2};
     if (level >= dsp::CpuLevel::Avx2) return avx2;
     if (level >= dsp::CpuLevel::Sse2) return sse2;
 #else

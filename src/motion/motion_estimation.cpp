@@ -59,10 +59,6 @@ struct LumaMeasure {
     uint32_t M16At(Point p, uint32_t limit) const {
         return ssd.m16(source, stride, At(p.x, p.y), stride, limit);
     }
-    // Exact only below `limit`: for candidates whose sum matters only when it beats the best.
-    uint32_t M16BelowAt(Point p, uint32_t limit) const {
-        return ssd.m16Below(source, stride, At(p.x, p.y), stride, limit);
-    }
     // Half-pel position: M16 when both coordinates are even, else the rounded-up mean of the block at
     // the truncated position and its neighbour to the right and/or below.
     uint32_t Mh(Point h, uint32_t limit) const {
@@ -314,7 +310,7 @@ float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row, const Blo
             ForEachRingRun(window, home, r, [&](Point first, int32_t n, bool down) {
                 for (int32_t k = 0; k < n; ++k) {
                     const Point candidate{first.x + (down ? 0 : k), first.y + (down ? k : 0)};
-                    best.TakeIfSmaller(candidate, measure.M16BelowAt(candidate, best.cost));
+                    best.TakeIfSmaller(candidate, measure.M16At(candidate, best.cost));
                 }
             });
         }

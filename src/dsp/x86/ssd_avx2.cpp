@@ -31,24 +31,6 @@ uint32_t M16Avx2(const uint8_t* source, int32_t sourceStride, const uint8_t* ref
                                 limit);
 }
 
-uint32_t M16BelowAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
-                      int32_t referenceStride, uint32_t limit) {
-    // Unrolled: a loop counter and its tests would cost as much as the row itself.
-    auto addRows = [&](__m256i lanes, int first) {
-#pragma GCC unroll 8
-        for (int row = first; row < first + x86::kRowsBeforeLook; ++row) {
-            lanes = _mm256_add_epi32(
-                lanes, RowSquares(source + row * sourceStride, Load16(reference + row * referenceStride)));
-        }
-        return lanes;
-    };
-    static_assert(2 * x86::kRowsBeforeLook == 16);
-    const __m256i half = addRows(_mm256_setzero_si256(), 0);
-    const uint32_t sum = Total(half);
-    if (sum >= limit) return sum;
-    return Total(addRows(half, x86::kRowsBeforeLook));
-}
-
 uint32_t M16hAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
                   int32_t referenceStride, uint32_t limit) {
     x86::RoundedMeanRows rows{a, b, referenceStride};

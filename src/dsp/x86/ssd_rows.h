@@ -61,12 +61,6 @@ uint32_t SumUntilExceeded(const RowSum16& rowSum, uint32_t limit) {
     return sum;
 }
 
-// Rows of a measure that only has to tell whether its sum is below a limit are added in lanes, and the
-// total looked at once, halfway: on grainy camera video a later candidate of a search mostly passes the
-// best only after 12 rows or more, where a look after every row costs more than the rows it saves. (On
-// clean, strongly textured pictures candidates pass it after a row or two, and this costs more.)
-constexpr int kRowsBeforeLook = 8;
-
 // [sum of a's lanes, sum of b's, sum of c's, sum of d's].
 inline __m128i LaneSums(__m128i a, __m128i b, __m128i c, __m128i d) {
     __m128i ab = _mm_add_epi32(_mm_unpacklo_epi32(a, b), _mm_unpackhi_epi32(a, b));

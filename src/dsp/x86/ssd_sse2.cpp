@@ -38,24 +38,6 @@ uint32_t M16Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* ref
         limit);
 }
 
-uint32_t M16BelowSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
-                      int32_t referenceStride, uint32_t limit) {
-    // Unrolled: a loop counter and its tests would cost a good part of the row itself.
-    auto addRows = [&](__m128i lanes, int first) {
-#pragma GCC unroll 8
-        for (int row = first; row < first + x86::kRowsBeforeLook; ++row) {
-            lanes = _mm_add_epi32(lanes, SquaredDifferences(Load16(source + row * sourceStride),
-                                                            Load16(reference + row * referenceStride)));
-        }
-        return lanes;
-    };
-    static_assert(2 * x86::kRowsBeforeLook == 16);
-    const __m128i half = addRows(_mm_setzero_si128(), 0);
-    const uint32_t sum = x86::HorizontalSum(half);
-    if (sum >= limit) return sum;
-    return x86::HorizontalSum(addRows(half, x86::kRowsBeforeLook));
-}
-
 uint32_t M16hSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
                   int32_t referenceStride, uint32_t limit) {
     x86::RoundedMeanRows rows{a, b, referenceStride};

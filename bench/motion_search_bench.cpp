@@ -157,15 +157,5 @@ void BM_M16StoppedEarly(benchmark::State& state) {
 }
 BENCHMARK(BM_M16StoppedEarly)->ArgName("level")->DenseRange(0, 2);
 
-// The later candidates' measure on the same pattern: only whether the sum is below the best is asked.
-void BM_M16BelowStoppedEarly(benchmark::State& state) {
-    if (const dsp::SsdKernels* k = KernelsOrSkip(state)) {
-        MeasureAround(state, [k](const uint8_t* s, int32_t stride, const uint8_t* r) {
-            return k->m16Below(s, stride, r, stride, 20000);
-        });
-    }
-}
-BENCHMARK(BM_M16BelowStoppedEarly)->ArgName("level")->DenseRange(0, 2);
-
 }  // namespace
 }  // namespace rq43

@@ -16,22 +16,20 @@ using SsdFunction = uint32_t (*)(const uint8_t* source, int32_t sourceStride, co
 using SsdOfMeanFunction = uint32_t (*)(const uint8_t* source, int32_t sourceStride, const uint8_t* a,
                                        const uint8_t* b, int32_t referenceStride, uint32_t limit);
 
-// Sixteen times lower bounds of 16x16 squared errors, for `rows` rows of `pitch` positions (a multiple of
-// 16) from `sums`: at each position the sum over the sixteen 4x4 parts of the block of (wanted[part] -
-// the reference's part sum)^2. `sums` holds a 4x4 sum at every position, rows `sumsStride` apart; every
-// entry a position's parts read must exist.
-using WindowBoundsFunction = void (*)(const uint16_t* sums, int32_t sumsStride, const uint16_t wanted[16],
-                                      int32_t rows, int32_t pitch, uint32_t* bounds);
+// For each of `count` reference blocks, at reference + offsets[i], the sum over the 16x16 block of source
+// pixel times reference pixel (below 2^24). With the sums of squares this gives the exact squared error of
+// many candidates, in a loop that keeps the source block at hand. The reference pixels come widened to 16
+// bits (values 0 to 255), once per picture, so that no candidate row needs widening.
+using ProductSumsFunction = void (*)(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
+                                     int32_t referenceStride, const int32_t* offsets, int32_t count,
+                                     uint32_t* products);
 
 struct SsdKernels {
     SsdFunction m16;
-    // M16 for a search's later candidates, which only ask whether the sum is below `limit`: the exact sum
-    // when it is, else any value at or above `limit`.
-    SsdFunction m16Below;
     SsdOfMeanFunction m16h;
     SsdFunction m8;
     SsdOfMeanFunction m8h;
-    WindowBoundsFunction windowBounds;
+    ProductSumsFunction productSums16;
 };
 
 #ifdef RQ43_X86_KERNELS
@@ -39,23 +37,19 @@ uint32_t M16Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* ref
                  int32_t referenceStride, uint32_t limit);
 uint32_t M16hSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
                   int32_t referenceStride, uint32_t limit);
-uint32_t M16BelowSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
-                      int32_t referenceStride, uint32_t limit);
 uint32_t M8Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
                 int32_t referenceStride, uint32_t limit);
 uint32_t M8hSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
                  int32_t referenceStride, uint32_t limit);
-void WindowBoundsSse2(const uint16_t* sums, int32_t sumsStride, const uint16_t wanted[16], int32_t rows,
-                      int32_t pitch, uint32_t* bounds);
+void ProductSums16Sse2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
+                       int32_t referenceStride, const int32_t* offsets, int32_t count, uint32_t* products);
 // 8x8 rows are too short to gain from AVX2: that level keeps the SSE2 entries for them.
 uint32_t M16Avx2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
                  int32_t referenceStride, uint32_t limit);
-uint32_t M16BelowAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
-                      int32_t referenceStride, uint32_t limit);
 uint32_t M16hAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
                   int32_t referenceStride, uint32_t limit);
-void WindowBoundsAvx2(const uint16_t* sums, int32_t sumsStride, const uint16_t wanted[16], int32_t rows,
-                      int32_t pitch, uint32_t* bounds);
+void ProductSums16Avx2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
+                       int32_t referenceStride, const int32_t* offsets, int32_t count, uint32_t* products);
 #endif
 
 }  // namespace rq43::dsp

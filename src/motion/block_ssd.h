@@ -28,6 +28,10 @@ uint32_t M8(const uint8_t* source, int32_t sourceStride, const uint8_t* referenc
 uint32_t M8h(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
              int32_t referenceStride, uint32_t limit);
 
+// For each i < count, the sum of source pixel times pixel of the block at reference + offsets[i].
+void ProductSums16(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
+                   int32_t referenceStride, const int32_t* offsets, int32_t count, uint32_t* products);
+
 // The measures above as a table of the given level's kernels, each giving exactly these results. Callers
 // fetch a table once per search and call through it.
 const dsp::SsdKernels& SsdKernelsFor(dsp::CpuLevel level);

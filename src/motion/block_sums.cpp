@@ -1,27 +1,64 @@
 #include "motion/block_sums.h"
 
-#include <cstdlib>
-
-#include "motion/block_ssd.h"
+#include <algorithm>
 
 namespace rq43 {
 
 namespace {
 
-// Four-tap sums along rows, then down columns, in place: entry (X, Y) becomes the sum of the 4x4 entries
-// from (X, Y). Entries whose taps leave the array are left as they were.
-void SumFourByFour(uint16_t* values, int32_t stride, int32_t rows) {
-    const int32_t across = stride - 3;
+// Entry (X, Y) of `sums` and `squares` becomes the sum of the 16x16 pixels from (X, Y), and of their
+// squares, for every block that fits: running sums along rows, then down columns.
+void SumSixteenBySixteen(const uint8_t* pixels, int32_t stride, int32_t rows, uint16_t* sums,
+                         uint32_t* squares) {
+    const int32_t across = stride - 15;
     for (int32_t r = 0; r < rows; ++r) {
-        uint16_t* row = values + static_cast<ptrdiff_t>(r) * stride;
-        for (int32_t c = 0; c < across; ++c)
-            row[c] = static_cast<uint16_t>(row[c] + row[c + 1] + row[c + 2] + row[c + 3]);
+        const uint8_t* row = pixels + static_cast<ptrdiff_t>(r) * stride;
+        uint16_t* sumsTo = sums + static_cast<ptrdiff_t>(r) * stride;
+        uint32_t* squaresTo = squares + static_cast<ptrdiff_t>(r) * stride;
+        uint32_t sum = 0, square = 0;
+        for (int32_t c = 0; c < 16; ++c) {
+            sum += row[c];
+            square += uint32_t{row[c]} * row[c];
+        }
+        sumsTo[0] = static_cast<uint16_t>(sum);
+        squaresTo[0] = square;
+        for (int32_t c = 1; c < across; ++c) {
+            sum += uint32_t{row[c + 15]} - row[c - 1];
+            square += uint32_t{row[c + 15]} * row[c + 15] - uint32_t{row[c - 1]} * row[c - 1];
+            sumsTo[c] = static_cast<uint16_t>(sum);
+            squaresTo[c] = square;
+        }
     }
-    const ptrdiff_t gap = stride;
-    for (int32_t r = 0; r + 3 < rows; ++r) {
-        uint16_t* row = values + static_cast<ptrdiff_t>(r) * stride;
-        for (int32_t c = 0; c < across; ++c)
-            row[c] = static_cast<uint16_t>(row[c] + row[c + gap] + row[c + 2 * gap] + row[c + 3 * gap]);
+    // Down the columns a row at a time, so the passes run along memory; the sums stay below 2^16 and 2^24,
+    // and the wrapping differences of running totals are exact.
+    std::vector<uint16_t> columnSums(sums, sums + across);
+    std::vector<uint32_t> columnSquares(squares, squares + across);
+    for (int32_t r = 1; r < 16; ++r) {
+        const ptrdiff_t at = static_cast<ptrdiff_t>(r) * stride;
+        for (int32_t c = 0; c < across; ++c) {
+            columnSums[static_cast<size_t>(c)] =
+                static_cast<uint16_t>(columnSums[static_cast<size_t>(c)] + sums[at + c]);
+            columnSquares[static_cast<size_t>(c)] += squares[at + c];
+        }
+    }
+    for (int32_t r = 0; r + 15 < rows; ++r) {
+        uint16_t* sumsRow = sums + static_cast<ptrdiff_t>(r) * stride;
+        uint32_t* squaresRow = squares + static_cast<ptrdiff_t>(r) * stride;
+        if (r + 16 == rows) {
+            std::copy(columnSums.begin(), columnSums.end(), sumsRow);
+            std::copy(columnSquares.begin(), columnSquares.end(), squaresRow);
+            break;
+        }
+        const ptrdiff_t entering = 16 * static_cast<ptrdiff_t>(stride);
+        for (int32_t c = 0; c < across; ++c) {
+            const uint16_t leavingSum = sumsRow[c];
+            const uint32_t leavingSquares = squaresRow[c];
+            sumsRow[c] = columnSums[static_cast<size_t>(c)];
+            squaresRow[c] = columnSquares[static_cast<size_t>(c)];
+            columnSums[static_cast<size_t>(c)] = static_cast<uint16_t>(columnSums[static_cast<size_t>(c)] +
+                                                                       sumsRow[entering + c] - leavingSum);
+            columnSquares[static_cast<size_t>(c)] += squaresRow[entering + c] - leavingSquares;
+        }
     }
 }
 
@@ -33,45 +70,23 @@ void ComputeBlockSums(const uint8_t* origin, int32_t stride, int32_t height, int
     const size_t entries = static_cast<size_t>(stride) * static_cast<size_t>(rows);
     sums.stride = stride;
     sums.border = border;
-    sums.sums4.resize(entries);
+    sums.sums16.resize(entries);
+    sums.squares16.resize(entries);
     const uint8_t* first = origin - static_cast<ptrdiff_t>(border) * stride - border;
-    for (size_t i = 0; i < entries; ++i) sums.sums4[i] = first[i];
-    SumFourByFour(sums.sums4.data(), stride, rows);
+    sums.pixels.assign(first, first + entries);
+    SumSixteenBySixteen(first, stride, rows, sums.sums16.data(), sums.squares16.data());
 }
 
 SourceSums SumSourceBlock(const uint8_t* source, int32_t stride) {
-    SourceSums sums{};
+    SourceSums sums{0, 0};
     for (int r = 0; r < 16; ++r) {
         const uint8_t* row = source + static_cast<ptrdiff_t>(r) * stride;
         for (int c = 0; c < 16; ++c) {
-            uint16_t& part = sums.parts[(r / 4) * 4 + c / 4];
-            part = static_cast<uint16_t>(part + row[c]);
+            sums.sum += row[c];
+            sums.squares += uint32_t{row[c]} * row[c];
         }
     }
     return sums;
-}
-
-void WindowBoundRows(const uint16_t* sums, int32_t sumsStride, const uint16_t wanted[16], int32_t rows,
-                     int32_t pitch, uint32_t* bounds) {
-    for (int32_t y = 0; y < rows; ++y, sums += sumsStride, bounds += pitch) {
-        for (int32_t x = 0; x < pitch; ++x) {
-            uint32_t bound = 0;
-            for (int part = 0; part < 16; ++part) {
-                const int32_t d =
-                    int32_t{wanted[part]} - sums[(part / 4) * 4 * sumsStride + (part % 4) * 4 + x];
-                bound += static_cast<uint32_t>(d * d);
-            }
-            bounds[x] = bound;
-        }
-    }
-}
-
-void WindowBounds(const BlockSums& sums, const SourceSums& source, int32_t xlo, int32_t xhi, int32_t ylo,
-                  int32_t yhi, uint32_t* bounds) {
-    // The reads past the window, up to the pitch, stay inside the array: its last rows lie below any
-    // window's lowest part. Their bounds are not used.
-    ActiveSsdKernels().windowBounds(sums.sums4.data() + sums.At(xlo, ylo), sums.stride, source.parts,
-                                    yhi - ylo + 1, WindowBoundsPitch(xlo, xhi), bounds);
 }
 
 }  // namespace rq43

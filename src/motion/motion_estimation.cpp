@@ -59,10 +59,6 @@ struct LumaMeasure {
     uint32_t M16At(Point p, uint32_t limit) const {
         return ssd.m16(source, stride, At(p.x, p.y), stride, limit);
     }
-    // Exact only below `limit`: for candidates whose sum matters only when it beats the best.
-    uint32_t M16BelowAt(Point p, uint32_t limit) const {
-        return ssd.m16Below(source, stride, At(p.x, p.y), stride, limit);
-    }
     // Half-pel position: M16 when both coordinates are even, else the rounded-up mean of the block at
     // the truncated position and its neighbour to the right and/or below.
     uint32_t Mh(Point h, uint32_t limit) const {
@@ -149,24 +145,70 @@ Best RefineHalfPel(const Window& window, Best best, const Measure& measure, cons
     return best;
 }
 
-// The bounds of WindowBounds for a macroblock's window, looked up by plane position.
-class WindowBoundTable {
-  public:
-    void Fill(const BlockSums& sums, const SourceSums& source, const Window& window) {
-        window_ = window;
-        across_ = WindowBoundsPitch(window.xlo, window.xhi);
-        WindowBounds(sums, source, window.xlo, window.xhi, window.ylo, window.yhi, bounds_.data());
+// The positions of ring r (1 to 31) around `home` in their order, cut to the window (positions outside it
+// are never measured), as runs: `run(first, count, down)` for the rows y -+ r/2 across on even rings, then
+// for the columns x -+ r down.
+template <typename Run>
+void ForEachRingRun(const Window& window, Point home, int32_t r, const Run& run) {
+    const int32_t h = r / 2;
+    auto across = [&](int32_t cy) {
+        const int32_t from = std::max(home.x - r + 1, window.xlo), to = std::min(home.x + r - 1, window.xhi);
+        if (cy >= window.ylo && cy <= window.yhi && from <= to) run(Point{from, cy}, to - from + 1, false);
+    };
+    auto down = [&](int32_t cx) {
+        const int32_t from = std::max(home.y - h, window.ylo), to = std::min(home.y + h, window.yhi);
+        if (cx >= window.xlo && cx <= window.xhi && from <= to) run(Point{cx, from}, to - from + 1, true);
+    };
+    if (r % 2 == 0) {
+        across(home.y - h);
+        across(home.y + h);
     }
-    // Indexed by the plane's x.
-    const uint32_t* Row(int32_t y) const {
-        return bounds_.data() + static_cast<ptrdiff_t>(y - window_.ylo) * across_ - window_.xlo;
-    }
+    down(home.x - r);
+    down(home.x + r);
+}
+constexpr int32_t kMaxRingPositions = 4 * 31 + 2 * 31;
 
-  private:
-    Window window_;
-    int32_t across_ = 0;
-    std::array<uint32_t, kWindowBoundsMaxPitch * 33> bounds_;
-};
+// The rings of SearchMacroblock with fewer and cheaper measurements and the same choices. A candidate is
+// taken only below the best, so one whose bound reaches the best is passed over. The others of a ring are
+// measured together, exactly, and taken in ring order: below the best an early-stopped measurement is
+// exact too, so both decide alike.
+void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& measure, const BlockSums& sums,
+                       Best& best) {
+    const int32_t stride = measure.stride;
+    const SourceSums source = SumSourceBlock(measure.source, stride);
+    // Indexed by plane offset, as the reference pixels.
+    const uint16_t* referenceSums = sums.sums16.data() + sums.At(0, 0);
+    const uint32_t* referenceSquares = sums.squares16.data() + sums.At(0, 0);
+    const uint16_t* referencePixels = sums.pixels.data() + sums.At(0, 0);
+    // A window row is narrower than the plane's: an offset's row and column follow from it alone.
+    auto positionOf = [&](int32_t offset) {
+        const int32_t fromCorner = offset - (window.ylo * stride + window.xlo);
+        return Point{window.xlo + fromCorner % stride, window.ylo + fromCorner / stride};
+    };
+    std::array<int32_t, kMaxRingPositions> offsets;
+    std::array<uint32_t, kMaxRingPositions> products;
+    for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
+        // 256 x the best; a cost is at most 255^2 x 256, so this stays below 2^32, and so do the bounds.
+        const uint32_t boundLimit = 256 * best.cost;
+        size_t count = 0;
+        ForEachRingRun(window, home, r, [&](Point first, int32_t n, bool down) {
+            const int32_t step = down ? stride : 1;
+            int32_t offset = first.y * stride + first.x;
+            // Written always and kept only below the limit: a skip would be a branch mispredicted often.
+            for (int32_t k = 0; k < n; ++k, offset += step) {
+                const uint32_t difference = source.sum - referenceSums[offset];  // wraps; its square does not
+                offsets[count] = offset;
+                count += difference * difference < boundLimit ? 1 : 0;
+            }
+        });
+        measure.ssd.productSums16(measure.source, stride, referencePixels, stride, offsets.data(),
+                                  static_cast<int32_t>(count), products.data());
+        for (size_t k = 0; k < count; ++k) {
+            const uint32_t c = source.squares + referenceSquares[offsets[k]] - 2 * products[k];
+            if (c < best.cost) best = {positionOf(offsets[k]), c};
+        }
+    }
+}
 
 // Refines one 8x8 quadrant at (xs, ys) whose entry holds the macroblock vector.
 void SearchSubBlock(const MotionField& field, int32_t xs, int32_t ys, MotionEntry& entry) {
@@ -263,44 +305,17 @@ float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row, const Blo
         if (c <= best.cost) best = {home, c};
     }
 
-    // A candidate is taken only below the best, so one whose bound reaches the best is passed over. The
-    // bounds of the whole window are worth their cost once the first rings have not ended the search.
-    constexpr int32_t kRingsBeforeBounds = 2;
-    WindowBoundTable bound;
-    uint64_t boundLimit = UINT64_MAX;  // 16 x the best cost while bounds are in use
-    auto visit = [&](Point candidate, const uint32_t* boundRow) {
-        if (boundRow != nullptr && boundRow[candidate.x] >= boundLimit) return;
-        uint32_t c = measure.M16BelowAt(candidate, best.cost);
-        if (c < best.cost) {
-            best = {candidate, c};
-            if (boundLimit != UINT64_MAX) boundLimit = uint64_t{16} * c;
+    if (bounds == nullptr) {
+        for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
+            ForEachRingRun(window, home, r, [&](Point first, int32_t n, bool down) {
+                for (int32_t k = 0; k < n; ++k) {
+                    const Point candidate{first.x + (down ? 0 : k), first.y + (down ? k : 0)};
+                    best.TakeIfSmaller(candidate, measure.M16At(candidate, best.cost));
+                }
+            });
         }
-    };
-    // Ring segments in their order, cut to the window (positions outside it are never measured).
-    auto segmentAcross = [&](int32_t cy, int32_t from, int32_t to, bool bounded) {
-        if (cy < window.ylo || cy > window.yhi) return;
-        const uint32_t* boundRow = bounded ? bound.Row(cy) : nullptr;
-        for (int32_t cx = std::max(from, window.xlo); cx <= std::min(to, window.xhi); ++cx)
-            visit({cx, cy}, boundRow);
-    };
-    auto segmentDown = [&](int32_t cx, int32_t from, int32_t to, bool bounded) {
-        if (cx < window.xlo || cx > window.xhi) return;
-        for (int32_t cy = std::max(from, window.ylo); cy <= std::min(to, window.yhi); ++cy)
-            visit({cx, cy}, bounded ? bound.Row(cy) : nullptr);
-    };
-    for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
-        int32_t h = r / 2;
-        const bool bounded = bounds != nullptr && r > kRingsBeforeBounds;
-        if (bounded && r == kRingsBeforeBounds + 1) {
-            bound.Fill(*bounds, SumSourceBlock(measure.source, measure.stride), window);
-            boundLimit = uint64_t{16} * best.cost;
-        }
-        if (r % 2 == 0) {
-            segmentAcross(y - h, x - r + 1, x + r - 1, bounded);
-            segmentAcross(y + h, x - r + 1, x + r - 1, bounded);
-        }
-        segmentDown(x - r, y - h, y + h, bounded);
-        segmentDown(x + r, y - h, y + h, bounded);
+    } else {
+        SearchRingsPruned(window, home, measure, *bounds, best);
     }
 
     Best bestHalf = RefineHalfPel(
@@ -386,6 +401,22 @@ bool SubBlockChromaInsideBorder(const MotionField& field, const MotionEntry quad
            std::min(chroma.ay, chroma.by) >= -chromaBorder && std::max(chroma.ay, chroma.by) + 7 <= lastY;
 }
 
+namespace {
+
+// The size is fixed and the buffers declared apart so that the compiler runs the rows in vector registers.
+template <int Size>
+void SubtractPrediction(const uint8_t* __restrict source, int32_t sourceStride,
+                        const uint8_t* __restrict prediction, int16_t* __restrict to, int32_t toPitch) {
+    for (int j = 0; j < Size; ++j) {
+        for (int i = 0; i < Size; ++i) to[i] = static_cast<int16_t>(source[i] - prediction[i] + 128);
+        source += sourceStride;
+        prediction += Size;
+        to += toPitch;
+    }
+}
+
+}  // namespace
+
 void BuildDifferenceRows(const MotionField& field, DifferenceFrame& difference, uint32_t firstRow,
                          uint32_t rowStep) {
     const YuvFrame& source = *field.target;
@@ -396,17 +427,7 @@ void BuildDifferenceRows(const MotionField& field, DifferenceFrame& difference, 
     uint8_t uPrediction[8 * 8];
     uint8_t vPrediction[8 * 8];
     PredictionOutput out{lumaPrediction, uPrediction, vPrediction, 16, 8};
-    auto subtract = [](const uint8_t* src, int32_t srcStride, const uint8_t* prediction, int size,
-                       int16_t* to, int32_t toPitch) {
-        for (int j = 0; j < size; ++j) {
-            for (int i = 0; i < size; ++i) {
-                to[i] = static_cast<int16_t>(src[i] - prediction[i] + 128);
-            }
-            src += srcStride;
-            prediction += size;
-            to += toPitch;
-        }
-    };
+
     for (uint32_t row = firstRow; row < field.mbRows; row += rowStep) {
         for (uint32_t col = 0; col < field.mbCols; ++col) {
             size_t i = size_t{row} * field.mbCols + col;
@@ -421,9 +442,9 @@ void BuildDifferenceRows(const MotionField& field, DifferenceFrame& difference, 
             std::ptrdiff_t chromaAt = static_cast<std::ptrdiff_t>(y / 2) * stride + x / 2;
             std::ptrdiff_t lumaTo = static_cast<std::ptrdiff_t>(y) * pitch + x;
             std::ptrdiff_t chromaTo = static_cast<std::ptrdiff_t>(y / 2) * pitch + x / 2;
-            subtract(source.y + lumaAt, stride, lumaPrediction, 16, difference.y + lumaTo, pitch);
-            subtract(source.u + chromaAt, stride, uPrediction, 8, difference.u + chromaTo, pitch);
-            subtract(source.v + chromaAt, stride, vPrediction, 8, difference.v + chromaTo, pitch);
+            SubtractPrediction<16>(source.y + lumaAt, stride, lumaPrediction, difference.y + lumaTo, pitch);
+            SubtractPrediction<8>(source.u + chromaAt, stride, uPrediction, difference.u + chromaTo, pitch);
+            SubtractPrediction<8>(source.v + chromaAt, stride, vPrediction, difference.v + chromaTo, pitch);
         }
     }
 }

@@ -32,8 +32,8 @@ SearchWindow MacroblockSearchWindow(const MotionField& field, int32_t x, int32_t
 
 // The per-macroblock steps, for macroblock column `col` and row `row` of field.target against
 // field.reference. Each writes the macroblock's current entry and returns its cost.
-// With `bounds` (block sums of field.reference), candidates that cannot win are not measured; the result
-// is the same as without.
+// With `bounds` (block sums of field.reference), candidates that cannot win are not measured and the
+// others are measured together; the result is the same as without, where each is measured in turn.
 float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row, const BlockSums* bounds = nullptr);
 float FastSearchMacroblock(MotionField& field, uint32_t col, uint32_t row);
 // Refines the four quadrant vectors from the macroblock's current vector; returns their mean cost.

@@ -55,10 +55,9 @@ void Fill(Blocks& blocks, Pattern pattern, std::mt19937& random) {
 }
 
 // Calls measure(kernels, blocks, b, limit) for C and every SIMD level over many block sets, and expects
-// the same result from each; with `onlyBelow`, the same result where C's is below the limit and a result at
-// or above the limit where C's is.
+// the same result from each.
 template <typename Measure>
-void ExpectSameAsPlainC(int size, bool withMean, const Measure& measure, bool onlyBelow = false) {
+void ExpectSameAsPlainC(int size, bool withMean, const Measure& measure) {
     std::mt19937 random(1234u + static_cast<unsigned>(size));
     const dsp::SsdKernels& plain = SsdKernelsFor(dsp::CpuLevel::C);
     for (int round = 0; round < 120; ++round) {
@@ -85,12 +84,8 @@ void ExpectSameAsPlainC(int size, bool withMean, const Measure& measure, bool on
             for (uint32_t limit : limits) {
                 const uint32_t expected = measure(plain, blocks, b, limit);
                 const uint32_t got = measure(kernels, blocks, b, limit);
-                if (onlyBelow && expected >= limit) {
-                    ASSERT_GE(got, limit) << dsp::CpuLevelName(level) << " round " << round;
-                } else {
-                    ASSERT_EQ(got, expected)
-                        << dsp::CpuLevelName(level) << " round " << round << " limit " << limit;
-                }
+                ASSERT_EQ(got, expected)
+                    << dsp::CpuLevelName(level) << " round " << round << " limit " << limit;
             }
         }
     }
@@ -101,15 +96,6 @@ TEST(SsdKernelsTest, M16MatchesPlainC) {
                        [](const dsp::SsdKernels& k, const Blocks& blocks, const uint8_t*, uint32_t l) {
                            return k.m16(blocks.Source(), blocks.stride, blocks.A(), blocks.stride, l);
                        });
-}
-
-TEST(SsdKernelsTest, M16BelowMatchesPlainCBelowTheLimit) {
-    ExpectSameAsPlainC(
-        16, false,
-        [](const dsp::SsdKernels& k, const Blocks& blocks, const uint8_t*, uint32_t l) {
-            return k.m16Below(blocks.Source(), blocks.stride, blocks.A(), blocks.stride, l);
-        },
-        true);
 }
 
 TEST(SsdKernelsTest, M16hMatchesPlainC) {
@@ -133,26 +119,36 @@ TEST(SsdKernelsTest, M8hMatchesPlainC) {
                        });
 }
 
-// Part sums anywhere in their range, and at its ends, where a difference and the sum of sixteen squares
-// are largest.
-TEST(SsdKernelsTest, WindowBoundsMatchPlainC) {
-    std::mt19937 random(99);
+// Runs of candidates as the search passes them, at any offset from the base (before it too), and counts
+// from none to more than a ring holds; pixels at random, at one level, and all 255, where products and their
+// sums are largest (16,646,400 a block).
+TEST(SsdKernelsTest, ProductSumsMatchPlainC) {
+    std::mt19937 random(7);
     const dsp::SsdKernels& plain = SsdKernelsFor(dsp::CpuLevel::C);
-    for (int round = 0; round < 12; ++round) {
-        const int32_t stride = 96 + round, rows = 1 + round % 4, pitch = 16 * (1 + round % 5);
-        std::vector<uint16_t> sums(static_cast<size_t>(stride) * static_cast<size_t>(rows + 12) + pitch + 12);
-        uint16_t wanted[16];
-        auto value = [&] {
-            return static_cast<uint16_t>(round % 3 == 0 ? 0 : round % 3 == 1 ? random() % 4081 : 4080);
+    for (int round = 0; round < 30; ++round) {
+        const int32_t stride = 48 + round;
+        std::vector<uint8_t> source(static_cast<size_t>(stride) * 16);
+        std::vector<uint16_t> plane(static_cast<size_t>(stride) * 48);  // widened reference pixels
+        auto value = [&]() -> uint8_t {
+            return round % 3 == 0 ? 255 : round % 3 == 1 ? static_cast<uint8_t>(random()) : 0;
         };
-        for (uint16_t& sum : sums) sum = value();
-        for (uint16_t& part : wanted) part = round % 3 == 0 ? 4080 : value();
-        std::vector<uint32_t> expected(static_cast<size_t>(rows * pitch));
-        plain.windowBounds(sums.data(), stride, wanted, rows, pitch, expected.data());
+        for (uint8_t& pixel : source) pixel = round % 6 == 5 ? 255 : value();
+        for (uint16_t& pixel : plane) pixel = value();
+        // Offsets reach 16 rows and columns either way.
+        const uint16_t* base = plane.data() + 16 * stride + 16;
+        const int32_t count = round * 7 % 200;
+        std::vector<int32_t> offsets(static_cast<size_t>(count));
+        for (int32_t& offset : offsets) {
+            offset = (static_cast<int32_t>(random() % 33) - 16) * stride +
+                     static_cast<int32_t>(random() % 33) - 16;
+        }
+        std::vector<uint32_t> expected(offsets.size() + 1, 0xDEADBEEF);
+        plain.productSums16(source.data(), stride, base, stride, offsets.data(), count, expected.data());
         for (dsp::CpuLevel level : test::SimdLevelsToCheck()) {
-            std::vector<uint32_t> bounds(expected.size());
-            SsdKernelsFor(level).windowBounds(sums.data(), stride, wanted, rows, pitch, bounds.data());
-            ASSERT_EQ(bounds, expected) << dsp::CpuLevelName(level) << " round " << round;
+            std::vector<uint32_t> products(offsets.size() + 1, 0xDEADBEEF);
+            SsdKernelsFor(level).productSums16(source.data(), stride, base, stride, offsets.data(), count,
+                                               products.data());
+            ASSERT_EQ(products, expected) << dsp::CpuLevelName(level) << " round " << round;
         }
     }
 }

@@ -22,30 +22,6 @@ inline uint32_t RowSsd(const uint8_t* source, __m128i prediction) {
     return Total(RowSquares(source, prediction));
 }
 
-// The window bounds kernel's operations in 256-bit registers.
-struct Lanes256 {
-    using Register = __m256i;
-    static constexpr int kPositions = 16;
-    static __m256i Zero() { return _mm256_setzero_si256(); }
-    static __m256i Broadcast(uint16_t v) { return _mm256_set1_epi16(static_cast<int16_t>(v)); }
-    static __m256i Load(const uint16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
-    static __m256i Sub16(__m256i a, __m256i b) { return _mm256_sub_epi16(a, b); }
-    static __m256i Add32(__m256i a, __m256i b) { return _mm256_add_epi32(a, b); }
-    // The unpacks work within 128-bit halves: low holds positions 0-3 and 8-11, high 4-7 and 12-15.
-    static __m256i SquarePairsLow(__m256i a, __m256i b) {
-        const __m256i ab = _mm256_unpacklo_epi16(a, b);
-        return _mm256_madd_epi16(ab, ab);
-    }
-    static __m256i SquarePairsHigh(__m256i a, __m256i b) {
-        const __m256i ab = _mm256_unpackhi_epi16(a, b);
-        return _mm256_madd_epi16(ab, ab);
-    }
-    static void StoreInOrder(uint32_t* to, __m256i low, __m256i high) {
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_permute2x128_si256(low, high, 0x20));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 8), _mm256_permute2x128_si256(low, high, 0x31));
-    }
-};
-
 }  // namespace
 
 uint32_t M16Avx2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
@@ -55,24 +31,6 @@ uint32_t M16Avx2(const uint8_t* source, int32_t sourceStride, const uint8_t* ref
                                 limit);
 }
 
-uint32_t M16BelowAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
-                      int32_t referenceStride, uint32_t limit) {
-    // Unrolled: a loop counter and its tests would cost as much as the row itself.
-    auto addRows = [&](__m256i lanes, int first) {
-#pragma GCC unroll 8
-        for (int row = first; row < first + x86::kRowsBeforeLook; ++row) {
-            lanes = _mm256_add_epi32(
-                lanes, RowSquares(source + row * sourceStride, Load16(reference + row * referenceStride)));
-        }
-        return lanes;
-    };
-    static_assert(2 * x86::kRowsBeforeLook == 16);
-    const __m256i half = addRows(_mm256_setzero_si256(), 0);
-    const uint32_t sum = Total(half);
-    if (sum >= limit) return sum;
-    return Total(addRows(half, x86::kRowsBeforeLook));
-}
-
 uint32_t M16hAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
                   int32_t referenceStride, uint32_t limit) {
     x86::RoundedMeanRows rows{a, b, referenceStride};
@@ -80,9 +38,41 @@ uint32_t M16hAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* a,
                                  limit);
 }
 
-void WindowBoundsAvx2(const uint16_t* sums, int32_t sumsStride, const uint16_t wanted[16], int32_t rows,
-                      int32_t pitch, uint32_t* bounds) {
-    x86::WindowBoundsIn<Lanes256>(sums, sumsStride, wanted, rows, pitch, bounds);
+void ProductSums16Avx2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
+                       int32_t referenceStride, const int32_t* offsets, int32_t count, uint32_t* products) {
+    // Products of two pixels summed pairwise stay below 2^17, sixteen rows of them below 2^22.
+    __m256i rows[16];
+    for (int row = 0; row < 16; ++row) rows[row] = _mm256_cvtepu8_epi16(Load16(source + row * sourceStride));
+    auto product = [&](const uint16_t* p, int row) {
+        return _mm256_madd_epi16(rows[row], _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+    };
+    auto folded = [](__m256i v) {
+        return _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    };
+    int32_t i = 0;
+    // Four blocks a row at a time, addressed from one pointer: a pointer step per block and row would cost
+    // a good part of the row.
+    for (; i + 4 <= count; i += 4) {
+        const uint16_t* p = reference + offsets[i];
+        const std::ptrdiff_t d1 = offsets[i + 1] - offsets[i], d2 = offsets[i + 2] - offsets[i],
+                             d3 = offsets[i + 3] - offsets[i];
+        __m256i a = _mm256_setzero_si256(), b = a, c = a, d = a;
+#pragma GCC unroll 4
+        for (int row = 0; row < 16; ++row, p += referenceStride) {
+            a = _mm256_add_epi32(a, product(p, row));
+            b = _mm256_add_epi32(b, product(p + d1, row));
+            c = _mm256_add_epi32(c, product(p + d2, row));
+            d = _mm256_add_epi32(d, product(p + d3, row));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(products + i),
+                         x86::LaneSums(folded(a), folded(b), folded(c), folded(d)));
+    }
+    for (; i < count; ++i) {
+        const uint16_t* p = reference + offsets[i];
+        __m256i a = _mm256_setzero_si256();
+        for (int row = 0; row < 16; ++row, p += referenceStride) a = _mm256_add_epi32(a, product(p, row));
+        products[i] = x86::HorizontalSum(folded(a));
+    }
 }
 
 }  // namespace rq43::dsp

@@ -61,12 +61,6 @@ uint32_t SumUntilExceeded(const RowSum16& rowSum, uint32_t limit) {
     return sum;
 }
 
-// Rows of a measure that only has to tell whether its sum is below a limit are added in lanes, and the
-// total looked at once, halfway: on grainy camera video a later candidate of a search mostly passes the
-// best only after 12 rows or more, where a look after every row costs more than the rows it saves. (On
-// clean, strongly textured pictures candidates pass it after a row or two, and this costs more.)
-constexpr int kRowsBeforeLook = 8;
-
 // [sum of a's lanes, sum of b's, sum of c's, sum of d's].
 inline __m128i LaneSums(__m128i a, __m128i b, __m128i c, __m128i d) {
     __m128i ab = _mm_add_epi32(_mm_unpacklo_epi32(a, b), _mm_unpackhi_epi32(a, b));
@@ -131,33 +125,6 @@ struct RoundedMeanRows {
         return _mm_avg_epu8(Load16(a + row * stride), Load16(b + row * stride));
     }
 };
-
-// The window bounds kernel for registers of one width; `Lanes` gives that width's operations. A difference
-// of part sums lies within +-4080, a 16-bit lane; the squares of two parts are added pairwise into 32-bit
-// lanes, and 16 of them stay below 2^31.
-template <typename Lanes>
-void WindowBoundsIn(const uint16_t* sums, int32_t sumsStride, const uint16_t wanted[16], int32_t rows,
-                    int32_t pitch, uint32_t* bounds) {
-    using Register = typename Lanes::Register;
-    std::ptrdiff_t offsets[16];
-    Register want[16];
-    for (int part = 0; part < 16; ++part) {
-        offsets[part] = static_cast<std::ptrdiff_t>(4 * (part / 4)) * sumsStride + 4 * (part % 4);
-        want[part] = Lanes::Broadcast(wanted[part]);
-    }
-    for (int32_t y = 0; y < rows; ++y, sums += sumsStride, bounds += pitch) {
-        for (int32_t x = 0; x < pitch; x += Lanes::kPositions) {
-            Register low = Lanes::Zero(), high = Lanes::Zero();
-            for (int part = 0; part < 16; part += 2) {
-                const Register a = Lanes::Sub16(want[part], Lanes::Load(sums + offsets[part] + x));
-                const Register b = Lanes::Sub16(want[part + 1], Lanes::Load(sums + offsets[part + 1] + x));
-                low = Lanes::Add32(low, Lanes::SquarePairsLow(a, b));
-                high = Lanes::Add32(high, Lanes::SquarePairsHigh(a, b));
-            }
-            Lanes::StoreInOrder(bounds + x, low, high);
-        }
-    }
-}
 
 }  // namespace
 }  // namespace rq43::dsp::x86

@@ -26,29 +26,6 @@ uint32_t Sum8(const uint8_t* source, int32_t sourceStride, const Reference& refe
     return sum.Total();
 }
 
-// The window bounds kernel's operations in 128-bit registers.
-struct Lanes128 {
-    using Register = __m128i;
-    static constexpr int kPositions = 8;
-    static __m128i Zero() { return _mm_setzero_si128(); }
-    static __m128i Broadcast(uint16_t v) { return _mm_set1_epi16(static_cast<int16_t>(v)); }
-    static __m128i Load(const uint16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-    static __m128i Sub16(__m128i a, __m128i b) { return _mm_sub_epi16(a, b); }
-    static __m128i Add32(__m128i a, __m128i b) { return _mm_add_epi32(a, b); }
-    static __m128i SquarePairsLow(__m128i a, __m128i b) {
-        const __m128i ab = _mm_unpacklo_epi16(a, b);
-        return _mm_madd_epi16(ab, ab);
-    }
-    static __m128i SquarePairsHigh(__m128i a, __m128i b) {
-        const __m128i ab = _mm_unpackhi_epi16(a, b);
-        return _mm_madd_epi16(ab, ab);
-    }
-    static void StoreInOrder(uint32_t* to, __m128i low, __m128i high) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), low);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 4), high);
-    }
-};
-
 }  // namespace
 
 uint32_t M16Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
@@ -59,24 +36,6 @@ uint32_t M16Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* ref
             return x86::HorizontalSum(SquaredDifferences(Load16(source + row * sourceStride), rows(row)));
         },
         limit);
-}
-
-uint32_t M16BelowSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
-                      int32_t referenceStride, uint32_t limit) {
-    // Unrolled: a loop counter and its tests would cost a good part of the row itself.
-    auto addRows = [&](__m128i lanes, int first) {
-#pragma GCC unroll 8
-        for (int row = first; row < first + x86::kRowsBeforeLook; ++row) {
-            lanes = _mm_add_epi32(lanes, SquaredDifferences(Load16(source + row * sourceStride),
-                                                            Load16(reference + row * referenceStride)));
-        }
-        return lanes;
-    };
-    static_assert(2 * x86::kRowsBeforeLook == 16);
-    const __m128i half = addRows(_mm_setzero_si128(), 0);
-    const uint32_t sum = x86::HorizontalSum(half);
-    if (sum >= limit) return sum;
-    return x86::HorizontalSum(addRows(half, x86::kRowsBeforeLook));
 }
 
 uint32_t M16hSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
@@ -109,9 +68,43 @@ uint32_t M8hSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, 
         x86::ExceedThreshold(limit));
 }
 
-void WindowBoundsSse2(const uint16_t* sums, int32_t sumsStride, const uint16_t wanted[16], int32_t rows,
-                      int32_t pitch, uint32_t* bounds) {
-    x86::WindowBoundsIn<Lanes128>(sums, sumsStride, wanted, rows, pitch, bounds);
+void ProductSums16Sse2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
+                       int32_t referenceStride, const int32_t* offsets, int32_t count, uint32_t* products) {
+    // Products of two pixels summed pairwise stay below 2^17, sixteen rows of them below 2^22.
+    const __m128i zero = _mm_setzero_si128();
+    __m128i low[16], high[16];
+    for (int row = 0; row < 16; ++row) {
+        const __m128i pixels = Load16(source + row * sourceStride);
+        low[row] = _mm_unpacklo_epi8(pixels, zero);
+        high[row] = _mm_unpackhi_epi8(pixels, zero);
+    }
+    auto product = [&](const uint16_t* p, int row) {
+        return _mm_add_epi32(
+            _mm_madd_epi16(low[row], _mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
+            _mm_madd_epi16(high[row], _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8))));
+    };
+    int32_t i = 0;
+    // Four blocks a row at a time, addressed from one pointer, as the AVX2 version.
+    for (; i + 4 <= count; i += 4) {
+        const uint16_t* p = reference + offsets[i];
+        const std::ptrdiff_t d1 = offsets[i + 1] - offsets[i], d2 = offsets[i + 2] - offsets[i],
+                             d3 = offsets[i + 3] - offsets[i];
+        __m128i a = zero, b = zero, c = zero, d = zero;
+#pragma GCC unroll 4
+        for (int row = 0; row < 16; ++row, p += referenceStride) {
+            a = _mm_add_epi32(a, product(p, row));
+            b = _mm_add_epi32(b, product(p + d1, row));
+            c = _mm_add_epi32(c, product(p + d2, row));
+            d = _mm_add_epi32(d, product(p + d3, row));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(products + i), x86::LaneSums(a, b, c, d));
+    }
+    for (; i < count; ++i) {
+        const uint16_t* p = reference + offsets[i];
+        __m128i a = zero;
+        for (int row = 0; row < 16; ++row, p += referenceStride) a = _mm_add_epi32(a, product(p, row));
+        products[i] = x86::HorizontalSum(a);
+    }
 }
 
 }  // namespace rq43::dsp

@@ -51,7 +51,7 @@ bool SetupResidualCoder(int32_t width, ResidualCoder& coder, int32_t border, int
     coder.vFlags.resize(chromaBlocks);
     coder.intraLumaLevels.resize(lumaBlocks * 64);
     coder.intraLumaQuality.reset();
-    coder.levels.resize((lumaBlocks + 2 * chromaBlocks) * 64);
+    coder.levels.resize((lumaBlocks + 4 * chromaBlocks) * 64);
     coder.predictionScratch.resize(2 * static_cast<size_t>(coder.blocksAcross));
     return true;
 }
@@ -69,6 +69,7 @@ bool LoadFrame(ResidualCoder& coder, const YuvFrame& source, const DifferenceFra
     coder.residualPlanes = difference;
     coder.reference = reference;
     coder.intraLumaQuality.reset();
+    coder.codedSection.reset();
     const uint8_t intra = difference == nullptr ? kBlockFlagIntra : 0;
     for (std::vector<uint8_t>* flags : {&coder.yFlags, &coder.uFlags, &coder.vFlags}) {
         for (uint8_t& flag : *flags) flag = static_cast<uint8_t>((flag & ~kBlockFlagIntra) | intra);
@@ -97,6 +98,7 @@ void ReleaseResidualCoder(ResidualCoder& coder) {
         std::vector<uint32_t>().swap(stream->extraBits);
     }
     coder.intraLumaQuality.reset();
+    coder.codedSection.reset();
     coder.width = 0;
     coder.height = 0;
     coder.stride = 0;

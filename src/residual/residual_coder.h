@@ -7,6 +7,7 @@
 
 #include "picture/difference_frame.h"
 #include "picture/yuv_frame.h"
+#include "residual/token_section.h"
 #include "residual/token_stream.h"
 #include "transform/quantiser.h"
 #include "transform/transform_frame.h"
@@ -42,7 +43,16 @@ struct ResidualCoder {
     // quality they were quantised at; none once the coefficients change.
     std::vector<int16_t> intraLumaLevels;
     std::optional<int32_t> intraLumaQuality;
-    std::vector<int16_t> levels;  // the section being coded: every level of the frame, written before read
+    // The section being coded: every level of the frame (luma, U, V, then U and V interleaved by block rows
+    // as the chroma stream takes them), written before read.
+    std::vector<int16_t> levels;
+    // The size and header of the section EncodeTokenSection coded last, while `levels` still holds the
+    // levels it coded; none otherwise.
+    struct CodedSection {
+        size_t size = 0;
+        uint8_t header[kTokenSectionHeaderSize] = {};
+    };
+    std::optional<CodedSection> codedSection;
     std::vector<uint8_t> streamRoom;         // where a token stream is coded before it joins its section
     std::vector<int16_t> predictionScratch;  // two rows of blocksAcross values
     std::vector<uint8_t> lastIndex;          // decoder: one byte per block of a block row

@@ -293,6 +293,11 @@ bool DecodeBlockRow(TokenStream& stream, int16_t* levelsOut, uint32_t blockCount
     return true;
 }
 
+uint8_t LastLevelIndex(const int16_t* block) {
+    const uint64_t nonZero = NonZeroLevels(block);
+    return nonZero == 0 ? 0 : static_cast<uint8_t>(63 - std::countl_zero(nonZero));
+}
+
 void ReleaseTokenStream(TokenStream& stream) {
     stream.tokenCount = 0;
     stream.nextToken = 0;

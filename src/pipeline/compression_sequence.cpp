@@ -183,7 +183,7 @@ void CompressionSequence::PrepareInput(const ICCOMPRESS& record, const FrameOpti
 CompressionSequence::Analysis CompressionSequence::Analyse(bool key) {
     Analysis analysis;
     keyCoderLoaded = false;
-    keyCoder.codedSection.reset();  // only this frame's sections may stand for its reconstruction
+    ForgetCodedSections(keyCoder);  // only this frame's sections may stand for its reconstruction
     if (key) {
         analysis.transformed = LoadFrame(encoderCoder, *encCurrent, nullptr, nullptr);
     } else {
@@ -289,8 +289,7 @@ bool CompressionSequence::Reconstruct(const uint8_t* frame, bool key, uint16_t m
         return false;
     }
     // The coder of the chosen section still holds its levels, which its token streams decode to: reconstruct
-    // from them. The one case without them (one worker, a delta frame's key alternative chosen: the delta
-    // section was coded after it in the same coder) decodes the section.
+    // from them (decoding stays as the answer should a coder not hold them).
     const uint8_t* tokens = frame + kFrameHeaderSize + motionSize;
     for (ResidualCoder* coder : {&encoderCoder, &keyCoder}) {
         if (ReconstructCodedSection(tokens, tokenSize, *coder, *encCurrent)) return true;

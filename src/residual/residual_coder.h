@@ -47,12 +47,15 @@ struct ResidualCoder {
     // as the chroma stream takes them), written before read.
     std::vector<int16_t> levels;
     // The size and header of the section EncodeTokenSection coded last, while `levels` still holds the
-    // levels it coded; none otherwise.
+    // levels it coded; none otherwise. The section before it, with its levels, moves to previousLevels (a
+    // delta frame codes its key alternative first).
     struct CodedSection {
         size_t size = 0;
         uint8_t header[kTokenSectionHeaderSize] = {};
     };
     std::optional<CodedSection> codedSection;
+    std::vector<int16_t> previousLevels;
+    std::optional<CodedSection> previousSection;
     std::vector<uint8_t> streamRoom;         // where a token stream is coded before it joins its section
     std::vector<int16_t> predictionScratch;  // two rows of blocksAcross values
     std::vector<uint8_t> lastIndex;          // decoder: one byte per block of a block row
@@ -75,6 +78,9 @@ bool SetupResidualCoder(int32_t width, ResidualCoder& coder, int32_t border, int
 // another size.
 bool LoadFrame(ResidualCoder& coder, const YuvFrame& source, const DifferenceFrame* difference,
                const YuvFrame* reference);
+
+// Forgets the coded sections whose levels the coder holds.
+void ForgetCodedSections(ResidualCoder& coder);
 
 // Forgets the intra decisions of the previous rate-control attempt: clears bit 0 of every block flag.
 void ClearIntraFlags(ResidualCoder& coder);

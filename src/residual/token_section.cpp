@@ -327,7 +327,11 @@ TokenSectionHeader ReadTokenSectionHeader(const uint8_t* in) {
 bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint8_t>& section) {
     const bool key = keyFrame != 0;
     section.clear();
-    coder.codedSection.reset();
+    if (coder.codedSection) {
+        std::swap(coder.levels, coder.previousLevels);
+        coder.previousSection = coder.codedSection;
+        coder.codedSection.reset();
+    }
     if (coder.blocksAcross <= 0 || coder.source == nullptr || (!key && coder.residualPlanes == nullptr))
         return false;
     const size_t lumaLevels = coder.yFlags.size() * 64;
@@ -424,17 +428,24 @@ bool DecodeTokenSection(const uint8_t* section, size_t length, ResidualCoder& co
 }
 
 bool ReconstructCodedSection(const uint8_t* section, size_t length, ResidualCoder& coder, YuvFrame& frame) {
+    auto holds = [&](const std::optional<ResidualCoder::CodedSection>& coded) {
+        return coded && coded->size == length && length >= kTokenSectionHeaderSize &&
+               std::memcmp(section, coded->header, kTokenSectionHeaderSize) == 0;
+    };
+    const int16_t* luma = nullptr;
+    if (section == nullptr) return false;
+    if (holds(coder.codedSection))
+        luma = coder.levels.data();
+    else if (holds(coder.previousSection))
+        luma = coder.previousLevels.data();
     TokenSectionHeader header;
     SectionLayout layout;
-    if (!coder.codedSection || coder.codedSection->size != length ||
-        !ReadLayout(section, length, frame, &header, &layout) ||
-        std::memcmp(section, coder.codedSection->header, kTokenSectionHeaderSize) != 0 ||
+    if (luma == nullptr || !ReadLayout(section, length, frame, &header, &layout) ||
         layout.geometry.across != coder.blocksAcross || layout.geometry.down != coder.blocksDown) {
         return false;
     }
     const size_t lumaLevels = coder.yFlags.size() * 64;
     const size_t chromaLevels = coder.uFlags.size() * 64;
-    const int16_t* luma = coder.levels.data();
     CodedRows rows{luma, luma + lumaLevels, luma + lumaLevels + chromaLevels,
                    static_cast<size_t>(coder.blocksAcross) * 64,
                    static_cast<size_t>(coder.chromaBlocksAcross) * 64};

@@ -152,23 +152,113 @@ void PrepareEncodingPaths(const CodeTableSet& set, EncodingPaths& out) {
     }
 }
 
-template <typename NextBit>
-bool DecodeWith(const CodeTableSet& set, size_t tokenCount, uint8_t* tokensOut, NextBit&& nextBit) {
-    DecodingTrees trees;
-    PrepareDecodingTrees(set, trees);
+// The decoders below keep their state in locals: a token store may alias anything, so state reached
+// through a pointer would be reloaded and stored around every token.
+
+bool DecodeRangeCoded(const DecodingTrees& trees, const uint8_t* in, const uint8_t* end, size_t tokenCount,
+                      uint8_t* tokensOut) {
+    RangeDecoder start;
+    StartRangeDecoder(start, in, end);
+    RangeDecoder decoder = start;
     uint32_t context = kFirstTokenContext;
     for (size_t i = 0; i < tokenCount; ++i) {
         int32_t node = trees.root[context];
         if (node == kNoTree) return false;
         while (node >= 0) {
             const DecodingNode& step = trees.nodes[node];
-            node = step.child[nextBit(step.p) != 0 ? 1 : 0];
+            node = step.child[DecodeDecision(decoder, step.p)];
         }
         const auto token = static_cast<uint8_t>(~node);
         tokensOut[i] = token;
         context = token;
     }
     return true;
+}
+
+// Prefix codes, kPeekBits at a time: per context and every value of the next kPeekBits bits, the leaf those
+// bits reach with the bits its code takes, or the node they lead to (after all kPeekBits) for longer codes.
+constexpr int kPeekBits = 8;
+
+struct PeekEntry {
+    int16_t next;  // a leaf (~token) or a node of DecodingTrees
+    uint8_t bits;
+};
+
+struct PeekTables {
+    PeekEntry entry[kTokenAlphabetSize][1 << kPeekBits];
+};
+
+void FillPeekEntries(const DecodingTrees& trees, PeekEntry* table, int16_t at, uint32_t prefix, int depth) {
+    if (at < 0 || depth == kPeekBits) {
+        const uint32_t first = prefix << (kPeekBits - depth);
+        std::fill(table + first, table + first + (1u << (kPeekBits - depth)),
+                  PeekEntry{at, static_cast<uint8_t>(depth)});
+        return;
+    }
+    for (uint32_t bit = 0; bit < 2; ++bit)
+        FillPeekEntries(trees, table, trees.nodes[at].child[bit], 2 * prefix + bit, depth + 1);
+}
+
+// A most-significant-bit-first reader over [in, end) that reads zero bits past the end and counts every
+// bit taken, so that running past the end is found after the fact.
+struct WordReader {
+    const uint8_t* in;
+    const uint8_t* end;
+    uint64_t acc = 0;    // left-aligned; bits below `count` may already hold what follows
+    int32_t count = 0;   // bits of acc that are valid
+    uint64_t taken = 0;  // bits consumed
+    uint64_t limit;      // bits the input holds
+
+    WordReader(const uint8_t* from, const uint8_t* to)
+        : in(from), end(to), limit(8 * static_cast<uint64_t>(to - from)) {}
+
+    // At least 57 valid bits afterwards.
+    void Refill() {
+        if (end - in >= 8) {
+            uint64_t word = 0;
+            for (int k = 0; k < 8; ++k) word = (word << 8) | in[k];
+            acc |= word >> count;
+            in += (63 - count) >> 3;
+            count |= 56;
+            return;
+        }
+        for (; count <= 56; count += 8) acc |= uint64_t{in < end ? *in++ : 0u} << (56 - count);
+    }
+    uint32_t Peek(int n) const { return static_cast<uint32_t>(acc >> (64 - n)); }
+    void Skip(int n) {
+        acc <<= n;
+        count -= n;
+        taken += static_cast<uint64_t>(n);
+    }
+};
+
+bool DecodePrefixCoded(const DecodingTrees& trees, const uint8_t* in, const uint8_t* end, size_t tokenCount,
+                       uint8_t* tokensOut) {
+    PeekTables tables;  // only the entries of contexts with a tree are filled, and read
+    for (uint32_t context = 0; context < kTokenAlphabetSize; ++context) {
+        if (trees.root[context] != kNoTree)
+            FillPeekEntries(trees, tables.entry[context], trees.root[context], 0, 0);
+    }
+    WordReader reader(in, end);
+    uint32_t context = kFirstTokenContext;
+    for (size_t i = 0; i < tokenCount; ++i) {
+        if (trees.root[context] == kNoTree) return false;
+        // A code is at most kTokenAlphabetSize - 1 bits long.
+        if (reader.count < static_cast<int32_t>(kTokenAlphabetSize)) reader.Refill();
+        const PeekEntry entry = tables.entry[context][reader.Peek(kPeekBits)];
+        reader.Skip(entry.bits);
+        int32_t node = entry.next;
+        while (node >= 0) {
+            const DecodingNode& step = trees.nodes[node];
+            node = step.child[reader.Peek(1)];
+            reader.Skip(1);
+        }
+        const auto token = static_cast<uint8_t>(~node);
+        tokensOut[i] = token;
+        context = token;
+    }
+    // A prefix-coded string is padded to its last byte: needing more means it was cut short.
+    return reader.taken <= reader.limit;
 }
 
 }  // namespace
@@ -323,16 +413,10 @@ size_t EncodeTokenString(const CodeTableSet& set, const uint8_t* tokens, size_t 
 bool DecodeTokenString(const CodeTableSet& set, const uint8_t* in, const uint8_t* end, size_t tokenCount,
                        uint8_t* tokensOut) {
     if (in >= end) return false;
-    if (*in == 0) {
-        BitReader reader;
-        StartBitReader(reader, in + 1, end);
-        // A prefix-coded string is padded to its last byte: needing more means it was cut short.
-        return DecodeWith(set, tokenCount, tokensOut, [&](uint8_t) { return ReadBits(reader, 1); }) &&
-               !reader.overrun;
-    }
-    RangeDecoder decoder;
-    StartRangeDecoder(decoder, in, end);
-    return DecodeWith(set, tokenCount, tokensOut, [&](uint8_t p) { return DecodeDecision(decoder, p); });
+    DecodingTrees trees;
+    PrepareDecodingTrees(set, trees);
+    if (*in == 0) return DecodePrefixCoded(trees, in + 1, end, tokenCount, tokensOut);
+    return DecodeRangeCoded(trees, in, end, tokenCount, tokensOut);
 }
 
 }  // namespace rq43

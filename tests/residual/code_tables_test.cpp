@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <random>
 #include <vector>
 
@@ -121,6 +122,34 @@ TEST(CodeTablesTest, TablesAndStringsRoundTripInBothModes) {
             ASSERT_EQ(back, tokens) << "trial " << trial << (arithmetic ? " range" : " prefix");
         }
     }
+}
+
+// Prefix codes are read several bits at a time: codes longer than one look-up, and strings that end in
+// their last byte or one bit short of it.
+TEST(CodeTablesTest, PrefixStringsOfLongCodesEndAtTheirLastByte) {
+    std::mt19937 random(7);
+    uint32_t longest = 0;
+    for (int trial = 0; trial < 40; ++trial) {
+        std::vector<uint8_t> tokens(1 + random() % 5000);
+        for (uint8_t& t : tokens) t = static_cast<uint8_t>(std::countr_zero(random() | (1u << 21)));
+        CodeTableSet set;
+        BuildCodeTables(set, tokens.data(), tokens.size());
+        for (const CodeTree& tree : set.trees)
+            for (const TokenCode& code : tree.codes) longest = std::max(longest, code.length);
+        std::vector<uint8_t> string(tokens.size() * 3 + 16);
+        string.resize(EncodeTokenString(set, tokens.data(), tokens.size(), false, string.data(),
+                                        string.data() + string.size()));
+        std::vector<uint8_t> back(tokens.size());
+        ASSERT_TRUE(
+            DecodeTokenString(set, string.data(), string.data() + string.size(), back.size(), back.data()));
+        ASSERT_EQ(back, tokens) << "trial " << trial;
+        if (string.size() < 2) continue;
+        const std::vector<uint8_t> shorter(string.begin(), string.end() - 1);
+        EXPECT_FALSE(
+            DecodeTokenString(set, shorter.data(), shorter.data() + shorter.size(), back.size(), back.data()))
+            << "trial " << trial;
+    }
+    EXPECT_GT(longest, 8u);  // beyond one look-up
 }
 
 TEST(CodeTablesTest, ContextWithOneFollowerCostsNoBits) {

@@ -54,6 +54,7 @@ bool SetupResidualCoder(int32_t width, ResidualCoder& coder, int32_t border, int
     coder.levels.resize((lumaBlocks + 4 * chromaBlocks) * 64);
     coder.previousLevels.resize(coder.levels.size());
     coder.predictionScratch.resize(2 * static_cast<size_t>(coder.blocksAcross));
+    coder.predictionLanes.resize(lumaBlocks * 8);
     return true;
 }
 
@@ -90,8 +91,8 @@ void ClearIntraFlags(ResidualCoder& coder) {
 }
 
 void ReleaseResidualCoder(ResidualCoder& coder) {
-    for (std::vector<int16_t>* buffer :
-         {&coder.intraLumaLevels, &coder.levels, &coder.previousLevels, &coder.predictionScratch}) {
+    for (std::vector<int16_t>* buffer : {&coder.intraLumaLevels, &coder.levels, &coder.previousLevels,
+                                         &coder.predictionScratch, &coder.predictionLanes}) {
         std::vector<int16_t>().swap(*buffer);
     }
     for (std::vector<uint8_t>* buffer :

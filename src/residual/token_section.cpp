@@ -60,16 +60,6 @@ void InterleaveChroma(const ResidualCoder& coder, const int16_t* u, const int16_
     }
 }
 
-uint16_t ChoosePlaneModes(int16_t* levels, int32_t across, int32_t down, int16_t* scratch) {
-    uint16_t modes = 0;
-    for (int i = 0; i < kPredictedPositionCount; ++i) {
-        const PredictionMode mode =
-            ChoosePredictionMode(levels + kPredictedPositions[i], across, down, scratch);
-        modes = static_cast<uint16_t>(modes | (mode << (2 * i)));
-    }
-    return modes;
-}
-
 void UndoRowPrediction(int16_t* current, const int16_t* previous, int32_t count, uint16_t modes,
                        bool firstRow) {
     for (int i = 0; i < kPredictedPositionCount; ++i) {
@@ -367,9 +357,13 @@ bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint
     if (key) coder.intraLumaQuality = coder.quality;
 
     int16_t* scratch = coder.predictionScratch.data();
-    const uint16_t lumaModes = ChoosePlaneModes(luma, coder.blocksAcross, coder.blocksDown, scratch);
-    const uint16_t uModes = ChoosePlaneModes(u, coder.chromaBlocksAcross, coder.chromaBlocksDown, scratch);
-    const uint16_t vModes = ChoosePlaneModes(v, coder.chromaBlocksAcross, coder.chromaBlocksDown, scratch);
+    int16_t* lanes = coder.predictionLanes.data();
+    const uint16_t lumaModes =
+        ChoosePredictionModes(luma, coder.blocksAcross, coder.blocksDown, scratch, lanes);
+    const uint16_t uModes =
+        ChoosePredictionModes(u, coder.chromaBlocksAcross, coder.chromaBlocksDown, scratch, lanes);
+    const uint16_t vModes =
+        ChoosePredictionModes(v, coder.chromaBlocksAcross, coder.chromaBlocksDown, scratch, lanes);
 
     section.assign(kTokenSectionHeaderSize, 0);
     const size_t mapSize = !key && intraCount[0] + intraCount[1] > 0 ? AppendBlockMap(coder, section) : 0;

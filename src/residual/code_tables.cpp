@@ -49,19 +49,6 @@ void BuildTrees(CodeTableSet& set) {
     }
 }
 
-// Lowest-weight node that has no parent yet; the lowest index wins a tie.
-int32_t LightestOrphan(const CodeTree& tree) {
-    int32_t best = -1;
-    for (uint32_t i = 0; i < tree.nodeCount; ++i) {
-        const CodeNode& node = tree.nodes[i];
-        if (node.parent != -1) continue;
-        if (best < 0 || node.weight < tree.nodes[static_cast<size_t>(best)].weight) {
-            best = static_cast<int32_t>(i);
-        }
-    }
-    return best;
-}
-
 void AssignFrom(CodeTree& tree, int32_t index, uint32_t code, uint32_t depth) {
     CodeNode& node = tree.nodes[static_cast<size_t>(index)];
     if (node.child0 < 0) {
@@ -305,11 +292,33 @@ void BuildHuffmanTree(CodeTree& tree, const ContextHistogram& histogram) {
         leaf.weight = histogram.counts[t];
     }
     if (tree.leafCount == 0) return;
+    // Each merge takes the lightest node without a parent, the lowest index winning a tie, twice. Two
+    // queues hold them in that order: the leaves sorted by weight (stably, so by index within a weight),
+    // and the merged nodes, whose weights never decrease and whose indices always increase. A leaf's
+    // index is below every merged node's, so it wins a tie between the queues.
+    std::vector<int16_t> leaves(tree.leafCount);
+    for (uint32_t i = 0; i < tree.leafCount; ++i) leaves[i] = static_cast<int16_t>(i);
+    auto weight = [&](int32_t index) { return tree.nodes[static_cast<size_t>(index)].weight; };
+    for (uint32_t i = 1; i < tree.leafCount; ++i) {  // insertion sort: stable, and trees are small
+        const int16_t leaf = leaves[i];
+        uint32_t j = i;
+        for (; j > 0 && weight(leaves[j - 1]) > weight(leaf); --j) leaves[j] = leaves[j - 1];
+        leaves[j] = leaf;
+    }
+    uint32_t nextLeaf = 0;
+    uint32_t nextMerged = tree.leafCount;
+    auto lightestOrphan = [&]() -> int32_t {
+        if (nextLeaf < tree.leafCount &&
+            (nextMerged >= tree.nodeCount ||
+             weight(leaves[nextLeaf]) <= weight(static_cast<int32_t>(nextMerged))))
+            return leaves[nextLeaf++];
+        return static_cast<int32_t>(nextMerged++);
+    };
     for (uint32_t merge = 1; merge < tree.leafCount; ++merge) {
         const auto created = static_cast<int16_t>(tree.nodeCount);
-        const int32_t first = LightestOrphan(tree);
+        const int32_t first = lightestOrphan();
         tree.nodes[static_cast<size_t>(first)].parent = created;
-        const int32_t second = LightestOrphan(tree);
+        const int32_t second = lightestOrphan();
         tree.nodes[static_cast<size_t>(second)].parent = created;
         CodeNode& node = tree.nodes[tree.nodeCount++];
         node.child0 = static_cast<int16_t>(first);

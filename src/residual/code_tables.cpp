@@ -73,6 +73,7 @@ const CodeTree* TreeOf(const CodeTableSet& set, uint32_t context) {
 // token ~child, so a step is one load and one decision.
 struct DecodingNode {
     uint8_t p;
+    uint8_t childP[2];  // the children's p (0 for a leaf), so a step need not wait for the next node's load
     int16_t child[2];
 };
 constexpr int16_t kNoTree = INT16_MIN;
@@ -104,6 +105,8 @@ void PrepareDecodingTrees(const CodeTableSet& set, DecodingTrees& out) {
             flat.p = node.p;
             flat.child[0] = DecodingIndex(*tree, node.child0, base);
             flat.child[1] = DecodingIndex(*tree, node.child1, base);
+            flat.childP[0] = flat.child[0] >= 0 ? tree->nodes[static_cast<size_t>(node.child0)].p : 0;
+            flat.childP[1] = flat.child[1] >= 0 ? tree->nodes[static_cast<size_t>(node.child1)].p : 0;
         }
         out.root[context] = DecodingIndex(*tree, tree->root, base);
         base += static_cast<int32_t>(tree->nodeCount - tree->leafCount);
@@ -151,9 +154,16 @@ bool DecodeRangeCoded(const DecodingTrees& trees, const uint8_t* in, const uint8
     for (size_t i = 0; i < tokenCount; ++i) {
         int32_t node = trees.root[context];
         if (node == kNoTree) return false;
+        uint32_t p = node >= 0 ? trees.nodes[node].p : 0;
         while (node >= 0) {
+            // Both ways are read before the decision, which then only selects one: the decisions of a
+            // token form one chain, and a load that waited for each would lengthen it.
             const DecodingNode& step = trees.nodes[node];
-            node = step.child[DecodeDecision(decoder, step.p)];
+            const int32_t child0 = step.child[0], child1 = step.child[1];
+            const uint32_t p0 = step.childP[0], p1 = step.childP[1];
+            const uint32_t taken = 0u - DecodeDecision(decoder, p);
+            node = child0 ^ ((child0 ^ child1) & static_cast<int32_t>(taken));
+            p = p0 ^ ((p0 ^ p1) & taken);
         }
         const auto token = static_cast<uint8_t>(~node);
         tokensOut[i] = token;

@@ -1,6 +1,7 @@
 // The state through which one frame's transform coefficients pass into a token section and out of it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -19,6 +20,12 @@ class WorkerPair;
 }
 
 constexpr uint8_t kBlockFlagIntra = 1;
+
+// What identifies a coded section: its size and header.
+struct CodedSection {
+    size_t size = 0;
+    uint8_t header[kTokenSectionHeaderSize] = {};
+};
 
 struct ResidualCoder {
     const YuvFrame* source = nullptr;                 // borrowed for one frame
@@ -46,13 +53,9 @@ struct ResidualCoder {
     // The section being coded: every level of the frame (luma, U, V, then U and V interleaved by block rows
     // as the chroma stream takes them), written before read.
     std::vector<int16_t> levels;
-    // The size and header of the section EncodeTokenSection coded last, while `levels` still holds the
-    // levels it coded; none otherwise. The section before it, with its levels, moves to previousLevels (a
-    // delta frame codes its key alternative first).
-    struct CodedSection {
-        size_t size = 0;
-        uint8_t header[kTokenSectionHeaderSize] = {};
-    };
+    // The section EncodeTokenSection coded last, while `levels` still holds the levels it coded; none
+    // otherwise. The section before it, with its levels, moves to previousLevels (a delta frame codes its
+    // key alternative first).
     std::optional<CodedSection> codedSection;
     std::vector<int16_t> previousLevels;
     std::optional<CodedSection> previousSection;

@@ -422,7 +422,7 @@ bool DecodeTokenSection(const uint8_t* section, size_t length, ResidualCoder& co
 }
 
 bool ReconstructCodedSection(const uint8_t* section, size_t length, ResidualCoder& coder, YuvFrame& frame) {
-    auto holds = [&](const std::optional<ResidualCoder::CodedSection>& coded) {
+    auto holds = [&](const std::optional<CodedSection>& coded) {
         return coded && coded->size == length && length >= kTokenSectionHeaderSize &&
                std::memcmp(section, coded->header, kTokenSectionHeaderSize) == 0;
     };

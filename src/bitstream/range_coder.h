@@ -63,14 +63,12 @@ inline uint32_t DecodeDecision(RangeDecoder& decoder, uint32_t p) {
         decoder.value = (decoder.value << 8) | NextRangeByte(decoder);
         decoder.range <<= 8;
     }
-    uint32_t split = p * (decoder.range >> 8);
-    if (decoder.value < split) {
-        decoder.range = split;
-        return 1;
-    }
-    decoder.value -= split;
-    decoder.range -= split;
-    return 0;
+    // Without branches: the decisions of a well-coded stream are what a predictor cannot guess.
+    const uint32_t split = p * (decoder.range >> 8);
+    const uint32_t bit = decoder.value < split ? 1u : 0u;
+    decoder.value -= bit != 0 ? 0 : split;
+    decoder.range = bit != 0 ? split : decoder.range - split;
+    return bit;
 }
 
 }  // namespace rq43

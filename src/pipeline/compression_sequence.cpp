@@ -183,6 +183,7 @@ void CompressionSequence::PrepareInput(const ICCOMPRESS& record, const FrameOpti
 CompressionSequence::Analysis CompressionSequence::Analyse(bool key) {
     Analysis analysis;
     keyCoderLoaded = false;
+    ForgetCodedSections(keyCoder);  // only this frame's sections may stand for its reconstruction
     if (key) {
         analysis.transformed = LoadFrame(encoderCoder, *encCurrent, nullptr, nullptr);
     } else {
@@ -287,8 +288,13 @@ bool CompressionSequence::Reconstruct(const uint8_t* frame, bool key, uint16_t m
                !CompensateMotion(encMotionField)) {
         return false;
     }
-    return DecodeTokenSection(frame + kFrameHeaderSize + motionSize, tokenSize, reconstructionCoder,
-                              *encCurrent);
+    // The coder of the chosen section still holds its levels, which its token streams decode to: reconstruct
+    // from them (decoding stays as the answer should a coder not hold them).
+    const uint8_t* tokens = frame + kFrameHeaderSize + motionSize;
+    for (ResidualCoder* coder : {&encoderCoder, &keyCoder}) {
+        if (ReconstructCodedSection(tokens, tokenSize, *coder, *encCurrent)) return true;
+    }
+    return DecodeTokenSection(tokens, tokenSize, reconstructionCoder, *encCurrent);
 }
 
 int32_t CompressionSequence::Compress(ICCOMPRESS& record, int8_t& qualitySetting,

@@ -49,19 +49,6 @@ void BuildTrees(CodeTableSet& set) {
     }
 }
 
-// Lowest-weight node that has no parent yet; the lowest index wins a tie.
-int32_t LightestOrphan(const CodeTree& tree) {
-    int32_t best = -1;
-    for (uint32_t i = 0; i < tree.nodeCount; ++i) {
-        const CodeNode& node = tree.nodes[i];
-        if (node.parent != -1) continue;
-        if (best < 0 || node.weight < tree.nodes[static_cast<size_t>(best)].weight) {
-            best = static_cast<int32_t>(i);
-        }
-    }
-    return best;
-}
-
 void AssignFrom(CodeTree& tree, int32_t index, uint32_t code, uint32_t depth) {
     CodeNode& node = tree.nodes[static_cast<size_t>(index)];
     if (node.child0 < 0) {
@@ -86,6 +73,7 @@ const CodeTree* TreeOf(const CodeTableSet& set, uint32_t context) {
 // token ~child, so a step is one load and one decision.
 struct DecodingNode {
     uint8_t p;
+    uint8_t childP[2];  // the children's p (0 for a leaf), so a step need not wait for the next node's load
     int16_t child[2];
 };
 constexpr int16_t kNoTree = INT16_MIN;
@@ -117,6 +105,8 @@ void PrepareDecodingTrees(const CodeTableSet& set, DecodingTrees& out) {
             flat.p = node.p;
             flat.child[0] = DecodingIndex(*tree, node.child0, base);
             flat.child[1] = DecodingIndex(*tree, node.child1, base);
+            flat.childP[0] = flat.child[0] >= 0 ? tree->nodes[static_cast<size_t>(node.child0)].p : 0;
+            flat.childP[1] = flat.child[1] >= 0 ? tree->nodes[static_cast<size_t>(node.child1)].p : 0;
         }
         out.root[context] = DecodingIndex(*tree, tree->root, base);
         base += static_cast<int32_t>(tree->nodeCount - tree->leafCount);
@@ -152,23 +142,120 @@ void PrepareEncodingPaths(const CodeTableSet& set, EncodingPaths& out) {
     }
 }
 
-template <typename NextBit>
-bool DecodeWith(const CodeTableSet& set, size_t tokenCount, uint8_t* tokensOut, NextBit&& nextBit) {
-    DecodingTrees trees;
-    PrepareDecodingTrees(set, trees);
+// The decoders below keep their state in locals: a token store may alias anything, so state reached
+// through a pointer would be reloaded and stored around every token.
+
+bool DecodeRangeCoded(const DecodingTrees& trees, const uint8_t* in, const uint8_t* end, size_t tokenCount,
+                      uint8_t* tokensOut) {
+    RangeDecoder start;
+    StartRangeDecoder(start, in, end);
+    RangeDecoder decoder = start;
     uint32_t context = kFirstTokenContext;
     for (size_t i = 0; i < tokenCount; ++i) {
         int32_t node = trees.root[context];
         if (node == kNoTree) return false;
+        uint32_t p = node >= 0 ? trees.nodes[node].p : 0;
         while (node >= 0) {
+            // Both ways are read before the decision, which then only selects one: the decisions of a
+            // token form one chain, and a load that waited for each would lengthen it.
             const DecodingNode& step = trees.nodes[node];
-            node = step.child[nextBit(step.p) != 0 ? 1 : 0];
+            const int32_t child0 = step.child[0], child1 = step.child[1];
+            const uint32_t p0 = step.childP[0], p1 = step.childP[1];
+            const uint32_t taken = 0u - DecodeDecision(decoder, p);
+            node = child0 ^ ((child0 ^ child1) & static_cast<int32_t>(taken));
+            p = p0 ^ ((p0 ^ p1) & taken);
         }
         const auto token = static_cast<uint8_t>(~node);
         tokensOut[i] = token;
         context = token;
     }
     return true;
+}
+
+// Prefix codes, kPeekBits at a time: per context and every value of the next kPeekBits bits, the leaf those
+// bits reach with the bits its code takes, or the node they lead to (after all kPeekBits) for longer codes.
+constexpr int kPeekBits = 8;
+
+struct PeekEntry {
+    int16_t next;  // a leaf (~token) or a node of DecodingTrees
+    uint8_t bits;
+};
+
+struct PeekTables {
+    PeekEntry entry[kTokenAlphabetSize][1 << kPeekBits];
+};
+
+void FillPeekEntries(const DecodingTrees& trees, PeekEntry* table, int16_t at, uint32_t prefix, int depth) {
+    if (at < 0 || depth == kPeekBits) {
+        const uint32_t first = prefix << (kPeekBits - depth);
+        std::fill(table + first, table + first + (1u << (kPeekBits - depth)),
+                  PeekEntry{at, static_cast<uint8_t>(depth)});
+        return;
+    }
+    for (uint32_t bit = 0; bit < 2; ++bit)
+        FillPeekEntries(trees, table, trees.nodes[at].child[bit], 2 * prefix + bit, depth + 1);
+}
+
+// A most-significant-bit-first reader over [in, end) that reads zero bits past the end and counts every
+// bit taken, so that running past the end is found after the fact.
+struct WordReader {
+    const uint8_t* in;
+    const uint8_t* end;
+    uint64_t acc = 0;    // left-aligned; bits below `count` may already hold what follows
+    int32_t count = 0;   // bits of acc that are valid
+    uint64_t taken = 0;  // bits consumed
+    uint64_t limit;      // bits the input holds
+
+    WordReader(const uint8_t* from, const uint8_t* to)
+        : in(from), end(to), limit(8 * static_cast<uint64_t>(to - from)) {}
+
+    // At least 57 valid bits afterwards.
+    void Refill() {
+        if (end - in >= 8) {
+            uint64_t word = 0;
+            for (int k = 0; k < 8; ++k) word = (word << 8) | in[k];
+            acc |= word >> count;
+            in += (63 - count) >> 3;
+            count |= 56;
+            return;
+        }
+        for (; count <= 56; count += 8) acc |= uint64_t{in < end ? *in++ : 0u} << (56 - count);
+    }
+    uint32_t Peek(int n) const { return static_cast<uint32_t>(acc >> (64 - n)); }
+    void Skip(int n) {
+        acc <<= n;
+        count -= n;
+        taken += static_cast<uint64_t>(n);
+    }
+};
+
+bool DecodePrefixCoded(const DecodingTrees& trees, const uint8_t* in, const uint8_t* end, size_t tokenCount,
+                       uint8_t* tokensOut) {
+    PeekTables tables;  // only the entries of contexts with a tree are filled, and read
+    for (uint32_t context = 0; context < kTokenAlphabetSize; ++context) {
+        if (trees.root[context] != kNoTree)
+            FillPeekEntries(trees, tables.entry[context], trees.root[context], 0, 0);
+    }
+    WordReader reader(in, end);
+    uint32_t context = kFirstTokenContext;
+    for (size_t i = 0; i < tokenCount; ++i) {
+        if (trees.root[context] == kNoTree) return false;
+        // A code is at most kTokenAlphabetSize - 1 bits long.
+        if (reader.count < static_cast<int32_t>(kTokenAlphabetSize)) reader.Refill();
+        const PeekEntry entry = tables.entry[context][reader.Peek(kPeekBits)];
+        reader.Skip(entry.bits);
+        int32_t node = entry.next;
+        while (node >= 0) {
+            const DecodingNode& step = trees.nodes[node];
+            node = step.child[reader.Peek(1)];
+            reader.Skip(1);
+        }
+        const auto token = static_cast<uint8_t>(~node);
+        tokensOut[i] = token;
+        context = token;
+    }
+    // A prefix-coded string is padded to its last byte: needing more means it was cut short.
+    return reader.taken <= reader.limit;
 }
 
 }  // namespace
@@ -215,11 +302,33 @@ void BuildHuffmanTree(CodeTree& tree, const ContextHistogram& histogram) {
         leaf.weight = histogram.counts[t];
     }
     if (tree.leafCount == 0) return;
+    // Each merge takes the lightest node without a parent, the lowest index winning a tie, twice. Two
+    // queues hold them in that order: the leaves sorted by weight (stably, so by index within a weight),
+    // and the merged nodes, whose weights never decrease and whose indices always increase. A leaf's
+    // index is below every merged node's, so it wins a tie between the queues.
+    std::vector<int16_t> leaves(tree.leafCount);
+    for (uint32_t i = 0; i < tree.leafCount; ++i) leaves[i] = static_cast<int16_t>(i);
+    auto weight = [&](int32_t index) { return tree.nodes[static_cast<size_t>(index)].weight; };
+    for (uint32_t i = 1; i < tree.leafCount; ++i) {  // insertion sort: stable, and trees are small
+        const int16_t leaf = leaves[i];
+        uint32_t j = i;
+        for (; j > 0 && weight(leaves[j - 1]) > weight(leaf); --j) leaves[j] = leaves[j - 1];
+        leaves[j] = leaf;
+    }
+    uint32_t nextLeaf = 0;
+    uint32_t nextMerged = tree.leafCount;
+    auto lightestOrphan = [&]() -> int32_t {
+        if (nextLeaf < tree.leafCount &&
+            (nextMerged >= tree.nodeCount ||
+             weight(leaves[nextLeaf]) <= weight(static_cast<int32_t>(nextMerged))))
+            return leaves[nextLeaf++];
+        return static_cast<int32_t>(nextMerged++);
+    };
     for (uint32_t merge = 1; merge < tree.leafCount; ++merge) {
         const auto created = static_cast<int16_t>(tree.nodeCount);
-        const int32_t first = LightestOrphan(tree);
+        const int32_t first = lightestOrphan();
         tree.nodes[static_cast<size_t>(first)].parent = created;
-        const int32_t second = LightestOrphan(tree);
+        const int32_t second = lightestOrphan();
         tree.nodes[static_cast<size_t>(second)].parent = created;
         CodeNode& node = tree.nodes[tree.nodeCount++];
         node.child0 = static_cast<int16_t>(first);
@@ -323,16 +432,10 @@ size_t EncodeTokenString(const CodeTableSet& set, const uint8_t* tokens, size_t 
 bool DecodeTokenString(const CodeTableSet& set, const uint8_t* in, const uint8_t* end, size_t tokenCount,
                        uint8_t* tokensOut) {
     if (in >= end) return false;
-    if (*in == 0) {
-        BitReader reader;
-        StartBitReader(reader, in + 1, end);
-        // A prefix-coded string is padded to its last byte: needing more means it was cut short.
-        return DecodeWith(set, tokenCount, tokensOut, [&](uint8_t) { return ReadBits(reader, 1); }) &&
-               !reader.overrun;
-    }
-    RangeDecoder decoder;
-    StartRangeDecoder(decoder, in, end);
-    return DecodeWith(set, tokenCount, tokensOut, [&](uint8_t p) { return DecodeDecision(decoder, p); });
+    DecodingTrees trees;
+    PrepareDecodingTrees(set, trees);
+    if (*in == 0) return DecodePrefixCoded(trees, in + 1, end, tokenCount, tokensOut);
+    return DecodeRangeCoded(trees, in, end, tokenCount, tokensOut);
 }
 
 }  // namespace rq43

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdlib>
 
+#include "dsp/cpu_level.h"
 #include "residual/token_stream.h"
 #include "transform/fixed_point.h"
 
@@ -31,6 +32,7 @@ int16_t Predict(uint8_t mode, int16_t left, int16_t up, int16_t upLeft) {
 struct ModeCosts {
     int64_t cost[4] = {0, 0, 0, 0};
     bool outOfRange[4] = {false, false, false, false};
+    int32_t limit = kLargestLevel;
 
     // A difference that all three predicting modes share (first row, first column).
     void AddShared(int16_t value, int16_t predicted) {
@@ -39,30 +41,33 @@ struct ModeCosts {
     void Add(int mode, int16_t value, int16_t predicted) {
         cost[mode] += std::abs(int32_t{value} - predicted);
         const int16_t difference = Wrap16(int32_t{value} - predicted);
-        if (difference > kLargestLevel || difference < -kLargestLevel) outOfRange[mode] = true;
+        if (difference > limit || difference < -limit) outOfRange[mode] = true;
     }
 };
 
-ModeCosts MeasureModes(const int16_t* levels, int32_t across, int32_t down) {
+// blockStride: values between one block's level and the next block's.
+ModeCosts MeasureModes(const int16_t* levels, int32_t across, int32_t down,
+                       ptrdiff_t blockStride = kBlockStride, int32_t limit = kLargestLevel) {
     ModeCosts costs;
-    const ptrdiff_t rowStride = ptrdiff_t{across} * kBlockStride;
+    costs.limit = limit;
+    const ptrdiff_t rowStride = ptrdiff_t{across} * blockStride;
     for (int32_t y = 0; y < down; ++y) {
         const int16_t* row = levels + y * rowStride;
         const int16_t* above = y > 0 ? row - rowStride : row;  // unread in the first row
         for (int32_t x = 0; x < across; ++x) {
-            const int16_t v = row[x * kBlockStride];
+            const int16_t v = row[x * blockStride];
             costs.cost[0] += std::abs(int32_t{v});
             if (y == 0 && x == 0) {
                 for (int mode = 1; mode < 4; ++mode) costs.cost[mode] += std::abs(int32_t{v});
             } else if (y == 0) {
-                costs.AddShared(v, row[(x - 1) * kBlockStride]);
+                costs.AddShared(v, row[(x - 1) * blockStride]);
             } else if (x == 0) {
                 costs.AddShared(v, above[0]);
             } else {
                 // The three predictions spelled out: this loop runs for every block of every plane.
-                const int16_t left = row[(x - 1) * kBlockStride];
-                const int16_t up = above[x * kBlockStride];
-                costs.Add(kPredictMedian, v, Median(left, up, above[(x - 1) * kBlockStride]));
+                const int16_t left = row[(x - 1) * blockStride];
+                const int16_t up = above[x * blockStride];
+                costs.Add(kPredictMedian, v, Median(left, up, above[(x - 1) * blockStride]));
                 costs.Add(kPredictLeft, v, left);
                 costs.Add(kPredictUp, v, up);
             }
@@ -105,7 +110,60 @@ void ApplyMode(int16_t* levels, int32_t across, int32_t down, int16_t* scratch, 
     }
 }
 
+// The plain kernel: each lane measured as a plane of its own.
+void MeasureModesPlain(const int16_t* lanes, int32_t across, int32_t down, int16_t limit,
+                       dsp::ModeMeasures* out) {
+    *out = dsp::ModeMeasures{};
+    for (int lane = 0; lane < dsp::kPredictionLanes; ++lane) {
+        const ModeCosts costs = MeasureModes(lanes + lane, across, down, dsp::kPredictionLanes, limit);
+        for (int mode = 0; mode < 4; ++mode) {
+            out->cost[mode][lane] = static_cast<uint64_t>(costs.cost[mode]);
+            if (costs.outOfRange[mode])
+                out->outOfRange[mode] = static_cast<uint8_t>(out->outOfRange[mode] | 1 << lane);
+        }
+    }
+}
+
 }  // namespace
+
+dsp::MeasureModesKernel MeasureModesFor(dsp::CpuLevel level) {
+#ifdef RQ43_X86_KERNELS
+    if (level >= dsp::CpuLevel::Sse2) return dsp::MeasureModesSse2;
+#endif
+    static_cast<void>(level);
+    return MeasureModesPlain;
+}
+
+uint16_t ChoosePredictionModes(int16_t* levels, int32_t blocksAcross, int32_t blocksDown, int16_t* scratch,
+                               int16_t* lanes, dsp::MeasureModesKernel measure) {
+    if (blocksAcross <= 0 || blocksDown <= 0) return 0;
+    static_assert(kPredictedPositionCount == dsp::kPredictionLanes);
+    const size_t blocks = static_cast<size_t>(blocksAcross) * static_cast<size_t>(blocksDown);
+    for (size_t block = 0; block < blocks; ++block) {
+        for (int i = 0; i < kPredictedPositionCount; ++i)
+            lanes[block * kPredictedPositionCount + static_cast<size_t>(i)] =
+                levels[block * 64 + kPredictedPositions[i]];
+    }
+    if (measure == nullptr) {
+        static const dsp::MeasureModesKernel active = MeasureModesFor(dsp::ActiveCpuLevel());
+        measure = active;
+    }
+    dsp::ModeMeasures measures;
+    measure(lanes, blocksAcross, blocksDown, kLargestLevel, &measures);
+    uint16_t modes = 0;
+    for (int i = 0; i < kPredictedPositionCount; ++i) {
+        ModeCosts costs;
+        for (int mode = 0; mode < 4; ++mode) {
+            costs.cost[mode] = static_cast<int64_t>(measures.cost[mode][i]);
+            costs.outOfRange[mode] = ((measures.outOfRange[mode] >> i) & 1) != 0;
+        }
+        const PredictionMode mode = PickMode(costs);
+        if (mode == kPredictNone || costs.outOfRange[mode]) continue;
+        ApplyMode(levels + kPredictedPositions[i], blocksAcross, blocksDown, scratch, mode);
+        modes = static_cast<uint16_t>(modes | mode << (2 * i));
+    }
+    return modes;
+}
 
 PredictionMode ChoosePredictionMode(int16_t* levels, int32_t blocksAcross, int32_t blocksDown,
                                     int16_t* scratch) {

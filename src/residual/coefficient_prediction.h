@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+#include "dsp/cpu_level.h"
+#include "dsp/prediction.h"
+
 namespace rq43 {
 
 // Zigzag positions predicted, in the order of the section's 2-bit mode fields.
@@ -18,6 +21,15 @@ enum PredictionMode : uint8_t { kPredictNone = 0, kPredictMedian = 1, kPredictLe
 // scratch: 2 * blocksAcross values.
 PredictionMode ChoosePredictionMode(int16_t* levels, int32_t blocksAcross, int32_t blocksDown,
                                     int16_t* scratch);
+
+// The measure of all predicted positions at once, per processor level (the plain one is the reference).
+dsp::MeasureModesKernel MeasureModesFor(dsp::CpuLevel level);
+
+// ChoosePredictionMode for every predicted position of a plane (`levels` at its first block), with the
+// given measure (null: the active level's). Returns the section's 2-bit mode fields. lanes: room for 8
+// values per block.
+uint16_t ChoosePredictionModes(int16_t* levels, int32_t blocksAcross, int32_t blocksDown, int16_t* scratch,
+                               int16_t* lanes, dsp::MeasureModesKernel measure = nullptr);
 
 // Decoder, first block row: each block's level += the restored level of its left neighbour.
 void UndoFirstRowPrediction(int32_t count, int16_t* current);

@@ -51,8 +51,10 @@ bool SetupResidualCoder(int32_t width, ResidualCoder& coder, int32_t border, int
     coder.vFlags.resize(chromaBlocks);
     coder.intraLumaLevels.resize(lumaBlocks * 64);
     coder.intraLumaQuality.reset();
-    coder.levels.resize((lumaBlocks + 2 * chromaBlocks) * 64);
+    coder.levels.resize((lumaBlocks + 4 * chromaBlocks) * 64);
+    coder.previousLevels.resize(coder.levels.size());
     coder.predictionScratch.resize(2 * static_cast<size_t>(coder.blocksAcross));
+    coder.predictionLanes.resize(lumaBlocks * 8);
     return true;
 }
 
@@ -69,11 +71,17 @@ bool LoadFrame(ResidualCoder& coder, const YuvFrame& source, const DifferenceFra
     coder.residualPlanes = difference;
     coder.reference = reference;
     coder.intraLumaQuality.reset();
+    ForgetCodedSections(coder);
     const uint8_t intra = difference == nullptr ? kBlockFlagIntra : 0;
     for (std::vector<uint8_t>* flags : {&coder.yFlags, &coder.uFlags, &coder.vFlags}) {
         for (uint8_t& flag : *flags) flag = static_cast<uint8_t>((flag & ~kBlockFlagIntra) | intra);
     }
     return true;
+}
+
+void ForgetCodedSections(ResidualCoder& coder) {
+    coder.codedSection.reset();
+    coder.previousSection.reset();
 }
 
 void ClearIntraFlags(ResidualCoder& coder) {
@@ -83,7 +91,8 @@ void ClearIntraFlags(ResidualCoder& coder) {
 }
 
 void ReleaseResidualCoder(ResidualCoder& coder) {
-    for (std::vector<int16_t>* buffer : {&coder.intraLumaLevels, &coder.levels, &coder.predictionScratch}) {
+    for (std::vector<int16_t>* buffer : {&coder.intraLumaLevels, &coder.levels, &coder.previousLevels,
+                                         &coder.predictionScratch, &coder.predictionLanes}) {
         std::vector<int16_t>().swap(*buffer);
     }
     for (std::vector<uint8_t>* buffer :
@@ -97,6 +106,7 @@ void ReleaseResidualCoder(ResidualCoder& coder) {
         std::vector<uint32_t>().swap(stream->extraBits);
     }
     coder.intraLumaQuality.reset();
+    ForgetCodedSections(coder);
     coder.width = 0;
     coder.height = 0;
     coder.stride = 0;

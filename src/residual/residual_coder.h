@@ -1,12 +1,14 @@
 // The state through which one frame's transform coefficients pass into a token section and out of it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 #include "picture/difference_frame.h"
 #include "picture/yuv_frame.h"
+#include "residual/token_section.h"
 #include "residual/token_stream.h"
 #include "transform/quantiser.h"
 #include "transform/transform_frame.h"
@@ -18,6 +20,12 @@ class WorkerPair;
 }
 
 constexpr uint8_t kBlockFlagIntra = 1;
+
+// What identifies a coded section: its size and header.
+struct CodedSection {
+    size_t size = 0;
+    uint8_t header[kTokenSectionHeaderSize] = {};
+};
 
 struct ResidualCoder {
     const YuvFrame* source = nullptr;                 // borrowed for one frame
@@ -42,9 +50,18 @@ struct ResidualCoder {
     // quality they were quantised at; none once the coefficients change.
     std::vector<int16_t> intraLumaLevels;
     std::optional<int32_t> intraLumaQuality;
-    std::vector<int16_t> levels;  // the section being coded: every level of the frame, written before read
+    // The section being coded: every level of the frame (luma, U, V, then U and V interleaved by block rows
+    // as the chroma stream takes them), written before read.
+    std::vector<int16_t> levels;
+    // The section EncodeTokenSection coded last, while `levels` still holds the levels it coded; none
+    // otherwise. The section before it, with its levels, moves to previousLevels (a delta frame codes its
+    // key alternative first).
+    std::optional<CodedSection> codedSection;
+    std::vector<int16_t> previousLevels;
+    std::optional<CodedSection> previousSection;
     std::vector<uint8_t> streamRoom;         // where a token stream is coded before it joins its section
     std::vector<int16_t> predictionScratch;  // two rows of blocksAcross values
+    std::vector<int16_t> predictionLanes;    // the predicted positions of every luma block, 8 each
     std::vector<uint8_t> lastIndex;          // decoder: one byte per block of a block row
     TokenStream lumaStream;
     TokenStream chromaStream;
@@ -65,6 +82,9 @@ bool SetupResidualCoder(int32_t width, ResidualCoder& coder, int32_t border, int
 // another size.
 bool LoadFrame(ResidualCoder& coder, const YuvFrame& source, const DifferenceFrame* difference,
                const YuvFrame* reference);
+
+// Forgets the coded sections whose levels the coder holds.
+void ForgetCodedSections(ResidualCoder& coder);
 
 // Forgets the intra decisions of the previous rate-control attempt: clears bit 0 of every block flag.
 void ClearIntraFlags(ResidualCoder& coder);

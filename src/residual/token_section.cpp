@@ -60,16 +60,6 @@ void InterleaveChroma(const ResidualCoder& coder, const int16_t* u, const int16_
     }
 }
 
-uint16_t ChoosePlaneModes(int16_t* levels, int32_t across, int32_t down, int16_t* scratch) {
-    uint16_t modes = 0;
-    for (int i = 0; i < kPredictedPositionCount; ++i) {
-        const PredictionMode mode =
-            ChoosePredictionMode(levels + kPredictedPositions[i], across, down, scratch);
-        modes = static_cast<uint16_t>(modes | (mode << (2 * i)));
-    }
-    return modes;
-}
-
 void UndoRowPrediction(int16_t* current, const int16_t* previous, int32_t count, uint16_t modes,
                        bool firstRow) {
     for (int i = 0; i < kPredictedPositionCount; ++i) {
@@ -163,16 +153,53 @@ struct SectionLayout {
     std::vector<uint8_t> intra;  // decoded intra flags of the luma blocks (delta frames)
 };
 
-bool DecodeLumaRows(ResidualCoder& coder, const SectionLayout& layout, std::vector<int16_t>& rows,
-                    YuvFrame& frame) {
+// Where a section's block rows come from: its token streams (the decoder) or, for the coder that has just
+// coded the section, the levels it coded (the same rows, without decoding them). Both give per block the
+// zigzag position of its last non-zero level, 0 when none.
+struct StreamRows {
+    ResidualCoder& coder;
+    bool Luma(int32_t, int16_t* out, uint32_t blocks, uint8_t* lastIndex) {
+        return DecodeBlockRow(coder.lumaStream, out, blocks, lastIndex);
+    }
+    bool Chroma(int32_t, int16_t* out, uint32_t blocks, uint8_t* lastIndex) {
+        return DecodeBlockRow(coder.chromaStream, out, blocks, lastIndex);
+    }
+};
+
+struct CodedRows {
+    const int16_t* luma;
+    const int16_t* u;
+    const int16_t* v;
+    size_t lumaRowLevels, chromaRowLevels;
+
+    static void Take(const int16_t* levels, size_t count, int16_t* out, uint8_t* lastIndex) {
+        std::memcpy(out, levels, count * sizeof(int16_t));
+        for (size_t block = 0; block < count / 64; ++block)
+            lastIndex[block] = LastLevelIndex(out + 64 * block);
+    }
+    bool Luma(int32_t row, int16_t* out, uint32_t, uint8_t* lastIndex) const {
+        Take(luma + static_cast<size_t>(row) * lumaRowLevels, lumaRowLevels, out, lastIndex);
+        return true;
+    }
+    // The chroma reconstruction takes the full path whatever the last index.
+    bool Chroma(int32_t row, int16_t* out, uint32_t, uint8_t*) const {
+        const size_t offset = static_cast<size_t>(row) * chromaRowLevels;
+        std::memcpy(out, u + offset, chromaRowLevels * sizeof(int16_t));
+        std::memcpy(out + chromaRowLevels, v + offset, chromaRowLevels * sizeof(int16_t));
+        return true;
+    }
+};
+
+template <typename Rows>
+bool ReconstructLumaRows(ResidualCoder& coder, const SectionLayout& layout, std::vector<int16_t>& rows,
+                         Rows& source, YuvFrame& frame) {
     const Geometry& g = layout.geometry;
     const QuantiserTables& tables = coder.quantiserTables;
     const size_t rowLevels = static_cast<size_t>(g.across) * 64;
     for (int32_t row = 0; row < g.down; ++row) {
         const auto [current, previous] = RowsFor(rows, row, rowLevels);
         uint8_t* lastIndex = coder.lastIndex.data();
-        if (!DecodeBlockRow(coder.lumaStream, current, static_cast<uint32_t>(g.across), lastIndex))
-            return false;
+        if (!source.Luma(row, current, static_cast<uint32_t>(g.across), lastIndex)) return false;
         UndoRowPrediction(current, previous, g.across, layout.lumaModes, row == 0);
         uint8_t* pixels = frame.y + ptrdiff_t{8} * row * g.stride;
         for (int32_t column = 0; column < g.across; ++column) {
@@ -188,8 +215,9 @@ bool DecodeLumaRows(ResidualCoder& coder, const SectionLayout& layout, std::vect
 }
 
 // Chroma rows hold the U blocks of a block row, then its V blocks; they always take the full path.
-bool DecodeChromaRows(ResidualCoder& coder, const SectionLayout& layout, std::vector<int16_t>& rows,
-                      YuvFrame& frame) {
+template <typename Rows>
+bool ReconstructChromaRows(ResidualCoder& coder, const SectionLayout& layout, std::vector<int16_t>& rows,
+                           Rows& source, YuvFrame& frame) {
     const Geometry& g = layout.geometry;
     const QuantiserTables& tables = coder.quantiserTables;
     const dsp::TransformKernels& kernels = ActiveTransformKernels();
@@ -197,7 +225,7 @@ bool DecodeChromaRows(ResidualCoder& coder, const SectionLayout& layout, std::ve
     for (int32_t row = 0; row < g.chromaDown; ++row) {
         const auto [current, previous] = RowsFor(rows, row, 2 * planeLevels);
         const auto blocks = static_cast<uint32_t>(2 * g.chromaAcross);
-        if (!DecodeBlockRow(coder.chromaStream, current, blocks, coder.lastIndex.data())) return false;
+        if (!source.Chroma(row, current, blocks, coder.lastIndex.data())) return false;
         UndoRowPrediction(current, previous, g.chromaAcross, layout.uModes, row == 0);
         UndoRowPrediction(current + planeLevels, previous + planeLevels, g.chromaAcross, layout.vModes,
                           row == 0);
@@ -223,6 +251,40 @@ bool DecodeChromaRows(ResidualCoder& coder, const SectionLayout& layout, std::ve
         }
     }
     return true;
+}
+
+template <typename Rows>
+bool ReconstructRows(ResidualCoder& coder, const SectionLayout& layout, Rows& source, YuvFrame& frame) {
+    const Geometry& g = layout.geometry;
+    // Two block rows of levels (the row and the one above it), wide enough for a luma row or a chroma row
+    // of U and V blocks.
+    std::vector<int16_t> rows(2 * static_cast<size_t>(g.across) * 64);
+    coder.lastIndex.assign(static_cast<size_t>(g.across), 0);
+    return ReconstructLumaRows(coder, layout, rows, source, frame) &&
+           ReconstructChromaRows(coder, layout, rows, source, frame);
+}
+
+// Reads the header, the frame's geometry and the intra map; the token streams follow at *streams.
+bool ReadLayout(const uint8_t* section, size_t length, const YuvFrame& frame, TokenSectionHeader* header,
+                SectionLayout* layout) {
+    if (section == nullptr || length < kTokenSectionHeaderSize) return false;
+    if (!FrameGeometry(frame, &layout->geometry)) return false;
+    *header = ReadTokenSectionHeader(section);
+    const uint64_t mapSize = header->blockMapSize;
+    if (kTokenSectionHeaderSize + mapSize + uint64_t{header->lumaStreamSize} + header->chromaStreamSize >
+        length)
+        return false;
+    layout->lumaModes = header->lumaModes;
+    layout->uModes = header->uModes;
+    layout->vModes = header->vModes;
+    layout->key = header->key != 0;
+
+    const Geometry& g = layout->geometry;
+    const auto lumaBlocks = static_cast<size_t>(g.across) * static_cast<size_t>(g.down);
+    layout->intra.assign(layout->key ? 0 : lumaBlocks, 0);
+    const uint8_t* map = section + kBlockMapOffset;
+    return layout->key || mapSize == 0 ||
+           ReadFlagMap(map, map + mapSize, static_cast<uint32_t>(g.across), layout->intra.data(), lumaBlocks);
 }
 
 }  // namespace
@@ -255,6 +317,11 @@ TokenSectionHeader ReadTokenSectionHeader(const uint8_t* in) {
 bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint8_t>& section) {
     const bool key = keyFrame != 0;
     section.clear();
+    if (coder.codedSection) {
+        std::swap(coder.levels, coder.previousLevels);
+        coder.previousSection = coder.codedSection;
+        coder.codedSection.reset();
+    }
     if (coder.blocksAcross <= 0 || coder.source == nullptr || (!key && coder.residualPlanes == nullptr))
         return false;
     const size_t lumaLevels = coder.yFlags.size() * 64;
@@ -290,9 +357,13 @@ bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint
     if (key) coder.intraLumaQuality = coder.quality;
 
     int16_t* scratch = coder.predictionScratch.data();
-    const uint16_t lumaModes = ChoosePlaneModes(luma, coder.blocksAcross, coder.blocksDown, scratch);
-    const uint16_t uModes = ChoosePlaneModes(u, coder.chromaBlocksAcross, coder.chromaBlocksDown, scratch);
-    const uint16_t vModes = ChoosePlaneModes(v, coder.chromaBlocksAcross, coder.chromaBlocksDown, scratch);
+    int16_t* lanes = coder.predictionLanes.data();
+    const uint16_t lumaModes =
+        ChoosePredictionModes(luma, coder.blocksAcross, coder.blocksDown, scratch, lanes);
+    const uint16_t uModes =
+        ChoosePredictionModes(u, coder.chromaBlocksAcross, coder.chromaBlocksDown, scratch, lanes);
+    const uint16_t vModes =
+        ChoosePredictionModes(v, coder.chromaBlocksAcross, coder.chromaBlocksDown, scratch, lanes);
 
     section.assign(kTokenSectionHeaderSize, 0);
     const size_t mapSize = !key && intraCount[0] + intraCount[1] > 0 ? AppendBlockMap(coder, section) : 0;
@@ -302,9 +373,10 @@ bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint
         section.clear();
         return false;
     }
-    // The luma levels are coded: their room takes the interleaved chroma levels (half its size at most).
-    InterleaveChroma(coder, u, v, luma);
-    if (!AppendTokenStream(coder.chromaStream, coder.arithmeticTokens, luma, 2 * chromaLevels,
+    // The chroma levels are interleaved behind V, so every plane's coded levels stay for the reconstruction.
+    int16_t* interleaved = v + chromaLevels;
+    InterleaveChroma(coder, u, v, interleaved);
+    if (!AppendTokenStream(coder.chromaStream, coder.arithmeticTokens, interleaved, 2 * chromaLevels,
                            coder.streamRoom, section, &chromaSize) ||
         section.size() > UINT32_MAX) {
         section.clear();
@@ -323,45 +395,56 @@ bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint
     header.quality = static_cast<uint8_t>(std::clamp<int32_t>(coder.quality, 0, 255));
     header.key = key ? 1 : 0;
     WriteTokenSectionHeader(header, section.data());
+    coder.codedSection.emplace();
+    coder.codedSection->size = section.size();
+    std::memcpy(coder.codedSection->header, section.data(), kTokenSectionHeaderSize);
     return true;
 }
 
 bool DecodeTokenSection(const uint8_t* section, size_t length, ResidualCoder& coder, YuvFrame& frame) {
-    if (section == nullptr || length < kTokenSectionHeaderSize) return false;
+    TokenSectionHeader header;
     SectionLayout layout;
-    if (!FrameGeometry(frame, &layout.geometry)) return false;
-    const TokenSectionHeader header = ReadTokenSectionHeader(section);
-    const uint64_t mapSize = header.blockMapSize;
-    const uint64_t lumaSize = header.lumaStreamSize;
-    const uint64_t chromaSize = header.chromaStreamSize;
-    if (kTokenSectionHeaderSize + mapSize + lumaSize + chromaSize > length) return false;
-    layout.lumaModes = header.lumaModes;
-    layout.uModes = header.uModes;
-    layout.vModes = header.vModes;
-    layout.key = header.key != 0;
-
-    const Geometry& g = layout.geometry;
     StreamRelease release{coder};
+    if (!ReadLayout(section, length, frame, &header, &layout)) return false;
+    const Geometry& g = layout.geometry;
     const auto lumaBlocks = static_cast<size_t>(g.across) * static_cast<size_t>(g.down);
-    layout.intra.assign(layout.key ? 0 : lumaBlocks, 0);
-    const uint8_t* map = section + kBlockMapOffset;
-    if (!layout.key && mapSize > 0 &&
-        !ReadFlagMap(map, map + mapSize, static_cast<uint32_t>(g.across), layout.intra.data(), lumaBlocks))
-        return false;
-
-    const uint8_t* lumaStart = section + kBlockMapOffset + mapSize;
+    const uint8_t* lumaStart = section + kBlockMapOffset + header.blockMapSize;
     const uint64_t chromaBlocks =
         2 * uint64_t{static_cast<uint32_t>(g.chromaAcross)} * static_cast<uint32_t>(g.chromaDown);
-    if (!OpenTokenStream(coder.lumaStream, lumaStart, lumaSize, lumaBlocks) ||
-        !OpenTokenStream(coder.chromaStream, lumaStart + lumaSize, chromaSize, chromaBlocks)) {
+    if (!OpenTokenStream(coder.lumaStream, lumaStart, header.lumaStreamSize, lumaBlocks) ||
+        !OpenTokenStream(coder.chromaStream, lumaStart + header.lumaStreamSize, header.chromaStreamSize,
+                         chromaBlocks)) {
         return false;
     }
     BuildQuantiserTables(header.quality, coder.quantiserTables);
-    // Two block rows of levels (the row and the one above it), wide enough for a luma row or a chroma row
-    // of U and V blocks.
-    std::vector<int16_t> rows(2 * static_cast<size_t>(g.across) * 64);
-    coder.lastIndex.assign(static_cast<size_t>(g.across), 0);
-    return DecodeLumaRows(coder, layout, rows, frame) && DecodeChromaRows(coder, layout, rows, frame);
+    StreamRows rows{coder};
+    return ReconstructRows(coder, layout, rows, frame);
+}
+
+bool ReconstructCodedSection(const uint8_t* section, size_t length, ResidualCoder& coder, YuvFrame& frame) {
+    auto holds = [&](const std::optional<CodedSection>& coded) {
+        return coded && coded->size == length && length >= kTokenSectionHeaderSize &&
+               std::memcmp(section, coded->header, kTokenSectionHeaderSize) == 0;
+    };
+    const int16_t* luma = nullptr;
+    if (section == nullptr) return false;
+    if (holds(coder.codedSection))
+        luma = coder.levels.data();
+    else if (holds(coder.previousSection))
+        luma = coder.previousLevels.data();
+    TokenSectionHeader header;
+    SectionLayout layout;
+    if (luma == nullptr || !ReadLayout(section, length, frame, &header, &layout) ||
+        layout.geometry.across != coder.blocksAcross || layout.geometry.down != coder.blocksDown) {
+        return false;
+    }
+    const size_t lumaLevels = coder.yFlags.size() * 64;
+    const size_t chromaLevels = coder.uFlags.size() * 64;
+    CodedRows rows{luma, luma + lumaLevels, luma + lumaLevels + chromaLevels,
+                   static_cast<size_t>(coder.blocksAcross) * 64,
+                   static_cast<size_t>(coder.chromaBlocksAcross) * 64};
+    BuildQuantiserTables(header.quality, coder.quantiserTables);
+    return ReconstructRows(coder, layout, rows, frame);
 }
 
 }  // namespace rq43

@@ -46,4 +46,11 @@ TokenSectionHeader ReadTokenSectionHeader(const uint8_t* in);
 [[nodiscard]] bool DecodeTokenSection(const uint8_t* section, size_t length, ResidualCoder& coder,
                                       YuvFrame& frame);
 
+// What DecodeTokenSection gives for a section that `coder` has just coded (one of its last two sections),
+// reconstructed from the levels the coder still holds instead of from the section's token streams: those
+// decode to exactly these levels, as every level is coded within the token range. False, having written
+// nothing, when the coder no longer holds that section's levels (then decode the section).
+[[nodiscard]] bool ReconstructCodedSection(const uint8_t* section, size_t length, ResidualCoder& coder,
+                                           YuvFrame& frame);
+
 }  // namespace rq43

@@ -260,37 +260,62 @@ bool DecodeBlockRow(TokenStream& stream, int16_t* levelsOut, uint32_t blockCount
     std::fill(levelsOut, levelsOut + levelTotal, int16_t{0});
     std::fill(lastIndexOut, lastIndexOut + blockCount, uint8_t{0});
 
-    BitReader& reader = stream.reader;
+    // The stream's state in locals: a store of a last index may alias anything, so state reached through
+    // the stream would be reloaded and stored around every token.
+    BitReader reader = stream.reader;
+    const uint8_t* const tokens = stream.tokens.data();
+    const uint32_t tokenCount = stream.tokenCount;
+    uint32_t nextToken = stream.nextToken;
     const uint32_t carried = std::min(blockCount, stream.eobRunLeft);
-    stream.eobRunLeft -= carried;
+    uint32_t eobRunLeft = stream.eobRunLeft - carried;
+    const uint64_t blocksLeft = stream.blocksLeft;
     size_t b = static_cast<size_t>(carried) * kBlockLevels;
+    bool complete = true;
     while (b < levelTotal) {
-        if (stream.nextToken >= stream.tokenCount) return false;
-        const uint8_t token = stream.tokens[stream.nextToken++];
+        if (nextToken >= tokenCount) {
+            complete = false;
+            break;
+        }
+        const uint8_t token = tokens[nextToken++];
         if (token >= kTokenAlphabetSize) continue;
         const size_t blockEnd = (b / kBlockLevels + 1) * kBlockLevels;
-        if (token == kTokenEndOfBlock) {
+        if (token > kTokenEndOfBlockRun || (token > kTokenEndOfBlock && token < kTokenEndOfBlockRun)) {
+            levelsOut[b] = ReadLevel(kLevelTokens[token], reader);
+            lastIndexOut[b / kBlockLevels] = static_cast<uint8_t>(b % kBlockLevels);
+            ++b;
+        } else if (token == kTokenEndOfBlock) {
             b = blockEnd;
         } else if (token == kTokenEndOfBlockRun) {
             // The first end-of-block closes the current block; the others are whole empty blocks.
             const uint64_t emptyBlocks = uint64_t{ReadEobRun(reader)} + 1;
             b = blockEnd;
-            if (emptyBlocks > stream.blocksLeft - b / kBlockLevels) return false;
+            if (emptyBlocks > blocksLeft - b / kBlockLevels) {
+                complete = false;
+                break;
+            }
             const uint64_t inRow = std::min<uint64_t>(emptyBlocks, (levelTotal - b) / kBlockLevels);
             b += static_cast<size_t>(inRow) * kBlockLevels;
-            stream.eobRunLeft = static_cast<uint32_t>(emptyBlocks - inRow);
-        } else if (token <= kTokenZeroRun1) {
-            const size_t run = ReadZeroRun(token, reader);
-            if (b + run > blockEnd) return false;
-            b += run;
+            eobRunLeft = static_cast<uint32_t>(emptyBlocks - inRow);
         } else {
-            levelsOut[b] = ReadLevel(kLevelTokens[token], reader);
-            lastIndexOut[b / kBlockLevels] = static_cast<uint8_t>(b % kBlockLevels);
-            ++b;
+            const size_t run = ReadZeroRun(token, reader);
+            if (b + run > blockEnd) {
+                complete = false;
+                break;
+            }
+            b += run;
         }
     }
+    stream.reader = reader;
+    stream.nextToken = nextToken;
+    stream.eobRunLeft = eobRunLeft;
+    if (!complete) return false;
     stream.blocksLeft -= blockCount;
     return true;
+}
+
+uint8_t LastLevelIndex(const int16_t* block) {
+    const uint64_t nonZero = NonZeroLevels(block);
+    return nonZero == 0 ? 0 : static_cast<uint8_t>(63 - std::countl_zero(nonZero));
 }
 
 void ReleaseTokenStream(TokenStream& stream) {

@@ -72,6 +72,10 @@ bool OpenTokenStream(TokenStream& stream, const uint8_t* in, size_t size, uint64
 // of the stream, more blocks than the stream holds, or a token string that ends too early.
 bool DecodeBlockRow(TokenStream& stream, int16_t* levelsOut, uint32_t blockCount, uint8_t* lastIndexOut);
 
+// The zigzag position of the block's last non-zero level, 0 when none: what DecodeBlockRow reports for a
+// block whose levels lie within +-kLargestLevel.
+uint8_t LastLevelIndex(const int16_t* block);
+
 // Forgets the decoded token string; its storage stays for the next frame's.
 void ReleaseTokenStream(TokenStream& stream);
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <random>
 #include <vector>
 
@@ -34,6 +35,38 @@ TEST(CodeTablesTest, EqualCountsTreeAndProbabilities) {
     EXPECT_EQ(tree.codes[0].length, 2u);
     EXPECT_EQ(tree.codes[1].value, 3u);
     EXPECT_EQ(tree.codes[1].length, 2u);
+}
+
+// Every merge joins the two lightest nodes without a parent, the lowest index winning ties: checked by
+// that rule written out, on counts full of ties between leaves and merged nodes.
+TEST(CodeTablesTest, TreesMergeTheLightestOrphansLowestIndexFirst) {
+    std::mt19937 random(3);
+    for (int trial = 0; trial < 300; ++trial) {
+        std::vector<uint32_t> counts(kTokenAlphabetSize);
+        const uint32_t spread = 1 + static_cast<uint32_t>(trial % 6);
+        for (uint32_t& c : counts) c = random() % 3 == 0 ? 0 : 1 + static_cast<uint32_t>(random()) % spread;
+        counts[random() % counts.size()] = 1 + static_cast<uint32_t>(random()) % 255;
+        CodeTree tree;
+        BuildHuffmanTree(tree, HistogramOf(counts));
+        std::vector<uint32_t> weight;
+        for (uint32_t c : counts)
+            if (c != 0) weight.push_back(c);
+        std::vector<bool> orphan(weight.size(), true);
+        auto lightest = [&] {
+            size_t best = weight.size();
+            for (size_t i = 0; i < weight.size(); ++i)
+                if (orphan[i] && (best == weight.size() || weight[i] < weight[best])) best = i;
+            orphan[best] = false;
+            return best;
+        };
+        for (size_t node = weight.size(), leaves = weight.size(); node < 2 * leaves - 1; ++node) {
+            const size_t first = lightest(), second = lightest();
+            ASSERT_EQ(tree.nodes[node].child0, static_cast<int16_t>(first)) << "trial " << trial;
+            ASSERT_EQ(tree.nodes[node].child1, static_cast<int16_t>(second)) << "trial " << trial;
+            weight.push_back(weight[first] + weight[second]);
+            orphan.push_back(true);
+        }
+    }
 }
 
 TEST(CodeTablesTest, NormalisationKeepsEveryUsedTokenAndTopsAt255) {
@@ -121,6 +154,34 @@ TEST(CodeTablesTest, TablesAndStringsRoundTripInBothModes) {
             ASSERT_EQ(back, tokens) << "trial " << trial << (arithmetic ? " range" : " prefix");
         }
     }
+}
+
+// Prefix codes are read several bits at a time: codes longer than one look-up, and strings that end in
+// their last byte or one bit short of it.
+TEST(CodeTablesTest, PrefixStringsOfLongCodesEndAtTheirLastByte) {
+    std::mt19937 random(7);
+    uint32_t longest = 0;
+    for (int trial = 0; trial < 40; ++trial) {
+        std::vector<uint8_t> tokens(1 + random() % 5000);
+        for (uint8_t& t : tokens) t = static_cast<uint8_t>(std::countr_zero(random() | (1u << 21)));
+        CodeTableSet set;
+        BuildCodeTables(set, tokens.data(), tokens.size());
+        for (const CodeTree& tree : set.trees)
+            for (const TokenCode& code : tree.codes) longest = std::max(longest, code.length);
+        std::vector<uint8_t> string(tokens.size() * 3 + 16);
+        string.resize(EncodeTokenString(set, tokens.data(), tokens.size(), false, string.data(),
+                                        string.data() + string.size()));
+        std::vector<uint8_t> back(tokens.size());
+        ASSERT_TRUE(
+            DecodeTokenString(set, string.data(), string.data() + string.size(), back.size(), back.data()));
+        ASSERT_EQ(back, tokens) << "trial " << trial;
+        if (string.size() < 2) continue;
+        const std::vector<uint8_t> shorter(string.begin(), string.end() - 1);
+        EXPECT_FALSE(
+            DecodeTokenString(set, shorter.data(), shorter.data() + shorter.size(), back.size(), back.data()))
+            << "trial " << trial;
+    }
+    EXPECT_GT(longest, 8u);  // beyond one look-up
 }
 
 TEST(CodeTablesTest, ContextWithOneFollowerCostsNoBits) {

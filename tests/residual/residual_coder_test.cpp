@@ -16,7 +16,7 @@ TEST(ResidualCoderTest, SmallestPictureGeometry) {
     EXPECT_EQ(coder.blocksDown, 2);
     EXPECT_EQ(coder.chromaBlocksAcross, 1);
     EXPECT_EQ(coder.chromaBlocksDown, 1);
-    EXPECT_EQ(coder.levels.size(), 6u * 64);
+    EXPECT_EQ(coder.levels.size(), 8u * 64);
     EXPECT_EQ(coder.vFlags.size(), 1u);
     EXPECT_EQ(coder.predictionScratch.size(), 4u);
 }

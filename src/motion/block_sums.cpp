@@ -6,10 +6,8 @@ namespace rq43 {
 
 namespace {
 
-// Entry (X, Y) of `sums` and `squares` becomes the sum of the 16x16 pixels from (X, Y), and of their
-// squares, for every block that fits: running sums along rows, then down columns.
-void SumSixteenBySixteen(const uint8_t* pixels, int32_t stride, int32_t rows, uint16_t* sums,
-                         uint32_t* squares) {
+// The plain kernel: running sums along rows, then down columns.
+void SumBlocks16(const uint8_t* pixels, int32_t stride, int32_t rows, uint16_t* sums, uint32_t* squares) {
     const int32_t across = stride - 15;
     for (int32_t r = 0; r < rows; ++r) {
         const uint8_t* row = pixels + static_cast<ptrdiff_t>(r) * stride;
@@ -64,8 +62,16 @@ void SumSixteenBySixteen(const uint8_t* pixels, int32_t stride, int32_t rows, ui
 
 }  // namespace
 
-void ComputeBlockSums(const uint8_t* origin, int32_t stride, int32_t height, int32_t border,
-                      BlockSums& sums) {
+dsp::BlockSumsKernel BlockSumsKernelFor(dsp::CpuLevel level) {
+#ifdef RQ43_X86_KERNELS
+    if (level >= dsp::CpuLevel::Sse2) return dsp::SumBlocks16Sse2;
+#endif
+    static_cast<void>(level);
+    return SumBlocks16;
+}
+
+void ComputeBlockSums(const uint8_t* origin, int32_t stride, int32_t height, int32_t border, BlockSums& sums,
+                      dsp::CpuLevel level) {
     const int32_t rows = height + 2 * border;
     const size_t entries = static_cast<size_t>(stride) * static_cast<size_t>(rows);
     sums.stride = stride;
@@ -74,7 +80,7 @@ void ComputeBlockSums(const uint8_t* origin, int32_t stride, int32_t height, int
     sums.squares16.resize(entries);
     const uint8_t* first = origin - static_cast<ptrdiff_t>(border) * stride - border;
     sums.pixels.assign(first, first + entries);
-    SumSixteenBySixteen(first, stride, rows, sums.sums16.data(), sums.squares16.data());
+    BlockSumsKernelFor(level)(first, stride, rows, sums.sums16.data(), sums.squares16.data());
 }
 
 SourceSums SumSourceBlock(const uint8_t* source, int32_t stride) {

@@ -9,6 +9,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "dsp/block_sums.h"
+#include "dsp/cpu_level.h"
+
 namespace rq43 {
 
 struct BlockSums {
@@ -25,8 +28,11 @@ struct BlockSums {
 
 // Fills `sums` for the plane whose pixel (0, 0) is at `origin`, `height` rows inside a border of `border`
 // pixels on every side, rows `stride` apart (the width and both side borders). Keeps the arrays when the
-// geometry is unchanged.
-void ComputeBlockSums(const uint8_t* origin, int32_t stride, int32_t height, int32_t border, BlockSums& sums);
+// geometry is unchanged. Entries of positions whose block leaves the bordered plane are unspecified.
+void ComputeBlockSums(const uint8_t* origin, int32_t stride, int32_t height, int32_t border, BlockSums& sums,
+                      dsp::CpuLevel level = dsp::ActiveCpuLevel());
+
+dsp::BlockSumsKernel BlockSumsKernelFor(dsp::CpuLevel level);
 
 // The pixel sum of a 16x16 source block and the sum of its squared pixels.
 struct SourceSums {

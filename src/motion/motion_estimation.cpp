@@ -188,17 +188,25 @@ void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& meas
     std::array<int32_t, kMaxRingPositions> offsets;
     std::array<uint32_t, kMaxRingPositions> products;
     for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
-        // 256 x the best; a cost is at most 255^2 x 256, so this stays below 2^32, and so do the bounds.
-        const uint32_t boundLimit = 256 * best.cost;
+        // A candidate may win only if (source sum - its sum)^2 < 256 x best, that is if its sum lies within
+        // reach - 1 of the source's, reach being the least whole number whose square is at least 256 x best
+        // (a cost is at most 255^2 x 256, so that stays below 2^32).
+        const uint64_t boundLimit = 256 * uint64_t{best.cost};
+        auto reach = static_cast<uint32_t>(std::sqrt(static_cast<double>(boundLimit)));
+        while (uint64_t{reach} * reach < boundLimit) ++reach;
+        while (reach > 0 && uint64_t{reach - 1} * (reach - 1) >= boundLimit) --reach;
+        // One unsigned comparison: sums below the lowest wrap far above the span.
+        const uint32_t lowest = source.sum - (reach - 1);
+        const uint32_t span = 2 * reach - 1;
         size_t count = 0;
         ForEachRingRun(window, home, r, [&](Point first, int32_t n, bool down) {
             const int32_t step = down ? stride : 1;
-            int32_t offset = first.y * stride + first.x;
-            // Written always and kept only below the limit: a skip would be a branch mispredicted often.
-            for (int32_t k = 0; k < n; ++k, offset += step) {
-                const uint32_t difference = source.sum - referenceSums[offset];  // wraps; its square does not
+            const int32_t from = first.y * stride + first.x;
+            const int32_t end = from + n * step;
+            // Written always and kept only within reach: a skip would be a branch mispredicted often.
+            for (int32_t offset = from; offset != end; offset += step) {
                 offsets[count] = offset;
-                count += difference * difference < boundLimit ? 1 : 0;
+                count += referenceSums[offset] - lowest < span ? 1 : 0;
             }
         });
         measure.ssd.productSums16(measure.source, stride, referencePixels, stride, offsets.data(),

@@ -4,6 +4,7 @@
 
 #include "bitstream/bit_reader.h"
 #include "bitstream/bit_writer.h"
+#include "bitstream/huffman_merges.h"
 
 namespace rq43 {
 
@@ -15,7 +16,6 @@ constexpr uint32_t kMaxSymbols = 256;
 struct TreeNode {
     uint32_t weight = 0;
     int32_t child[2] = {kNone, kNone};
-    int32_t parent = kNone;
     uint8_t symbol = 0;
 };
 
@@ -27,30 +27,19 @@ struct CodeTree {
     int32_t Root() const { return size - 1; }
 };
 
-int32_t LightestOrphan(const CodeTree& tree) {
-    int32_t best = kNone;
-    for (int32_t i = 0; i < tree.size; ++i) {
-        const TreeNode& node = tree.nodes[static_cast<size_t>(i)];
-        if (node.parent != kNone) continue;
-        if (best == kNone || node.weight < tree.nodes[static_cast<size_t>(best)].weight) best = i;
-    }
-    return best;
-}
-
-// Repeatedly merges the two lightest parentless nodes, lowest index first on ties.
 void BuildTree(CodeTree& tree) {
-    int32_t leaves = tree.size;
-    for (int32_t merge = 1; merge < leaves; ++merge) {
-        TreeNode joined;
-        int32_t index = tree.size;
-        for (int side = 0; side < 2; ++side) {
-            int32_t child = LightestOrphan(tree);
-            joined.child[side] = child;
-            joined.weight += tree.nodes[static_cast<size_t>(child)].weight;
-            tree.nodes[static_cast<size_t>(child)].parent = index;
-        }
-        tree.nodes[static_cast<size_t>(index)] = joined;
-        ++tree.size;
+    const int32_t leaves = tree.size;
+    std::array<uint32_t, kMaxSymbols> weights;
+    std::array<HuffmanMerge, kMaxSymbols> merges;
+    for (int32_t i = 0; i < leaves; ++i)
+        weights[static_cast<size_t>(i)] = tree.nodes[static_cast<size_t>(i)].weight;
+    BuildHuffmanMerges(std::span(weights.data(), static_cast<size_t>(leaves)), merges);
+    for (int32_t merge = 0; merge + 1 < leaves; ++merge) {
+        TreeNode& joined = tree.nodes[static_cast<size_t>(tree.size++)];
+        joined = TreeNode{};
+        joined.child[0] = merges[static_cast<size_t>(merge)].first;
+        joined.child[1] = merges[static_cast<size_t>(merge)].second;
+        joined.weight = merges[static_cast<size_t>(merge)].weight;
     }
 }
 

@@ -1,10 +1,12 @@
 #include "residual/code_tables.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include "bitstream/bit_reader.h"
 #include "bitstream/bit_writer.h"
+#include "bitstream/huffman_merges.h"
 #include "bitstream/range_coder.h"
 
 namespace rq43 {
@@ -302,39 +304,19 @@ void BuildHuffmanTree(CodeTree& tree, const ContextHistogram& histogram) {
         leaf.weight = histogram.counts[t];
     }
     if (tree.leafCount == 0) return;
-    // Each merge takes the lightest node without a parent, the lowest index winning a tie, twice. Two
-    // queues hold them in that order: the leaves sorted by weight (stably, so by index within a weight),
-    // and the merged nodes, whose weights never decrease and whose indices always increase. A leaf's
-    // index is below every merged node's, so it wins a tie between the queues.
-    std::vector<int16_t> leaves(tree.leafCount);
-    for (uint32_t i = 0; i < tree.leafCount; ++i) leaves[i] = static_cast<int16_t>(i);
-    auto weight = [&](int32_t index) { return tree.nodes[static_cast<size_t>(index)].weight; };
-    for (uint32_t i = 1; i < tree.leafCount; ++i) {  // insertion sort: stable, and trees are small
-        const int16_t leaf = leaves[i];
-        uint32_t j = i;
-        for (; j > 0 && weight(leaves[j - 1]) > weight(leaf); --j) leaves[j] = leaves[j - 1];
-        leaves[j] = leaf;
-    }
-    uint32_t nextLeaf = 0;
-    uint32_t nextMerged = tree.leafCount;
-    auto lightestOrphan = [&]() -> int32_t {
-        if (nextLeaf < tree.leafCount &&
-            (nextMerged >= tree.nodeCount ||
-             weight(leaves[nextLeaf]) <= weight(static_cast<int32_t>(nextMerged))))
-            return leaves[nextLeaf++];
-        return static_cast<int32_t>(nextMerged++);
-    };
-    for (uint32_t merge = 1; merge < tree.leafCount; ++merge) {
+    std::array<uint32_t, kMaxHuffmanLeaves> weights;
+    std::array<HuffmanMerge, kMaxHuffmanLeaves> merges;
+    const uint32_t leafCount = std::min(tree.leafCount, kMaxHuffmanLeaves);  // tokens are bytes
+    for (uint32_t i = 0; i < leafCount; ++i) weights[i] = tree.nodes[i].weight;
+    BuildHuffmanMerges(std::span(weights.data(), leafCount), merges);
+    for (uint32_t merge = 0; merge + 1 < leafCount; ++merge) {
         const auto created = static_cast<int16_t>(tree.nodeCount);
-        const int32_t first = lightestOrphan();
-        tree.nodes[static_cast<size_t>(first)].parent = created;
-        const int32_t second = lightestOrphan();
-        tree.nodes[static_cast<size_t>(second)].parent = created;
         CodeNode& node = tree.nodes[tree.nodeCount++];
-        node.child0 = static_cast<int16_t>(first);
-        node.child1 = static_cast<int16_t>(second);
-        node.weight =
-            tree.nodes[static_cast<size_t>(first)].weight + tree.nodes[static_cast<size_t>(second)].weight;
+        node.child0 = static_cast<int16_t>(merges[merge].first);
+        node.child1 = static_cast<int16_t>(merges[merge].second);
+        node.weight = merges[merge].weight;
+        tree.nodes[static_cast<size_t>(node.child0)].parent = created;
+        tree.nodes[static_cast<size_t>(node.child1)].parent = created;
     }
     tree.root = static_cast<int32_t>(tree.nodeCount) - 1;
 }

@@ -37,38 +37,6 @@ TEST(CodeTablesTest, EqualCountsTreeAndProbabilities) {
     EXPECT_EQ(tree.codes[1].length, 2u);
 }
 
-// Every merge joins the two lightest nodes without a parent, the lowest index winning ties: checked by
-// that rule written out, on counts full of ties between leaves and merged nodes.
-TEST(CodeTablesTest, TreesMergeTheLightestOrphansLowestIndexFirst) {
-    std::mt19937 random(3);
-    for (int trial = 0; trial < 300; ++trial) {
-        std::vector<uint32_t> counts(kTokenAlphabetSize);
-        const uint32_t spread = 1 + static_cast<uint32_t>(trial % 6);
-        for (uint32_t& c : counts) c = random() % 3 == 0 ? 0 : 1 + static_cast<uint32_t>(random()) % spread;
-        counts[random() % counts.size()] = 1 + static_cast<uint32_t>(random()) % 255;
-        CodeTree tree;
-        BuildHuffmanTree(tree, HistogramOf(counts));
-        std::vector<uint32_t> weight;
-        for (uint32_t c : counts)
-            if (c != 0) weight.push_back(c);
-        std::vector<bool> orphan(weight.size(), true);
-        auto lightest = [&] {
-            size_t best = weight.size();
-            for (size_t i = 0; i < weight.size(); ++i)
-                if (orphan[i] && (best == weight.size() || weight[i] < weight[best])) best = i;
-            orphan[best] = false;
-            return best;
-        };
-        for (size_t node = weight.size(), leaves = weight.size(); node < 2 * leaves - 1; ++node) {
-            const size_t first = lightest(), second = lightest();
-            ASSERT_EQ(tree.nodes[node].child0, static_cast<int16_t>(first)) << "trial " << trial;
-            ASSERT_EQ(tree.nodes[node].child1, static_cast<int16_t>(second)) << "trial " << trial;
-            weight.push_back(weight[first] + weight[second]);
-            orphan.push_back(true);
-        }
-    }
-}
-
 TEST(CodeTablesTest, NormalisationKeepsEveryUsedTokenAndTopsAt255) {
     ContextHistogram small = HistogramOf({255, 0, 7});
     NormaliseCounts(small);

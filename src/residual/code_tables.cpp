@@ -118,9 +118,8 @@ void PrepareDecodingTrees(const CodeTableSet& set, DecodingTrees& out) {
 // Per context and token its code and the branch probabilities from the root to its leaf, so the encoder
 // walks no tree.
 struct EncodingPath {
-    uint32_t value;
     uint32_t length;
-    uint8_t p[kTokenAlphabetSize - 1];  // a tree of n leaves is at most n - 1 deep
+    uint16_t step[kTokenAlphabetSize - 1];  // (p << 1) | decision; a tree of n leaves is at most n - 1 deep
 };
 using EncodingPaths = EncodingPath[kTokenAlphabetSize][kTokenAlphabetSize];
 
@@ -132,13 +131,13 @@ void PrepareEncodingPaths(const CodeTableSet& set, EncodingPaths& out) {
         for (uint32_t token = 0; token < tree->codes.size() && token < kTokenAlphabetSize; ++token) {
             const TokenCode& code = tree->codes[token];
             EncodingPath& path = out[context][token];
-            path.value = code.value;
             path.length = code.length;
             int32_t index = tree->root;
             for (uint32_t bit = code.length, k = 0; bit-- > 0; ++k) {
                 const CodeNode& node = tree->nodes[static_cast<size_t>(index)];
-                path.p[k] = node.p;
-                index = ((code.value >> bit) & 1) != 0 ? node.child1 : node.child0;
+                const uint32_t decision = (code.value >> bit) & 1;
+                path.step[k] = static_cast<uint16_t>((uint32_t{node.p} << 1) | decision);
+                index = decision != 0 ? node.child1 : node.child0;
             }
         }
     }
@@ -400,13 +399,28 @@ size_t EncodeTokenString(const CodeTableSet& set, const uint8_t* tokens, size_t 
     StartRangeEncoder(encoder, out, end, 1);
     EncodingPaths paths;
     PrepareEncodingPaths(set, paths);
+    // EncodeDecision with the interval in locals and without branches on the decisions, which are what a
+    // predictor cannot guess. A node's p is at most 255, so a 0 always leaves room and needs no clamp.
+    uint32_t low = encoder.low, range = encoder.range;
     for (size_t i = 0; i < tokenCount; ++i) {
         const EncodingPath& path = paths[context][tokens[i]];
-        for (uint32_t k = 0; k < path.length; ++k) {
-            EncodeDecision(encoder, (path.value >> (path.length - 1 - k)) & 1, path.p[k]);
+        for (const uint16_t *step = path.step, *last = step + path.length; step != last; ++step) {
+            if (range <= 0x10000) {
+                encoder.low = low;
+                encoder.range = range;
+                detail::ShiftOut(encoder);
+                low = encoder.low;
+                range = encoder.range;
+            }
+            const uint32_t split = (uint32_t{*step} >> 1) * (range >> 8);
+            const uint32_t zero = (*step & 1u) - 1u;  // all ones for a 0
+            low += split & zero;
+            range = zero != 0 ? range - split : split;
         }
         context = tokens[i];
     }
+    encoder.low = low;
+    encoder.range = range;
     FlushRangeEncoder(encoder);
     return static_cast<size_t>(encoder.byteCount);
 }

@@ -102,8 +102,8 @@ void ReleaseResidualCoder(ResidualCoder& coder) {
     coder.coefficients = FrameCoefficients{};
     for (TokenStream* stream : {&coder.lumaStream, &coder.chromaStream}) {
         ReleaseTokenStream(*stream);
-        std::vector<uint8_t>().swap(stream->tokens);
-        std::vector<uint32_t>().swap(stream->extraBits);
+        decltype(stream->tokens)().swap(stream->tokens);
+        decltype(stream->extraBits)().swap(stream->extraBits);
     }
     coder.intraLumaQuality.reset();
     ForgetCodedSections(coder);

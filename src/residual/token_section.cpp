@@ -114,7 +114,6 @@ struct StreamRelease {
     ~StreamRelease() {
         ReleaseTokenStream(coder.lumaStream);
         ReleaseTokenStream(coder.chromaStream);
-        std::vector<uint8_t>().swap(coder.lastIndex);
     }
 };
 

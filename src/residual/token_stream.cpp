@@ -43,13 +43,20 @@ uint32_t PackExtra(uint32_t value, int32_t bits) {
     return (static_cast<uint32_t>(bits) << 24) | value;
 }
 
-void Emit(TokenStream& stream, uint8_t token, uint32_t value = 0, int32_t bits = 0) {
-    stream.tokens.push_back(token);
-    stream.extraBits.push_back(PackExtra(value, bits));
+// Writes through its own pointers: a token store may alias anything, so a vector's end would be reloaded
+// and stored around every token.
+struct TokenSink {
+    uint8_t* token;
+    uint32_t* extra;
+};
+
+void Emit(TokenSink& stream, uint8_t token, uint32_t value = 0, int32_t bits = 0) {
+    *stream.token++ = token;
+    *stream.extra++ = PackExtra(value, bits);
 }
 
 // The run code of value as one field: g ones, a zero, the g - 1 bits below the leading one.
-void EmitEndOfBlocks(TokenStream& stream, uint32_t count) {
+void EmitEndOfBlocks(TokenSink& stream, uint32_t count) {
     if (count == 0) return;
     if (count == 1) {
         Emit(stream, kTokenEndOfBlock);
@@ -67,7 +74,7 @@ void EmitEndOfBlocks(TokenStream& stream, uint32_t count) {
     Emit(stream, kTokenEndOfBlockRun, code, 2 * g);
 }
 
-void EmitZeroRun(TokenStream& stream, int32_t run) {
+void EmitZeroRun(TokenSink& stream, int32_t run) {
     if (run >= 16) {
         Emit(stream, kTokenZeroRun16, static_cast<uint32_t>(run - 16), 4);
     } else if (run >= 12) {
@@ -94,7 +101,7 @@ constexpr auto kClassOfMagnitude = [] {
     return classOf;
 }();
 
-void EmitLevel(TokenStream& stream, int32_t level) {
+void EmitLevel(TokenSink& stream, int32_t level) {
     const uint32_t sign = level < 0 ? 1u : 0u;
     const int32_t magnitude = std::min(std::abs(level), kLargestLevel);
     const LevelClass& c = kLevelClasses[kClassOfMagnitude[static_cast<size_t>(magnitude)]];
@@ -150,23 +157,61 @@ int16_t ReadLevel(const LevelTokenInfo& info, BitReader& reader) {
     return static_cast<int16_t>(sign != 0 ? -magnitude : magnitude);
 }
 
+// WriteBits for each packed field, into a writer holding no pending bits, 32 bits per store.
+void WriteExtraBits(BitWriter& writer, const uint32_t* extras, size_t count) {
+    uint64_t acc = 0;  // the low `held` bits are pending
+    int32_t held = 0;
+    int64_t written = 0;
+    uint8_t* out = writer.out;
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t bits = extras[i] >> 24;  // at most 24
+        acc = (acc << bits) | (extras[i] & ((1u << bits) - 1u));
+        held += static_cast<int32_t>(bits);
+        if (held < 32) continue;
+        held -= 32;
+        const auto word = static_cast<uint32_t>(acc >> held);
+        written += 32;
+        if (writer.end - out >= 4) {
+            out[0] = static_cast<uint8_t>(word >> 24);
+            out[1] = static_cast<uint8_t>(word >> 16);
+            out[2] = static_cast<uint8_t>(word >> 8);
+            out[3] = static_cast<uint8_t>(word);
+            out += 4;
+        } else {
+            writer.out = out;
+            for (int shift = 24; shift >= 0; shift -= 8) PutWriterByte(writer, word >> shift);
+            out = writer.out;
+        }
+    }
+    writer.out = out;
+    writer.totalBits += static_cast<int32_t>(written);
+    if (held > 16) {
+        WriteBits(writer, static_cast<uint32_t>(acc >> 16) & ((1u << (held - 16)) - 1u), held - 16);
+        held = 16;
+    }
+    WriteBits(writer, static_cast<uint32_t>(acc) & ((1u << held) - 1u), held);
+}
+
 }  // namespace
 
 void TokeniseLevels(TokenStream& stream, const int16_t* levels, size_t levelCount) {
-    stream.tokens.clear();
-    stream.extraBits.clear();
+    // Every token covers at least one level or, for the ends of blocks, at least one block.
+    const size_t mostTokens = levelCount + levelCount / kBlockLevels + 1;
+    stream.tokens.resize(mostTokens);
+    stream.extraBits.resize(mostTokens);
+    TokenSink sink{stream.tokens.data(), stream.extraBits.data()};
     uint32_t endOfBlocks = 0;
     for (size_t blockStart = 0; blockStart + kBlockLevels <= levelCount; blockStart += kBlockLevels) {
         const int16_t* block = levels + blockStart;
         const uint64_t nonZero = NonZeroLevels(block);
         if (nonZero == 0) {
             if (++endOfBlocks == kLongestEobRun) {
-                EmitEndOfBlocks(stream, endOfBlocks);
+                EmitEndOfBlocks(sink, endOfBlocks);
                 endOfBlocks = 0;
             }
             continue;
         }
-        EmitEndOfBlocks(stream, endOfBlocks);
+        EmitEndOfBlocks(sink, endOfBlocks);
         endOfBlocks = 0;
         // Zero runs up to the last level, at most 31 each; the zeros after it are the end of the block.
         int32_t b = 0;
@@ -174,15 +219,17 @@ void TokeniseLevels(TokenStream& stream, const int16_t* levels, size_t levelCoun
             const auto next = static_cast<int32_t>(std::countr_zero(left));
             for (int32_t zeros = next - b; zeros > 0;) {
                 const int32_t run = std::min(zeros, 31);
-                EmitZeroRun(stream, run);
+                EmitZeroRun(sink, run);
                 zeros -= run;
             }
-            EmitLevel(stream, block[next]);
+            EmitLevel(sink, block[next]);
             b = next + 1;
         }
         if (b < kBlockLevels) ++endOfBlocks;  // the block's end is coded with whatever follows
     }
-    EmitEndOfBlocks(stream, endOfBlocks);
+    EmitEndOfBlocks(sink, endOfBlocks);
+    stream.tokens.resize(static_cast<size_t>(sink.token - stream.tokens.data()));
+    stream.extraBits.resize(stream.tokens.size());
 }
 
 bool EncodeTokenStream(TokenStream& stream, const int16_t* levels, size_t levelCount, uint8_t* out,
@@ -214,10 +261,7 @@ bool WriteTokenStream(TokenStream& stream, uint8_t* out, uint8_t* end) {
     PutLittleEndian(out + 6, static_cast<uint32_t>(stringSize), 3);
 
     stream.writer.totalBits = static_cast<int32_t>(8 * extraStart);
-    for (uint32_t extra : stream.extraBits) {
-        const auto bits = static_cast<int>(extra >> 24);
-        if (bits != 0) WriteBits(stream.writer, extra & 0xFFFFFF, bits);
-    }
+    WriteExtraBits(stream.writer, stream.extraBits.data(), stream.extraBits.size());
     return !stream.writer.overflow;
 }
 

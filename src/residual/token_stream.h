@@ -7,6 +7,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "bitstream/bit_reader.h"
@@ -32,19 +35,41 @@ enum : uint8_t {
     kTokenEndOfBlockRun = 12,
 };
 
+// Leaves the elements a vector grows by uninitialised: the token buffers are sized for the worst case and
+// only the part written is read.
+template <typename T>
+struct UninitialisedAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() = default;
+    template <typename U>
+    explicit UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+    template <typename U>
+    void construct(U* at) noexcept {
+        ::new (static_cast<void*>(at)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* at, Args&&... args) {
+        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+    }
+};
+
 struct TokenStream {
     uint8_t arithmetic = 1;  // encoder: code the token string with the range coder
     uint32_t tokenCount = 0;
     BitWriter writer;  // encoder: extra bits, left holding the bits not yet flushed to whole bytes
     BitReader reader;  // decoder: extra bits
     CodeTableSet tables;
-    uint32_t eobRunLeft = 0;      // decoder: whole empty blocks still owed by the last end-of-block run
-    std::vector<uint8_t> tokens;  // the token string (decoder: all of it, decoded when opened)
+    uint32_t eobRunLeft = 0;  // decoder: whole empty blocks still owed by the last end-of-block run
+    std::vector<uint8_t, UninitialisedAllocator<uint8_t>>
+        tokens;  // the token string (decoder: all of it, decoded when opened)
     uint32_t nextToken = 0;
     uint64_t blocksLeft = 0;  // decoder: blocks the stream still has to produce
 
     // Encoder scratch, kept between attempts: per token its extra bits as (bit count << 24) | value.
-    std::vector<uint32_t> extraBits;
+    std::vector<uint32_t, UninitialisedAllocator<uint32_t>> extraBits;
 };
 
 // Splits levelCount levels (a multiple of 64) into tokens and extra bits, merging end-of-block runs.

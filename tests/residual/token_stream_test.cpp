@@ -214,6 +214,24 @@ TEST(TokenStreamTest, OutputBeyondTheBufferIsReported) {
     for (size_t i = 30; i < out.size(); ++i) EXPECT_EQ(out[i], 0xEE);
 }
 
+// The extra bits are stored a word at a time, byte by byte near the end: a buffer cut anywhere must hold
+// exactly the start of the whole stream and nothing behind its end.
+TEST(TokenStreamTest, CutBuffersHoldTheStartOfTheWholeStream) {
+    std::vector<int16_t> levels(64 * 6);
+    for (size_t i = 0; i < levels.size(); ++i)
+        levels[i] = static_cast<int16_t>(i % 5 == 0 ? static_cast<int>(i) - 200 : 0);
+    TokenStream stream;
+    const std::vector<uint8_t> whole = Encode(stream, levels);
+    for (size_t cut = 0; cut < whole.size(); ++cut) {
+        std::vector<uint8_t> out(whole.size() + 8, 0xEE);
+        size_t size = 0;
+        EXPECT_FALSE(WriteTokenStream(stream, out.data(), out.data() + cut) &&
+                     FinishTokenStream(stream, &size));
+        for (size_t i = 9; i < cut; ++i) ASSERT_EQ(out[i], whole[i]) << "cut at " << cut;
+        for (size_t i = cut; i < out.size(); ++i) ASSERT_EQ(out[i], 0xEE) << "cut at " << cut;
+    }
+}
+
 TEST(TokenStreamTest, DamagedStreamsNeverEscapeTheirBuffers) {
     std::mt19937 random(77);
     constexpr uint32_t kAcross = 12, kDown = 6, kBlocks = kAcross * kDown;

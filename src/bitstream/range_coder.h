@@ -63,12 +63,14 @@ inline uint32_t DecodeDecision(RangeDecoder& decoder, uint32_t p) {
         decoder.value = (decoder.value << 8) | NextRangeByte(decoder);
         decoder.range <<= 8;
     }
-    // Without branches: the decisions of a well-coded stream are what a predictor cannot guess.
+    // Without branches: the decisions of a well-coded stream are what a predictor cannot guess. A plain
+    // comparison and select gets compiled into a branch, so the decision is the sign of value - split,
+    // which fits: value < range <= 1 << 24.
     const uint32_t split = p * (decoder.range >> 8);
-    const uint32_t bit = decoder.value < split ? 1u : 0u;
-    decoder.value -= bit != 0 ? 0 : split;
-    decoder.range = bit != 0 ? split : decoder.range - split;
-    return bit;
+    const auto one = static_cast<uint32_t>(static_cast<int32_t>(decoder.value - split) >> 31);
+    decoder.value -= split & ~one;
+    decoder.range = (split & one) | ((decoder.range - split) & ~one);
+    return one & 1u;
 }
 
 }  // namespace rq43

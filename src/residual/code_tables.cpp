@@ -197,7 +197,7 @@ bool DecodeRangeCoded(const DecodingTrees& trees, const uint8_t* in, const uint8
             // Both ways are read before the decision, which then only selects one. A token is stored at
             // every decision and kept (i advanced) only at its leaf.
             const uint32_t way0 = walk.way[node][0], way1 = walk.way[node][1];
-            const uint32_t taken = 0u - DecodeDecision(decoder, p);
+            const uint32_t taken = DecodeUnpredictableDecision(decoder, p);
             const uint32_t way = way0 ^ ((way0 ^ way1) & taken);
             const uint32_t ends = way >> 24;
             tokensOut[i] = static_cast<uint8_t>(ends & ~kWayEndsToken);

@@ -119,23 +119,24 @@ uint64_t NonZeroLevels(const int16_t* block) {
 }
 
 // What the decoder does with a token: a level of `base` plus `width` magnitude bits after a sign bit; a
-// zero run of `base` plus `width` bits; the end of the block; or an end-of-block run (read apart).
+// zero run of `base` plus `width` bits; the end of the block; or an end-of-block run (read apart). The
+// kind is held as masks, so that the decoder need not branch on it.
 struct TokenAction {
-    uint8_t level = 0;
-    uint8_t toBlockEnd = 0;
-    uint8_t width = 0;
     int32_t base = 0;
+    int32_t width = 0;
+    int32_t fieldBits = 0;   // width, and the sign bit of a level
+    int32_t level = 0;       // all ones for a level
+    int32_t toBlockEnd = 0;  // all ones for the end of the block
 };
 
 constexpr auto kTokenActions = [] {
     std::array<TokenAction, kTokenAlphabetSize> actions{};
-    constexpr uint8_t kRunWidths[] = {4, 2, 2, 1, 1, 0, 0, 0};
+    constexpr int32_t kRunWidths[] = {4, 2, 2, 1, 1, 0, 0, 0};
     constexpr int32_t kRunBases[] = {16, 12, 8, 6, 4, 3, 2, 1};
     for (uint8_t token = kTokenZeroRun16; token <= kTokenZeroRun1; ++token)
-        actions[token] = {0, 0, kRunWidths[token], kRunBases[token]};
-    actions[kTokenEndOfBlock] = {0, 1, 0, 0};
-    for (const LevelClass& c : kLevelClasses)
-        actions[c.token] = {1, 0, static_cast<uint8_t>(c.width), c.base};
+        actions[token] = {kRunBases[token], kRunWidths[token], kRunWidths[token], 0, 0};
+    actions[kTokenEndOfBlock] = {0, 0, 0, 0, -1};
+    for (const LevelClass& c : kLevelClasses) actions[c.token] = {c.base, c.width, c.width + 1, -1, 0};
     return actions;
 }();
 
@@ -322,19 +323,18 @@ bool DecodeBlockRow(TokenStream& stream, int16_t* levelsOut, uint32_t blockCount
         }
         // Levels, zero runs and ends of blocks without branches: which comes next is what a predictor
         // cannot guess. A run writes a zero where its first level would be.
-        const TokenAction action = kTokenActions[token];
-        const int fieldBits = action.width + action.level;
-        const uint32_t field = reader.PeekUpTo32(fieldBits);
-        reader.Skip(fieldBits);
+        const TokenAction& action = kTokenActions[token];
+        const uint32_t field = reader.PeekUpTo32(action.fieldBits);
+        reader.Skip(action.fieldBits);
         const int32_t magnitude = action.base + static_cast<int32_t>(field & ((1u << action.width) - 1u));
-        const int32_t negative = -static_cast<int32_t>((field >> action.width) & action.level);
-        const int32_t level = (magnitude ^ negative) - negative;
-        const int32_t isLevel = -static_cast<int32_t>(action.level);
-        levelsOut[b] = static_cast<int16_t>(level & isLevel);
+        const int32_t negative = -static_cast<int32_t>((field >> action.width) & 1u) & action.level;
+        levelsOut[b] = static_cast<int16_t>(((magnitude ^ negative) - negative) & action.level);
+        const auto level = static_cast<size_t>(static_cast<ptrdiff_t>(action.level));
         uint8_t& lastIndex = lastIndexOut[b / kBlockLevels];
-        lastIndex = action.level != 0 ? static_cast<uint8_t>(b % kBlockLevels) : lastIndex;
-        const size_t run = action.toBlockEnd != 0 ? blockEnd - b : static_cast<size_t>(magnitude);
-        const size_t advance = action.level != 0 ? 1 : run;
+        lastIndex = static_cast<uint8_t>(((b % kBlockLevels) & level) | (lastIndex & ~level));
+        const size_t run = static_cast<size_t>(magnitude) +
+                           ((blockEnd - b) & static_cast<size_t>(static_cast<ptrdiff_t>(action.toBlockEnd)));
+        const size_t advance = (run & ~level) | (1 & level);
         if (b + advance > blockEnd) {
             complete = false;
             break;

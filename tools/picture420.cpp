@@ -25,13 +25,4 @@ void Picture420::Clear() {
     std::fill(v.begin(), v.end(), uint8_t{128});
 }
 
-std::vector<uint8_t> ConcatenatePlanes(const Picture420& picture) {
-    std::vector<uint8_t> bytes;
-    bytes.reserve(picture.y.size() + picture.u.size() + picture.v.size());
-    bytes.insert(bytes.end(), picture.y.begin(), picture.y.end());
-    bytes.insert(bytes.end(), picture.u.begin(), picture.u.end());
-    bytes.insert(bytes.end(), picture.v.begin(), picture.v.end());
-    return bytes;
-}
-
 }  // namespace rq43::cli

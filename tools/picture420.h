@@ -20,7 +20,4 @@ struct Picture420 {
     void Clear();
 };
 
-// The three planes of `picture`, back to back (the unit that MD5s and y4m frames are made of).
-std::vector<uint8_t> ConcatenatePlanes(const Picture420& picture);
-
 }  // namespace rq43::cli

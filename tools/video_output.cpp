@@ -102,16 +102,21 @@ class MuxerSink final : public FrameSink {
     }
     HostFormat DecodeFormat() const override { return HostFormat::Uyvy; }
     void Write(int64_t index, const uint8_t* picture) override {
-        UyvyToPicture420(picture, width, height, planes);
         if (!encoder) {
-            std::vector<uint8_t> bytes = ConcatenatePlanes(planes);
-            if (av_new_packet(packet.get(), static_cast<int>(bytes.size())) < 0) throw std::bad_alloc();
-            std::memcpy(packet->data, bytes.data(), bytes.size());
+            // Straight into the packet: a picture is large, and every copy of it costs a frame's time.
+            const size_t lumaBytes = static_cast<size_t>(width) * static_cast<size_t>(height);
+            const size_t chromaBytes =
+                static_cast<size_t>((width + 1) / 2) * static_cast<size_t>((height + 1) / 2);
+            if (av_new_packet(packet.get(), static_cast<int>(lumaBytes + 2 * chromaBytes)) < 0)
+                throw std::bad_alloc();
+            uint8_t* y = packet->data;
+            UyvyToPlanes(picture, width, height, y, y + lumaBytes, y + lumaBytes + chromaBytes);
             packet->pts = index;
             packet->duration = 1;
             WriteVideo();
             return;
         }
+        UyvyToPicture420(picture, width, height, planes);
         av_frame_unref(frame.get());
         frame->format = AV_PIX_FMT_YUV420P;
         frame->width = width;

@@ -2,13 +2,6 @@
 
 namespace rq43 {
 
-namespace {
-
-// Longest run code prefix a valid stream holds is 12 ones (run 4095); anything past this is corrupt.
-constexpr uint32_t kLongestRunPrefix = 24;
-
-}  // namespace
-
 void StartBitReader(BitReader& reader, const uint8_t* in, const uint8_t* end) {
     reader.in = in;
     reader.end = end;
@@ -20,7 +13,7 @@ void StartBitReader(BitReader& reader, const uint8_t* in, const uint8_t* end) {
 uint32_t ReadEobRun(BitReader& reader) {
     uint32_t ones = 0;
     while (ReadBits(reader, 1) != 0) {
-        if (++ones > kLongestRunPrefix) return 1u << 25;  // larger than any frame's block count
+        if (++ones > uint32_t{kLongestRunPrefix}) return 1u << 25;  // larger than any frame's block count
     }
     if (ones <= 1) return ones;
     int low = static_cast<int>(ones) - 1;

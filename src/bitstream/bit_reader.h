@@ -16,6 +16,9 @@ struct BitReader {
 
 void StartBitReader(BitReader& reader, const uint8_t* in, const uint8_t* end);
 
+// The longest run code prefix a valid stream holds is 12 ones (run 4095); anything past this is corrupt.
+constexpr int kLongestRunPrefix = 24;
+
 uint32_t ReadEobRun(BitReader& reader);  // one run code
 
 // Inline: the token decoder reads a field or two per token.

@@ -58,17 +58,34 @@ inline uint32_t NextRangeByte(RangeDecoder& decoder) {
     return 0;
 }
 
-inline uint32_t DecodeDecision(RangeDecoder& decoder, uint32_t p) {
+inline void RefillRangeDecoder(RangeDecoder& decoder) {
     while (decoder.range <= 0x10000) {
         decoder.value = (decoder.value << 8) | NextRangeByte(decoder);
         decoder.range <<= 8;
     }
-    // Without branches: the decisions of a well-coded stream are what a predictor cannot guess.
+}
+
+// For decisions a predictor mostly guesses (skewed, or following their neighbours): the compiler may
+// branch on the outcome, and a guessed branch lets the next decision start early.
+inline uint32_t DecodeDecision(RangeDecoder& decoder, uint32_t p) {
+    RefillRangeDecoder(decoder);
     const uint32_t split = p * (decoder.range >> 8);
     const uint32_t bit = decoder.value < split ? 1u : 0u;
     decoder.value -= bit != 0 ? 0 : split;
     decoder.range = bit != 0 ? split : decoder.range - split;
     return bit;
+}
+
+// The same decision without a branch, for streams whose decisions carry close to a bit each, which no
+// predictor guesses. A plain comparison and select gets compiled into a branch, so the decision is the
+// sign of value - split (it fits: value < range <= 1 << 24). Returns all ones for a 1, 0 for a 0.
+inline uint32_t DecodeUnpredictableDecision(RangeDecoder& decoder, uint32_t p) {
+    RefillRangeDecoder(decoder);
+    const uint32_t split = p * (decoder.range >> 8);
+    const auto one = static_cast<uint32_t>(static_cast<int32_t>(decoder.value - split) >> 31);
+    decoder.value -= split & ~one;
+    decoder.range = (split & one) | ((decoder.range - split) & ~one);
+    return one;
 }
 
 }  // namespace rq43

@@ -73,10 +73,9 @@ const CodeTree* TreeOf(const CodeTableSet& set, uint32_t context) {
 }
 
 // The trees of a set as the decoder walks them: internal nodes only, a child below 0 being the leaf of
-// token ~child, so a step is one load and one decision.
+// token ~child.
 struct DecodingNode {
     uint8_t p;
-    uint8_t childP[2];  // the children's p (0 for a leaf), so a step need not wait for the next node's load
     int16_t child[2];
 };
 constexpr int16_t kNoTree = INT16_MIN;
@@ -85,6 +84,7 @@ struct DecodingTrees {
     // A tree of n leaves has n - 1 internal nodes.
     DecodingNode nodes[kTokenAlphabetSize * (kTokenAlphabetSize - 1)];
     int16_t root[kTokenAlphabetSize];  // per context: a node, a leaf (~token), or kNoTree
+    int32_t nodeCount;
 };
 
 int16_t DecodingIndex(const CodeTree& tree, int32_t index, int32_t base) {
@@ -108,12 +108,11 @@ void PrepareDecodingTrees(const CodeTableSet& set, DecodingTrees& out) {
             flat.p = node.p;
             flat.child[0] = DecodingIndex(*tree, node.child0, base);
             flat.child[1] = DecodingIndex(*tree, node.child1, base);
-            flat.childP[0] = flat.child[0] >= 0 ? tree->nodes[static_cast<size_t>(node.child0)].p : 0;
-            flat.childP[1] = flat.child[1] >= 0 ? tree->nodes[static_cast<size_t>(node.child1)].p : 0;
         }
         out.root[context] = DecodingIndex(*tree, tree->root, base);
         base += static_cast<int32_t>(tree->nodeCount - tree->leafCount);
     }
+    out.nodeCount = base;
 }
 
 // Per context and token its code and the branch probabilities from the root to its leaf, so the encoder
@@ -147,29 +146,69 @@ void PrepareEncodingPaths(const CodeTableSet& set, EncodingPaths& out) {
 // The decoders below keep their state in locals: a token store may alias anything, so state reached
 // through a pointer would be reloaded and stored around every token.
 
+// The range-coded walk as one loop over decisions, not one per token: each way out of a node leads to the
+// node decided next (for a leaf, the root of the context its token opens) and carries that node's p and
+// the token it ends, so the end of a token is no branch, and the next p needs no load after the decision.
+// A way packs the next node (low 16 bits; kWayStops where the next context has no decision: one token or
+// no tree), its p (bits 16..23) and, for a leaf, its token | kWayEndsToken (bits 24..31).
+constexpr uint32_t kWayStops = 0xFFFF;
+constexpr uint32_t kWayEndsToken = 0x80;
+
+struct DecodingWalk {
+    uint32_t way[kTokenAlphabetSize * (kTokenAlphabetSize - 1)][2];
+};
+
+uint32_t WayTo(const DecodingTrees& trees, int16_t child) {
+    if (child >= 0) return static_cast<uint16_t>(child) | uint32_t{trees.nodes[child].p} << 16;
+    const auto token = static_cast<uint32_t>(~child);
+    const uint32_t ends = (token | kWayEndsToken) << 24;
+    const int16_t root = trees.root[token];
+    if (root < 0) return kWayStops | ends;
+    return static_cast<uint16_t>(root) | uint32_t{trees.nodes[root].p} << 16 | ends;
+}
+
+void PrepareDecodingWalk(const DecodingTrees& trees, DecodingWalk& walk) {
+    for (int32_t node = 0; node < trees.nodeCount; ++node) {
+        for (int way = 0; way < 2; ++way) walk.way[node][way] = WayTo(trees, trees.nodes[node].child[way]);
+    }
+}
+
 bool DecodeRangeCoded(const DecodingTrees& trees, const uint8_t* in, const uint8_t* end, size_t tokenCount,
                       uint8_t* tokensOut) {
+    DecodingWalk walk;
+    PrepareDecodingWalk(trees, walk);
     RangeDecoder start;
     StartRangeDecoder(start, in, end);
     RangeDecoder decoder = start;
     uint32_t context = kFirstTokenContext;
-    for (size_t i = 0; i < tokenCount; ++i) {
-        int32_t node = trees.root[context];
-        if (node == kNoTree) return false;
-        uint32_t p = node >= 0 ? trees.nodes[node].p : 0;
-        while (node >= 0) {
-            // Both ways are read before the decision, which then only selects one: the decisions of a
-            // token form one chain, and a load that waited for each would lengthen it.
-            const DecodingNode& step = trees.nodes[node];
-            const int32_t child0 = step.child[0], child1 = step.child[1];
-            const uint32_t p0 = step.childP[0], p1 = step.childP[1];
-            const uint32_t taken = 0u - DecodeDecision(decoder, p);
-            node = child0 ^ ((child0 ^ child1) & static_cast<int32_t>(taken));
-            p = p0 ^ ((p0 ^ p1) & taken);
+    size_t i = 0;
+    while (i < tokenCount) {
+        // The first token, and tokens after a context without decisions: the tree's root read directly.
+        const int16_t root = trees.root[context];
+        if (root == kNoTree) return false;
+        if (root < 0) {
+            context = static_cast<uint32_t>(~root);
+            tokensOut[i++] = static_cast<uint8_t>(context);
+            continue;
         }
-        const auto token = static_cast<uint8_t>(~node);
-        tokensOut[i] = token;
-        context = token;
+        uint32_t node = static_cast<uint16_t>(root);
+        uint32_t p = trees.nodes[root].p;
+        while (i < tokenCount) {
+            // Both ways are read before the decision, which then only selects one. A token is stored at
+            // every decision and kept (i advanced) only at its leaf.
+            const uint32_t way0 = walk.way[node][0], way1 = walk.way[node][1];
+            const uint32_t taken = DecodeUnpredictableDecision(decoder, p);
+            const uint32_t way = way0 ^ ((way0 ^ way1) & taken);
+            const uint32_t ends = way >> 24;
+            tokensOut[i] = static_cast<uint8_t>(ends & ~kWayEndsToken);
+            i += ends >> 7;
+            p = (way >> 16) & 0xFF;
+            node = way & 0xFFFF;
+            if (node == kWayStops) {
+                context = ends & ~kWayEndsToken;
+                break;
+            }
+        }
     }
     return true;
 }

@@ -11,7 +11,7 @@ void ResetStream(TokenStream& stream) {
     ReleaseTokenStream(stream);
     stream.arithmetic = 1;
     stream.writer = BitWriter{};
-    stream.reader = BitReader{};
+    stream.reader = WordReader{};
 }
 
 }  // namespace

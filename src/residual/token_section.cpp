@@ -73,11 +73,15 @@ void UndoRowPrediction(int16_t* current, const int16_t* previous, int32_t count,
     }
 }
 
-// Prediction can make the low positions non-zero after the tokens said the block ended earlier.
-uint8_t RaiseLastIndex(uint8_t lastIndex, const int16_t* levels) {
+// Prediction can make the low positions non-zero after the tokens said the block ended earlier; only the
+// positions the section predicts can change. Without a branch on the level: whether it is zero is what a
+// predictor cannot guess.
+uint8_t RaiseLastIndex(uint8_t lastIndex, const int16_t* levels, uint16_t modes) {
     for (int i = 1; i < kPredictedPositionCount; ++i) {
+        if (((modes >> (2 * i)) & 3) == kPredictNone) continue;
         const uint8_t position = kPredictedPositions[i];
-        if (levels[position] != 0 && position > lastIndex) lastIndex = position;
+        const auto raised = static_cast<uint8_t>(position & (0u - uint32_t{levels[position] != 0}));
+        lastIndex = std::max(lastIndex, raised);
     }
     return lastIndex;
 }
@@ -206,8 +210,8 @@ bool ReconstructLumaRows(ResidualCoder& coder, const SectionLayout& layout, std:
             const size_t block =
                 static_cast<size_t>(row) * static_cast<size_t>(g.across) + static_cast<size_t>(column);
             const bool intra = layout.key || layout.intra[block] != 0;
-            ReconstructLumaBlock(tables, intra, RaiseLastIndex(lastIndex[column], levels), levels,
-                                 pixels + 8 * column, g.stride);
+            ReconstructLumaBlock(tables, intra, RaiseLastIndex(lastIndex[column], levels, layout.lumaModes),
+                                 levels, pixels + 8 * column, g.stride);
         }
     }
     return true;

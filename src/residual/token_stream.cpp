@@ -28,17 +28,6 @@ constexpr LevelClass kLevelClasses[] = {
     {16, 7, 1}, {17, 9, 2}, {18, 13, 3}, {19, 21, 4}, {20, 37, 5}, {21, 69, 9},
 };
 
-struct LevelTokenInfo {
-    int32_t base = 0;
-    int32_t width = 0;
-};
-
-constexpr auto kLevelTokens = [] {
-    std::array<LevelTokenInfo, kTokenAlphabetSize> info{};
-    for (const LevelClass& c : kLevelClasses) info[c.token] = {c.base, c.width};
-    return info;
-}();
-
 uint32_t PackExtra(uint32_t value, int32_t bits) {
     return (static_cast<uint32_t>(bits) << 24) | value;
 }
@@ -129,33 +118,27 @@ uint64_t NonZeroLevels(const int16_t* block) {
 #endif
 }
 
-uint32_t ReadZeroRun(uint8_t token, BitReader& reader) {
-    switch (token) {
-        case kTokenZeroRun16:
-            return 16 + ReadBits(reader, 4);
-        case kTokenZeroRun12:
-            return 12 + ReadBits(reader, 2);
-        case kTokenZeroRun8:
-            return 8 + ReadBits(reader, 2);
-        case kTokenZeroRun6:
-            return 6 + ReadBit(reader);
-        case kTokenZeroRun4:
-            return 4 + ReadBit(reader);
-        default:
-            return static_cast<uint32_t>(kTokenZeroRun1 + 1 - token);  // runs of 3, 2, 1
-    }
-}
+// What the decoder does with a token: a level of `base` plus `width` magnitude bits after a sign bit; a
+// zero run of `base` plus `width` bits; the end of the block; or an end-of-block run (read apart). The
+// kind is held as masks, so that the decoder need not branch on it.
+struct TokenAction {
+    int32_t base = 0;
+    int32_t width = 0;
+    int32_t fieldBits = 0;   // width, and the sign bit of a level
+    int32_t level = 0;       // all ones for a level
+    int32_t toBlockEnd = 0;  // all ones for the end of the block
+};
 
-int16_t ReadLevel(const LevelTokenInfo& info, BitReader& reader) {
-    const uint32_t sign = ReadBit(reader);
-    int32_t magnitude = info.base;
-    if (info.width == 1) {
-        magnitude += static_cast<int32_t>(ReadBit(reader));
-    } else if (info.width > 1) {
-        magnitude += static_cast<int32_t>(ReadBits(reader, info.width));
-    }
-    return static_cast<int16_t>(sign != 0 ? -magnitude : magnitude);
-}
+constexpr auto kTokenActions = [] {
+    std::array<TokenAction, kTokenAlphabetSize> actions{};
+    constexpr int32_t kRunWidths[] = {4, 2, 2, 1, 1, 0, 0, 0};
+    constexpr int32_t kRunBases[] = {16, 12, 8, 6, 4, 3, 2, 1};
+    for (uint8_t token = kTokenZeroRun16; token <= kTokenZeroRun1; ++token)
+        actions[token] = {kRunBases[token], kRunWidths[token], kRunWidths[token], 0, 0};
+    actions[kTokenEndOfBlock] = {0, 0, 0, 0, -1};
+    for (const LevelClass& c : kLevelClasses) actions[c.token] = {c.base, c.width, c.width + 1, -1, 0};
+    return actions;
+}();
 
 // WriteBits for each packed field, into a writer holding no pending bits, 32 bits per store.
 void WriteExtraBits(BitWriter& writer, const uint32_t* extras, size_t count) {
@@ -294,7 +277,7 @@ bool OpenTokenStream(TokenStream& stream, const uint8_t* in, size_t size, uint64
     }
     stream.tokenCount = tokenCount;
     stream.blocksLeft = blockCount;
-    StartBitReader(stream.reader, in + extraStart, in + size);
+    stream.reader = WordReader(in + extraStart, in + size);
     return true;
 }
 
@@ -306,7 +289,7 @@ bool DecodeBlockRow(TokenStream& stream, int16_t* levelsOut, uint32_t blockCount
 
     // The stream's state in locals: a store of a last index may alias anything, so state reached through
     // the stream would be reloaded and stored around every token.
-    BitReader reader = stream.reader;
+    WordReader reader = stream.reader;
     const uint8_t* const tokens = stream.tokens.data();
     const uint32_t tokenCount = stream.tokenCount;
     uint32_t nextToken = stream.nextToken;
@@ -322,14 +305,10 @@ bool DecodeBlockRow(TokenStream& stream, int16_t* levelsOut, uint32_t blockCount
         }
         const uint8_t token = tokens[nextToken++];
         if (token >= kTokenAlphabetSize) continue;
+        // A level or run takes at most 10 bits, a run code 48.
+        if (reader.count < 48) reader.Refill();
         const size_t blockEnd = (b / kBlockLevels + 1) * kBlockLevels;
-        if (token > kTokenEndOfBlockRun || (token > kTokenEndOfBlock && token < kTokenEndOfBlockRun)) {
-            levelsOut[b] = ReadLevel(kLevelTokens[token], reader);
-            lastIndexOut[b / kBlockLevels] = static_cast<uint8_t>(b % kBlockLevels);
-            ++b;
-        } else if (token == kTokenEndOfBlock) {
-            b = blockEnd;
-        } else if (token == kTokenEndOfBlockRun) {
+        if (token == kTokenEndOfBlockRun) {
             // The first end-of-block closes the current block; the others are whole empty blocks.
             const uint64_t emptyBlocks = uint64_t{ReadEobRun(reader)} + 1;
             b = blockEnd;
@@ -340,14 +319,27 @@ bool DecodeBlockRow(TokenStream& stream, int16_t* levelsOut, uint32_t blockCount
             const uint64_t inRow = std::min<uint64_t>(emptyBlocks, (levelTotal - b) / kBlockLevels);
             b += static_cast<size_t>(inRow) * kBlockLevels;
             eobRunLeft = static_cast<uint32_t>(emptyBlocks - inRow);
-        } else {
-            const size_t run = ReadZeroRun(token, reader);
-            if (b + run > blockEnd) {
-                complete = false;
-                break;
-            }
-            b += run;
+            continue;
         }
+        // Levels, zero runs and ends of blocks without branches: which comes next is what a predictor
+        // cannot guess. A run writes a zero where its first level would be.
+        const TokenAction& action = kTokenActions[token];
+        const uint32_t field = reader.PeekUpTo32(action.fieldBits);
+        reader.Skip(action.fieldBits);
+        const int32_t magnitude = action.base + static_cast<int32_t>(field & ((1u << action.width) - 1u));
+        const int32_t negative = -static_cast<int32_t>((field >> action.width) & 1u) & action.level;
+        levelsOut[b] = static_cast<int16_t>(((magnitude ^ negative) - negative) & action.level);
+        const auto level = static_cast<size_t>(static_cast<ptrdiff_t>(action.level));
+        uint8_t& lastIndex = lastIndexOut[b / kBlockLevels];
+        lastIndex = static_cast<uint8_t>(((b % kBlockLevels) & level) | (lastIndex & ~level));
+        const size_t run = static_cast<size_t>(magnitude) +
+                           ((blockEnd - b) & static_cast<size_t>(static_cast<ptrdiff_t>(action.toBlockEnd)));
+        const size_t advance = (run & ~level) | (1 & level);
+        if (b + advance > blockEnd) {
+            complete = false;
+            break;
+        }
+        b += advance;
     }
     stream.reader = reader;
     stream.nextToken = nextToken;

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "bitstream/bit_reader.h"
 #include "bitstream/bit_writer.h"
+#include "bitstream/word_reader.h"
 #include "residual/code_tables.h"
 
 namespace rq43 {
@@ -59,8 +59,8 @@ struct UninitialisedAllocator : std::allocator<T> {
 struct TokenStream {
     uint8_t arithmetic = 1;  // encoder: code the token string with the range coder
     uint32_t tokenCount = 0;
-    BitWriter writer;  // encoder: extra bits, left holding the bits not yet flushed to whole bytes
-    BitReader reader;  // decoder: extra bits
+    BitWriter writer;   // encoder: extra bits, left holding the bits not yet flushed to whole bytes
+    WordReader reader;  // decoder: extra bits
     CodeTableSet tables;
     uint32_t eobRunLeft = 0;  // decoder: whole empty blocks still owed by the last end-of-block run
     std::vector<uint8_t, UninitialisedAllocator<uint8_t>>

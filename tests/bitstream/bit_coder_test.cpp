@@ -6,6 +6,7 @@
 
 #include "bitstream/bit_reader.h"
 #include "bitstream/bit_writer.h"
+#include "bitstream/word_reader.h"
 
 namespace rq43 {
 namespace {
@@ -39,6 +40,12 @@ TEST(BitCoderTest, RunCodes) {
     BitReader reader;
     StartBitReader(reader, bytes.data(), bytes.data() + bytes.size());
     for (uint32_t v = 0; v < 40; ++v) EXPECT_EQ(ReadEobRun(reader), v * 97 % 4096);
+    // The word-at-a-time reader of the token decoder reads the same codes.
+    WordReader words(bytes.data(), bytes.data() + bytes.size());
+    for (uint32_t v = 0; v < 40; ++v) {
+        words.Refill();
+        EXPECT_EQ(ReadEobRun(words), v * 97 % 4096);
+    }
 }
 
 TEST(BitCoderTest, FieldsAreMostSignificantFirstAndZeroPadded) {
@@ -111,6 +118,9 @@ TEST(BitCoderTest, ReaderPastItsEndReadsZeros) {
     // An endless prefix of ones is refused with a value no caller accepts.
     StartBitReader(reader, bytes, bytes + sizeof bytes);
     EXPECT_GT(ReadEobRun(reader), 1u << 24);
+    WordReader words(bytes, bytes + sizeof bytes);
+    words.Refill();
+    EXPECT_GT(ReadEobRun(words), 1u << 24);
 }
 
 TEST(BitCoderTest, RandomFieldsRoundTrip) {

@@ -25,11 +25,15 @@ std::vector<uint8_t> Encode(const std::vector<Decision>& decisions, uint8_t firs
     return bytes;
 }
 
+// Both decision readers, side by side: they must agree on every decision and every state.
 bool DecodesBack(const std::vector<uint8_t>& stream, const std::vector<Decision>& decisions) {
-    RangeDecoder decoder;
+    RangeDecoder decoder, branchless;
     StartRangeDecoder(decoder, stream.data(), stream.data() + stream.size());
+    StartRangeDecoder(branchless, stream.data(), stream.data() + stream.size());
     for (const Decision& d : decisions) {
         if (DecodeDecision(decoder, d.p) != d.bit) return false;
+        if (DecodeUnpredictableDecision(branchless, d.p) != 0u - d.bit) return false;
+        if (branchless.value != decoder.value || branchless.range != decoder.range) return false;
     }
     return true;
 }

@@ -162,6 +162,38 @@ TEST(CodeTablesTest, ContextWithOneFollowerCostsNoBits) {
     EXPECT_EQ(EncodeTokenString(set, tokens.data(), tokens.size(), true, out, out + 8), 3u);
 }
 
+// The range decoder walks from a leaf straight into the next context's tree; contexts with one follower
+// (no decision) and the end of the string break that walk and must not lose or add a token.
+TEST(CodeTablesTest, ContextsWithoutDecisionsInsideAString) {
+    std::mt19937 random(3);
+    std::vector<uint8_t> tokens;
+    for (int i = 0; i < 3000; ++i) {
+        const auto token = static_cast<uint8_t>(random() % 6);
+        tokens.push_back(token);
+        if (token == 4) tokens.push_back(5);  // contexts 4 and 3 have one follower each
+        if (token == 3) tokens.insert(tokens.end(), {2, 2});
+    }
+    tokens.push_back(4);  // the last token opens a context with one follower
+    CodeTableSet set;
+    BuildCodeTables(set, tokens.data(), tokens.size());
+    ASSERT_EQ(set.trees[4].leafCount, 1u);
+    for (bool arithmetic : {false, true}) {
+        std::vector<uint8_t> string(tokens.size() * 3 + 16);
+        string.resize(EncodeTokenString(set, tokens.data(), tokens.size(), arithmetic, string.data(),
+                                        string.data() + string.size()));
+        std::vector<uint8_t> back(tokens.size() + 1);
+        ASSERT_TRUE(
+            DecodeTokenString(set, string.data(), string.data() + string.size(), tokens.size(), back.data()));
+        back.pop_back();
+        EXPECT_EQ(back, tokens) << (arithmetic ? "range" : "prefix");
+        // One token more: context 4 gives it without a decision.
+        back.resize(tokens.size() + 1);
+        ASSERT_TRUE(
+            DecodeTokenString(set, string.data(), string.data() + string.size(), back.size(), back.data()));
+        EXPECT_EQ(back.back(), 5);
+    }
+}
+
 TEST(CodeTablesTest, LastTokenGivesItsContextNoCount) {
     const uint8_t tokens[] = {3};
     CodeTableSet set;
@@ -169,6 +201,14 @@ TEST(CodeTablesTest, LastTokenGivesItsContextNoCount) {
     EXPECT_EQ(set.histograms[8].total, 1u);
     EXPECT_EQ(set.histograms[3].total, 0u);
     EXPECT_EQ(set.trees[3].leafCount, 0u);
+    // A token after it has no tree to come from.
+    for (bool arithmetic : {false, true}) {
+        uint8_t string[8];
+        const size_t size = EncodeTokenString(set, tokens, 1, arithmetic, string, string + 8);
+        uint8_t back[2];
+        EXPECT_TRUE(DecodeTokenString(set, string, string + size, 1, back));
+        EXPECT_FALSE(DecodeTokenString(set, string, string + size, 2, back));
+    }
     uint8_t out[16];
     // 5 + 21 single zero bits + 11 + 4 counts of tokens 3..3 (one 2-bit count).
     EXPECT_EQ(WriteCodeTables(set, out, out + 16), (5u + 21 + 11 + 2 + 7) / 8);

@@ -373,13 +373,7 @@ size_t EncodeTokenString(const CodeTableSet& set, const uint8_t* tokens, size_t 
     for (size_t i = 0; i < tokenCount; ++i) {
         const EncodingPath& path = paths[context][tokens[i]];
         for (const uint16_t *step = path.step, *last = step + path.length; step != last; ++step) {
-            if (range <= 0x10000) {
-                encoder.low = low;
-                encoder.range = range;
-                detail::ShiftOut(encoder);
-                low = encoder.low;
-                range = encoder.range;
-            }
+            Renormalise(encoder, low, range);
             const uint32_t split = (uint32_t{*step} >> 1) * (range >> 8);
             const uint32_t zero = (*step & 1u) - 1u;  // all ones for a 0
             low += split & zero;

@@ -235,12 +235,17 @@ bool CompressionSequence::CodeAttempt(bool key, bool autoKeyInsert, const std::v
         });
         encoderCoder.workers = &workers;
     } else {
-        if (autoKeyInsert) keyCoded = EncodeTokenSection(encoderCoder, 1, attempt.keySection);
+        // The delta section first: the key one is left unfinished once it cannot come out smaller.
         deltaCoded = EncodeTokenSection(encoderCoder, 0, attempt.deltaSection);
+        if (autoKeyInsert)
+            keyCoded = EncodeTokenSection(encoderCoder, 1, attempt.keySection,
+                                          motion->size() + attempt.deltaSection.size());
     }
     if (!key) {
+        // An unfinished key section (coded, yet empty) cannot win.
+        const bool keyCompetes = autoKeyInsert && !(keyCoded && attempt.keySection.empty());
         const uint32_t keySize =
-            autoKeyInsert ? static_cast<uint32_t>(attempt.keySection.size()) : kNoKeySection;
+            keyCompetes ? static_cast<uint32_t>(attempt.keySection.size()) : kNoKeySection;
         attempt.key = keySize < static_cast<uint32_t>(motion->size() + attempt.deltaSection.size());
     }
     attempt.motionSize = attempt.key ? 0 : static_cast<uint16_t>(motion->size());

@@ -123,11 +123,14 @@ float CodedError(const QuantiserTables& tables, int tableIndex, const int16_t* l
 
 void QuantiseKeyLumaRows(ResidualCoder& coder, int16_t* out, int32_t firstRow, int32_t endRow) {
     const auto across = static_cast<size_t>(coder.blocksAcross);
+    // The delta section of this attempt may have quantised them already, with the same tables.
+    const bool intraReady = coder.intraLumaQuality == coder.quality;
     for (size_t block = static_cast<size_t>(firstRow) * across; block < static_cast<size_t>(endRow) * across;
          ++block) {
         int16_t* levels = &coder.intraLumaLevels[block * 64];
-        QuantiseIntraLuma(levels, coder.quantiserTables,
-                          &coder.coefficients.y[block * kCoefficientsPerBlock]);
+        if (!intraReady)
+            QuantiseIntraLuma(levels, coder.quantiserTables,
+                              &coder.coefficients.y[block * kCoefficientsPerBlock]);
         WriteClamped(out + block * 64, levels);
     }
 }
@@ -150,7 +153,7 @@ int32_t DecideLumaRows(ResidualCoder& coder, int16_t* out, int32_t firstRow, int
     const QuantiserTables& tables = coder.quantiserTables;
     const float threshold = Threshold(0.001f, coder.quality);
     const int32_t pitch = coder.width;
-    // The key section of this attempt quantised the same intra coefficients with the same tables.
+    // The key section of this attempt may have quantised the same intra coefficients with the same tables.
     const bool intraReady = coder.intraLumaQuality == coder.quality;
     int32_t intraCount = 0;
     for (int32_t row = firstRow; row < endRow; ++row) {
@@ -161,14 +164,11 @@ int32_t DecideLumaRows(ResidualCoder& coder, int16_t* out, int32_t firstRow, int
             const int16_t* residual = coder.residualPlanes->y + ptrdiff_t{8} * row * pitch + 8 * column;
             const uint8_t* source = coder.source->y + ptrdiff_t{8} * row * coder.source->stride + 8 * column;
 
-            int16_t inter[64], quantised[64];
+            int16_t inter[64];
             const float interError =
                 InterError(tables, kInterLumaTable, coefficients + kInterHalf, residual, pitch, inter);
-            const int16_t* intra = quantised;
-            if (intraReady)
-                intra = &coder.intraLumaLevels[static_cast<size_t>(block) * 64];
-            else
-                QuantiseIntraLuma(quantised, tables, coefficients);
+            int16_t* intra = &coder.intraLumaLevels[static_cast<size_t>(block) * 64];
+            if (!intraReady) QuantiseIntraLuma(intra, tables, coefficients);
             const float intraError = IntraError(tables, intra, source, coder.source->stride);
             const int32_t interAc = AcMagnitude(inter);
             const int32_t intraAc = AcMagnitude(intra);

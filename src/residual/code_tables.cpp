@@ -118,9 +118,13 @@ void PrepareDecodingTrees(const CodeTableSet& set, DecodingTrees& out) {
 
 // Per context and token its code and the branch probabilities from the root to its leaf, so the encoder
 // walks no tree.
+struct EncodingStep {
+    uint16_t p;
+    int16_t zero;  // -1 for a decision 0, else 0: the mask the coder applies, ready to load
+};
 struct EncodingPath {
     uint32_t length;
-    uint16_t step[kTokenAlphabetSize - 1];  // (p << 1) | decision; a tree of n leaves is at most n - 1 deep
+    EncodingStep step[kTokenAlphabetSize - 1];  // a tree of n leaves is at most n - 1 deep
 };
 using EncodingPaths = EncodingPath[kTokenAlphabetSize][kTokenAlphabetSize];
 
@@ -137,7 +141,7 @@ void PrepareEncodingPaths(const CodeTableSet& set, EncodingPaths& out) {
             for (uint32_t bit = code.length, k = 0; bit-- > 0; ++k) {
                 const CodeNode& node = tree->nodes[static_cast<size_t>(index)];
                 const uint32_t decision = (code.value >> bit) & 1;
-                path.step[k] = static_cast<uint16_t>((uint32_t{node.p} << 1) | decision);
+                path.step[k] = {node.p, static_cast<int16_t>(decision != 0 ? 0 : -1)};
                 index = decision != 0 ? node.child1 : node.child0;
             }
         }
@@ -372,10 +376,10 @@ size_t EncodeTokenString(const CodeTableSet& set, const uint8_t* tokens, size_t 
     uint32_t low = encoder.low, range = encoder.range;
     for (size_t i = 0; i < tokenCount; ++i) {
         const EncodingPath& path = paths[context][tokens[i]];
-        for (const uint16_t *step = path.step, *last = step + path.length; step != last; ++step) {
+        for (const EncodingStep *step = path.step, *last = step + path.length; step != last; ++step) {
             Renormalise(encoder, low, range);
-            const uint32_t split = (uint32_t{*step} >> 1) * (range >> 8);
-            const uint32_t zero = (*step & 1u) - 1u;  // all ones for a 0
+            const uint32_t split = uint32_t{step->p} * (range >> 8);
+            const auto zero = static_cast<uint32_t>(int32_t{step->zero});
             low += split & zero;
             range = zero != 0 ? range - split : split;
         }

@@ -241,11 +241,16 @@ void TokeniseLevels(TokenStream& stream, const int16_t* levels, size_t levelCoun
         int32_t b = 0;
         for (uint64_t left = nonZero; left != 0; left &= left - 1) {
             const auto next = static_cast<int32_t>(std::countr_zero(left));
-            for (int32_t zeros = next - b; zeros > 0;) {
-                const int32_t run = std::min(zeros, 31);
-                Emit(sink, kZeroRunWords[static_cast<size_t>(run)]);
-                zeros -= run;
-            }
+            int32_t zeros = next - b;
+            for (; zeros > 31; zeros -= 31) Emit(sink, kZeroRunWords[31]);
+            // Whether a run comes before a level is what a predictor cannot guess: the run's token is
+            // written either way and kept only when there are zeros (the slot is the level's otherwise).
+            const TokenCodeWord& run = kZeroRunWords[static_cast<size_t>(zeros)];
+            *sink.token = run.token;
+            *sink.extra = run.extra;
+            const size_t kept = zeros > 0 ? 1 : 0;
+            sink.token += kept;
+            sink.extra += kept;
             EmitLevel(sink, block[next]);
             b = next + 1;
         }

@@ -119,9 +119,13 @@ void PrepareDecodingTrees(const CodeTableSet& set, DecodingTrees& out) {
 
 // Per context and token its code and the branch probabilities from the root to its leaf, so the encoder
 // walks no tree.
+// A decision as the coder applies it, with r = range >> 8 (so range = 256 r + (range & 0xFF)): a 1 keeps
+// p r of the range; a 0 keeps the rest, (256 - p) r + (range & 0xFF), and moves low up by p r. Written so,
+// the next range waits for one multiply and one add.
 struct EncodingStep {
-    uint16_t p;
-    int16_t zero;  // -1 for a decision 0, else 0: the mask the coder applies, ready to load
+    uint16_t scale;   // p for a 1, 256 - p for a 0
+    uint8_t lowStep;  // 0 for a 1, p for a 0
+    uint8_t rest;     // 0 for a 1, 0xFF for a 0: the mask of range's low byte that stays
 };
 struct EncodingPath {
     uint32_t length;
@@ -142,7 +146,9 @@ void PrepareEncodingPaths(const CodeTableSet& set, EncodingPaths& out) {
             for (uint32_t bit = code.length, k = 0; bit-- > 0; ++k) {
                 const CodeNode& node = tree->nodes[static_cast<size_t>(index)];
                 const uint32_t decision = (code.value >> bit) & 1;
-                path.step[k] = {node.p, static_cast<int16_t>(decision != 0 ? 0 : -1)};
+                path.step[k] = decision != 0
+                                   ? EncodingStep{node.p, 0, 0}
+                                   : EncodingStep{static_cast<uint16_t>(256 - node.p), node.p, 0xFF};
                 index = decision != 0 ? node.child1 : node.child0;
             }
         }
@@ -394,10 +400,9 @@ size_t EncodeTokenString(const CodeTableSet& set, const uint8_t* tokens, size_t 
         }
         for (const EncodingStep* step = list; step != filled; ++step) {
             Renormalise(encoder, low, range);
-            const uint32_t split = uint32_t{step->p} * (range >> 8);
-            const auto zero = static_cast<uint32_t>(int32_t{step->zero});
-            low += split & zero;
-            range = zero != 0 ? range - split : split;
+            const uint32_t r = range >> 8;
+            low += uint32_t{step->lowStep} * r;
+            range = uint32_t{step->scale} * r + (range & step->rest);
         }
     }
     encoder.low = low;

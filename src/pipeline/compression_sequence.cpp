@@ -197,14 +197,14 @@ CompressionSequence::Analysis CompressionSequence::Analyse(bool key) {
 }
 
 // The key section of a delta frame, from keyCoder: the transform of a key frame is the intra half of a delta
-// frame's, and a section depends only on the coefficients, the quality and the token mode, so it comes out
-// byte for byte as encoderCoder would code it.
+// frame's, so keyCoder takes encoderCoder's coefficients, and a section depends only on the coefficients,
+// the quality and the token mode, so it comes out byte for byte as encoderCoder would code it.
 bool CompressionSequence::EncodeKeyAlternative(std::vector<uint8_t>& section) {
     keyCoder.workers = nullptr;
     keyCoder.quality = encoderCoder.quality;
     keyCoder.arithmeticTokens = encoderCoder.arithmeticTokens;
     if (!keyCoderLoaded) {
-        if (!LoadFrame(keyCoder, *encCurrent, nullptr, nullptr)) {
+        if (!LoadKeyFrameFrom(keyCoder, encoderCoder)) {
             section.clear();
             return false;
         }

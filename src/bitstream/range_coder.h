@@ -25,6 +25,26 @@ namespace detail {
 void ShiftOut(RangeEncoder& encoder);
 }  // namespace detail
 
+// Renormalises an interval the caller keeps in locals. Inline for the usual shift (a byte settled, with or
+// without a carry into it, no 0xFF bytes held, room to write it), which is all ShiftOut's first round then
+// does; low is below 2^25, so low >> 24 is the carry.
+inline void Renormalise(RangeEncoder& encoder, uint32_t& low, uint32_t& range) {
+    if (range > 0x10000) return;
+    if (low - 0xFF0000u >= 0x10000u && encoder.pendingFF == 0 && encoder.out < encoder.end) {
+        *encoder.out++ = static_cast<uint8_t>(encoder.cache + (low >> 24));
+        encoder.cache = (low >> 16) & 0xFF;
+        encoder.byteCount += 1;
+        range <<= 8;
+        low = (low & 0xFFFF) << 8;
+        if (range > 0x10000) return;
+    }
+    encoder.low = low;
+    encoder.range = range;
+    detail::ShiftOut(encoder);
+    low = encoder.low;
+    range = encoder.range;
+}
+
 // Inline: one call per coded decision is the token coder's innermost loop.
 inline void EncodeDecision(RangeEncoder& encoder, uint32_t bit, uint32_t p) {
     if (encoder.range <= 0x10000) detail::ShiftOut(encoder);

@@ -370,12 +370,20 @@ float FastSearchMacroblock(MotionField& field, uint32_t col, uint32_t row) {
         Point candidate = half.Clamp({centre.x + 21 * o.ox, centre.y + 11 * o.oy});
         best.TakeIfSmaller(candidate, measure.Mh(candidate, best.cost));
     }
+    // A position measured before cannot win again (a candidate must be strictly below the best, and a
+    // measurement never comes out below the best it stopped at), so a step skips the centre and the
+    // positions it repeats: the last step's flat pattern, and clamping at the window's edges, repeat some.
     for (const FineStep& step : kFineSteps) {
         if (best.cost < 65) break;
         centre = best.at;
+        Point measured[8];
+        size_t count = 0;
         for (size_t k = 0; k < 8; ++k) {
             const Offset& o = kCoarsePattern[k];
             Point candidate = half.Clamp({centre.x + step.sx * o.ox, centre.y + step.sy * o.oy});
+            if (candidate == centre || std::find(measured, measured + count, candidate) != measured + count)
+                continue;
+            measured[count++] = candidate;
             best.TakeIfSmaller(candidate, measure.Mh(candidate, best.cost));
         }
     }

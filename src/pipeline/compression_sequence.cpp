@@ -197,14 +197,14 @@ CompressionSequence::Analysis CompressionSequence::Analyse(bool key) {
 }
 
 // The key section of a delta frame, from keyCoder: the transform of a key frame is the intra half of a delta
-// frame's, and a section depends only on the coefficients, the quality and the token mode, so it comes out
-// byte for byte as encoderCoder would code it.
+// frame's, so keyCoder takes encoderCoder's coefficients, and a section depends only on the coefficients,
+// the quality and the token mode, so it comes out byte for byte as encoderCoder would code it.
 bool CompressionSequence::EncodeKeyAlternative(std::vector<uint8_t>& section) {
     keyCoder.workers = nullptr;
     keyCoder.quality = encoderCoder.quality;
     keyCoder.arithmeticTokens = encoderCoder.arithmeticTokens;
     if (!keyCoderLoaded) {
-        if (!LoadFrame(keyCoder, *encCurrent, nullptr, nullptr)) {
+        if (!LoadKeyFrameFrom(keyCoder, encoderCoder)) {
             section.clear();
             return false;
         }
@@ -235,12 +235,17 @@ bool CompressionSequence::CodeAttempt(bool key, bool autoKeyInsert, const std::v
         });
         encoderCoder.workers = &workers;
     } else {
-        if (autoKeyInsert) keyCoded = EncodeTokenSection(encoderCoder, 1, attempt.keySection);
+        // The delta section first: the key one is left unfinished once it cannot come out smaller.
         deltaCoded = EncodeTokenSection(encoderCoder, 0, attempt.deltaSection);
+        if (autoKeyInsert)
+            keyCoded = EncodeTokenSection(encoderCoder, 1, attempt.keySection,
+                                          motion->size() + attempt.deltaSection.size());
     }
     if (!key) {
+        // An unfinished key section (coded, yet empty) cannot win.
+        const bool keyCompetes = autoKeyInsert && !(keyCoded && attempt.keySection.empty());
         const uint32_t keySize =
-            autoKeyInsert ? static_cast<uint32_t>(attempt.keySection.size()) : kNoKeySection;
+            keyCompetes ? static_cast<uint32_t>(attempt.keySection.size()) : kNoKeySection;
         attempt.key = keySize < static_cast<uint32_t>(motion->size() + attempt.deltaSection.size());
     }
     attempt.motionSize = attempt.key ? 0 : static_cast<uint16_t>(motion->size());

@@ -1,9 +1,11 @@
 #include "residual/block_decisions.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdlib>
 
+#include "residual/block_error.h"
 #include "residual/residual_coder.h"
 #include "transform/fixed_point.h"
 #include "transform/quantiser.h"
@@ -22,17 +24,8 @@ float MeanOfSquares(uint32_t sum) {
     return static_cast<float>(static_cast<int32_t>(sum)) * 0.015625f;
 }
 
-uint32_t Square(int16_t difference) {
-    const int32_t d = difference;
-    return static_cast<uint32_t>(d * d);
-}
-
 float ErrorAgainstResidual(const int16_t* samples, const int16_t* residual, int32_t pitch) {
-    uint32_t sum = 0;
-    for (int r = 0; r < 8; ++r)
-        for (int c = 0; c < 8; ++c)
-            sum += Square(Wrap16(int32_t{samples[8 * r + c]} - residual[ptrdiff_t{r} * pitch + c]));
-    return MeanOfSquares(sum);
+    return MeanOfSquares(ActiveBlockErrorKernels().residualError(samples, residual, pitch));
 }
 
 void FullReconstruction(const QuantiserTables& tables, int tableIndex, const int16_t* levels,
@@ -49,9 +42,14 @@ int32_t AcMagnitude(const int16_t* levels) {
     return sum - std::abs(int32_t{levels[0]});
 }
 
-void WriteClamped(int16_t* out, const int16_t* levels) {
-    for (int k = 0; k < 64; ++k)
-        out[k] = static_cast<int16_t>(std::clamp<int32_t>(levels[k], -kLargestLevel, kLargestLevel));
+// In 16-bit lanes and apart from the levels, so that the compiler makes it vector minimum and maximum.
+void WriteClamped(int16_t* __restrict out, const int16_t* __restrict levels) {
+    constexpr auto kLargest = static_cast<int16_t>(kLargestLevel);
+    for (int k = 0; k < 64; ++k) {
+        const int16_t level = levels[k];
+        const int16_t above = level < -kLargest ? static_cast<int16_t>(-kLargest) : level;
+        out[k] = above > kLargest ? kLargest : above;
+    }
 }
 
 void WriteZero(int16_t* out) {
@@ -103,18 +101,17 @@ float IntraError(const QuantiserTables& tables, const int16_t* levels, const uin
             static_cast<uint8_t>(IntraDcValue(tables.quantiserTable[kIntraLumaTable][0], levels[0]));
         std::fill(pixels, pixels + 64, value);
     }
-    uint32_t sum = 0;
-    for (int r = 0; r < 8; ++r)
-        for (int c = 0; c < 8; ++c)
-            sum += Square(static_cast<int16_t>(pixels[8 * r + c] - source[ptrdiff_t{r} * stride + c]));
-    return MeanOfSquares(sum);
+    return MeanOfSquares(ActiveBlockErrorKernels().pixelError(pixels, source, stride));
 }
 
 float SkipError(const int16_t* residual, int32_t pitch) {
-    uint32_t sum = 0;
-    for (int r = 0; r < 8; ++r)
-        for (int c = 0; c < 8; ++c) sum += Square(Wrap16(int32_t{residual[ptrdiff_t{r} * pitch + c]} - 128));
-    return MeanOfSquares(sum);
+    // A difference and its negation square alike, even where 16 bits wrap.
+    static constexpr auto kNoResidual = [] {
+        std::array<int16_t, 64> samples{};
+        samples.fill(128);
+        return samples;
+    }();
+    return ErrorAgainstResidual(kNoResidual.data(), residual, pitch);
 }
 
 float CodedError(const QuantiserTables& tables, int tableIndex, const int16_t* levels,
@@ -126,11 +123,14 @@ float CodedError(const QuantiserTables& tables, int tableIndex, const int16_t* l
 
 void QuantiseKeyLumaRows(ResidualCoder& coder, int16_t* out, int32_t firstRow, int32_t endRow) {
     const auto across = static_cast<size_t>(coder.blocksAcross);
+    // The delta section of this attempt may have quantised them already, with the same tables.
+    const bool intraReady = coder.intraLumaQuality == coder.quality;
     for (size_t block = static_cast<size_t>(firstRow) * across; block < static_cast<size_t>(endRow) * across;
          ++block) {
         int16_t* levels = &coder.intraLumaLevels[block * 64];
-        QuantiseIntraLuma(levels, coder.quantiserTables,
-                          &coder.coefficients.y[block * kCoefficientsPerBlock]);
+        if (!intraReady)
+            QuantiseIntraLuma(levels, coder.quantiserTables,
+                              &coder.coefficients.y[block * kCoefficientsPerBlock]);
         WriteClamped(out + block * 64, levels);
     }
 }
@@ -153,7 +153,7 @@ int32_t DecideLumaRows(ResidualCoder& coder, int16_t* out, int32_t firstRow, int
     const QuantiserTables& tables = coder.quantiserTables;
     const float threshold = Threshold(0.001f, coder.quality);
     const int32_t pitch = coder.width;
-    // The key section of this attempt quantised the same intra coefficients with the same tables.
+    // The key section of this attempt may have quantised the same intra coefficients with the same tables.
     const bool intraReady = coder.intraLumaQuality == coder.quality;
     int32_t intraCount = 0;
     for (int32_t row = firstRow; row < endRow; ++row) {
@@ -164,14 +164,11 @@ int32_t DecideLumaRows(ResidualCoder& coder, int16_t* out, int32_t firstRow, int
             const int16_t* residual = coder.residualPlanes->y + ptrdiff_t{8} * row * pitch + 8 * column;
             const uint8_t* source = coder.source->y + ptrdiff_t{8} * row * coder.source->stride + 8 * column;
 
-            int16_t inter[64], quantised[64];
+            int16_t inter[64];
             const float interError =
                 InterError(tables, kInterLumaTable, coefficients + kInterHalf, residual, pitch, inter);
-            const int16_t* intra = quantised;
-            if (intraReady)
-                intra = &coder.intraLumaLevels[static_cast<size_t>(block) * 64];
-            else
-                QuantiseIntraLuma(quantised, tables, coefficients);
+            int16_t* intra = &coder.intraLumaLevels[static_cast<size_t>(block) * 64];
+            if (!intraReady) QuantiseIntraLuma(intra, tables, coefficients);
             const float intraError = IntraError(tables, intra, source, coder.source->stride);
             const int32_t interAc = AcMagnitude(inter);
             const int32_t intraAc = AcMagnitude(intra);

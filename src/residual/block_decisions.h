@@ -28,13 +28,14 @@ float CodedError(const QuantiserTables& tables, int tableIndex, const int16_t* l
 
 // The steps for block rows [firstRow, endRow) of luma or one block row of U (plane 0) or V (plane 1),
 // writing those rows' slots of `out`, which holds the whole frame's levels.
-// out: 64 levels per luma block in raster order. Also keeps the unclamped levels in coder.intraLumaLevels.
+// out: 64 levels per luma block in raster order. Also keeps the unclamped levels in coder.intraLumaLevels,
+// or takes them from there when they were quantised at coder.quality.
 void QuantiseKeyLumaRows(ResidualCoder& coder, int16_t* out, int32_t firstRow, int32_t endRow);
 // out: 64 levels per U block, then per V block.
 void QuantiseKeyChromaRow(const ResidualCoder& coder, int plane, int32_t row, int16_t* out);
 
 // Sets bit 0 of the flags of exactly the blocks it makes intra; returns how many there are. Takes the
-// intra levels from coder.intraLumaLevels when they were quantised at coder.quality.
+// intra levels from coder.intraLumaLevels when they were quantised at coder.quality, else keeps them there.
 int32_t DecideLumaRows(ResidualCoder& coder, int16_t* out, int32_t firstRow, int32_t endRow);
 void DecideChromaRow(const ResidualCoder& coder, int plane, int32_t row, int16_t* out);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "bitstream/bit_reader.h"
 #include "bitstream/bit_writer.h"
@@ -117,9 +118,17 @@ void PrepareDecodingTrees(const CodeTableSet& set, DecodingTrees& out) {
 
 // Per context and token its code and the branch probabilities from the root to its leaf, so the encoder
 // walks no tree.
+// A decision as the coder applies it, with r = range >> 8 (so range = 256 r + (range & 0xFF)): a 1 keeps
+// p r of the range; a 0 keeps the rest, (256 - p) r + (range & 0xFF), and moves low up by p r. Written so,
+// the next range waits for one multiply and one add.
+struct EncodingStep {
+    uint16_t scale;   // p for a 1, 256 - p for a 0
+    uint8_t lowStep;  // 0 for a 1, p for a 0
+    uint8_t rest;     // 0 for a 1, 0xFF for a 0: the mask of range's low byte that stays
+};
 struct EncodingPath {
     uint32_t length;
-    uint16_t step[kTokenAlphabetSize - 1];  // (p << 1) | decision; a tree of n leaves is at most n - 1 deep
+    EncodingStep step[kTokenAlphabetSize - 1];  // a tree of n leaves is at most n - 1 deep
 };
 using EncodingPaths = EncodingPath[kTokenAlphabetSize][kTokenAlphabetSize];
 
@@ -136,7 +145,9 @@ void PrepareEncodingPaths(const CodeTableSet& set, EncodingPaths& out) {
             for (uint32_t bit = code.length, k = 0; bit-- > 0; ++k) {
                 const CodeNode& node = tree->nodes[static_cast<size_t>(index)];
                 const uint32_t decision = (code.value >> bit) & 1;
-                path.step[k] = static_cast<uint16_t>((uint32_t{node.p} << 1) | decision);
+                path.step[k] = decision != 0
+                                   ? EncodingStep{node.p, 0, 0}
+                                   : EncodingStep{static_cast<uint16_t>(256 - node.p), node.p, 0xFF};
                 index = decision != 0 ? node.child1 : node.child0;
             }
         }
@@ -406,25 +417,32 @@ size_t EncodeTokenString(const CodeTableSet& set, const uint8_t* tokens, size_t 
     StartRangeEncoder(encoder, out, end, 1);
     EncodingPaths paths;
     PrepareEncodingPaths(set, paths);
+    // The decisions of as many tokens as fit go in one list first: a loop over each token's path would end
+    // after a varying count, which the processor mispredicts about once per token.
+    constexpr size_t kListSteps = 2048;
+    constexpr size_t kCopiedSteps = 8;  // copied whatever the path's length; longer paths are rare
+    static_assert(kCopiedSteps <= kTokenAlphabetSize - 1);
+    EncodingStep list[kListSteps];
     // EncodeDecision with the interval in locals and without branches on the decisions, which are what a
     // predictor cannot guess. A node's p is at most 255, so a 0 always leaves room and needs no clamp.
     uint32_t low = encoder.low, range = encoder.range;
-    for (size_t i = 0; i < tokenCount; ++i) {
-        const EncodingPath& path = paths[context][tokens[i]];
-        for (const uint16_t *step = path.step, *last = step + path.length; step != last; ++step) {
-            if (range <= 0x10000) {
-                encoder.low = low;
-                encoder.range = range;
-                detail::ShiftOut(encoder);
-                low = encoder.low;
-                range = encoder.range;
-            }
-            const uint32_t split = (uint32_t{*step} >> 1) * (range >> 8);
-            const uint32_t zero = (*step & 1u) - 1u;  // all ones for a 0
-            low += split & zero;
-            range = zero != 0 ? range - split : split;
+    for (size_t i = 0; i < tokenCount;) {
+        EncodingStep* filled = list;
+        for (; i < tokenCount && filled <= list + kListSteps - (kTokenAlphabetSize - 1); ++i) {
+            const EncodingPath& path = paths[context][tokens[i]];
+            std::memcpy(filled, path.step, kCopiedSteps * sizeof(EncodingStep));
+            if (path.length > kCopiedSteps)
+                std::memcpy(filled + kCopiedSteps, path.step + kCopiedSteps,
+                            (path.length - kCopiedSteps) * sizeof(EncodingStep));
+            filled += path.length;
+            context = tokens[i];
         }
-        context = tokens[i];
+        for (const EncodingStep* step = list; step != filled; ++step) {
+            Renormalise(encoder, low, range);
+            const uint32_t r = range >> 8;
+            low += uint32_t{step->lowStep} * r;
+            range = uint32_t{step->scale} * r + (range & step->rest);
+        }
     }
     encoder.low = low;
     encoder.range = range;

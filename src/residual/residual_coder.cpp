@@ -58,15 +58,18 @@ bool SetupResidualCoder(int32_t width, ResidualCoder& coder, int32_t border, int
     return true;
 }
 
-bool LoadFrame(ResidualCoder& coder, const YuvFrame& source, const DifferenceFrame* difference,
-               const YuvFrame* reference) {
-    if (source.y == nullptr || source.width > INT32_MAX || source.height > INT32_MAX ||
-        source.border > INT32_MAX)
-        return false;
-    if (!SetupResidualCoder(static_cast<int32_t>(source.width), coder, static_cast<int32_t>(source.border),
-                            static_cast<int32_t>(source.height)) ||
-        !TransformFrame(source, difference, coder.coefficients, coder.workers))
-        return false;
+namespace {
+
+bool SetupFor(ResidualCoder& coder, const YuvFrame& source) {
+    return source.y != nullptr && source.width <= INT32_MAX && source.height <= INT32_MAX &&
+           source.border <= INT32_MAX &&
+           SetupResidualCoder(static_cast<int32_t>(source.width), coder, static_cast<int32_t>(source.border),
+                              static_cast<int32_t>(source.height));
+}
+
+// What a load leaves besides the coefficients: the borrowed frames, no coded sections, the intra flags.
+void Borrow(ResidualCoder& coder, const YuvFrame& source, const DifferenceFrame* difference,
+            const YuvFrame* reference) {
     coder.source = &source;
     coder.residualPlanes = difference;
     coder.reference = reference;
@@ -76,6 +79,23 @@ bool LoadFrame(ResidualCoder& coder, const YuvFrame& source, const DifferenceFra
     for (std::vector<uint8_t>* flags : {&coder.yFlags, &coder.uFlags, &coder.vFlags}) {
         for (uint8_t& flag : *flags) flag = static_cast<uint8_t>((flag & ~kBlockFlagIntra) | intra);
     }
+}
+
+}  // namespace
+
+bool LoadFrame(ResidualCoder& coder, const YuvFrame& source, const DifferenceFrame* difference,
+               const YuvFrame* reference) {
+    if (!SetupFor(coder, source) || !TransformFrame(source, difference, coder.coefficients, coder.workers))
+        return false;
+    Borrow(coder, source, difference, reference);
+    return true;
+}
+
+bool LoadKeyFrameFrom(ResidualCoder& coder, const ResidualCoder& loaded) {
+    if (loaded.source == nullptr || loaded.coefficients.y.empty() || !SetupFor(coder, *loaded.source))
+        return false;
+    coder.coefficients = loaded.coefficients;
+    Borrow(coder, *loaded.source, nullptr, nullptr);
     return true;
 }
 

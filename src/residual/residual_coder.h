@@ -83,6 +83,10 @@ bool SetupResidualCoder(int32_t width, ResidualCoder& coder, int32_t border, int
 bool LoadFrame(ResidualCoder& coder, const YuvFrame& source, const DifferenceFrame* difference,
                const YuvFrame* reference);
 
+// LoadFrame of the frame `loaded` holds, as a key frame, taking its coefficients instead of transforming
+// again: a key frame's transform is the intra half of any frame's. False when `loaded` holds no frame.
+bool LoadKeyFrameFrom(ResidualCoder& coder, const ResidualCoder& loaded);
+
 // Forgets the coded sections whose levels the coder holds.
 void ForgetCodedSections(ResidualCoder& coder);
 

@@ -28,26 +28,36 @@ size_t AppendBlockMap(const ResidualCoder& coder, std::vector<uint8_t>& section)
     return AppendFlagMap(intra.data(), intra.size(), static_cast<uint32_t>(coder.blocksAcross), section);
 }
 
+enum class Appended { Done, Failed, CannotWin };
+
 // Appends one token stream, coded in `room` (kept across sections: only the bytes coded are read, so it
-// is never cleared); returns its size, or false when the levels cannot be represented (counts beyond the
-// stream header's fields).
-bool AppendTokenStream(TokenStream& stream, uint8_t arithmetic, const int16_t* levels, size_t levelCount,
-                       std::vector<uint8_t>& room, std::vector<uint8_t>& section, size_t* size) {
+// is never cleared), and gives its size. Failed when the levels cannot be represented (counts beyond the
+// stream header's fields); CannotWin, appending nothing, when the section would reach sizeLimit bytes
+// whatever its token string: its extra bits alone take it there.
+Appended AppendTokenStream(TokenStream& stream, uint8_t arithmetic, const int16_t* levels, size_t levelCount,
+                           std::vector<uint8_t>& room, std::vector<uint8_t>& section, size_t sizeLimit,
+                           size_t* size) {
+    TokeniseLevels(stream, levels, levelCount);
+    if (sizeLimit != SIZE_MAX) {
+        uint64_t extraBits = 0;
+        for (const uint32_t extra : stream.extraBits) extraBits += extra >> 24;
+        if (section.size() + kTokenStreamHeaderSize + extraBits / 8 >= sizeLimit) return Appended::CannotWin;
+    }
     // 3 bytes per level is what the format budgets (192 per block); a stream never needs more than a code
     // of at most 32 bits plus 24 extra bits per token, plus its tables.
     size_t capacity = 3 * levelCount + 1024;
     const size_t largest = 8 * levelCount + 65536;
     stream.arithmetic = arithmetic;
     if (room.size() < capacity) room.resize(capacity);
-    bool written = EncodeTokenStream(stream, levels, levelCount, room.data(), room.data() + capacity);
+    bool written = WriteTokenStream(stream, room.data(), room.data() + capacity);
     while (!(written && FinishTokenStream(stream, size))) {
-        if (capacity >= largest) return false;
+        if (capacity >= largest) return Appended::Failed;
         capacity = std::min(2 * capacity, largest);
         if (room.size() < capacity) room.resize(capacity);
         written = WriteTokenStream(stream, room.data(), room.data() + capacity);
     }
     section.insert(section.end(), room.begin(), room.begin() + static_cast<ptrdiff_t>(*size));
-    return true;
+    return Appended::Done;
 }
 
 // Chroma levels travel with U and V interleaved by block rows: U row r, then V row r.
@@ -317,7 +327,8 @@ TokenSectionHeader ReadTokenSectionHeader(const uint8_t* in) {
     return header;
 }
 
-bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint8_t>& section) {
+bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint8_t>& section,
+                        size_t sizeLimit) {
     const bool key = keyFrame != 0;
     section.clear();
     if (coder.codedSection) {
@@ -357,7 +368,7 @@ bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint
         else
             DecideChromaRow(coder, plane, row, u);
     });
-    if (key) coder.intraLumaQuality = coder.quality;
+    coder.intraLumaQuality = coder.quality;  // either kind of section leaves the intra luma levels
 
     int16_t* scratch = coder.predictionScratch.data();
     int16_t* lanes = coder.predictionLanes.data();
@@ -371,19 +382,20 @@ bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint
     section.assign(kTokenSectionHeaderSize, 0);
     const size_t mapSize = !key && intraCount[0] + intraCount[1] > 0 ? AppendBlockMap(coder, section) : 0;
     size_t lumaSize = 0, chromaSize = 0;
-    if (!AppendTokenStream(coder.lumaStream, coder.arithmeticTokens, luma, lumaLevels, coder.streamRoom,
-                           section, &lumaSize)) {
-        section.clear();
-        return false;
+    const Appended lumaResult = AppendTokenStream(coder.lumaStream, coder.arithmeticTokens, luma, lumaLevels,
+                                                  coder.streamRoom, section, sizeLimit, &lumaSize);
+    Appended chromaResult = Appended::Failed;
+    if (lumaResult == Appended::Done) {
+        // The chroma levels are interleaved behind V, so every plane's coded levels stay for the
+        // reconstruction.
+        int16_t* interleaved = v + chromaLevels;
+        InterleaveChroma(coder, u, v, interleaved);
+        chromaResult = AppendTokenStream(coder.chromaStream, coder.arithmeticTokens, interleaved,
+                                         2 * chromaLevels, coder.streamRoom, section, sizeLimit, &chromaSize);
     }
-    // The chroma levels are interleaved behind V, so every plane's coded levels stay for the reconstruction.
-    int16_t* interleaved = v + chromaLevels;
-    InterleaveChroma(coder, u, v, interleaved);
-    if (!AppendTokenStream(coder.chromaStream, coder.arithmeticTokens, interleaved, 2 * chromaLevels,
-                           coder.streamRoom, section, &chromaSize) ||
-        section.size() > UINT32_MAX) {
+    if (chromaResult != Appended::Done || section.size() > UINT32_MAX) {
         section.clear();
-        return false;
+        return lumaResult == Appended::CannotWin || chromaResult == Appended::CannotWin;
     }
 
     TokenSectionHeader header;

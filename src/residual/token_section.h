@@ -37,8 +37,10 @@ TokenSectionHeader ReadTokenSectionHeader(const uint8_t* in);
 // them. keyFrame 1 codes every block intra; 0 decides per block and sets bit 0 of the intra luma blocks'
 // flags. Replaces `section` with the whole section (its capacity is kept for the next call). False,
 // leaving `section` empty, when the coder holds no transformed frame (or no difference frame for a delta
-// section) or a stream would hold more tokens than its header can count.
-[[nodiscard]] bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint8_t>& section);
+// section) or a stream would hold more tokens than its header can count. With a sizeLimit, a section that
+// is sure to come out at sizeLimit bytes or more is not finished: true with `section` empty.
+[[nodiscard]] bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint8_t>& section,
+                                      size_t sizeLimit = SIZE_MAX);
 
 // Reconstructs the section of `length` bytes into `frame`, which holds the motion-compensated prediction of
 // a delta frame. Returns false, having written nothing outside the frame's planes, when the section is

@@ -28,7 +28,7 @@ constexpr LevelClass kLevelClasses[] = {
     {16, 7, 1}, {17, 9, 2}, {18, 13, 3}, {19, 21, 4}, {20, 37, 5}, {21, 69, 9},
 };
 
-uint32_t PackExtra(uint32_t value, int32_t bits) {
+constexpr uint32_t PackExtra(uint32_t value, int32_t bits) {
     return (static_cast<uint32_t>(bits) << 24) | value;
 }
 
@@ -42,6 +42,17 @@ struct TokenSink {
 void Emit(TokenSink& stream, uint8_t token, uint32_t value = 0, int32_t bits = 0) {
     *stream.token++ = token;
     *stream.extra++ = PackExtra(value, bits);
+}
+
+// A token with its extra bits already packed.
+struct TokenCodeWord {
+    uint32_t extra = 0;
+    uint8_t token = 0;
+};
+
+void Emit(TokenSink& stream, const TokenCodeWord& word) {
+    *stream.token++ = word.token;
+    *stream.extra++ = word.extra;
 }
 
 // The run code of value as one field: g ones, a zero, the g - 1 bits below the leading one.
@@ -63,21 +74,21 @@ void EmitEndOfBlocks(TokenSink& stream, uint32_t count) {
     Emit(stream, kTokenEndOfBlockRun, code, 2 * g);
 }
 
-void EmitZeroRun(TokenSink& stream, int32_t run) {
-    if (run >= 16) {
-        Emit(stream, kTokenZeroRun16, static_cast<uint32_t>(run - 16), 4);
-    } else if (run >= 12) {
-        Emit(stream, kTokenZeroRun12, static_cast<uint32_t>(run - 12), 2);
-    } else if (run >= 8) {
-        Emit(stream, kTokenZeroRun8, static_cast<uint32_t>(run - 8), 2);
-    } else if (run >= 6) {
-        Emit(stream, kTokenZeroRun6, static_cast<uint32_t>(run - 6), 1);
-    } else if (run >= 4) {
-        Emit(stream, kTokenZeroRun4, static_cast<uint32_t>(run - 4), 1);
-    } else {
-        Emit(stream, static_cast<uint8_t>(kTokenZeroRun1 + 1 - run));
-    }
+constexpr TokenCodeWord ZeroRunWord(int32_t run) {
+    if (run >= 16) return {PackExtra(static_cast<uint32_t>(run - 16), 4), kTokenZeroRun16};
+    if (run >= 12) return {PackExtra(static_cast<uint32_t>(run - 12), 2), kTokenZeroRun12};
+    if (run >= 8) return {PackExtra(static_cast<uint32_t>(run - 8), 2), kTokenZeroRun8};
+    if (run >= 6) return {PackExtra(static_cast<uint32_t>(run - 6), 1), kTokenZeroRun6};
+    if (run >= 4) return {PackExtra(static_cast<uint32_t>(run - 4), 1), kTokenZeroRun4};
+    return {0, static_cast<uint8_t>(kTokenZeroRun1 + 1 - run)};
 }
+
+// Per run length 1..31 (index 0 unused).
+constexpr auto kZeroRunWords = [] {
+    std::array<TokenCodeWord, 32> words{};
+    for (int32_t run = 1; run < 32; ++run) words[static_cast<size_t>(run)] = ZeroRunWord(run);
+    return words;
+}();
 
 // Index into kLevelClasses of every magnitude up to the largest.
 constexpr auto kClassOfMagnitude = [] {
@@ -90,12 +101,25 @@ constexpr auto kClassOfMagnitude = [] {
     return classOf;
 }();
 
-void EmitLevel(TokenSink& stream, int32_t level) {
+constexpr TokenCodeWord LevelWord(int32_t level) {
     const uint32_t sign = level < 0 ? 1u : 0u;
-    const int32_t magnitude = std::min(std::abs(level), kLargestLevel);
+    const int32_t magnitude = level < 0 ? -level : level;
     const LevelClass& c = kLevelClasses[kClassOfMagnitude[static_cast<size_t>(magnitude)]];
     const uint32_t offset = static_cast<uint32_t>(magnitude - c.base);
-    Emit(stream, c.token, (sign << c.width) | offset, 1 + c.width);
+    return {PackExtra((sign << c.width) | offset, 1 + c.width), c.token};
+}
+
+// Per level from -kLargestLevel to kLargestLevel (the entry of 0 unused).
+constexpr auto kLevelWords = [] {
+    std::array<TokenCodeWord, 2 * kLargestLevel + 1> words{};
+    for (int32_t level = -kLargestLevel; level <= kLargestLevel; ++level)
+        if (level != 0) words[static_cast<size_t>(level + kLargestLevel)] = LevelWord(level);
+    return words;
+}();
+
+void EmitLevel(TokenSink& stream, int32_t level) {
+    Emit(stream,
+         kLevelWords[static_cast<size_t>(std::clamp(level, -kLargestLevel, kLargestLevel) + kLargestLevel)]);
 }
 
 // Bit i set when level i of the block is not zero.
@@ -200,11 +224,16 @@ void TokeniseLevels(TokenStream& stream, const int16_t* levels, size_t levelCoun
         int32_t b = 0;
         for (uint64_t left = nonZero; left != 0; left &= left - 1) {
             const auto next = static_cast<int32_t>(std::countr_zero(left));
-            for (int32_t zeros = next - b; zeros > 0;) {
-                const int32_t run = std::min(zeros, 31);
-                EmitZeroRun(sink, run);
-                zeros -= run;
-            }
+            int32_t zeros = next - b;
+            for (; zeros > 31; zeros -= 31) Emit(sink, kZeroRunWords[31]);
+            // Whether a run comes before a level is what a predictor cannot guess: the run's token is
+            // written either way and kept only when there are zeros (the slot is the level's otherwise).
+            const TokenCodeWord& run = kZeroRunWords[static_cast<size_t>(zeros)];
+            *sink.token = run.token;
+            *sink.extra = run.extra;
+            const size_t kept = zeros > 0 ? 1 : 0;
+            sink.token += kept;
+            sink.extra += kept;
             EmitLevel(sink, block[next]);
             b = next + 1;
         }

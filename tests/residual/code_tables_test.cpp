@@ -125,8 +125,9 @@ TEST(CodeTablesTest, TablesAndStringsRoundTripInBothModes) {
 }
 
 // Prefix codes are read several bits at a time: codes longer than one look-up, and strings that end in
-// their last byte or one bit short of it.
-TEST(CodeTablesTest, PrefixStringsOfLongCodesEndAtTheirLastByte) {
+// their last byte or one bit short of it. The range coder copies a fixed number of a path's decisions, so
+// long codes must round-trip there too.
+TEST(CodeTablesTest, StringsOfLongCodesRoundTripAndPrefixStringsEndAtTheirLastByte) {
     std::mt19937 random(7);
     uint32_t longest = 0;
     for (int trial = 0; trial < 40; ++trial) {
@@ -143,6 +144,13 @@ TEST(CodeTablesTest, PrefixStringsOfLongCodesEndAtTheirLastByte) {
         ASSERT_TRUE(
             DecodeTokenString(set, string.data(), string.data() + string.size(), back.size(), back.data()));
         ASSERT_EQ(back, tokens) << "trial " << trial;
+        std::vector<uint8_t> ranged(tokens.size() * 3 + 16);
+        ranged.resize(EncodeTokenString(set, tokens.data(), tokens.size(), true, ranged.data(),
+                                        ranged.data() + ranged.size()));
+        std::vector<uint8_t> rangedBack(tokens.size());
+        ASSERT_TRUE(DecodeTokenString(set, ranged.data(), ranged.data() + ranged.size(), rangedBack.size(),
+                                      rangedBack.data()));
+        ASSERT_EQ(rangedBack, tokens) << "trial " << trial << " range";
         if (string.size() < 2) continue;
         const std::vector<uint8_t> shorter(string.begin(), string.end() - 1);
         EXPECT_FALSE(

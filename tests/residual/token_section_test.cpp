@@ -216,7 +216,7 @@ TEST(TokenSection, BlockMapOfAllIntraBlocks) {
     EXPECT_EQ(Field32(Encoded(coder, 0), 0), 0u);
 }
 
-// The delta section takes the intra luma levels the key section of the same attempt quantised; another
+// Either section takes the intra luma levels the other section of the same attempt quantised; another
 // quality or another frame's coefficients must not.
 TEST(TokenSection, SameBytesWithOneWorkerOrTwoAndAfterTheKeySection) {
     FrameToCode frames[2] = {FrameToCode(64, 48, 21, 30), FrameToCode(64, 48, 5, 40)};
@@ -236,13 +236,45 @@ TEST(TokenSection, SameBytesWithOneWorkerOrTwoAndAfterTheKeySection) {
             ASSERT_TRUE(LoadFrame(coder, frame.source, &frame.difference, nullptr));
             coder.quality = 40;
             EXPECT_EQ(Encoded(coder, 0), alone(frame, false, 40));
-            for (int quality : {70, 20}) {
+            for (int quality : {70, 20, 55}) {
                 ClearIntraFlags(coder);
                 coder.quality = quality;
-                EXPECT_EQ(Encoded(coder, 1), alone(frame, true, quality));
-                EXPECT_EQ(Encoded(coder, 0), alone(frame, false, quality));
+                const std::vector<uint8_t> key = alone(frame, true, quality),
+                                           delta = alone(frame, false, quality);
+                if (quality != 55) {
+                    EXPECT_EQ(Encoded(coder, 1), key);
+                    EXPECT_EQ(Encoded(coder, 0), delta);
+                } else {  // the delta section first, as the compression sequence codes them
+                    EXPECT_EQ(Encoded(coder, 0), delta);
+                    EXPECT_EQ(Encoded(coder, 1), key);
+                }
             }
         }
+    }
+}
+
+// A section held to a size limit is left unfinished (true, and empty: not a failure) only when it would
+// have come out at the limit or above; otherwise it is the same section.
+TEST(TokenSection, SizeLimitStopsOnlySectionsThatCannotComeInUnder) {
+    FrameToCode frame(64, 48, 21, 30);
+    ResidualCoder coder;
+    InitResidualCoder(coder);
+    coder.quality = 70;
+    ASSERT_TRUE(LoadFrame(coder, frame.source, &frame.difference, nullptr));
+    for (uint8_t keyFrame : {uint8_t{0}, uint8_t{1}}) {
+        const std::vector<uint8_t> whole = Encoded(coder, keyFrame);
+        size_t unfinished = 0;
+        for (size_t limit = kTokenSectionHeaderSize; limit <= whole.size() + 1; limit += 5) {
+            std::vector<uint8_t> section;
+            ASSERT_TRUE(EncodeTokenSection(coder, keyFrame, section, limit));
+            if (section.empty()) {
+                EXPECT_GE(whole.size(), limit);
+                ++unfinished;
+            } else {
+                EXPECT_EQ(section, whole);
+            }
+        }
+        EXPECT_GT(unfinished, 0u);
     }
 }
 

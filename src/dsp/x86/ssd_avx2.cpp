@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "dsp/ssd.h"
 #include "dsp/x86/ssd_rows.h"
 
@@ -41,38 +43,53 @@ uint32_t M16hAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* a,
 void ProductSums16Avx2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
                        int32_t referenceStride, const int32_t* offsets, int32_t count, uint32_t* products) {
     // Products of two pixels summed pairwise stay below 2^17, sixteen rows of them below 2^22.
-    __m256i rows[16];
+    alignas(32) __m256i rows[16];
     for (int row = 0; row < 16; ++row) rows[row] = _mm256_cvtepu8_epi16(Load16(source + row * sourceStride));
-    auto product = [&](const uint16_t* p, int row) {
-        return _mm256_madd_epi16(rows[row], _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
-    };
-    auto folded = [](__m256i v) {
-        return _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    // Eight blocks a row at a time share each source row and are addressed from one pointer: a pointer step
+    // per block and row would cost a good part of the row.
+    auto eight = [&](const int32_t* at, uint32_t* to) {
+        const uint16_t* p = reference + at[0];
+        std::ptrdiff_t d[8];
+        for (int k = 1; k < 8; ++k) d[k] = at[k] - at[0];
+        __m256i s0 = _mm256_setzero_si256(), s1 = s0, s2 = s0, s3 = s0, s4 = s0, s5 = s0, s6 = s0, s7 = s0;
+        auto product = [&](const uint16_t* q, __m256i row) {
+            return _mm256_madd_epi16(row, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)));
+        };
+#pragma GCC unroll 16
+        for (int row = 0; row < 16; ++row, p += referenceStride) {
+            const __m256i r = rows[row];
+            s0 = _mm256_add_epi32(s0, product(p, r));
+            s1 = _mm256_add_epi32(s1, product(p + d[1], r));
+            s2 = _mm256_add_epi32(s2, product(p + d[2], r));
+            s3 = _mm256_add_epi32(s3, product(p + d[3], r));
+            s4 = _mm256_add_epi32(s4, product(p + d[4], r));
+            s5 = _mm256_add_epi32(s5, product(p + d[5], r));
+            s6 = _mm256_add_epi32(s6, product(p + d[6], r));
+            s7 = _mm256_add_epi32(s7, product(p + d[7], r));
+            // Keeps the sums in registers row by row: regrouped, the products would be spilled to memory.
+            __asm__("" : "+x"(s0), "+x"(s1), "+x"(s2), "+x"(s3), "+x"(s4), "+x"(s5), "+x"(s6), "+x"(s7));
+        }
+        // Pairwise within each half, then the halves: block k's total lands in lane k.
+        auto pairs = [](__m256i a, __m256i b) {
+            return _mm256_add_epi32(_mm256_unpacklo_epi32(a, b), _mm256_unpackhi_epi32(a, b));
+        };
+        auto quads = [](__m256i a, __m256i b) {
+            return _mm256_add_epi32(_mm256_unpacklo_epi64(a, b), _mm256_unpackhi_epi64(a, b));
+        };
+        const __m256i low = quads(pairs(s0, s1), pairs(s2, s3)), high = quads(pairs(s4, s5), pairs(s6, s7));
+        const __m256i sums = _mm256_add_epi32(_mm256_permute2x128_si256(low, high, 0x20),
+                                              _mm256_permute2x128_si256(low, high, 0x31));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), sums);
     };
     int32_t i = 0;
-    // Four blocks a row at a time, addressed from one pointer: a pointer step per block and row would cost
-    // a good part of the row.
-    for (; i + 4 <= count; i += 4) {
-        const uint16_t* p = reference + offsets[i];
-        const std::ptrdiff_t d1 = offsets[i + 1] - offsets[i], d2 = offsets[i + 2] - offsets[i],
-                             d3 = offsets[i + 3] - offsets[i];
-        __m256i a = _mm256_setzero_si256(), b = a, c = a, d = a;
-#pragma GCC unroll 4
-        for (int row = 0; row < 16; ++row, p += referenceStride) {
-            a = _mm256_add_epi32(a, product(p, row));
-            b = _mm256_add_epi32(b, product(p + d1, row));
-            c = _mm256_add_epi32(c, product(p + d2, row));
-            d = _mm256_add_epi32(d, product(p + d3, row));
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(products + i),
-                         x86::LaneSums(folded(a), folded(b), folded(c), folded(d)));
-    }
-    for (; i < count; ++i) {
-        const uint16_t* p = reference + offsets[i];
-        __m256i a = _mm256_setzero_si256();
-        for (int row = 0; row < 16; ++row, p += referenceStride) a = _mm256_add_epi32(a, product(p, row));
-        products[i] = x86::HorizontalSum(folded(a));
-    }
+    for (; i + 8 <= count; i += 8) eight(offsets + i, products + i);
+    if (i == count) return;
+    // The last few padded with copies of the last block, whose sums are dropped.
+    int32_t at[8];
+    alignas(32) uint32_t sums[8];
+    for (int k = 0; k < 8; ++k) at[k] = offsets[std::min(i + k, count - 1)];
+    eight(at, sums);
+    for (int k = 0; i + k < count; ++k) products[i + k] = sums[k];
 }
 
 }  // namespace rq43::dsp

@@ -186,7 +186,7 @@ void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& meas
         return Point{window.xlo + fromCorner % stride, window.ylo + fromCorner / stride};
     };
     std::array<int32_t, kMaxRingPositions> offsets;
-    std::array<uint32_t, kMaxRingPositions> products;
+    std::array<uint32_t, kMaxRingPositions> errors;
     for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
         // A candidate may win only if (source sum - its sum)^2 < 256 x best, that is if its sum lies within
         // reach - 1 of the source's, reach being the least whole number whose square is at least 256 x best
@@ -209,11 +209,15 @@ void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& meas
                 count += referenceSums[offset] - lowest < span ? 1 : 0;
             }
         });
-        measure.ssd.productSums16(measure.source, stride, referencePixels, stride, offsets.data(),
-                                  static_cast<int32_t>(count), products.data());
-        for (size_t k = 0; k < count; ++k) {
-            const uint32_t c = source.squares + referenceSquares[offsets[k]] - 2 * products[k];
-            if (c < best.cost) best = {positionOf(offsets[k]), c};
+        measure.ssd.squaredErrors16(measure.source, stride, referencePixels, referenceSquares, stride,
+                                    offsets.data(), static_cast<int32_t>(count), errors.data());
+        // Taken in ring order, each only below the best: the first of the least errors, if below the best.
+        uint32_t least = best.cost;
+        for (size_t k = 0; k < count; ++k) least = std::min(least, errors[k]);
+        if (least < best.cost) {
+            const size_t k = static_cast<size_t>(std::find(errors.begin(), errors.begin() + count, least) -
+                                                 errors.begin());
+            best = {positionOf(offsets[k]), least};
         }
     }
 }

@@ -40,11 +40,17 @@ uint32_t M16hAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* a,
                                  limit);
 }
 
-void ProductSums16Avx2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
-                       int32_t referenceStride, const int32_t* offsets, int32_t count, uint32_t* products) {
+void SquaredErrors16Avx2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
+                         const uint32_t* referenceSquares, int32_t referenceStride, const int32_t* offsets,
+                         int32_t count, uint32_t* errors) {
     // Products of two pixels summed pairwise stay below 2^17, sixteen rows of them below 2^22.
     alignas(32) __m256i rows[16];
-    for (int row = 0; row < 16; ++row) rows[row] = _mm256_cvtepu8_epi16(Load16(source + row * sourceStride));
+    __m256i squares = _mm256_setzero_si256();
+    for (int row = 0; row < 16; ++row) {
+        rows[row] = _mm256_cvtepu8_epi16(Load16(source + row * sourceStride));
+        squares = _mm256_add_epi32(squares, _mm256_madd_epi16(rows[row], rows[row]));
+    }
+    const __m256i sourceSquares = _mm256_set1_epi32(static_cast<int32_t>(Total(squares)));
     // Eight blocks a row at a time share each source row and are addressed from one pointer: a pointer step
     // per block and row would cost a good part of the row.
     auto eight = [&](const int32_t* at, uint32_t* to) {
@@ -77,19 +83,25 @@ void ProductSums16Avx2(const uint8_t* source, int32_t sourceStride, const uint16
             return _mm256_add_epi32(_mm256_unpacklo_epi64(a, b), _mm256_unpackhi_epi64(a, b));
         };
         const __m256i low = quads(pairs(s0, s1), pairs(s2, s3)), high = quads(pairs(s4, s5), pairs(s6, s7));
-        const __m256i sums = _mm256_add_epi32(_mm256_permute2x128_si256(low, high, 0x20),
-                                              _mm256_permute2x128_si256(low, high, 0x31));
+        const __m256i products = _mm256_add_epi32(_mm256_permute2x128_si256(low, high, 0x20),
+                                                  _mm256_permute2x128_si256(low, high, 0x31));
+        const __m256i blockSquares =
+            _mm256_i32gather_epi32(reinterpret_cast<const int*>(referenceSquares),
+                                   _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)), 4);
+        // Wrapping arithmetic: the error itself lies within 0 to 16,646,400.
+        const __m256i sums =
+            _mm256_sub_epi32(_mm256_add_epi32(sourceSquares, blockSquares), _mm256_slli_epi32(products, 1));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), sums);
     };
     int32_t i = 0;
-    for (; i + 8 <= count; i += 8) eight(offsets + i, products + i);
+    for (; i + 8 <= count; i += 8) eight(offsets + i, errors + i);
     if (i == count) return;
     // The last few padded with copies of the last block, whose sums are dropped.
     int32_t at[8];
     alignas(32) uint32_t sums[8];
     for (int k = 0; k < 8; ++k) at[k] = offsets[std::min(i + k, count - 1)];
     eight(at, sums);
-    for (int k = 0; i + k < count; ++k) products[i + k] = sums[k];
+    for (int k = 0; i + k < count; ++k) errors[i + k] = sums[k];
 }
 
 }  // namespace rq43::dsp

@@ -53,10 +53,16 @@ void SquaredErrors16Avx2(const uint8_t* source, int32_t sourceStride, const uint
     const __m256i sourceSquares = _mm256_set1_epi32(static_cast<int32_t>(Total(squares)));
     // Eight blocks a row at a time share each source row and are addressed from one pointer: a pointer step
     // per block and row would cost a good part of the row.
-    auto eight = [&](const int32_t* at, uint32_t* to) {
+    auto eight = [&](const int32_t* at, uint32_t* to) __attribute__((always_inline)) {
         const uint16_t* p = reference + at[0];
-        std::ptrdiff_t d[8];
-        for (int k = 1; k < 8; ++k) d[k] = at[k] - at[0];
+        const std::ptrdiff_t d[8] = {0,
+                                     at[1] - at[0],
+                                     at[2] - at[0],
+                                     at[3] - at[0],
+                                     at[4] - at[0],
+                                     at[5] - at[0],
+                                     at[6] - at[0],
+                                     at[7] - at[0]};
         __m256i s0 = _mm256_setzero_si256(), s1 = s0, s2 = s0, s3 = s0, s4 = s0, s5 = s0, s6 = s0, s7 = s0;
         auto product = [&](const uint16_t* q, __m256i row) {
             return _mm256_madd_epi16(row, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)));

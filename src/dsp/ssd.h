@@ -53,6 +53,10 @@ uint32_t M16hAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* a,
 void SquaredErrors16Avx2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
                          const uint32_t* referenceSquares, int32_t referenceStride, const int32_t* offsets,
                          int32_t count, uint32_t* errors);
+// The AVX-VNNI level differs from AVX2 in this entry alone.
+void SquaredErrors16AvxVnni(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
+                            const uint32_t* referenceSquares, int32_t referenceStride, const int32_t* offsets,
+                            int32_t count, uint32_t* errors);
 #endif
 
 }  // namespace rq43::dsp

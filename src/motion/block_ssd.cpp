@@ -100,6 +100,9 @@ const dsp::SsdKernels& SsdKernelsFor(dsp::CpuLevel level) {
                                       dsp::SquaredErrors16Sse2};
     static const dsp::SsdKernels avx2{dsp::M16Avx2, dsp::M16hAvx2, dsp::M8Sse2, dsp::M8hSse2,
                                       dsp::SquaredErrors16Avx2};
+    static const dsp::SsdKernels avxVnni{dsp::M16Avx2, dsp::M16hAvx2, dsp::M8Sse2, dsp::M8hSse2,
+                                         dsp::SquaredErrors16AvxVnni};
+    if (level >= dsp::CpuLevel::AvxVnni) return avxVnni;
     if (level >= dsp::CpuLevel::Avx2) return avx2;
     if (level >= dsp::CpuLevel::Sse2) return sse2;
 #else

@@ -172,8 +172,8 @@ TEST(SsdKernelsTest, SquaredErrorsMatchPlainC) {
 // The tables in use are those of the level RQ43_CPU asks for, never above the processor's.
 TEST(KernelTablesTest, ActiveTablesAreThoseOfTheForcedLevel) {
     const char* forced = std::getenv("RQ43_CPU");
-    dsp::CpuLevel wanted = dsp::CpuLevel::Avx2;
-    if (forced != nullptr && !dsp::ParseCpuLevel(forced, wanted)) wanted = dsp::CpuLevel::Avx2;
+    dsp::CpuLevel wanted = dsp::CpuLevel::AvxVnni;
+    if (forced != nullptr && !dsp::ParseCpuLevel(forced, wanted)) wanted = dsp::CpuLevel::AvxVnni;
     const dsp::CpuLevel level = std::min(wanted, dsp::DetectCpuLevel());
     EXPECT_EQ(dsp::ActiveCpuLevel(), level);
     EXPECT_EQ(&ActiveSsdKernels(), &SsdKernelsFor(level));

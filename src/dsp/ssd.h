@@ -21,9 +21,11 @@ using SsdOfMeanFunction = uint32_t (*)(const uint8_t* source, int32_t sourceStri
 // (values 0 to 255), once per picture, so that no candidate row needs widening; referenceSquares, indexed
 // as they are, holds each block's sum of squared pixels, so that only the products of source and reference
 // pixels need measuring: the error is the source's squares plus the block's less twice the products.
-using SquaredErrorsFunction = void (*)(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
-                                       const uint32_t* referenceSquares, int32_t referenceStride,
-                                       const int32_t* offsets, int32_t count, uint32_t* errors);
+// Returns the least of the errors (UINT32_MAX for none): what the search decides by.
+using SquaredErrorsFunction = uint32_t (*)(const uint8_t* source, int32_t sourceStride,
+                                           const uint16_t* reference, const uint32_t* referenceSquares,
+                                           int32_t referenceStride, const int32_t* offsets, int32_t count,
+                                           uint32_t* errors);
 
 struct SsdKernels {
     SsdFunction m16;
@@ -42,21 +44,21 @@ uint32_t M8Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* refe
                 int32_t referenceStride, uint32_t limit);
 uint32_t M8hSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
                  int32_t referenceStride, uint32_t limit);
-void SquaredErrors16Sse2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
-                         const uint32_t* referenceSquares, int32_t referenceStride, const int32_t* offsets,
-                         int32_t count, uint32_t* errors);
+uint32_t SquaredErrors16Sse2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
+                             const uint32_t* referenceSquares, int32_t referenceStride,
+                             const int32_t* offsets, int32_t count, uint32_t* errors);
 // 8x8 rows are too short to gain from AVX2: that level keeps the SSE2 entries for them.
 uint32_t M16Avx2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
                  int32_t referenceStride, uint32_t limit);
 uint32_t M16hAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
                   int32_t referenceStride, uint32_t limit);
-void SquaredErrors16Avx2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
-                         const uint32_t* referenceSquares, int32_t referenceStride, const int32_t* offsets,
-                         int32_t count, uint32_t* errors);
+uint32_t SquaredErrors16Avx2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
+                             const uint32_t* referenceSquares, int32_t referenceStride,
+                             const int32_t* offsets, int32_t count, uint32_t* errors);
 // The AVX-VNNI level differs from AVX2 in this entry alone.
-void SquaredErrors16AvxVnni(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
-                            const uint32_t* referenceSquares, int32_t referenceStride, const int32_t* offsets,
-                            int32_t count, uint32_t* errors);
+uint32_t SquaredErrors16AvxVnni(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
+                                const uint32_t* referenceSquares, int32_t referenceStride,
+                                const int32_t* offsets, int32_t count, uint32_t* errors);
 #endif
 
 }  // namespace rq43::dsp

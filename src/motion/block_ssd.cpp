@@ -1,5 +1,7 @@
 #include "motion/block_ssd.h"
 
+#include <algorithm>
+
 #include "motion/block_sums.h"
 
 namespace rq43 {
@@ -77,9 +79,10 @@ uint32_t M8h(const uint8_t* source, int32_t sourceStride, const uint8_t* a, cons
     return sum;
 }
 
-void SquaredErrors16(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
-                     const uint32_t* /*referenceSquares*/, int32_t referenceStride, const int32_t* offsets,
-                     int32_t count, uint32_t* errors) {
+uint32_t SquaredErrors16(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
+                         const uint32_t* /*referenceSquares*/, int32_t referenceStride,
+                         const int32_t* offsets, int32_t count, uint32_t* errors) {
+    uint32_t least = UINT32_MAX;
     for (int32_t i = 0; i < count; ++i) {
         const uint16_t* block = reference + offsets[i];
         uint32_t sum = 0;
@@ -90,7 +93,9 @@ void SquaredErrors16(const uint8_t* source, int32_t sourceStride, const uint16_t
             }
         }
         errors[i] = sum;
+        least = std::min(least, sum);
     }
+    return least;
 }
 
 const dsp::SsdKernels& SsdKernelsFor(dsp::CpuLevel level) {

@@ -209,11 +209,10 @@ void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& meas
                 count += referenceSums[offset] - lowest < span ? 1 : 0;
             }
         });
-        measure.ssd.squaredErrors16(measure.source, stride, referencePixels, referenceSquares, stride,
-                                    offsets.data(), static_cast<int32_t>(count), errors.data());
         // Taken in ring order, each only below the best: the first of the least errors, if below the best.
-        uint32_t least = best.cost;
-        for (size_t k = 0; k < count; ++k) least = std::min(least, errors[k]);
+        const uint32_t least =
+            measure.ssd.squaredErrors16(measure.source, stride, referencePixels, referenceSquares, stride,
+                                        offsets.data(), static_cast<int32_t>(count), errors.data());
         if (least < best.cost) {
             const size_t k = static_cast<size_t>(std::find(errors.begin(), errors.begin() + count, least) -
                                                  errors.begin());

@@ -15,9 +15,10 @@ namespace {
 // `accumulate(sum, sourceRow, referenceRow)` adds the pairwise products of the two rows' 16-bit pixels to
 // the sum's lanes: the instruction set of the including file decides how.
 template <typename Accumulate>
-inline void SquaredErrors16(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
-                            const uint32_t* referenceSquares, int32_t referenceStride, const int32_t* offsets,
-                            int32_t count, uint32_t* errors, Accumulate accumulate) {
+inline uint32_t SquaredErrors16(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
+                                const uint32_t* referenceSquares, int32_t referenceStride,
+                                const int32_t* offsets, int32_t count, uint32_t* errors,
+                                Accumulate accumulate) {
     // Products of two pixels summed pairwise stay below 2^17, sixteen rows of them below 2^22.
     alignas(32) __m256i rows[16];
     __m256i squares = _mm256_setzero_si256();
@@ -29,6 +30,7 @@ inline void SquaredErrors16(const uint8_t* source, int32_t sourceStride, const u
     const __m128i folded =
         _mm_add_epi32(_mm256_castsi256_si128(squares), _mm256_extracti128_si256(squares, 1));
     const __m256i sourceSquares = _mm256_set1_epi32(static_cast<int32_t>(HorizontalSum(folded)));
+    __m256i least = _mm256_set1_epi32(-1);
     // Eight blocks a row at a time share each source row and are addressed from one pointer: a pointer step
     // per block and row would cost a good part of the row.
     auto eight = [&](const int32_t* at, uint32_t* to) __attribute__((always_inline)) {
@@ -76,16 +78,24 @@ inline void SquaredErrors16(const uint8_t* source, int32_t sourceStride, const u
         const __m256i sums =
             _mm256_sub_epi32(_mm256_add_epi32(sourceSquares, blockSquares), _mm256_slli_epi32(products, 1));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), sums);
+        least = _mm256_min_epu32(least, sums);
+    };
+    auto leastOfAll = [&] {
+        __m128i m = _mm_min_epu32(_mm256_castsi256_si128(least), _mm256_extracti128_si256(least, 1));
+        m = _mm_min_epu32(m, _mm_shuffle_epi32(m, 0x4E));
+        m = _mm_min_epu32(m, _mm_shuffle_epi32(m, 0xB1));
+        return static_cast<uint32_t>(_mm_cvtsi128_si32(m));
     };
     int32_t i = 0;
     for (; i + 8 <= count; i += 8) eight(offsets + i, errors + i);
-    if (i == count) return;
-    // The last few padded with copies of the last block, whose sums are dropped.
+    if (i == count) return leastOfAll();
+    // The last few padded with copies of the last block, whose sums are dropped (and cannot be less).
     int32_t at[8];
     alignas(32) uint32_t sums[8];
     for (int k = 0; k < 8; ++k) at[k] = offsets[i + k < count ? i + k : count - 1];
     eight(at, sums);
     for (int k = 0; i + k < count; ++k) errors[i + k] = sums[k];
+    return leastOfAll();
 }
 
 }  // namespace

@@ -39,10 +39,10 @@ uint32_t M16hAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* a,
                                  limit);
 }
 
-void SquaredErrors16Avx2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
-                         const uint32_t* referenceSquares, int32_t referenceStride, const int32_t* offsets,
-                         int32_t count, uint32_t* errors) {
-    x86::SquaredErrors16(
+uint32_t SquaredErrors16Avx2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
+                             const uint32_t* referenceSquares, int32_t referenceStride,
+                             const int32_t* offsets, int32_t count, uint32_t* errors) {
+    return x86::SquaredErrors16(
         source, sourceStride, reference, referenceSquares, referenceStride, offsets, count, errors,
         [](__m256i sum, __m256i a, __m256i b) { return _mm256_add_epi32(sum, _mm256_madd_epi16(a, b)); });
 }

@@ -188,7 +188,8 @@ void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& meas
     // Small rings are measured together, a kernel call having a cost of its own: a candidate of a later ring
     // is then kept by the bound of the first ring's best, which is never below its own ring's.
     constexpr size_t kBatch = 64;
-    std::array<int32_t, kBatch + kMaxRingPositions> offsets;
+    std::array<int32_t, kBatch + kMaxRingPositions + 7> offsets;
+    const dsp::WithinReachKernel keepWithinReach = WithinReachKernelFor(dsp::ActiveCpuLevel());
     std::array<uint32_t, kBatch + kMaxRingPositions> errors;
     std::array<size_t, 32> ringEnds;
     for (int32_t r = 1; r <= 31 && best.cost > 64;) {
@@ -204,16 +205,13 @@ void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& meas
         const uint32_t span = 2 * reach - 1;
         size_t count = 0, rings = 0;
         do {
+            std::array<dsp::OffsetRun, 4> runs;
+            int32_t runCount = 0;
             ForEachRingRun(window, home, r, [&](Point first, int32_t n, bool down) {
-                const int32_t step = down ? stride : 1;
-                const int32_t from = first.y * stride + first.x;
-                const int32_t end = from + n * step;
-                // Written always and kept only within reach: a skip would be a branch mispredicted often.
-                for (int32_t offset = from; offset != end; offset += step) {
-                    offsets[count] = offset;
-                    count += referenceSums[offset] - lowest < span ? 1 : 0;
-                }
+                runs[static_cast<size_t>(runCount++)] = {first.y * stride + first.x, down ? stride : 1, n};
             });
+            count += static_cast<size_t>(
+                keepWithinReach(referenceSums, runs.data(), runCount, lowest, span, offsets.data() + count));
             ringEnds[rings++] = count;
             ++r;
         } while (r <= 31 && count < kBatch);

@@ -35,36 +35,28 @@ int32_t KeepWithinReachAvx2(const uint16_t* sums, const OffsetRun* runs, int32_t
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i low = _mm256_set1_epi32(static_cast<int32_t>(lowest));
     const __m256i last = _mm256_set1_epi32(static_cast<int32_t>(span - 1));
-    const __m256i word = _mm256_set1_epi32(0xFFFF);
-    const auto* base = reinterpret_cast<const int*>(sums);
     int32_t count = 0;
     for (const OffsetRun* run = runs; run != runs + runCount; ++run) {
-        const int32_t step = run->step, n = run->n;
-        const __m256i steps = _mm256_mullo_epi32(lanes, _mm256_set1_epi32(step));
-        for (int32_t k = 0; k < n; k += 8) {
-            const __m256i offsets = _mm256_add_epi32(_mm256_set1_epi32(run->from + k * step), steps);
-            __m256i values;
-            if (n - k >= 8) {
-                // Four bytes from each sum's place: the sum and, above it, its neighbour's, masked off.
-                values = step == 1 ? _mm256_cvtepu16_epi32(_mm_loadu_si128(
-                                         reinterpret_cast<const __m128i*>(sums + run->from + k)))
-                                   : _mm256_and_si256(_mm256_i32gather_epi32(base, offsets, 2), word);
-            } else {
-                // Lanes past the run read nothing.
-                const __m256i inside = _mm256_cmpgt_epi32(_mm256_set1_epi32(n - k), lanes);
-                values = _mm256_and_si256(
-                    _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), base, offsets, inside, 2), word);
-            }
+        int32_t k = 0;
+        // Eight sums a load along a row; down a column, and at a row's end, one at a time (gathers are
+        // slower than that on some processors).
+        for (; run->step == 1 && k + 8 <= run->n; k += 8) {
+            const __m256i values = _mm256_cvtepu16_epi32(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + run->from + k)));
             // d < span as d <= span - 1, unsigned.
             const __m256i d = _mm256_sub_epi32(values, low);
             const __m256i within = _mm256_cmpeq_epi32(_mm256_min_epu32(d, last), d);
-            uint32_t mask = static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(within)));
-            if (n - k < 8) mask &= (1u << (n - k)) - 1;
+            const auto mask = static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(within)));
             const __m256i order =
                 _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(kPacking.lanes[mask])));
+            const __m256i offsets = _mm256_add_epi32(_mm256_set1_epi32(run->from + k), lanes);
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(kept + count),
                                 _mm256_permutevar8x32_epi32(offsets, order));
             count += kPacking.counts[mask];
+        }
+        for (int32_t offset = run->from + k * run->step; k < run->n; ++k, offset += run->step) {
+            kept[count] = offset;
+            count += sums[offset] - lowest < span ? 1 : 0;
         }
     }
     return count;

@@ -47,7 +47,7 @@ inline uint32_t SquaredErrors16(const uint8_t* source, int32_t sourceStride, con
         auto add = [&](__m256i& sum, const uint16_t* q, __m256i row) {
             sum = accumulate(sum, row, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)));
         };
-#pragma GCC unroll 16
+#pragma GCC unroll 1
         for (int row = 0; row < 16; ++row, p += referenceStride) {
             const __m256i r = rows[row];
             add(s0, p, r);
@@ -71,9 +71,11 @@ inline uint32_t SquaredErrors16(const uint8_t* source, int32_t sourceStride, con
         const __m256i low = quads(pairs(s0, s1), pairs(s2, s3)), high = quads(pairs(s4, s5), pairs(s6, s7));
         const __m256i products = _mm256_add_epi32(_mm256_permute2x128_si256(low, high, 0x20),
                                                   _mm256_permute2x128_si256(low, high, 0x31));
+        // Loaded one by one: a gather is slower on some processors.
+        auto squaresAt = [&](int k) { return static_cast<int32_t>(referenceSquares[at[k]]); };
         const __m256i blockSquares =
-            _mm256_i32gather_epi32(reinterpret_cast<const int*>(referenceSquares),
-                                   _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)), 4);
+            _mm256_setr_epi32(squaresAt(0), squaresAt(1), squaresAt(2), squaresAt(3), squaresAt(4),
+                              squaresAt(5), squaresAt(6), squaresAt(7));
         // Wrapping arithmetic: the error itself lies within 0 to 16,646,400.
         const __m256i sums =
             _mm256_sub_epi32(_mm256_add_epi32(sourceSquares, blockSquares), _mm256_slli_epi32(products, 1));

@@ -47,8 +47,8 @@ int32_t KeepWithinReachAvx2(const uint16_t* sums, const OffsetRun* runs, int32_t
             const __m256i d = _mm256_sub_epi32(values, low);
             const __m256i within = _mm256_cmpeq_epi32(_mm256_min_epu32(d, last), d);
             const auto mask = static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(within)));
-            const __m256i order =
-                _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(kPacking.lanes[mask])));
+            const __m256i order = _mm256_cvtepu8_epi32(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kPacking.lanes[mask])));
             const __m256i offsets = _mm256_add_epi32(_mm256_set1_epi32(run->from + k), lanes);
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(kept + count),
                                 _mm256_permutevar8x32_epi32(offsets, order));

@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <random>
+#include <vector>
 
 #include "dsp/cpu_level.h"
 #include "motion/block_ssd.h"
+#include "motion/block_sums.h"
 #include "motion/motion_estimation.h"
 #include "motion/motion_field.h"
 #include "picture/difference_frame.h"
@@ -103,7 +105,7 @@ void MeasureAround(benchmark::State& state, const Measure& measure) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * 33 * 33);
 }
 
-// range(0): the level whose kernel runs (0 plain C, 1 SSE2, 2 AVX2).
+// range(0): the level whose kernel runs (0 plain C, 1 SSE2, 2 AVX2, 3 AVX-VNNI).
 const dsp::SsdKernels* KernelsOrSkip(benchmark::State& state) {
     auto level = static_cast<dsp::CpuLevel>(state.range(0));
     if (level > dsp::DetectCpuLevel()) {
@@ -156,6 +158,29 @@ void BM_M16StoppedEarly(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_M16StoppedEarly)->ArgName("level")->DenseRange(0, 2);
+
+// The full search's kernel: the whole errors of a 33 x 33 neighbourhood in one call, as a ring's survivors.
+void BM_SquaredErrors16(benchmark::State& state) {
+    if (const dsp::SsdKernels* k = KernelsOrSkip(state)) {
+        PannedPair pair;
+        const int32_t stride = pair.source.stride;
+        BlockSums sums;
+        ComputeBlockSums(pair.reference.y, stride, kHeight, 16, sums);
+        std::vector<int32_t> offsets;
+        for (int32_t dy = -16; dy <= 16; ++dy) {
+            for (int32_t dx = -16; dx <= 16; ++dx) offsets.push_back((128 + dy) * stride + 160 + dx);
+        }
+        std::vector<uint32_t> errors(offsets.size());
+        for (auto _ : state) {
+            k->squaredErrors16(pair.source.y + 128 * stride + 160, stride, sums.pixels.data() + sums.At(0, 0),
+                               sums.squares16.data() + sums.At(0, 0), stride, offsets.data(),
+                               static_cast<int32_t>(offsets.size()), errors.data());
+            benchmark::DoNotOptimize(errors.data());
+        }
+        state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * 33 * 33);
+    }
+}
+BENCHMARK(BM_SquaredErrors16)->ArgName("level")->DenseRange(0, 3);
 
 }  // namespace
 }  // namespace rq43

@@ -13,9 +13,26 @@ namespace rq43::dsp {
 using BlockSumsKernel = void (*)(const uint8_t* pixels, int32_t stride, int32_t rows, uint16_t* sums,
                                  uint32_t* squares);
 
+// Candidate offsets from, from + step, ..., n of them.
+struct OffsetRun {
+    int32_t from;
+    int32_t step;
+    int32_t n;
+};
+
+// The candidates the sums bound keeps: of the runs' offsets, those whose block sum sums[offset] lies
+// within reach, sums[offset] - lowest < span in unsigned arithmetic, written in order to `kept`; returns
+// how many. `kept` has room for 7 entries beyond all the runs' offsets: a SIMD version writes whole
+// registers.
+using WithinReachKernel = int32_t (*)(const uint16_t* sums, const OffsetRun* runs, int32_t runCount,
+                                      uint32_t lowest, uint32_t span, int32_t* kept);
+
 #ifdef RQ43_X86_KERNELS
 // AVX2 would gain little: the passes are bound by loads and stores, so that level keeps this one.
 void SumBlocks16Sse2(const uint8_t* pixels, int32_t stride, int32_t rows, uint16_t* sums, uint32_t* squares);
+// SSE2 has neither the gathers nor the lane permutes that pay here: that level keeps the plain C.
+int32_t KeepWithinReachAvx2(const uint16_t* sums, const OffsetRun* runs, int32_t runCount, uint32_t lowest,
+                            uint32_t span, int32_t* kept);
 #endif
 
 }  // namespace rq43::dsp

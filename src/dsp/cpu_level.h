@@ -7,13 +7,14 @@
 
 namespace rq43::dsp {
 
-// Ordered: each level includes the ones before it.
-enum class CpuLevel { C = 0, Sse2 = 1, Avx2 = 2 };
+// Ordered: each level includes the ones before it. AvxVnni is AVX2 with the 16-bit multiply-accumulate
+// instructions; the families that gain nothing from them keep their AVX2 entries there.
+enum class CpuLevel { C = 0, Sse2 = 1, Avx2 = 2, AvxVnni = 3 };
 
 // The best level this processor and build can run.
 CpuLevel DetectCpuLevel();
 
-// The level the kernel tables use: the detected one, lowered by RQ43_CPU=c|sse2|avx2 (read once, at
+// The level the kernel tables use: the detected one, lowered by RQ43_CPU=c|sse2|avx2|avxvnni (read once, at
 // first use; a level the processor lacks is never raised to).
 CpuLevel ActiveCpuLevel();
 

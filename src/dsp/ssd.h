@@ -16,20 +16,23 @@ using SsdFunction = uint32_t (*)(const uint8_t* source, int32_t sourceStride, co
 using SsdOfMeanFunction = uint32_t (*)(const uint8_t* source, int32_t sourceStride, const uint8_t* a,
                                        const uint8_t* b, int32_t referenceStride, uint32_t limit);
 
-// For each of `count` reference blocks, at reference + offsets[i], the sum over the 16x16 block of source
-// pixel times reference pixel (below 2^24). With the sums of squares this gives the exact squared error of
-// many candidates, in a loop that keeps the source block at hand. The reference pixels come widened to 16
-// bits (values 0 to 255), once per picture, so that no candidate row needs widening.
-using ProductSumsFunction = void (*)(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
-                                     int32_t referenceStride, const int32_t* offsets, int32_t count,
-                                     uint32_t* products);
+// For each of `count` reference blocks, at reference + offsets[i], the whole 16x16 squared error against
+// the source, in a loop that keeps the source block at hand. The reference pixels come widened to 16 bits
+// (values 0 to 255), once per picture, so that no candidate row needs widening; referenceSquares, indexed
+// as they are, holds each block's sum of squared pixels, so that only the products of source and reference
+// pixels need measuring: the error is the source's squares plus the block's less twice the products.
+// Returns the least of the errors (UINT32_MAX for none): what the search decides by.
+using SquaredErrorsFunction = uint32_t (*)(const uint8_t* source, int32_t sourceStride,
+                                           const uint16_t* reference, const uint32_t* referenceSquares,
+                                           int32_t referenceStride, const int32_t* offsets, int32_t count,
+                                           uint32_t* errors);
 
 struct SsdKernels {
     SsdFunction m16;
     SsdOfMeanFunction m16h;
     SsdFunction m8;
     SsdOfMeanFunction m8h;
-    ProductSumsFunction productSums16;
+    SquaredErrorsFunction squaredErrors16;
 };
 
 #ifdef RQ43_X86_KERNELS
@@ -41,15 +44,21 @@ uint32_t M8Sse2(const uint8_t* source, int32_t sourceStride, const uint8_t* refe
                 int32_t referenceStride, uint32_t limit);
 uint32_t M8hSse2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
                  int32_t referenceStride, uint32_t limit);
-void ProductSums16Sse2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
-                       int32_t referenceStride, const int32_t* offsets, int32_t count, uint32_t* products);
+uint32_t SquaredErrors16Sse2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
+                             const uint32_t* referenceSquares, int32_t referenceStride,
+                             const int32_t* offsets, int32_t count, uint32_t* errors);
 // 8x8 rows are too short to gain from AVX2: that level keeps the SSE2 entries for them.
 uint32_t M16Avx2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
                  int32_t referenceStride, uint32_t limit);
 uint32_t M16hAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
                   int32_t referenceStride, uint32_t limit);
-void ProductSums16Avx2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
-                       int32_t referenceStride, const int32_t* offsets, int32_t count, uint32_t* products);
+uint32_t SquaredErrors16Avx2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
+                             const uint32_t* referenceSquares, int32_t referenceStride,
+                             const int32_t* offsets, int32_t count, uint32_t* errors);
+// The AVX-VNNI level differs from AVX2 in this entry alone.
+uint32_t SquaredErrors16AvxVnni(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
+                                const uint32_t* referenceSquares, int32_t referenceStride,
+                                const int32_t* offsets, int32_t count, uint32_t* errors);
 #endif
 
 }  // namespace rq43::dsp

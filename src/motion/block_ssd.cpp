@@ -1,5 +1,7 @@
 #include "motion/block_ssd.h"
 
+#include <algorithm>
+
 #include "motion/block_sums.h"
 
 namespace rq43 {
@@ -77,27 +79,35 @@ uint32_t M8h(const uint8_t* source, int32_t sourceStride, const uint8_t* a, cons
     return sum;
 }
 
-void ProductSums16(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
-                   int32_t referenceStride, const int32_t* offsets, int32_t count, uint32_t* products) {
+uint32_t SquaredErrors16(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
+                         const uint32_t* /*referenceSquares*/, int32_t referenceStride,
+                         const int32_t* offsets, int32_t count, uint32_t* errors) {
+    uint32_t least = UINT32_MAX;
     for (int32_t i = 0; i < count; ++i) {
         const uint16_t* block = reference + offsets[i];
         uint32_t sum = 0;
         for (int row = 0; row < 16; ++row) {
             for (int c = 0; c < 16; ++c) {
-                sum += uint32_t{source[row * sourceStride + c]} * block[row * referenceStride + c];
+                const int32_t d = source[row * sourceStride + c] - block[row * referenceStride + c];
+                sum += static_cast<uint32_t>(d * d);
             }
         }
-        products[i] = sum;
+        errors[i] = sum;
+        least = std::min(least, sum);
     }
+    return least;
 }
 
 const dsp::SsdKernels& SsdKernelsFor(dsp::CpuLevel level) {
-    static const dsp::SsdKernels plain{M16, M16h, M8, M8h, ProductSums16};
+    static const dsp::SsdKernels plain{M16, M16h, M8, M8h, SquaredErrors16};
 #ifdef RQ43_X86_KERNELS
     static const dsp::SsdKernels sse2{dsp::M16Sse2, dsp::M16hSse2, dsp::M8Sse2, dsp::M8hSse2,
-                                      dsp::ProductSums16Sse2};
+                                      dsp::SquaredErrors16Sse2};
     static const dsp::SsdKernels avx2{dsp::M16Avx2, dsp::M16hAvx2, dsp::M8Sse2, dsp::M8hSse2,
-                                      dsp::ProductSums16Avx2};
+                                      dsp::SquaredErrors16Avx2};
+    static const dsp::SsdKernels avxVnni{dsp::M16Avx2, dsp::M16hAvx2, dsp::M8Sse2, dsp::M8hSse2,
+                                         dsp::SquaredErrors16AvxVnni};
+    if (level >= dsp::CpuLevel::AvxVnni) return avxVnni;
     if (level >= dsp::CpuLevel::Avx2) return avx2;
     if (level >= dsp::CpuLevel::Sse2) return sse2;
 #else

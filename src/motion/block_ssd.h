@@ -28,9 +28,12 @@ uint32_t M8(const uint8_t* source, int32_t sourceStride, const uint8_t* referenc
 uint32_t M8h(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
              int32_t referenceStride, uint32_t limit);
 
-// For each i < count, the sum of source pixel times pixel of the block at reference + offsets[i].
-void ProductSums16(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
-                   int32_t referenceStride, const int32_t* offsets, int32_t count, uint32_t* products);
+// For each i < count, the 16x16 squared error against the block at reference + offsets[i], pixel by
+// pixel: the SIMD versions' other route to it, through referenceSquares, must arrive at the same sum.
+// Returns the least of them, UINT32_MAX for none.
+uint32_t SquaredErrors16(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
+                         const uint32_t* referenceSquares, int32_t referenceStride, const int32_t* offsets,
+                         int32_t count, uint32_t* errors);
 
 // The measures above as a table of the given level's kernels, each giving exactly these results. Callers
 // fetch a table once per search and call through it.

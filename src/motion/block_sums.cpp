@@ -60,7 +60,29 @@ void SumBlocks16(const uint8_t* pixels, int32_t stride, int32_t rows, uint16_t* 
     }
 }
 
+// The plain kernel: every offset written, kept only within reach; a skip would be a branch mispredicted
+// often.
+int32_t KeepWithinReach(const uint16_t* sums, const dsp::OffsetRun* runs, int32_t runCount, uint32_t lowest,
+                        uint32_t span, int32_t* kept) {
+    int32_t count = 0;
+    for (const dsp::OffsetRun* run = runs; run != runs + runCount; ++run) {
+        for (int32_t k = 0, offset = run->from; k < run->n; ++k, offset += run->step) {
+            kept[count] = offset;
+            count += sums[offset] - lowest < span ? 1 : 0;
+        }
+    }
+    return count;
+}
+
 }  // namespace
+
+dsp::WithinReachKernel WithinReachKernelFor(dsp::CpuLevel level) {
+#ifdef RQ43_X86_KERNELS
+    if (level >= dsp::CpuLevel::Avx2) return dsp::KeepWithinReachAvx2;
+#endif
+    static_cast<void>(level);
+    return KeepWithinReach;
+}
 
 dsp::BlockSumsKernel BlockSumsKernelFor(dsp::CpuLevel level) {
 #ifdef RQ43_X86_KERNELS

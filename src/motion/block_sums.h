@@ -33,6 +33,7 @@ void ComputeBlockSums(const uint8_t* origin, int32_t stride, int32_t height, int
                       dsp::CpuLevel level = dsp::ActiveCpuLevel());
 
 dsp::BlockSumsKernel BlockSumsKernelFor(dsp::CpuLevel level);
+dsp::WithinReachKernel WithinReachKernelFor(dsp::CpuLevel level);
 
 // The pixel sum of a 16x16 source block and the sum of its squared pixels.
 struct SourceSums {

@@ -185,9 +185,14 @@ void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& meas
         const int32_t fromCorner = offset - (window.ylo * stride + window.xlo);
         return Point{window.xlo + fromCorner % stride, window.ylo + fromCorner / stride};
     };
-    std::array<int32_t, kMaxRingPositions> offsets;
-    std::array<uint32_t, kMaxRingPositions> products;
-    for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
+    // Small rings are measured together, a kernel call having a cost of its own: a candidate of a later ring
+    // is then kept by the bound of the first ring's best, which is never below its own ring's.
+    constexpr size_t kBatch = 64;
+    std::array<int32_t, kBatch + kMaxRingPositions + 7> offsets;
+    const dsp::WithinReachKernel keepWithinReach = WithinReachKernelFor(dsp::ActiveCpuLevel());
+    std::array<uint32_t, kBatch + kMaxRingPositions> errors;
+    std::array<size_t, 32> ringEnds;
+    for (int32_t r = 1; r <= 31 && best.cost > 64;) {
         // A candidate may win only if (source sum - its sum)^2 < 256 x best, that is if its sum lies within
         // reach - 1 of the source's, reach being the least whole number whose square is at least 256 x best
         // (a cost is at most 255^2 x 256, so that stays below 2^32).
@@ -198,22 +203,30 @@ void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& meas
         // One unsigned comparison: sums below the lowest wrap far above the span.
         const uint32_t lowest = source.sum - (reach - 1);
         const uint32_t span = 2 * reach - 1;
-        size_t count = 0;
-        ForEachRingRun(window, home, r, [&](Point first, int32_t n, bool down) {
-            const int32_t step = down ? stride : 1;
-            const int32_t from = first.y * stride + first.x;
-            const int32_t end = from + n * step;
-            // Written always and kept only within reach: a skip would be a branch mispredicted often.
-            for (int32_t offset = from; offset != end; offset += step) {
-                offsets[count] = offset;
-                count += referenceSums[offset] - lowest < span ? 1 : 0;
-            }
-        });
-        measure.ssd.productSums16(measure.source, stride, referencePixels, stride, offsets.data(),
-                                  static_cast<int32_t>(count), products.data());
-        for (size_t k = 0; k < count; ++k) {
-            const uint32_t c = source.squares + referenceSquares[offsets[k]] - 2 * products[k];
-            if (c < best.cost) best = {positionOf(offsets[k]), c};
+        size_t count = 0, rings = 0;
+        do {
+            std::array<dsp::OffsetRun, 4> runs;
+            int32_t runCount = 0;
+            ForEachRingRun(window, home, r, [&](Point first, int32_t n, bool down) {
+                runs[static_cast<size_t>(runCount++)] = {first.y * stride + first.x, down ? stride : 1, n};
+            });
+            count += static_cast<size_t>(
+                keepWithinReach(referenceSums, runs.data(), runCount, lowest, span, offsets.data() + count));
+            ringEnds[rings++] = count;
+            ++r;
+        } while (r <= 31 && count < kBatch);
+        const uint32_t least =
+            measure.ssd.squaredErrors16(measure.source, stride, referencePixels, referenceSquares, stride,
+                                        offsets.data(), static_cast<int32_t>(count), errors.data());
+        if (least >= best.cost) continue;
+        // Taken ring by ring, each only below the best: a ring's first least error, if below the best. A
+        // ring is not searched once the best is at most 64.
+        for (size_t ring = 0, from = 0; ring < rings && best.cost > 64; from = ringEnds[ring++]) {
+            const auto first = errors.begin() + static_cast<std::ptrdiff_t>(from);
+            const auto end = errors.begin() + static_cast<std::ptrdiff_t>(ringEnds[ring]);
+            const auto at = std::min_element(first, end);
+            if (at != end && *at < best.cost)
+                best = {positionOf(offsets[static_cast<size_t>(at - errors.begin())]), *at};
         }
     }
 }

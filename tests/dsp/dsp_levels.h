@@ -9,7 +9,7 @@ namespace rq43::test {
 
 inline std::vector<dsp::CpuLevel> SimdLevelsToCheck() {
     std::vector<dsp::CpuLevel> levels;
-    for (dsp::CpuLevel level : {dsp::CpuLevel::Sse2, dsp::CpuLevel::Avx2}) {
+    for (dsp::CpuLevel level : {dsp::CpuLevel::Sse2, dsp::CpuLevel::Avx2, dsp::CpuLevel::AvxVnni}) {
         if (level <= dsp::DetectCpuLevel()) levels.push_back(level);
     }
     return levels;

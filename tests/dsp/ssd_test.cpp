@@ -120,9 +120,9 @@ TEST(SsdKernelsTest, M8hMatchesPlainC) {
 }
 
 // Runs of candidates as the search passes them, at any offset from the base (before it too), and counts
-// from none to more than a ring holds; pixels at random, at one level, and all 255, where products and their
-// sums are largest (16,646,400 a block).
-TEST(SsdKernelsTest, ProductSumsMatchPlainC) {
+// from none to more than a ring holds; pixels at random, at one level, and all 255 in the source, the
+// reference or both, where products, squares and errors reach their extremes (16,646,400 a block).
+TEST(SsdKernelsTest, SquaredErrorsMatchPlainC) {
     std::mt19937 random(7);
     const dsp::SsdKernels& plain = SsdKernelsFor(dsp::CpuLevel::C);
     for (int round = 0; round < 30; ++round) {
@@ -134,8 +134,23 @@ TEST(SsdKernelsTest, ProductSumsMatchPlainC) {
         };
         for (uint8_t& pixel : source) pixel = round % 6 == 5 ? 255 : value();
         for (uint16_t& pixel : plane) pixel = value();
+        // Each block's sum of squared pixels, at its top-left pixel, as the search keeps them.
+        std::vector<uint32_t> squares(plane.size());
+        for (int32_t y = 0; y + 16 <= 48; ++y) {
+            for (int32_t x = 0; x + 16 <= stride; ++x) {
+                uint32_t sum = 0;
+                for (int32_t r = 0; r < 16; ++r) {
+                    for (int32_t c = 0; c < 16; ++c) {
+                        const uint32_t p = plane[static_cast<size_t>((y + r) * stride + x + c)];
+                        sum += p * p;
+                    }
+                }
+                squares[static_cast<size_t>(y * stride + x)] = sum;
+            }
+        }
         // Offsets reach 16 rows and columns either way.
         const uint16_t* base = plane.data() + 16 * stride + 16;
+        const uint32_t* baseSquares = squares.data() + 16 * stride + 16;
         const int32_t count = round * 7 % 200;
         std::vector<int32_t> offsets(static_cast<size_t>(count));
         for (int32_t& offset : offsets) {
@@ -143,12 +158,14 @@ TEST(SsdKernelsTest, ProductSumsMatchPlainC) {
                      static_cast<int32_t>(random() % 33) - 16;
         }
         std::vector<uint32_t> expected(offsets.size() + 1, 0xDEADBEEF);
-        plain.productSums16(source.data(), stride, base, stride, offsets.data(), count, expected.data());
+        const uint32_t least = plain.squaredErrors16(source.data(), stride, base, baseSquares, stride,
+                                                     offsets.data(), count, expected.data());
         for (dsp::CpuLevel level : test::SimdLevelsToCheck()) {
-            std::vector<uint32_t> products(offsets.size() + 1, 0xDEADBEEF);
-            SsdKernelsFor(level).productSums16(source.data(), stride, base, stride, offsets.data(), count,
-                                               products.data());
-            ASSERT_EQ(products, expected) << dsp::CpuLevelName(level) << " round " << round;
+            std::vector<uint32_t> errors(offsets.size() + 1, 0xDEADBEEF);
+            EXPECT_EQ(SsdKernelsFor(level).squaredErrors16(source.data(), stride, base, baseSquares, stride,
+                                                           offsets.data(), count, errors.data()),
+                      least);
+            ASSERT_EQ(errors, expected) << dsp::CpuLevelName(level) << " round " << round;
         }
     }
 }
@@ -156,8 +173,8 @@ TEST(SsdKernelsTest, ProductSumsMatchPlainC) {
 // The tables in use are those of the level RQ43_CPU asks for, never above the processor's.
 TEST(KernelTablesTest, ActiveTablesAreThoseOfTheForcedLevel) {
     const char* forced = std::getenv("RQ43_CPU");
-    dsp::CpuLevel wanted = dsp::CpuLevel::Avx2;
-    if (forced != nullptr && !dsp::ParseCpuLevel(forced, wanted)) wanted = dsp::CpuLevel::Avx2;
+    dsp::CpuLevel wanted = dsp::CpuLevel::AvxVnni;
+    if (forced != nullptr && !dsp::ParseCpuLevel(forced, wanted)) wanted = dsp::CpuLevel::AvxVnni;
     const dsp::CpuLevel level = std::min(wanted, dsp::DetectCpuLevel());
     EXPECT_EQ(dsp::ActiveCpuLevel(), level);
     EXPECT_EQ(&ActiveSsdKernels(), &SsdKernelsFor(level));

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -45,6 +46,42 @@ TEST(BlockSumsTest, SumsCoverEveryBlockOfTheBorderedPlane) {
                     }
                 }
             }
+        }
+    }
+}
+
+// Runs across and down as the rings give them, of every length around a register's eight, against reaches
+// from none to all, and below the smallest sum (the lowest bound then wraps round).
+TEST(BlockSumsTest, WithinReachKeepsWhatThePlainLoopKeeps) {
+    std::mt19937 random(11);
+    const int32_t stride = 80;
+    std::vector<uint16_t> sums(static_cast<size_t>(stride) * 64);
+    for (uint16_t& sum : sums) sum = static_cast<uint16_t>(random() % 65281);
+    const dsp::WithinReachKernel plain = WithinReachKernelFor(dsp::CpuLevel::C);
+    for (int round = 0; round < 200; ++round) {
+        std::vector<dsp::OffsetRun> runs;
+        int32_t total = 0;
+        for (int32_t k = static_cast<int32_t>(random() % 5); k > 0; --k) {
+            const int32_t n = static_cast<int32_t>(random() % 40);
+            const bool down = random() % 2 != 0;
+            runs.push_back({static_cast<int32_t>(random() % 8) * stride + static_cast<int32_t>(random() % 32),
+                            down ? stride : 1, down ? std::min(n, 56) : n});
+            total += runs.back().n;
+        }
+        const auto span = static_cast<uint32_t>(round % 10 == 0   ? 0
+                                                : round % 10 == 1 ? 0xFFFFFFFFu
+                                                                  : random() % 70000);
+        const uint32_t lowest = static_cast<uint32_t>(random() % 70000) - 2000;
+        std::vector<int32_t> expected(static_cast<size_t>(total) + 7, -1);
+        const int32_t count =
+            plain(sums.data(), runs.data(), static_cast<int32_t>(runs.size()), lowest, span, expected.data());
+        expected.resize(static_cast<size_t>(count));
+        for (const dsp::CpuLevel level : test::SimdLevelsToCheck()) {
+            std::vector<int32_t> kept(static_cast<size_t>(total) + 7, -1);
+            const int32_t n = WithinReachKernelFor(level)(
+                sums.data(), runs.data(), static_cast<int32_t>(runs.size()), lowest, span, kept.data());
+            kept.resize(static_cast<size_t>(std::max(n, 0)));
+            ASSERT_EQ(kept, expected) << dsp::CpuLevelName(level) << " round " << round;
         }
     }
 }

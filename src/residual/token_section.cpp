@@ -128,11 +128,16 @@ void ReconstructLumaBlock(const QuantiserTables& tables, bool intra, uint8_t las
         if (lastIndex == 0)
             kernels.fillIntraDc(destination, stride,
                                 IntraDcValue(tables.quantiserTable[kIntraLumaTable][0], levels[0]));
+        else if (lastIndex <= kTopLeftLastIndex)
+            kernels.reconstructIntraTopLeft(tables.quantiserTable[kIntraLumaTable], levels, destination,
+                                            stride);
         else
             kernels.reconstructIntra(tables.quantiserTable[kIntraLumaTable], levels, destination, stride);
     } else if (lastIndex == 0) {
         if (levels[0] != 0)
             kernels.addInterDc(destination, stride, tables.quantiserTable[kInterLumaTable][0], levels[0]);
+    } else if (lastIndex <= kTopLeftLastIndex) {
+        kernels.reconstructInterTopLeft(tables.quantiserTable[kInterLumaTable], levels, destination, stride);
     } else if (!AddsNothing(levels)) {
         kernels.reconstructInter(tables.quantiserTable[kInterLumaTable], levels, destination, stride);
     }

@@ -121,26 +121,39 @@ struct StreamRelease {
     }
 };
 
-void ReconstructLumaBlock(const QuantiserTables& tables, bool intra, uint8_t lastIndex, const int16_t* levels,
+// The inverse transform of a block's levels, over four rows when they end inside the top-left 4x4 (the
+// same result). `lastIndex` is at or beyond the zigzag position of the last non-zero level.
+void ReconstructTransformed(const int16_t* steps, bool intra, uint8_t lastIndex, const int16_t* levels,
+                            uint8_t* destination, int32_t stride) {
+    const dsp::TransformKernels& kernels = ActiveTransformKernels();
+    const bool topLeft = lastIndex <= kTopLeftLastIndex;
+    if (intra)
+        (topLeft ? kernels.reconstructIntraTopLeft : kernels.reconstructIntra)(steps, levels, destination,
+                                                                               stride);
+    else
+        (topLeft ? kernels.reconstructInterTopLeft : kernels.reconstructInter)(steps, levels, destination,
+                                                                               stride);
+}
+
+// Luma blocks whose only level is the DC take the format's shortcuts; chroma blocks never do.
+void ReconstructLumaBlock(const int16_t* steps, bool intra, uint8_t lastIndex, const int16_t* levels,
                           uint8_t* destination, int32_t stride) {
     const dsp::TransformKernels& kernels = ActiveTransformKernels();
-    if (intra) {
-        if (lastIndex == 0)
-            kernels.fillIntraDc(destination, stride,
-                                IntraDcValue(tables.quantiserTable[kIntraLumaTable][0], levels[0]));
-        else if (lastIndex <= kTopLeftLastIndex)
-            kernels.reconstructIntraTopLeft(tables.quantiserTable[kIntraLumaTable], levels, destination,
-                                            stride);
-        else
-            kernels.reconstructIntra(tables.quantiserTable[kIntraLumaTable], levels, destination, stride);
-    } else if (lastIndex == 0) {
-        if (levels[0] != 0)
-            kernels.addInterDc(destination, stride, tables.quantiserTable[kInterLumaTable][0], levels[0]);
-    } else if (lastIndex <= kTopLeftLastIndex) {
-        kernels.reconstructInterTopLeft(tables.quantiserTable[kInterLumaTable], levels, destination, stride);
-    } else if (!AddsNothing(levels)) {
-        kernels.reconstructInter(tables.quantiserTable[kInterLumaTable], levels, destination, stride);
+    if (lastIndex == 0) {
+        if (intra)
+            kernels.fillIntraDc(destination, stride, IntraDcValue(steps[0], levels[0]));
+        else if (levels[0] != 0)
+            kernels.addInterDc(destination, stride, steps[0], levels[0]);
+    } else if (intra || lastIndex <= kTopLeftLastIndex || !AddsNothing(levels)) {
+        ReconstructTransformed(steps, intra, lastIndex, levels, destination, stride);
     }
+}
+
+// An inter chroma block of zero levels adds nothing.
+void ReconstructChromaBlock(const int16_t* steps, bool intra, uint8_t lastIndex, const int16_t* levels,
+                            uint8_t* destination, int32_t stride) {
+    if (intra || lastIndex != 0 || levels[0] != 0)
+        ReconstructTransformed(steps, intra, lastIndex, levels, destination, stride);
 }
 
 // The two block-row buffers: row r in buffer r mod 2, the row above it in the other.
@@ -189,11 +202,10 @@ struct CodedRows {
         Take(luma + static_cast<size_t>(row) * lumaRowLevels, lumaRowLevels, out, lastIndex);
         return true;
     }
-    // The chroma reconstruction takes the full path whatever the last index.
-    bool Chroma(int32_t row, int16_t* out, uint32_t, uint8_t*) const {
+    bool Chroma(int32_t row, int16_t* out, uint32_t, uint8_t* lastIndex) const {
         const size_t offset = static_cast<size_t>(row) * chromaRowLevels;
-        std::memcpy(out, u + offset, chromaRowLevels * sizeof(int16_t));
-        std::memcpy(out + chromaRowLevels, v + offset, chromaRowLevels * sizeof(int16_t));
+        Take(u + offset, chromaRowLevels, out, lastIndex);
+        Take(v + offset, chromaRowLevels, out + chromaRowLevels, lastIndex + chromaRowLevels / 64);
         return true;
     }
 };
@@ -215,25 +227,27 @@ bool ReconstructLumaRows(ResidualCoder& coder, const SectionLayout& layout, std:
             const size_t block =
                 static_cast<size_t>(row) * static_cast<size_t>(g.across) + static_cast<size_t>(column);
             const bool intra = layout.key || layout.intra[block] != 0;
-            ReconstructLumaBlock(tables, intra, RaiseLastIndex(lastIndex[column], levels, layout.lumaModes),
-                                 levels, pixels + 8 * column, g.stride);
+            ReconstructLumaBlock(tables.quantiserTable[intra ? kIntraLumaTable : kInterLumaTable], intra,
+                                 RaiseLastIndex(lastIndex[column], levels, layout.lumaModes), levels,
+                                 pixels + 8 * column, g.stride);
         }
     }
     return true;
 }
 
-// Chroma rows hold the U blocks of a block row, then its V blocks; they always take the full path.
+// Chroma rows hold the U blocks of a block row, then its V blocks.
 template <typename Rows>
 bool ReconstructChromaRows(ResidualCoder& coder, const SectionLayout& layout, std::vector<int16_t>& rows,
                            Rows& source, YuvFrame& frame) {
     const Geometry& g = layout.geometry;
-    const QuantiserTables& tables = coder.quantiserTables;
-    const dsp::TransformKernels& kernels = ActiveTransformKernels();
+    const int16_t* steps =
+        coder.quantiserTables.quantiserTable[layout.key ? kIntraChromaTable : kInterChromaTable];
     const size_t planeLevels = static_cast<size_t>(g.chromaAcross) * 64;
     for (int32_t row = 0; row < g.chromaDown; ++row) {
         const auto [current, previous] = RowsFor(rows, row, 2 * planeLevels);
         const auto blocks = static_cast<uint32_t>(2 * g.chromaAcross);
-        if (!source.Chroma(row, current, blocks, coder.lastIndex.data())) return false;
+        uint8_t* lastIndex = coder.lastIndex.data();
+        if (!source.Chroma(row, current, blocks, lastIndex)) return false;
         UndoRowPrediction(current, previous, g.chromaAcross, layout.uModes, row == 0);
         UndoRowPrediction(current + planeLevels, previous + planeLevels, g.chromaAcross, layout.vModes,
                           row == 0);
@@ -241,21 +255,12 @@ bool ReconstructChromaRows(ResidualCoder& coder, const SectionLayout& layout, st
         for (int32_t column = 0; column < g.chromaAcross; ++column) {
             const int16_t* uLevels = current + column * 64;
             const int16_t* vLevels = uLevels + planeLevels;
-            uint8_t* uPixels = frame.u + offset + 8 * column;
-            uint8_t* vPixels = frame.v + offset + 8 * column;
-            if (layout.key) {
-                kernels.reconstructIntra(tables.quantiserTable[kIntraChromaTable], uLevels, uPixels,
-                                         g.stride);
-                kernels.reconstructIntra(tables.quantiserTable[kIntraChromaTable], vLevels, vPixels,
-                                         g.stride);
-            } else {
-                if (!AddsNothing(uLevels))
-                    kernels.reconstructInter(tables.quantiserTable[kInterChromaTable], uLevels, uPixels,
-                                             g.stride);
-                if (!AddsNothing(vLevels))
-                    kernels.reconstructInter(tables.quantiserTable[kInterChromaTable], vLevels, vPixels,
-                                             g.stride);
-            }
+            ReconstructChromaBlock(steps, layout.key,
+                                   RaiseLastIndex(lastIndex[column], uLevels, layout.uModes), uLevels,
+                                   frame.u + offset + 8 * column, g.stride);
+            ReconstructChromaBlock(steps, layout.key,
+                                   RaiseLastIndex(lastIndex[g.chromaAcross + column], vLevels, layout.vModes),
+                                   vLevels, frame.v + offset + 8 * column, g.stride);
         }
     }
     return true;

@@ -167,6 +167,12 @@ RowPair RowsFor(std::vector<int16_t>& rows, int32_t row, size_t rowLevels) {
             rows.data() + static_cast<size_t>((row + 1) % 2) * rowLevels};
 }
 
+// The last indices of the blocks in row r's buffer, block for block (a chroma row's U and V blocks lie
+// where a luma row's blocks do).
+uint8_t* LastIndicesFor(ResidualCoder& coder, int32_t row, size_t blocks) {
+    return coder.lastIndex.data() + static_cast<size_t>(row % 2) * blocks;
+}
+
 struct SectionLayout {
     Geometry geometry;
     uint16_t lumaModes = 0, uModes = 0, vModes = 0;
@@ -177,12 +183,26 @@ struct SectionLayout {
 // Where a section's block rows come from: its token streams (the decoder) or, for the coder that has just
 // coded the section, the levels it coded (the same rows, without decoding them). Both give per block the
 // zigzag position of its last non-zero level, 0 when none.
+//
+// A row buffer comes in holding the blocks of two rows before, whose last indices (raised by the
+// prediction) are still in `lastIndex`: the decoder clears only up to them.
 struct StreamRows {
     ResidualCoder& coder;
+    static void Clear(int16_t* out, uint32_t blocks, const uint8_t* lastIndex) {
+        for (uint32_t block = 0; block < blocks; ++block) {
+            int16_t* levels = out + size_t{64} * block;
+            if (lastIndex[block] < 16)
+                std::memset(levels, 0, 16 * sizeof(int16_t));
+            else
+                std::memset(levels, 0, 64 * sizeof(int16_t));
+        }
+    }
     bool Luma(int32_t, int16_t* out, uint32_t blocks, uint8_t* lastIndex) {
+        Clear(out, blocks, lastIndex);
         return DecodeBlockRow(coder.lumaStream, out, blocks, lastIndex);
     }
     bool Chroma(int32_t, int16_t* out, uint32_t blocks, uint8_t* lastIndex) {
+        Clear(out, blocks, lastIndex);
         return DecodeBlockRow(coder.chromaStream, out, blocks, lastIndex);
     }
 };
@@ -218,7 +238,7 @@ bool ReconstructLumaRows(ResidualCoder& coder, const SectionLayout& layout, std:
     const size_t rowLevels = static_cast<size_t>(g.across) * 64;
     for (int32_t row = 0; row < g.down; ++row) {
         const auto [current, previous] = RowsFor(rows, row, rowLevels);
-        uint8_t* lastIndex = coder.lastIndex.data();
+        uint8_t* lastIndex = LastIndicesFor(coder, row, static_cast<size_t>(g.across));
         if (!source.Luma(row, current, static_cast<uint32_t>(g.across), lastIndex)) return false;
         UndoRowPrediction(current, previous, g.across, layout.lumaModes, row == 0);
         uint8_t* pixels = frame.y + ptrdiff_t{8} * row * g.stride;
@@ -227,9 +247,9 @@ bool ReconstructLumaRows(ResidualCoder& coder, const SectionLayout& layout, std:
             const size_t block =
                 static_cast<size_t>(row) * static_cast<size_t>(g.across) + static_cast<size_t>(column);
             const bool intra = layout.key || layout.intra[block] != 0;
+            lastIndex[column] = RaiseLastIndex(lastIndex[column], levels, layout.lumaModes);
             ReconstructLumaBlock(tables.quantiserTable[intra ? kIntraLumaTable : kInterLumaTable], intra,
-                                 RaiseLastIndex(lastIndex[column], levels, layout.lumaModes), levels,
-                                 pixels + 8 * column, g.stride);
+                                 lastIndex[column], levels, pixels + 8 * column, g.stride);
         }
     }
     return true;
@@ -246,7 +266,7 @@ bool ReconstructChromaRows(ResidualCoder& coder, const SectionLayout& layout, st
     for (int32_t row = 0; row < g.chromaDown; ++row) {
         const auto [current, previous] = RowsFor(rows, row, 2 * planeLevels);
         const auto blocks = static_cast<uint32_t>(2 * g.chromaAcross);
-        uint8_t* lastIndex = coder.lastIndex.data();
+        uint8_t* lastIndex = LastIndicesFor(coder, row, blocks);
         if (!source.Chroma(row, current, blocks, lastIndex)) return false;
         UndoRowPrediction(current, previous, g.chromaAcross, layout.uModes, row == 0);
         UndoRowPrediction(current + planeLevels, previous + planeLevels, g.chromaAcross, layout.vModes,
@@ -255,12 +275,14 @@ bool ReconstructChromaRows(ResidualCoder& coder, const SectionLayout& layout, st
         for (int32_t column = 0; column < g.chromaAcross; ++column) {
             const int16_t* uLevels = current + column * 64;
             const int16_t* vLevels = uLevels + planeLevels;
-            ReconstructChromaBlock(steps, layout.key,
-                                   RaiseLastIndex(lastIndex[column], uLevels, layout.uModes), uLevels,
-                                   frame.u + offset + 8 * column, g.stride);
-            ReconstructChromaBlock(steps, layout.key,
-                                   RaiseLastIndex(lastIndex[g.chromaAcross + column], vLevels, layout.vModes),
-                                   vLevels, frame.v + offset + 8 * column, g.stride);
+            uint8_t& uLast = lastIndex[column];
+            uint8_t& vLast = lastIndex[g.chromaAcross + column];
+            uLast = RaiseLastIndex(uLast, uLevels, layout.uModes);
+            vLast = RaiseLastIndex(vLast, vLevels, layout.vModes);
+            ReconstructChromaBlock(steps, layout.key, uLast, uLevels, frame.u + offset + 8 * column,
+                                   g.stride);
+            ReconstructChromaBlock(steps, layout.key, vLast, vLevels, frame.v + offset + 8 * column,
+                                   g.stride);
         }
     }
     return true;
@@ -272,7 +294,7 @@ bool ReconstructRows(ResidualCoder& coder, const SectionLayout& layout, Rows& so
     // Two block rows of levels (the row and the one above it), wide enough for a luma row or a chroma row
     // of U and V blocks.
     std::vector<int16_t> rows(2 * static_cast<size_t>(g.across) * 64);
-    coder.lastIndex.assign(static_cast<size_t>(g.across), 0);
+    coder.lastIndex.assign(2 * static_cast<size_t>(g.across), 0);
     return ReconstructLumaRows(coder, layout, rows, source, frame) &&
            ReconstructChromaRows(coder, layout, rows, source, frame);
 }

@@ -68,13 +68,15 @@ void AddBlock(benchmark::State& state, const Kernels& kernels) {
     }
 }
 
-void Reconstruct(benchmark::State& state, const Kernels& kernels, bool intra) {
+void Reconstruct(benchmark::State& state, const Kernels& kernels, bool intra, bool topLeft) {
     QuantiserTables tables;
     BuildQuantiserTables(50, tables);
     int16_t levels[64];
     SparseLevels(levels);
     uint8_t picture[8 * 32] = {};
-    const auto reconstruct = intra ? kernels.reconstructIntra : kernels.reconstructInter;
+    const auto reconstruct = topLeft
+                                 ? (intra ? kernels.reconstructIntraTopLeft : kernels.reconstructInterTopLeft)
+                                 : (intra ? kernels.reconstructIntra : kernels.reconstructInter);
     for (auto _ : state) {
         reconstruct(tables.quantiserTable[intra ? kIntraLumaTable : kInterLumaTable], levels, picture, 32);
         benchmark::DoNotOptimize(picture);
@@ -99,8 +101,10 @@ void AddInterDc(benchmark::State& state, const Kernels& kernels) {
         benchmark::RegisterBenchmark(("Quantise/q90" + at).c_str(), Quantise, k, 90);
         benchmark::RegisterBenchmark(("InverseDct" + at).c_str(), InverseDct, k);
         benchmark::RegisterBenchmark(("AddBlock" + at).c_str(), AddBlock, k);
-        benchmark::RegisterBenchmark(("ReconstructIntra" + at).c_str(), Reconstruct, k, true);
-        benchmark::RegisterBenchmark(("ReconstructInter" + at).c_str(), Reconstruct, k, false);
+        benchmark::RegisterBenchmark(("ReconstructIntra" + at).c_str(), Reconstruct, k, true, false);
+        benchmark::RegisterBenchmark(("ReconstructInter" + at).c_str(), Reconstruct, k, false, false);
+        benchmark::RegisterBenchmark(("ReconstructIntraTopLeft" + at).c_str(), Reconstruct, k, true, true);
+        benchmark::RegisterBenchmark(("ReconstructInterTopLeft" + at).c_str(), Reconstruct, k, false, true);
         benchmark::RegisterBenchmark(("AddInterDc" + at).c_str(), AddInterDc, k);
     }
     return true;

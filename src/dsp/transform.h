@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "dsp/transform_constants.h"
+
 namespace rq43::dsp {
 
 struct TransformKernels {
@@ -27,6 +29,12 @@ struct TransformKernels {
                              int32_t stride);
     void (*reconstructInter)(const int16_t* steps, const int16_t* levels, uint8_t* destination,
                              int32_t stride);
+    // The same for levels that are zero beyond zigzag position kTopLeftLastIndex (all inside the
+    // top-left 4x4); the plain level uses the full kernels.
+    void (*reconstructIntraTopLeft)(const int16_t* steps, const int16_t* levels, uint8_t* destination,
+                                    int32_t stride);
+    void (*reconstructInterTopLeft)(const int16_t* steps, const int16_t* levels, uint8_t* destination,
+                                    int32_t stride);
     // The DC-only shortcuts: fill with a 32-bit pattern of the value; add (step * level + 4) >> 3.
     void (*fillIntraDc)(uint8_t* destination, int32_t stride, int32_t value);
     void (*addInterDc)(uint8_t* destination, int32_t stride, int16_t step, int16_t level);
@@ -42,6 +50,10 @@ void ReconstructIntraBlockSse2(const int16_t* steps, const int16_t* levels, uint
                                int32_t stride);
 void ReconstructInterBlockSse2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
                                int32_t stride);
+void ReconstructIntraTopLeftSse2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
+                                 int32_t stride);
+void ReconstructInterTopLeftSse2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
+                                 int32_t stride);
 void FillIntraDcSse2(uint8_t* destination, int32_t stride, int32_t value);
 void AddInterDcSse2(uint8_t* destination, int32_t stride, int16_t step, int16_t level);
 
@@ -55,5 +67,9 @@ void ReconstructIntraBlockAvx2(const int16_t* steps, const int16_t* levels, uint
                                int32_t stride);
 void ReconstructInterBlockAvx2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
                                int32_t stride);
+void ReconstructIntraTopLeftAvx2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
+                                 int32_t stride);
+void ReconstructInterTopLeftAvx2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
+                                 int32_t stride);
 
 }  // namespace rq43::dsp

@@ -13,6 +13,10 @@ inline constexpr uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 
                                         35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
                                         58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
+// Zigzag positions 0..kTopLeftLastIndex all lie in the top-left 4x4, and position 10 does not.
+inline constexpr int kTopLeftLastIndex = 9;
+static_assert(kZigzag[kTopLeftLastIndex + 1] / 8 >= 4);
+
 // kZigzagInverse[i]: zigzag position of raster index i.
 inline constexpr uint8_t kZigzagInverse[64] = {
     0,  1,  5,  6,  14, 15, 27, 28, 2,  4,  7,  13, 16, 26, 29, 42, 3,  8,  12, 17, 25, 30,

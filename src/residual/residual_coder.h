@@ -62,7 +62,7 @@ struct ResidualCoder {
     std::vector<uint8_t> streamRoom;         // where a token stream is coded before it joins its section
     std::vector<int16_t> predictionScratch;  // two rows of blocksAcross values
     std::vector<int16_t> predictionLanes;    // the predicted positions of every luma block, 8 each
-    std::vector<uint8_t> lastIndex;          // decoder: one byte per block of a block row
+    std::vector<uint8_t> lastIndex;          // one byte per block of the two block rows in hand
     TokenStream lumaStream;
     TokenStream chromaStream;
     QuantiserTables quantiserTables{};  // this coder's own: rebuilt for each section it codes

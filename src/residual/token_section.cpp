@@ -131,21 +131,39 @@ struct StreamRelease {
     }
 };
 
-void ReconstructLumaBlock(const QuantiserTables& tables, bool intra, uint8_t lastIndex, const int16_t* levels,
+// The inverse transform of a block's levels, over four rows when they end inside the top-left 4x4 (the
+// same result). `lastIndex` is at or beyond the zigzag position of the last non-zero level.
+void ReconstructTransformed(const int16_t* steps, bool intra, uint8_t lastIndex, const int16_t* levels,
+                            uint8_t* destination, int32_t stride) {
+    const dsp::TransformKernels& kernels = ActiveTransformKernels();
+    const bool topLeft = lastIndex <= kTopLeftLastIndex;
+    if (intra)
+        (topLeft ? kernels.reconstructIntraTopLeft : kernels.reconstructIntra)(steps, levels, destination,
+                                                                               stride);
+    else
+        (topLeft ? kernels.reconstructInterTopLeft : kernels.reconstructInter)(steps, levels, destination,
+                                                                               stride);
+}
+
+// Luma blocks whose only level is the DC take the format's shortcuts; chroma blocks never do.
+void ReconstructLumaBlock(const int16_t* steps, bool intra, uint8_t lastIndex, const int16_t* levels,
                           uint8_t* destination, int32_t stride) {
     const dsp::TransformKernels& kernels = ActiveTransformKernels();
-    if (intra) {
-        if (lastIndex == 0)
-            kernels.fillIntraDc(destination, stride,
-                                IntraDcValue(tables.quantiserTable[kIntraLumaTable][0], levels[0]));
-        else
-            kernels.reconstructIntra(tables.quantiserTable[kIntraLumaTable], levels, destination, stride);
-    } else if (lastIndex == 0) {
-        if (levels[0] != 0)
-            kernels.addInterDc(destination, stride, tables.quantiserTable[kInterLumaTable][0], levels[0]);
-    } else if (!AddsNothing(levels)) {
-        kernels.reconstructInter(tables.quantiserTable[kInterLumaTable], levels, destination, stride);
+    if (lastIndex == 0) {
+        if (intra)
+            kernels.fillIntraDc(destination, stride, IntraDcValue(steps[0], levels[0]));
+        else if (levels[0] != 0)
+            kernels.addInterDc(destination, stride, steps[0], levels[0]);
+    } else if (intra || lastIndex <= kTopLeftLastIndex || !AddsNothing(levels)) {
+        ReconstructTransformed(steps, intra, lastIndex, levels, destination, stride);
     }
+}
+
+// An inter chroma block of zero levels adds nothing.
+void ReconstructChromaBlock(const int16_t* steps, bool intra, uint8_t lastIndex, const int16_t* levels,
+                            uint8_t* destination, int32_t stride) {
+    if (intra || lastIndex != 0 || levels[0] != 0)
+        ReconstructTransformed(steps, intra, lastIndex, levels, destination, stride);
 }
 
 // The two block-row buffers: row r in buffer r mod 2, the row above it in the other.
@@ -159,6 +177,12 @@ RowPair RowsFor(std::vector<int16_t>& rows, int32_t row, size_t rowLevels) {
             rows.data() + static_cast<size_t>((row + 1) % 2) * rowLevels};
 }
 
+// The last indices of the blocks in row r's buffer, block for block (a chroma row's U and V blocks lie
+// where a luma row's blocks do).
+uint8_t* LastIndicesFor(ResidualCoder& coder, int32_t row, size_t blocks) {
+    return coder.lastIndex.data() + static_cast<size_t>(row % 2) * blocks;
+}
+
 struct SectionLayout {
     Geometry geometry;
     uint16_t lumaModes = 0, uModes = 0, vModes = 0;
@@ -169,12 +193,26 @@ struct SectionLayout {
 // Where a section's block rows come from: its token streams (the decoder) or, for the coder that has just
 // coded the section, the levels it coded (the same rows, without decoding them). Both give per block the
 // zigzag position of its last non-zero level, 0 when none.
+//
+// A row buffer comes in holding the blocks of two rows before, whose last indices (raised by the
+// prediction) are still in `lastIndex`: the decoder clears only up to them.
 struct StreamRows {
     ResidualCoder& coder;
+    static void Clear(int16_t* out, uint32_t blocks, const uint8_t* lastIndex) {
+        for (uint32_t block = 0; block < blocks; ++block) {
+            int16_t* levels = out + size_t{64} * block;
+            if (lastIndex[block] < 16)
+                std::memset(levels, 0, 16 * sizeof(int16_t));
+            else
+                std::memset(levels, 0, 64 * sizeof(int16_t));
+        }
+    }
     bool Luma(int32_t, int16_t* out, uint32_t blocks, uint8_t* lastIndex) {
+        Clear(out, blocks, lastIndex);
         return DecodeBlockRow(coder.lumaStream, out, blocks, lastIndex);
     }
     bool Chroma(int32_t, int16_t* out, uint32_t blocks, uint8_t* lastIndex) {
+        Clear(out, blocks, lastIndex);
         return DecodeBlockRow(coder.chromaStream, out, blocks, lastIndex);
     }
 };
@@ -194,11 +232,10 @@ struct CodedRows {
         Take(luma + static_cast<size_t>(row) * lumaRowLevels, lumaRowLevels, out, lastIndex);
         return true;
     }
-    // The chroma reconstruction takes the full path whatever the last index.
-    bool Chroma(int32_t row, int16_t* out, uint32_t, uint8_t*) const {
+    bool Chroma(int32_t row, int16_t* out, uint32_t, uint8_t* lastIndex) const {
         const size_t offset = static_cast<size_t>(row) * chromaRowLevels;
-        std::memcpy(out, u + offset, chromaRowLevels * sizeof(int16_t));
-        std::memcpy(out + chromaRowLevels, v + offset, chromaRowLevels * sizeof(int16_t));
+        Take(u + offset, chromaRowLevels, out, lastIndex);
+        Take(v + offset, chromaRowLevels, out + chromaRowLevels, lastIndex + chromaRowLevels / 64);
         return true;
     }
 };
@@ -211,7 +248,7 @@ bool ReconstructLumaRows(ResidualCoder& coder, const SectionLayout& layout, std:
     const size_t rowLevels = static_cast<size_t>(g.across) * 64;
     for (int32_t row = 0; row < g.down; ++row) {
         const auto [current, previous] = RowsFor(rows, row, rowLevels);
-        uint8_t* lastIndex = coder.lastIndex.data();
+        uint8_t* lastIndex = LastIndicesFor(coder, row, static_cast<size_t>(g.across));
         if (!source.Luma(row, current, static_cast<uint32_t>(g.across), lastIndex)) return false;
         UndoRowPrediction(current, previous, g.across, layout.lumaModes, row == 0);
         uint8_t* pixels = frame.y + ptrdiff_t{8} * row * g.stride;
@@ -220,25 +257,27 @@ bool ReconstructLumaRows(ResidualCoder& coder, const SectionLayout& layout, std:
             const size_t block =
                 static_cast<size_t>(row) * static_cast<size_t>(g.across) + static_cast<size_t>(column);
             const bool intra = layout.key || layout.intra[block] != 0;
-            ReconstructLumaBlock(tables, intra, RaiseLastIndex(lastIndex[column], levels, layout.lumaModes),
-                                 levels, pixels + 8 * column, g.stride);
+            lastIndex[column] = RaiseLastIndex(lastIndex[column], levels, layout.lumaModes);
+            ReconstructLumaBlock(tables.quantiserTable[intra ? kIntraLumaTable : kInterLumaTable], intra,
+                                 lastIndex[column], levels, pixels + 8 * column, g.stride);
         }
     }
     return true;
 }
 
-// Chroma rows hold the U blocks of a block row, then its V blocks; they always take the full path.
+// Chroma rows hold the U blocks of a block row, then its V blocks.
 template <typename Rows>
 bool ReconstructChromaRows(ResidualCoder& coder, const SectionLayout& layout, std::vector<int16_t>& rows,
                            Rows& source, YuvFrame& frame) {
     const Geometry& g = layout.geometry;
-    const QuantiserTables& tables = coder.quantiserTables;
-    const dsp::TransformKernels& kernels = ActiveTransformKernels();
+    const int16_t* steps =
+        coder.quantiserTables.quantiserTable[layout.key ? kIntraChromaTable : kInterChromaTable];
     const size_t planeLevels = static_cast<size_t>(g.chromaAcross) * 64;
     for (int32_t row = 0; row < g.chromaDown; ++row) {
         const auto [current, previous] = RowsFor(rows, row, 2 * planeLevels);
         const auto blocks = static_cast<uint32_t>(2 * g.chromaAcross);
-        if (!source.Chroma(row, current, blocks, coder.lastIndex.data())) return false;
+        uint8_t* lastIndex = LastIndicesFor(coder, row, blocks);
+        if (!source.Chroma(row, current, blocks, lastIndex)) return false;
         UndoRowPrediction(current, previous, g.chromaAcross, layout.uModes, row == 0);
         UndoRowPrediction(current + planeLevels, previous + planeLevels, g.chromaAcross, layout.vModes,
                           row == 0);
@@ -246,21 +285,14 @@ bool ReconstructChromaRows(ResidualCoder& coder, const SectionLayout& layout, st
         for (int32_t column = 0; column < g.chromaAcross; ++column) {
             const int16_t* uLevels = current + column * 64;
             const int16_t* vLevels = uLevels + planeLevels;
-            uint8_t* uPixels = frame.u + offset + 8 * column;
-            uint8_t* vPixels = frame.v + offset + 8 * column;
-            if (layout.key) {
-                kernels.reconstructIntra(tables.quantiserTable[kIntraChromaTable], uLevels, uPixels,
-                                         g.stride);
-                kernels.reconstructIntra(tables.quantiserTable[kIntraChromaTable], vLevels, vPixels,
-                                         g.stride);
-            } else {
-                if (!AddsNothing(uLevels))
-                    kernels.reconstructInter(tables.quantiserTable[kInterChromaTable], uLevels, uPixels,
-                                             g.stride);
-                if (!AddsNothing(vLevels))
-                    kernels.reconstructInter(tables.quantiserTable[kInterChromaTable], vLevels, vPixels,
-                                             g.stride);
-            }
+            uint8_t& uLast = lastIndex[column];
+            uint8_t& vLast = lastIndex[g.chromaAcross + column];
+            uLast = RaiseLastIndex(uLast, uLevels, layout.uModes);
+            vLast = RaiseLastIndex(vLast, vLevels, layout.vModes);
+            ReconstructChromaBlock(steps, layout.key, uLast, uLevels, frame.u + offset + 8 * column,
+                                   g.stride);
+            ReconstructChromaBlock(steps, layout.key, vLast, vLevels, frame.v + offset + 8 * column,
+                                   g.stride);
         }
     }
     return true;
@@ -272,7 +304,7 @@ bool ReconstructRows(ResidualCoder& coder, const SectionLayout& layout, Rows& so
     // Two block rows of levels (the row and the one above it), wide enough for a luma row or a chroma row
     // of U and V blocks.
     std::vector<int16_t> rows(2 * static_cast<size_t>(g.across) * 64);
-    coder.lastIndex.assign(static_cast<size_t>(g.across), 0);
+    coder.lastIndex.assign(2 * static_cast<size_t>(g.across), 0);
     return ReconstructLumaRows(coder, layout, rows, source, frame) &&
            ReconstructChromaRows(coder, layout, rows, source, frame);
 }

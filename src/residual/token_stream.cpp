@@ -313,7 +313,6 @@ bool OpenTokenStream(TokenStream& stream, const uint8_t* in, size_t size, uint64
 bool DecodeBlockRow(TokenStream& stream, int16_t* levelsOut, uint32_t blockCount, uint8_t* lastIndexOut) {
     if (blockCount > stream.blocksLeft) return false;
     const size_t levelTotal = static_cast<size_t>(blockCount) * kBlockLevels;
-    std::fill(levelsOut, levelsOut + levelTotal, int16_t{0});
     std::fill(lastIndexOut, lastIndexOut + blockCount, uint8_t{0});
 
     // The stream's state in locals: a store of a last index may alias anything, so state reached through

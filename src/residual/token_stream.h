@@ -93,8 +93,10 @@ bool FinishTokenStream(TokenStream& stream, size_t* size);
 bool OpenTokenStream(TokenStream& stream, const uint8_t* in, size_t size, uint64_t blockCount);
 
 // Produces the next blockCount blocks (64 levels each) and per block the zigzag position of its last level
-// token (0 when none). Fails on a zero run past the end of a block, an end-of-block run past the last block
-// of the stream, more blocks than the stream holds, or a token string that ends too early.
+// token (0 when none). The levels must be zero on entry: only the positions the tokens reach are written
+// (clearing whole rows cost more than reading them). Fails on a zero run past the end of a block, an
+// end-of-block run past the last block of the stream, more blocks than the stream holds, or a token string
+// that ends too early.
 bool DecodeBlockRow(TokenStream& stream, int16_t* levelsOut, uint32_t blockCount, uint8_t* lastIndexOut);
 
 // The zigzag position of the block's last non-zero level, 0 when none: what DecodeBlockRow reports for a

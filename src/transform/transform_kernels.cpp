@@ -8,9 +8,18 @@
 namespace rq43 {
 namespace {
 
-constexpr dsp::TransformKernels kPlain = {
-    ForwardDct, QuantiseBlock,         DequantiseBlock,       InverseDct,  IdctPut,
-    AddBlock,   ReconstructIntraBlock, ReconstructInterBlock, FillIntraDc, AddInterDc};
+constexpr dsp::TransformKernels kPlain = {ForwardDct,
+                                          QuantiseBlock,
+                                          DequantiseBlock,
+                                          InverseDct,
+                                          IdctPut,
+                                          AddBlock,
+                                          ReconstructIntraBlock,
+                                          ReconstructInterBlock,
+                                          ReconstructIntraBlock,
+                                          ReconstructInterBlock,
+                                          FillIntraDc,
+                                          AddInterDc};
 
 #ifdef RQ43_X86_KERNELS
 constexpr dsp::TransformKernels kSse2 = {dsp::ForwardDctSse2,
@@ -21,6 +30,8 @@ constexpr dsp::TransformKernels kSse2 = {dsp::ForwardDctSse2,
                                          dsp::AddBlockSse2,
                                          dsp::ReconstructIntraBlockSse2,
                                          dsp::ReconstructInterBlockSse2,
+                                         dsp::ReconstructIntraTopLeftSse2,
+                                         dsp::ReconstructInterTopLeftSse2,
                                          dsp::FillIntraDcSse2,
                                          dsp::AddInterDcSse2};
 
@@ -34,6 +45,8 @@ constexpr dsp::TransformKernels kAvx2 = {dsp::ForwardDctAvx2,
                                          dsp::AddBlockSse2,
                                          dsp::ReconstructIntraBlockAvx2,
                                          dsp::ReconstructInterBlockAvx2,
+                                         dsp::ReconstructIntraTopLeftAvx2,
+                                         dsp::ReconstructInterTopLeftAvx2,
                                          dsp::FillIntraDcSse2,
                                          dsp::AddInterDcSse2};
 #endif

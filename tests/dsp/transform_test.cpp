@@ -135,6 +135,16 @@ TEST(TransformKernels, ReconstructionMatchesPlain) {
                     plain.reconstructIntra(steps, block.data(), expectedPixels.data() + 3, kStride);
                     simd.reconstructIntra(steps, block.data(), actualPixels.data() + 3, kStride);
                     ASSERT_EQ(actualPixels, expectedPixels);
+
+                    // The top-left shortcuts on the same levels cut after kTopLeftLastIndex.
+                    Block topLeft = block;
+                    std::fill(topLeft.begin() + kTopLeftLastIndex + 1, topLeft.end(), int16_t{0});
+                    plain.reconstructInter(steps, topLeft.data(), expectedPixels.data() + 5, kStride);
+                    simd.reconstructInterTopLeft(steps, topLeft.data(), actualPixels.data() + 5, kStride);
+                    ASSERT_EQ(actualPixels, expectedPixels);
+                    plain.reconstructIntra(steps, topLeft.data(), expectedPixels.data() + 3, kStride);
+                    simd.reconstructIntraTopLeft(steps, topLeft.data(), actualPixels.data() + 3, kStride);
+                    ASSERT_EQ(actualPixels, expectedPixels);
                 }
             }
         }

@@ -35,12 +35,14 @@ constexpr Reorder BuildReorder(const uint8_t (&source)[64]) {
 constexpr Reorder kToZigzag = BuildReorder(kZigzag);
 constexpr Reorder kToRaster = BuildReorder(kZigzagInverse);
 
-inline void Apply(const Reorder& reorder, const __m128i in[8], __m128i out[8]) {
+// Only the first Outputs rows, gathered from the first Sources rows (the others must not matter).
+template <int Outputs = 8, int Sources = 8>
+inline void Apply(const Reorder& reorder, const __m128i in[], __m128i out[]) {
 #pragma GCC unroll 8
-    for (int j = 0; j < 8; ++j) {
+    for (int j = 0; j < Outputs; ++j) {
         __m128i gathered = _mm_setzero_si128();
 #pragma GCC unroll 8
-        for (int r = 0; r < 8; ++r) {
+        for (int r = 0; r < Sources; ++r) {
             if (!reorder.used[j][r]) continue;
             const __m128i mask = _mm_load_si128(reinterpret_cast<const __m128i*>(reorder.mask[j][r].byte));
             gathered = _mm_or_si128(gathered, _mm_shuffle_epi8(in[r], mask));
@@ -55,6 +57,11 @@ struct ShuffleOrder {
         __m128i zigzag[8];
         LoadBlock(levels, zigzag);
         Apply(kToRaster, zigzag, x);
+    }
+    // Zigzag positions up to kTopLeftLastIndex lie in the first two zigzag rows and reach raster rows 0..3.
+    static void ToRasterTopLeft(const int16_t* levels, __m128i x[8]) {
+        const __m128i zigzag[2] = {Load(levels), Load(levels + 8)};
+        Apply<4, 2>(kToRaster, zigzag, x);
     }
     static void ToZigzag(const __m128i x[8], int16_t* levels) {
         __m128i zigzag[8];
@@ -88,12 +95,22 @@ void IdctPutAvx2(const int16_t* coefficients, uint8_t* destination, int32_t stri
 
 void ReconstructIntraBlockAvx2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
                                int32_t stride) {
-    Kernels::ReconstructIntra(steps, levels, destination, stride);
+    Kernels::ReconstructIntra<false>(steps, levels, destination, stride);
 }
 
 void ReconstructInterBlockAvx2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
                                int32_t stride) {
-    Kernels::ReconstructInter(steps, levels, destination, stride);
+    Kernels::ReconstructInter<false>(steps, levels, destination, stride);
+}
+
+void ReconstructIntraTopLeftAvx2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
+                                 int32_t stride) {
+    Kernels::ReconstructIntra<true>(steps, levels, destination, stride);
+}
+
+void ReconstructInterTopLeftAvx2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
+                                 int32_t stride) {
+    Kernels::ReconstructInter<true>(steps, levels, destination, stride);
 }
 
 }  // namespace rq43::dsp

@@ -8,6 +8,7 @@ namespace {
 // SSE2 has no byte shuffle: levels are reordered one element at a time.
 struct ElementOrder {
     static void ToRaster(const int16_t* levels, __m128i x[8]) { RasterFromZigzag(levels, x); }
+    static void ToRasterTopLeft(const int16_t* levels, __m128i x[8]) { RasterTopLeftFromZigzag(levels, x); }
     static void ToZigzag(const __m128i x[8], int16_t* levels) { ZigzagFromRaster(x, levels); }
 };
 using Kernels = BlockKernels<ElementOrder>;
@@ -42,12 +43,22 @@ void AddBlockSse2(uint8_t* destination, int32_t stride, const int16_t* residual)
 
 void ReconstructIntraBlockSse2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
                                int32_t stride) {
-    Kernels::ReconstructIntra(steps, levels, destination, stride);
+    Kernels::ReconstructIntra<false>(steps, levels, destination, stride);
 }
 
 void ReconstructInterBlockSse2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
                                int32_t stride) {
-    Kernels::ReconstructInter(steps, levels, destination, stride);
+    Kernels::ReconstructInter<false>(steps, levels, destination, stride);
+}
+
+void ReconstructIntraTopLeftSse2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
+                                 int32_t stride) {
+    Kernels::ReconstructIntra<true>(steps, levels, destination, stride);
+}
+
+void ReconstructInterTopLeftSse2(const int16_t* steps, const int16_t* levels, uint8_t* destination,
+                                 int32_t stride) {
+    Kernels::ReconstructInter<true>(steps, levels, destination, stride);
 }
 
 void FillIntraDcSse2(uint8_t* destination, int32_t stride, int32_t value) {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "dsp/transform_constants.h"
 
@@ -191,20 +192,8 @@ inline void ForwardDctRegisters(__m128i x[8]) {
     Transpose(x);
 }
 
-// x: eight rows of coefficients in (the level already folded into the DC), eight rows of samples out.
-inline void InverseDctRegisters(__m128i x[8]) {
-    Transpose(x);  // x[c]: coefficient c of every row
-    const Pairs even02 = Interleave(x[0], x[2]), even46 = Interleave(x[4], x[6]);
-    const Pairs odd13 = Interleave(x[1], x[3]), odd57 = Interleave(x[5], x[7]);
-    const __m128i rounding = _mm_set1_epi32(1024);
-    for (int k = 0; k < 4; ++k) {
-        const Pairs a = WeightedSum(even02, even46, kInverseWeights.output[k]);
-        const Pairs b = WeightedSum(odd13, odd57, kInverseWeights.output[4 + k]);
-        x[k] = RoundAndPack<11>({_mm_add_epi32(a.lo, b.lo), _mm_add_epi32(a.hi, b.hi)}, rounding);
-        x[7 - k] = RoundAndPack<11>({_mm_sub_epi32(a.lo, b.lo), _mm_sub_epi32(a.hi, b.hi)}, rounding);
-    }
-    Transpose(x);  // back to rows
-
+// The column pass: x holds eight rows of row-pass outputs, then eight rows of samples.
+inline void InverseColumns(__m128i x[8]) {
     const __m128i one = _mm_set1_epi16(1);
     const __m128i tp17 = _mm_adds_epi16(x[1], MulHi(x[7], kTan1));
     const __m128i tm17 = _mm_subs_epi16(MulHi(x[1], kTan1), x[7]);
@@ -239,6 +228,55 @@ inline void InverseDctRegisters(__m128i x[8]) {
     x[7] = _mm_srai_epi16(_mm_subs_epi16(a0, b0), 6);
 }
 
+// x: eight rows of coefficients in (the level already folded into the DC), eight rows of samples out.
+inline void InverseDctRegisters(__m128i x[8]) {
+    Transpose(x);  // x[c]: coefficient c of every row
+    const Pairs even02 = Interleave(x[0], x[2]), even46 = Interleave(x[4], x[6]);
+    const Pairs odd13 = Interleave(x[1], x[3]), odd57 = Interleave(x[5], x[7]);
+    const __m128i rounding = _mm_set1_epi32(1024);
+    for (int k = 0; k < 4; ++k) {
+        const Pairs a = WeightedSum(even02, even46, kInverseWeights.output[k]);
+        const Pairs b = WeightedSum(odd13, odd57, kInverseWeights.output[4 + k]);
+        x[k] = RoundAndPack<11>({_mm_add_epi32(a.lo, b.lo), _mm_add_epi32(a.hi, b.hi)}, rounding);
+        x[7 - k] = RoundAndPack<11>({_mm_sub_epi32(a.lo, b.lo), _mm_sub_epi32(a.hi, b.hi)}, rounding);
+    }
+    Transpose(x);  // back to rows
+    InverseColumns(x);
+}
+
+// The same for blocks whose coefficients outside the top-left 4x4 are zero, as most coded blocks' are. A
+// row of zeros sums to the rounding alone, which shifts to zero, so rows 4..7 stay zero after the row
+// pass and the row pass needs only the first four values of the first four rows.
+inline void InverseDctTopLeftRegisters(__m128i x[8]) {
+    const __m128i rows01 = _mm_unpacklo_epi16(x[0], x[1]), rows23 = _mm_unpacklo_epi16(x[2], x[3]);
+    const __m128i columns01 = _mm_unpacklo_epi32(rows01, rows23);  // coefficient 0 of rows 0..3, then 1
+    const __m128i columns23 = _mm_unpackhi_epi32(rows01, rows23);
+    const __m128i even02 = _mm_unpacklo_epi16(columns01, columns23);
+    const __m128i odd13 = _mm_unpackhi_epi16(columns01, columns23);
+    const __m128i rounding = _mm_set1_epi32(1024);
+    __m128i column[8];  // output c of rows 0..3 in the low half
+    for (int k = 0; k < 4; ++k) {
+        const __m128i a = _mm_madd_epi16(even02, Load(kInverseWeights.output[k][0][0]));
+        const __m128i b = _mm_madd_epi16(odd13, Load(kInverseWeights.output[4 + k][0][0]));
+        const __m128i sum = _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(a, b), rounding), 11);
+        const __m128i difference = _mm_srai_epi32(_mm_add_epi32(_mm_sub_epi32(a, b), rounding), 11);
+        column[k] = _mm_packs_epi32(sum, sum);
+        column[7 - k] = _mm_packs_epi32(difference, difference);
+    }
+    const __m128i t01 = _mm_unpacklo_epi16(column[0], column[1]),
+                  t23 = _mm_unpacklo_epi16(column[2], column[3]);
+    const __m128i t45 = _mm_unpacklo_epi16(column[4], column[5]),
+                  t67 = _mm_unpacklo_epi16(column[6], column[7]);
+    const __m128i left01 = _mm_unpacklo_epi32(t01, t23), left23 = _mm_unpackhi_epi32(t01, t23);
+    const __m128i right01 = _mm_unpacklo_epi32(t45, t67), right23 = _mm_unpackhi_epi32(t45, t67);
+    x[0] = _mm_unpacklo_epi64(left01, right01);
+    x[1] = _mm_unpackhi_epi64(left01, right01);
+    x[2] = _mm_unpacklo_epi64(left23, right23);
+    x[3] = _mm_unpackhi_epi64(left23, right23);
+    x[4] = x[5] = x[6] = x[7] = _mm_setzero_si128();
+    InverseColumns(x);
+}
+
 inline void LoadBlock(const int16_t* block, __m128i x[8]) {
     for (int r = 0; r < 8; ++r) x[r] = Load(block + 8 * r);
 }
@@ -256,6 +294,24 @@ inline void RasterFromZigzag(const int16_t* levels, __m128i x[8]) {
     alignas(16) int16_t raster[64];
     for (int i = 0; i < 64; ++i) raster[i] = levels[kZigzagInverse[i]];
     LoadBlock(raster, x);
+}
+
+template <size_t K>
+inline void InsertLevel(const int16_t* levels, __m128i x[4]) {
+    constexpr int raster = kZigzag[K];
+    x[raster / 8] = _mm_insert_epi16(x[raster / 8], levels[K], raster % 8);
+}
+
+template <size_t... K>
+inline void InsertLevels(const int16_t* levels, __m128i x[4], std::index_sequence<K...>) {
+    (InsertLevel<K>(levels, x), ...);
+}
+
+// Rows 0..3 of the raster block, whose levels beyond kTopLeftLastIndex are zero, a lane at a time
+// (through memory, the narrow stores would stall the wide loads).
+inline void RasterTopLeftFromZigzag(const int16_t* levels, __m128i x[8]) {
+    for (int r = 0; r < 4; ++r) x[r] = _mm_setzero_si128();
+    InsertLevels(levels, x, std::make_index_sequence<kTopLeftLastIndex + 1>());
 }
 
 inline void ZigzagFromRaster(const __m128i x[8], int16_t* levels) {
@@ -373,22 +429,36 @@ struct BlockKernels {
         PutRows(x, destination, stride);
     }
 
+    // Levels to samples; with TopLeft the levels beyond kTopLeftLastIndex must be zero.
+    template <bool TopLeft>
+    static void Samples(const int16_t* steps, const int16_t* levels, int level, __m128i x[8]) {
+        if constexpr (TopLeft) {
+            Order::ToRasterTopLeft(levels, x);
+            for (int r = 0; r < 4; ++r) x[r] = _mm_mullo_epi16(x[r], Load(steps + 8 * r));
+        } else {
+            Order::ToRaster(levels, x);
+            Dequantise(steps, x);
+        }
+        if (level != 0) x[0] = AddLevel(x[0], level);
+        if constexpr (TopLeft)
+            InverseDctTopLeftRegisters(x);
+        else
+            InverseDctRegisters(x);
+    }
+
+    template <bool TopLeft>
     static void ReconstructIntra(const int16_t* steps, const int16_t* levels, uint8_t* destination,
                                  int32_t stride) {
         __m128i x[8];
-        Order::ToRaster(levels, x);
-        Dequantise(steps, x);
-        x[0] = AddLevel(x[0], 128);
-        InverseDctRegisters(x);
+        Samples<TopLeft>(steps, levels, 128, x);
         PutRows(x, destination, stride);
     }
 
+    template <bool TopLeft>
     static void ReconstructInter(const int16_t* steps, const int16_t* levels, uint8_t* destination,
                                  int32_t stride) {
         __m128i x[8];
-        Order::ToRaster(levels, x);
-        Dequantise(steps, x);
-        InverseDctRegisters(x);
+        Samples<TopLeft>(steps, levels, 0, x);
         AddRows(x, destination, stride);
     }
 };

@@ -165,6 +165,44 @@ TEST(TokenSection, RoundTripsApproachTheSource) {
     EXPECT_GT(predictedSections, 0);
 }
 
+// Coefficient prediction can restore chroma levels behind a block's last coded one, even outside the
+// top-left 4x4 (zigzag position 10, raster 32), and the block must still take the whole inverse transform.
+// Every U and V block holds the same coefficients, so every one must decode to the same pixels.
+TEST(TokenSection, ChromaLevelsRestoredByPredictionAreTransformed) {
+    FrameToCode frame(64, 48, 4, 0);
+    ResidualCoder encoder;
+    InitResidualCoder(encoder);
+    encoder.quality = 50;
+    ASSERT_TRUE(LoadFrame(encoder, frame.source, nullptr, nullptr));
+    for (auto* plane : {&encoder.coefficients.u, &encoder.coefficients.v}) {
+        for (size_t block = 0; block < plane->size(); block += kCoefficientsPerBlock) {
+            std::fill_n(plane->begin() + static_cast<ptrdiff_t>(block), 64, int16_t{0});
+            (*plane)[block + 32] = 2000;
+        }
+    }
+    const std::vector<uint8_t> section = Encoded(encoder, 1);
+    ASSERT_EQ(Field16(section, 18) >> 14, Field16(section, 20) >> 14);
+    ASSERT_NE(Field16(section, 18) >> 14, 0) << "position 10 of the U blocks is not predicted";
+
+    YuvFrame decoded;
+    AllocateFrame(decoded, 64, 48, 16);
+    ResidualCoder decoder;
+    InitResidualCoder(decoder);
+    ASSERT_TRUE(DecodeTokenSection(section.data(), section.size(), decoder, decoded));
+    for (const uint8_t* plane : {decoded.u, decoded.v}) {
+        for (int32_t by = 0; by < 3; ++by) {
+            for (int32_t bx = 0; bx < 4; ++bx) {
+                for (int32_t r = 0; r < 8; ++r) {
+                    EXPECT_EQ(std::memcmp(plane + (8 * by + r) * decoded.stride + 8 * bx,
+                                          plane + r * decoded.stride, 8),
+                              0)
+                        << "block " << bx << "," << by << " row " << r;
+                }
+            }
+        }
+    }
+}
+
 TEST(TokenSection, KeySectionLayout) {
     FrameToCode frame(48, 32, 9, 10);
     ResidualCoder coder;

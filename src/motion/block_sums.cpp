@@ -105,16 +105,13 @@ void ComputeBlockSums(const uint8_t* origin, int32_t stride, int32_t height, int
     BlockSumsKernelFor(level)(first, stride, rows, sums.sums16.data(), sums.squares16.data());
 }
 
-SourceSums SumSourceBlock(const uint8_t* source, int32_t stride) {
-    SourceSums sums{0, 0};
+uint32_t SumSourceBlock(const uint8_t* source, int32_t stride) {
+    uint32_t sum = 0;
     for (int r = 0; r < 16; ++r) {
         const uint8_t* row = source + static_cast<ptrdiff_t>(r) * stride;
-        for (int c = 0; c < 16; ++c) {
-            sums.sum += row[c];
-            sums.squares += uint32_t{row[c]} * row[c];
-        }
+        for (int c = 0; c < 16; ++c) sum += row[c];
     }
-    return sums;
+    return sum;
 }
 
 }  // namespace rq43

@@ -35,11 +35,7 @@ void ComputeBlockSums(const uint8_t* origin, int32_t stride, int32_t height, int
 dsp::BlockSumsKernel BlockSumsKernelFor(dsp::CpuLevel level);
 dsp::WithinReachKernel WithinReachKernelFor(dsp::CpuLevel level);
 
-// The pixel sum of a 16x16 source block and the sum of its squared pixels.
-struct SourceSums {
-    uint32_t sum;
-    uint32_t squares;
-};
-SourceSums SumSourceBlock(const uint8_t* source, int32_t stride);
+// The pixel sum of a 16x16 source block.
+uint32_t SumSourceBlock(const uint8_t* source, int32_t stride);
 
 }  // namespace rq43

@@ -175,7 +175,7 @@ constexpr int32_t kMaxRingPositions = 4 * 31 + 2 * 31;
 void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& measure, const BlockSums& sums,
                        Best& best) {
     const int32_t stride = measure.stride;
-    const SourceSums source = SumSourceBlock(measure.source, stride);
+    const uint32_t sourceSum = SumSourceBlock(measure.source, stride);
     // Indexed by plane offset, as the reference pixels.
     const uint16_t* referenceSums = sums.sums16.data() + sums.At(0, 0);
     const uint32_t* referenceSquares = sums.squares16.data() + sums.At(0, 0);
@@ -201,7 +201,7 @@ void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& meas
         while (uint64_t{reach} * reach < boundLimit) ++reach;
         while (reach > 0 && uint64_t{reach - 1} * (reach - 1) >= boundLimit) --reach;
         // One unsigned comparison: sums below the lowest wrap far above the span.
-        const uint32_t lowest = source.sum - (reach - 1);
+        const uint32_t lowest = sourceSum - (reach - 1);
         const uint32_t span = 2 * reach - 1;
         size_t count = 0, rings = 0;
         do {

@@ -46,7 +46,7 @@ void PrintUsage(std::FILE* out) {
         "\n"
         "'rq43 COMMAND --help' describes a command. Exit status: 0 success, 1 failure, 2 usage\n"
         "error, 130 interrupted (Ctrl-C).\n"
-        "With --cpu c|sse2|avx2|avxvnni anywhere among the options, the codec runs that level's kernels\n"
+        "With --cpu c|sse2|avx2|avxvnni|avx512 anywhere among the options, the codec runs that level's kernels\n"
         "(as RQ43_CPU does; never above what the processor has), to compare or to report a fault.\n");
 }
 
@@ -59,7 +59,7 @@ bool TakeCpuOption(std::vector<std::string>& args) {
         std::string level = taken == 2 ? (i + 1 < args.size() ? args[i + 1] : "") : args[i].substr(6);
         rq43::dsp::CpuLevel parsed{};
         if (!rq43::dsp::ParseCpuLevel(level, parsed)) {
-            std::fprintf(stderr, "rq43: --cpu takes c, sse2, avx2 or avxvnni\n");
+            std::fprintf(stderr, "rq43: --cpu takes c, sse2, avx2, avxvnni or avx512\n");
             return false;
         }
         setenv("RQ43_CPU", level.c_str(), 1);

@@ -12,6 +12,13 @@ namespace rq43::dsp {
 CpuLevel DetectCpuLevel() {
 #ifdef RQ43_X86_KERNELS
     __builtin_cpu_init();
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vnni") &&
+        __builtin_cpu_supports("avx512vbmi")) {
+        return CpuLevel::Avx512;
+    }
+#endif
     if (__builtin_cpu_supports("avx2")) {
         // Leaf 7, subleaf 1, EAX bit 4 (not every compiler's feature list names it yet); it uses the
         // AVX registers whose support the AVX2 test has already established.
@@ -37,6 +44,8 @@ CpuLevel ActiveCpuLevel() {
 
 const char* CpuLevelName(CpuLevel level) {
     switch (level) {
+        case CpuLevel::Avx512:
+            return "avx512";
         case CpuLevel::AvxVnni:
             return "avxvnni";
         case CpuLevel::Avx2:
@@ -50,7 +59,8 @@ const char* CpuLevelName(CpuLevel level) {
 }
 
 bool ParseCpuLevel(std::string_view name, CpuLevel& level) {
-    for (CpuLevel candidate : {CpuLevel::C, CpuLevel::Sse2, CpuLevel::Avx2, CpuLevel::AvxVnni}) {
+    for (CpuLevel candidate :
+         {CpuLevel::C, CpuLevel::Sse2, CpuLevel::Avx2, CpuLevel::AvxVnni, CpuLevel::Avx512}) {
         if (name == CpuLevelName(candidate)) {
             level = candidate;
             return true;

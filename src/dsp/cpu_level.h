@@ -8,14 +8,15 @@
 namespace rq43::dsp {
 
 // Ordered: each level includes the ones before it. AvxVnni is AVX2 with the 16-bit multiply-accumulate
-// instructions; the families that gain nothing from them keep their AVX2 entries there.
-enum class CpuLevel { C = 0, Sse2 = 1, Avx2 = 2, AvxVnni = 3 };
+// instructions; the families that gain nothing from them keep their AVX2 entries there. Avx512 adds
+// AVX-512 F, BW, VL, VNNI and VBMI, on x86-64 only (32-bit stacks are not kept aligned for its registers).
+enum class CpuLevel { C = 0, Sse2 = 1, Avx2 = 2, AvxVnni = 3, Avx512 = 4 };
 
 // The best level this processor and build can run.
 CpuLevel DetectCpuLevel();
 
-// The level the kernel tables use: the detected one, lowered by RQ43_CPU=c|sse2|avx2|avxvnni (read once, at
-// first use; a level the processor lacks is never raised to).
+// The level the kernel tables use: the detected one, lowered by RQ43_CPU=c|sse2|avx2|avxvnni|avx512 (read
+// once, at first use; a level the processor lacks is never raised to).
 CpuLevel ActiveCpuLevel();
 
 const char* CpuLevelName(CpuLevel level);

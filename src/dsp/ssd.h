@@ -27,12 +27,24 @@ using SquaredErrorsFunction = uint32_t (*)(const uint8_t* source, int32_t source
                                            int32_t referenceStride, const int32_t* offsets, int32_t count,
                                            uint32_t* errors);
 
+// For each of `count` runs of sixteen horizontally adjacent reference blocks, the first at
+// reference + offsets[i], the whole 16x16 squared errors against the source into errors[16 i] onwards.
+// Neighbouring blocks share most of their pixels, which a kernel can load once for all sixteen; the
+// blocks' pixel sums and sums of squared pixels (indexed as the pixels) complete the error from the
+// products, as above.
+using SquaredErrorRunsFunction = void (*)(const uint8_t* source, int32_t sourceStride,
+                                          const uint8_t* reference, const uint16_t* referenceSums,
+                                          const uint32_t* referenceSquares, int32_t referenceStride,
+                                          const int32_t* offsets, int32_t count, uint32_t* errors);
+
 struct SsdKernels {
     SsdFunction m16;
     SsdOfMeanFunction m16h;
     SsdFunction m8;
     SsdOfMeanFunction m8h;
     SquaredErrorsFunction squaredErrors16;
+    // Null where a level has no faster way to runs than squaredErrors16 position by position.
+    SquaredErrorRunsFunction squaredErrorRuns16;
 };
 
 #ifdef RQ43_X86_KERNELS
@@ -59,6 +71,11 @@ uint32_t SquaredErrors16Avx2(const uint8_t* source, int32_t sourceStride, const 
 uint32_t SquaredErrors16AvxVnni(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
                                 const uint32_t* referenceSquares, int32_t referenceStride,
                                 const int32_t* offsets, int32_t count, uint32_t* errors);
+// AVX-512 (F, BW, VL, VNNI, VBMI): byte products, sixteen positions to a register.
+void SquaredErrorRuns16Avx512(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+                              const uint16_t* referenceSums, const uint32_t* referenceSquares,
+                              int32_t referenceStride, const int32_t* offsets, int32_t count,
+                              uint32_t* errors);
 #endif
 
 }  // namespace rq43::dsp

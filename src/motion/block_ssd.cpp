@@ -98,15 +98,33 @@ uint32_t SquaredErrors16(const uint8_t* source, int32_t sourceStride, const uint
     return least;
 }
 
+void SquaredErrorRuns16(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+                        const uint16_t* /*referenceSums*/, const uint32_t* /*referenceSquares*/,
+                        int32_t referenceStride, const int32_t* offsets, int32_t count, uint32_t* errors) {
+    for (int32_t i = 0; i < count; ++i) {
+        for (int32_t k = 0; k < 16; ++k) {
+            errors[16 * i + k] =
+                M16(source, sourceStride, reference + offsets[i] + k, referenceStride, UINT32_MAX);
+        }
+    }
+}
+
 const dsp::SsdKernels& SsdKernelsFor(dsp::CpuLevel level) {
-    static const dsp::SsdKernels plain{M16, M16h, M8, M8h, SquaredErrors16};
+    static const dsp::SsdKernels plain{M16, M16h, M8, M8h, SquaredErrors16, nullptr};
 #ifdef RQ43_X86_KERNELS
-    static const dsp::SsdKernels sse2{dsp::M16Sse2, dsp::M16hSse2, dsp::M8Sse2, dsp::M8hSse2,
-                                      dsp::SquaredErrors16Sse2};
-    static const dsp::SsdKernels avx2{dsp::M16Avx2, dsp::M16hAvx2, dsp::M8Sse2, dsp::M8hSse2,
-                                      dsp::SquaredErrors16Avx2};
-    static const dsp::SsdKernels avxVnni{dsp::M16Avx2, dsp::M16hAvx2, dsp::M8Sse2, dsp::M8hSse2,
-                                         dsp::SquaredErrors16AvxVnni};
+    static const dsp::SsdKernels sse2{
+        dsp::M16Sse2, dsp::M16hSse2, dsp::M8Sse2, dsp::M8hSse2, dsp::SquaredErrors16Sse2, nullptr};
+    static const dsp::SsdKernels avx2{
+        dsp::M16Avx2, dsp::M16hAvx2, dsp::M8Sse2, dsp::M8hSse2, dsp::SquaredErrors16Avx2, nullptr};
+    static const dsp::SsdKernels avxVnni{
+        dsp::M16Avx2, dsp::M16hAvx2, dsp::M8Sse2, dsp::M8hSse2, dsp::SquaredErrors16AvxVnni, nullptr};
+    static const dsp::SsdKernels avx512{dsp::M16Avx2,
+                                        dsp::M16hAvx2,
+                                        dsp::M8Sse2,
+                                        dsp::M8hSse2,
+                                        dsp::SquaredErrors16AvxVnni,
+                                        dsp::SquaredErrorRuns16Avx512};
+    if (level >= dsp::CpuLevel::Avx512) return avx512;
     if (level >= dsp::CpuLevel::AvxVnni) return avxVnni;
     if (level >= dsp::CpuLevel::Avx2) return avx2;
     if (level >= dsp::CpuLevel::Sse2) return sse2;

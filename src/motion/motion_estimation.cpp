@@ -231,6 +231,65 @@ void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& meas
     }
 }
 
+// The rings of SearchMacroblock from a table of the window's exact errors, filled on demand a run of
+// sixteen horizontally adjacent positions at a time, which the runs kernel measures for the price of a
+// few. Each ring takes its first least error if below the best, as the rings measured one by one do.
+// The window must be at least 16 positions wide.
+void SearchRingsInRuns(const Window& window, Point home, const LumaMeasure& measure, const BlockSums& sums,
+                       Best& best) {
+    constexpr int32_t kRun = 16;
+    constexpr int32_t kPitch = 80;  // a window row is at most 65 positions
+    constexpr int32_t kRows = 33;
+    constexpr int32_t kRunsPerRow = 5;
+    const int32_t stride = measure.stride;
+    const int32_t width = window.xhi - window.xlo + 1;
+    // Runs start every 16 positions from the window's left edge; the last ends at its right edge.
+    const int32_t lastRun = (width - 1) / kRun;
+    auto runStart = [&](int32_t run) { return std::min(run * kRun, width - kRun); };
+    std::array<uint32_t, kRows * kPitch> table;
+    std::array<uint8_t, kRows> measured{};  // bit k: row's run k is in the table
+    std::array<int32_t, kRows * kRunsPerRow> offsets, slots;
+    std::array<uint32_t, kRows * kRunsPerRow * kRun> errors;
+    const int32_t corner = window.ylo * stride + window.xlo;
+    const uint8_t* reference = measure.At(0, 0);
+    const uint16_t* referenceSums = sums.sums16.data() + sums.At(0, 0);
+    const uint32_t* referenceSquares = sums.squares16.data() + sums.At(0, 0);
+    for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
+        int32_t count = 0;
+        auto need = [&](int32_t row, int32_t run) {
+            const auto bit = static_cast<uint8_t>(1u << run);
+            if ((measured[static_cast<size_t>(row)] & bit) != 0) return;
+            measured[static_cast<size_t>(row)] |= bit;
+            const int32_t start = runStart(run);
+            offsets[static_cast<size_t>(count)] = corner + row * stride + start;
+            slots[static_cast<size_t>(count++)] = row * kPitch + start;
+        };
+        auto runOf = [&](int32_t column) { return std::min(column / kRun, lastRun); };
+        ForEachRingRun(window, home, r, [&](Point first, int32_t n, bool down) {
+            const int32_t row = first.y - window.ylo, column = first.x - window.xlo;
+            if (down) {
+                for (int32_t k = 0; k < n; ++k) need(row + k, runOf(column));
+            } else {
+                for (int32_t run = runOf(column); run <= runOf(column + n - 1); ++run) need(row, run);
+            }
+        });
+        measure.ssd.squaredErrorRuns16(measure.source, stride, reference, referenceSums, referenceSquares,
+                                       stride, offsets.data(), count, errors.data());
+        for (int32_t i = 0; i < count; ++i) {
+            std::copy_n(errors.begin() + i * kRun, kRun, table.begin() + slots[static_cast<size_t>(i)]);
+        }
+        Best ring = best;
+        ForEachRingRun(window, home, r, [&](Point first, int32_t n, bool down) {
+            const int32_t step = down ? kPitch : 1;
+            const uint32_t* at = table.data() + (first.y - window.ylo) * kPitch + (first.x - window.xlo);
+            for (int32_t k = 0; k < n; ++k, at += step) {
+                if (*at < ring.cost) ring = {Point{first.x + (down ? 0 : k), first.y + (down ? k : 0)}, *at};
+            }
+        });
+        best = ring;
+    }
+}
+
 // Refines one 8x8 quadrant at (xs, ys) whose entry holds the macroblock vector.
 void SearchSubBlock(const MotionField& field, int32_t xs, int32_t ys, MotionEntry& entry) {
     int32_t b = field.border;
@@ -335,6 +394,8 @@ float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row, const Blo
                 }
             });
         }
+    } else if (measure.ssd.squaredErrorRuns16 != nullptr && window.xhi - window.xlo + 1 >= 16) {
+        SearchRingsInRuns(window, home, measure, *bounds, best);
     } else {
         SearchRingsPruned(window, home, measure, *bounds, best);
     }

@@ -9,7 +9,8 @@ namespace rq43::test {
 
 inline std::vector<dsp::CpuLevel> SimdLevelsToCheck() {
     std::vector<dsp::CpuLevel> levels;
-    for (dsp::CpuLevel level : {dsp::CpuLevel::Sse2, dsp::CpuLevel::Avx2, dsp::CpuLevel::AvxVnni}) {
+    for (dsp::CpuLevel level :
+         {dsp::CpuLevel::Sse2, dsp::CpuLevel::Avx2, dsp::CpuLevel::AvxVnni, dsp::CpuLevel::Avx512}) {
         if (level <= dsp::DetectCpuLevel()) levels.push_back(level);
     }
     return levels;

@@ -10,6 +10,7 @@
 
 #include "dsp/dsp_levels.h"
 #include "motion/block_ssd.h"
+#include "motion/block_sums.h"
 #include "motion/motion_compensation.h"
 
 namespace rq43 {
@@ -170,11 +171,66 @@ TEST(SsdKernelsTest, SquaredErrorsMatchPlainC) {
     }
 }
 
+// Runs of sixteen positions anywhere in a bordered plane, up to the last one whose blocks all fit (its
+// last pixel the allocation's last byte), the sums and squares coming from the search's own ComputeBlockSums;
+// pixels at random, nearly flat, and at the extremes of the biased byte products (source 255 or 0 against
+// reference 0 or 255).
+TEST(SsdKernelsTest, SquaredErrorRunsMatchPlainC) {
+    std::mt19937 random(11);
+    constexpr int32_t kBorder = 16, kHeight = 16;
+    for (int round = 0; round < 24; ++round) {
+        const int32_t width = 16 + 16 * (round % 3);
+        const int32_t stride = width + 2 * kBorder;
+        std::vector<uint8_t> source(static_cast<size_t>(stride) * 16);
+        std::vector<uint8_t> plane(static_cast<size_t>(stride) * (kHeight + 2 * kBorder));
+        const uint8_t level = static_cast<uint8_t>(random());
+        auto value = [&](int kind) -> uint8_t {
+            switch (kind) {
+                case 0:
+                    return static_cast<uint8_t>(random());
+                case 1:
+                    return static_cast<uint8_t>(level + random() % 5);
+                case 2:
+                    return 255;
+                default:
+                    return 0;
+            }
+        };
+        const int kind = round % 6;
+        for (uint8_t& pixel : source) pixel = value(kind < 2 ? kind : kind < 4 ? 2 : 3);
+        for (uint8_t& pixel : plane) pixel = value(kind < 2 ? kind : kind % 2 == 0 ? 3 : 2);
+        BlockSums sums;
+        const uint8_t* origin = plane.data() + kBorder * stride + kBorder;
+        ComputeBlockSums(origin, stride, kHeight, kBorder, sums, dsp::CpuLevel::C);
+        const int32_t lastX = width - 15, lastY = kHeight;
+        std::vector<int32_t> offsets{lastY * stride + lastX, -kBorder * stride - kBorder};
+        for (int k = round % 7; k > 0; --k) {
+            offsets.push_back(static_cast<int32_t>(random() % (lastY + kBorder + 1)) * stride -
+                              kBorder * stride + static_cast<int32_t>(random() % (lastX + kBorder + 1)) -
+                              kBorder);
+        }
+        const auto count = static_cast<int32_t>(offsets.size());
+        const uint16_t* blockSums = sums.sums16.data() + sums.At(0, 0);
+        const uint32_t* blockSquares = sums.squares16.data() + sums.At(0, 0);
+        std::vector<uint32_t> expected(offsets.size() * 16 + 1, 0xDEADBEEF);
+        SquaredErrorRuns16(source.data(), stride, origin, blockSums, blockSquares, stride, offsets.data(),
+                           count, expected.data());
+        for (dsp::CpuLevel level : test::SimdLevelsToCheck()) {
+            const dsp::SquaredErrorRunsFunction runs = SsdKernelsFor(level).squaredErrorRuns16;
+            if (runs == nullptr) continue;
+            std::vector<uint32_t> errors(expected.size(), 0xDEADBEEF);
+            runs(source.data(), stride, origin, blockSums, blockSquares, stride, offsets.data(), count,
+                 errors.data());
+            ASSERT_EQ(errors, expected) << dsp::CpuLevelName(level) << " round " << round;
+        }
+    }
+}
+
 // The tables in use are those of the level RQ43_CPU asks for, never above the processor's.
 TEST(KernelTablesTest, ActiveTablesAreThoseOfTheForcedLevel) {
     const char* forced = std::getenv("RQ43_CPU");
-    dsp::CpuLevel wanted = dsp::CpuLevel::AvxVnni;
-    if (forced != nullptr && !dsp::ParseCpuLevel(forced, wanted)) wanted = dsp::CpuLevel::AvxVnni;
+    dsp::CpuLevel wanted = dsp::CpuLevel::Avx512;
+    if (forced != nullptr && !dsp::ParseCpuLevel(forced, wanted)) wanted = dsp::CpuLevel::Avx512;
     const dsp::CpuLevel level = std::min(wanted, dsp::DetectCpuLevel());
     EXPECT_EQ(dsp::ActiveCpuLevel(), level);
     EXPECT_EQ(&ActiveSsdKernels(), &SsdKernelsFor(level));

@@ -1,0 +1,74 @@
+// Some compilers' AVX-512 headers start intrinsics from a deliberately undefined register, then warn of it.
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <immintrin.h>
+
+#include "dsp/ssd.h"
+
+namespace rq43::dsp {
+
+// Lane j of a register stands for the block at column j of the run. Per source row, the four source
+// bytes of group g meet in lane j the reference bytes 4g + j to 4g + j + 3, which one byte permutation
+// of the row gathers for all sixteen lanes; a byte dot product (unsigned by signed, four products to a
+// lane, exact) multiplies them by the group broadcast. The source is made signed by subtracting 128,
+// which the blocks' pixel sums give back: sum r (s - 128) = sum r s - 128 sum r.
+void SquaredErrorRuns16Avx512(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+                              const uint16_t* referenceSums, const uint32_t* referenceSquares,
+                              int32_t referenceStride, const int32_t* offsets, int32_t count,
+                              uint32_t* errors) {
+    alignas(64) int32_t groups[64];  // row r's group g at 4 r + g
+    __m256i squares = _mm256_setzero_si256();
+    const __m128i bias = _mm_set1_epi8(static_cast<char>(0x80));
+    for (int row = 0; row < 16; ++row) {
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + row * sourceStride));
+        const __m256i wide = _mm256_cvtepu8_epi16(s);
+        squares = _mm256_add_epi32(squares, _mm256_madd_epi16(wide, wide));
+        _mm_store_si128(reinterpret_cast<__m128i*>(groups + 4 * row), _mm_xor_si128(s, bias));
+    }
+    const __m128i folded =
+        _mm_add_epi32(_mm256_castsi256_si128(squares), _mm256_extracti128_si256(squares, 1));
+    const __m128i pairs = _mm_add_epi32(folded, _mm_shuffle_epi32(folded, 0x4E));
+    const __m512i sourceSquares =
+        _mm512_set1_epi32(_mm_cvtsi128_si32(_mm_add_epi32(pairs, _mm_shuffle_epi32(pairs, 0xB1))));
+
+    // Byte k of lane j in group g's permutation: 4 g + j + k, at most 30: a row's load stops there.
+    const __m512i step = _mm512_add_epi8(
+        _mm512_set1_epi32(0x03020100),
+        _mm512_setr_epi32(0x00000000, 0x01010101, 0x02020202, 0x03030303, 0x04040404, 0x05050505, 0x06060606,
+                          0x07070707, 0x08080808, 0x09090909, 0x0A0A0A0A, 0x0B0B0B0B, 0x0C0C0C0C, 0x0D0D0D0D,
+                          0x0E0E0E0E, 0x0F0F0F0F));
+    const __m512i index0 = step;
+    const __m512i index1 = _mm512_add_epi8(step, _mm512_set1_epi8(4));
+    const __m512i index2 = _mm512_add_epi8(step, _mm512_set1_epi8(8));
+    const __m512i index3 = _mm512_add_epi8(step, _mm512_set1_epi8(12));
+    for (int32_t i = 0; i < count; ++i) {
+        const uint8_t* p = reference + offsets[i];
+        // Two rows at a time into separate sums, so that no sum waits on the one before.
+        __m512i a0 = _mm512_setzero_si512(), a1 = a0, a2 = a0, a3 = a0, b0 = a0, b1 = a0, b2 = a0, b3 = a0;
+        auto row = [&](int r, __m512i& s0, __m512i& s1, __m512i& s2, __m512i& s3)
+            __attribute__((always_inline)) {
+            const __m512i pixels = _mm512_maskz_loadu_epi8(0x7FFFFFFF, p + r * referenceStride);
+            const int32_t* g = groups + 4 * r;
+            s0 = _mm512_dpbusd_epi32(s0, _mm512_permutexvar_epi8(index0, pixels), _mm512_set1_epi32(g[0]));
+            s1 = _mm512_dpbusd_epi32(s1, _mm512_permutexvar_epi8(index1, pixels), _mm512_set1_epi32(g[1]));
+            s2 = _mm512_dpbusd_epi32(s2, _mm512_permutexvar_epi8(index2, pixels), _mm512_set1_epi32(g[2]));
+            s3 = _mm512_dpbusd_epi32(s3, _mm512_permutexvar_epi8(index3, pixels), _mm512_set1_epi32(g[3]));
+        };
+        for (int r = 0; r < 16; r += 2) {
+            row(r, a0, a1, a2, a3);
+            row(r + 1, b0, b1, b2, b3);
+        }
+        const __m512i signedProducts =
+            _mm512_add_epi32(_mm512_add_epi32(_mm512_add_epi32(a0, a1), _mm512_add_epi32(a2, a3)),
+                             _mm512_add_epi32(_mm512_add_epi32(b0, b1), _mm512_add_epi32(b2, b3)));
+        const __m512i sums = _mm512_cvtepu16_epi32(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(referenceSums + offsets[i])));
+        const __m512i products = _mm512_add_epi32(signedProducts, _mm512_slli_epi32(sums, 7));
+        const __m512i blockSquares = _mm512_loadu_si512(referenceSquares + offsets[i]);
+        // Wrapping arithmetic: the error itself lies within 0 to 16,646,400.
+        _mm512_storeu_si512(errors + 16 * i, _mm512_sub_epi32(_mm512_add_epi32(sourceSquares, blockSquares),
+                                                              _mm512_slli_epi32(products, 1)));
+    }
+}
+
+}  // namespace rq43::dsp

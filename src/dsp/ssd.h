@@ -31,11 +31,13 @@ using SquaredErrorsFunction = uint32_t (*)(const uint8_t* source, int32_t source
 // reference + offsets[i], the whole 16x16 squared errors against the source into errors[16 i] onwards.
 // Neighbouring blocks share most of their pixels, which a kernel can load once for all sixteen; the
 // blocks' pixel sums and sums of squared pixels (indexed as the pixels) complete the error from the
-// products, as above.
+// products, as above. least[i] is the least of run i's errors. A run's rows are read up to 31 pixels
+// from its start.
 using SquaredErrorRunsFunction = void (*)(const uint8_t* source, int32_t sourceStride,
                                           const uint8_t* reference, const uint16_t* referenceSums,
                                           const uint32_t* referenceSquares, int32_t referenceStride,
-                                          const int32_t* offsets, int32_t count, uint32_t* errors);
+                                          const int32_t* offsets, int32_t count, uint32_t* errors,
+                                          uint32_t* least);
 
 struct SsdKernels {
     SsdFunction m16;
@@ -75,7 +77,7 @@ uint32_t SquaredErrors16AvxVnni(const uint8_t* source, int32_t sourceStride, con
 void SquaredErrorRuns16Avx512(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
                               const uint16_t* referenceSums, const uint32_t* referenceSquares,
                               int32_t referenceStride, const int32_t* offsets, int32_t count,
-                              uint32_t* errors);
+                              uint32_t* errors, uint32_t* least);
 #endif
 
 }  // namespace rq43::dsp

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -233,7 +234,8 @@ void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& meas
 
 // The rings of SearchMacroblock from a table of the window's exact errors, filled on demand a run of
 // sixteen horizontally adjacent positions at a time, which the runs kernel measures for the price of a
-// few. Each ring takes its first least error if below the best, as the rings measured one by one do.
+// few. Each ring takes its first least error if below the best, as the rings measured one by one do; the
+// least error of each run lets a ring pass over the runs that cannot win, which is nearly all of them.
 // The window must be at least 16 positions wide.
 void SearchRingsInRuns(const Window& window, Point home, const LumaMeasure& measure, const BlockSums& sums,
                        Best& best) {
@@ -245,48 +247,82 @@ void SearchRingsInRuns(const Window& window, Point home, const LumaMeasure& meas
     const int32_t width = window.xhi - window.xlo + 1;
     // Runs start every 16 positions from the window's left edge; the last ends at its right edge.
     const int32_t lastRun = (width - 1) / kRun;
-    auto runStart = [&](int32_t run) { return std::min(run * kRun, width - kRun); };
+    auto runStart = [width](int32_t run) { return std::min(run * kRun, width - kRun); };
+    auto runOf = [lastRun](int32_t column) { return std::min(column / kRun, lastRun); };
     std::array<uint32_t, kRows * kPitch> table;
-    std::array<uint8_t, kRows> measured{};  // bit k: row's run k is in the table
+    std::array<uint32_t, kRows * kRunsPerRow> runLeast;  // by row and run
+    // Bit `row` of a run column: measured; may still win (its least error was below the best when last
+    // looked at: the best only falls, so a cleared bit stays cleared).
+    std::array<uint64_t, kRunsPerRow> measured{}, open{};
     std::array<int32_t, kRows * kRunsPerRow> offsets, slots;
     std::array<uint32_t, kRows * kRunsPerRow * kRun> errors;
+    std::array<uint32_t, kRows * kRunsPerRow> least;
     const int32_t corner = window.ylo * stride + window.xlo;
     const uint8_t* reference = measure.At(0, 0);
     const uint16_t* referenceSums = sums.sums16.data() + sums.At(0, 0);
     const uint32_t* referenceSquares = sums.squares16.data() + sums.At(0, 0);
+    auto rowBits = [](int32_t from, int32_t count) { return ((uint64_t{1} << count) - 1) << from; };
     for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
         int32_t count = 0;
-        auto need = [&](int32_t row, int32_t run) {
-            const auto bit = static_cast<uint8_t>(1u << run);
-            if ((measured[static_cast<size_t>(row)] & bit) != 0) return;
-            measured[static_cast<size_t>(row)] |= bit;
-            const int32_t start = runStart(run);
-            offsets[static_cast<size_t>(count)] = corner + row * stride + start;
-            slots[static_cast<size_t>(count++)] = row * kPitch + start;
+        auto need = [&](int32_t run, uint64_t rows) {
+            uint64_t missing = rows & ~measured[static_cast<size_t>(run)];
+            measured[static_cast<size_t>(run)] |= rows;
+            for (; missing != 0; missing &= missing - 1) {
+                const auto row = static_cast<int32_t>(std::countr_zero(missing));
+                offsets[static_cast<size_t>(count)] = corner + row * stride + runStart(run);
+                slots[static_cast<size_t>(count++)] = row * kRunsPerRow + run;
+            }
         };
-        auto runOf = [&](int32_t column) { return std::min(column / kRun, lastRun); };
         ForEachRingRun(window, home, r, [&](Point first, int32_t n, bool down) {
             const int32_t row = first.y - window.ylo, column = first.x - window.xlo;
             if (down) {
-                for (int32_t k = 0; k < n; ++k) need(row + k, runOf(column));
+                need(runOf(column), rowBits(row, n));
             } else {
-                for (int32_t run = runOf(column); run <= runOf(column + n - 1); ++run) need(row, run);
+                for (int32_t run = runOf(column); run <= runOf(column + n - 1); ++run)
+                    need(run, rowBits(row, 1));
             }
         });
         measure.ssd.squaredErrorRuns16(measure.source, stride, reference, referenceSums, referenceSquares,
-                                       stride, offsets.data(), count, errors.data());
+                                       stride, offsets.data(), count, errors.data(), least.data());
         for (int32_t i = 0; i < count; ++i) {
-            std::copy_n(errors.begin() + i * kRun, kRun, table.begin() + slots[static_cast<size_t>(i)]);
+            const auto slot = static_cast<size_t>(slots[static_cast<size_t>(i)]);
+            const auto row = static_cast<int32_t>(slot / kRunsPerRow),
+                       run = static_cast<int32_t>(slot % kRunsPerRow);
+            std::copy_n(errors.begin() + i * kRun, kRun, table.begin() + row * kPitch + runStart(run));
+            runLeast[slot] = least[static_cast<size_t>(i)];
+            if (least[static_cast<size_t>(i)] < best.cost)
+                open[static_cast<size_t>(run)] |= uint64_t{1} << row;
         }
-        Best ring = best;
+        // Positions in ring order, of runs still open: each taken if below the best.
+        auto take = [&](int32_t row, int32_t run, int32_t column, int32_t n) {
+            if (runLeast[static_cast<size_t>(row * kRunsPerRow + run)] >= best.cost) {
+                open[static_cast<size_t>(run)] &= ~(uint64_t{1} << row);
+                return;
+            }
+            const uint32_t* at = table.data() + row * kPitch + column;
+            for (int32_t k = 0; k < n; ++k) {
+                if (at[k] < best.cost) best = {Point{window.xlo + column + k, window.ylo + row}, at[k]};
+            }
+        };
         ForEachRingRun(window, home, r, [&](Point first, int32_t n, bool down) {
-            const int32_t step = down ? kPitch : 1;
-            const uint32_t* at = table.data() + (first.y - window.ylo) * kPitch + (first.x - window.xlo);
-            for (int32_t k = 0; k < n; ++k, at += step) {
-                if (*at < ring.cost) ring = {Point{first.x + (down ? 0 : k), first.y + (down ? k : 0)}, *at};
+            const int32_t row = first.y - window.ylo, column = first.x - window.xlo;
+            if (down) {
+                const int32_t run = runOf(column);
+                for (uint64_t rows = open[static_cast<size_t>(run)] & rowBits(row, n); rows != 0;
+                     rows &= rows - 1) {
+                    take(static_cast<int32_t>(std::countr_zero(rows)), run, column, 1);
+                }
+                return;
+            }
+            // A run holds columns 16 run onwards; the last one, moved left to end at the edge, also
+            // holds some of its neighbour's, which count as the neighbour's.
+            for (int32_t run = runOf(column); run <= runOf(column + n - 1); ++run) {
+                if ((open[static_cast<size_t>(run)] >> row & 1) == 0) continue;
+                const int32_t from = std::max(column, run * kRun);
+                const int32_t to = std::min(column + n, run == lastRun ? width : run * kRun + kRun);
+                take(row, run, from, to - from);
             }
         });
-        best = ring;
     }
 }
 

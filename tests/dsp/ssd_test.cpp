@@ -213,15 +213,18 @@ TEST(SsdKernelsTest, SquaredErrorRunsMatchPlainC) {
         const uint16_t* blockSums = sums.sums16.data() + sums.At(0, 0);
         const uint32_t* blockSquares = sums.squares16.data() + sums.At(0, 0);
         std::vector<uint32_t> expected(offsets.size() * 16 + 1, 0xDEADBEEF);
+        std::vector<uint32_t> expectedLeast(offsets.size() + 1, 0xDEADBEEF);
         SquaredErrorRuns16(source.data(), stride, origin, blockSums, blockSquares, stride, offsets.data(),
-                           count, expected.data());
+                           count, expected.data(), expectedLeast.data());
         for (dsp::CpuLevel level : test::SimdLevelsToCheck()) {
             const dsp::SquaredErrorRunsFunction runs = SsdKernelsFor(level).squaredErrorRuns16;
             if (runs == nullptr) continue;
-            std::vector<uint32_t> errors(expected.size(), 0xDEADBEEF);
+            std::vector<uint32_t> errors(expected.size(), 0xDEADBEEF),
+                least(expectedLeast.size(), 0xDEADBEEF);
             runs(source.data(), stride, origin, blockSums, blockSquares, stride, offsets.data(), count,
-                 errors.data());
+                 errors.data(), least.data());
             ASSERT_EQ(errors, expected) << dsp::CpuLevelName(level) << " round " << round;
+            ASSERT_EQ(least, expectedLeast) << dsp::CpuLevelName(level) << " round " << round;
         }
     }
 }

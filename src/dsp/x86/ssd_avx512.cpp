@@ -15,7 +15,7 @@ namespace rq43::dsp {
 void SquaredErrorRuns16Avx512(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
                               const uint16_t* referenceSums, const uint32_t* referenceSquares,
                               int32_t referenceStride, const int32_t* offsets, int32_t count,
-                              uint32_t* errors) {
+                              uint32_t* errors, uint32_t* least) {
     alignas(64) int32_t groups[64];  // row r's group g at 4 r + g
     __m256i squares = _mm256_setzero_si256();
     const __m128i bias = _mm_set1_epi8(static_cast<char>(0x80));
@@ -66,8 +66,10 @@ void SquaredErrorRuns16Avx512(const uint8_t* source, int32_t sourceStride, const
         const __m512i products = _mm512_add_epi32(signedProducts, _mm512_slli_epi32(sums, 7));
         const __m512i blockSquares = _mm512_loadu_si512(referenceSquares + offsets[i]);
         // Wrapping arithmetic: the error itself lies within 0 to 16,646,400.
-        _mm512_storeu_si512(errors + 16 * i, _mm512_sub_epi32(_mm512_add_epi32(sourceSquares, blockSquares),
-                                                              _mm512_slli_epi32(products, 1)));
+        const __m512i run =
+            _mm512_sub_epi32(_mm512_add_epi32(sourceSquares, blockSquares), _mm512_slli_epi32(products, 1));
+        _mm512_storeu_si512(errors + 16 * i, run);
+        least[i] = _mm512_reduce_min_epu32(run);
     }
 }
 

@@ -27,17 +27,18 @@ using SquaredErrorsFunction = uint32_t (*)(const uint8_t* source, int32_t source
                                            int32_t referenceStride, const int32_t* offsets, int32_t count,
                                            uint32_t* errors);
 
-// For each of `count` runs of sixteen horizontally adjacent reference blocks, the first at
-// reference + offsets[i], the whole 16x16 squared errors against the source into errors[16 i] onwards.
-// Neighbouring blocks share most of their pixels, which a kernel can load once for all sixteen; the
-// blocks' pixel sums and sums of squared pixels (indexed as the pixels) complete the error from the
-// products, as above. least[i] is the least of run i's errors. A run's rows are read up to 31 pixels
-// from its start.
+// Stacks of runs of sixteen horizontally adjacent reference blocks: stack i is heights[i] runs (1 to
+// kRunStack), one below the other, the first starting at reference + offsets[i]. For run j of stack i,
+// the whole 16x16 squared errors against the source go to errors[16 (kRunStack i + j)] onwards and their
+// least to least[kRunStack i + j]. Neighbouring blocks share most of their pixels, which a kernel can load
+// once for all of them; the blocks' pixel sums and sums of squared pixels (indexed as the pixels)
+// complete the error from the products, as above. A run's rows are read up to 31 pixels from its start.
+constexpr int32_t kRunStack = 4;
 using SquaredErrorRunsFunction = void (*)(const uint8_t* source, int32_t sourceStride,
                                           const uint8_t* reference, const uint16_t* referenceSums,
                                           const uint32_t* referenceSquares, int32_t referenceStride,
-                                          const int32_t* offsets, int32_t count, uint32_t* errors,
-                                          uint32_t* least);
+                                          const int32_t* offsets, const int32_t* heights, int32_t count,
+                                          uint32_t* errors, uint32_t* least);
 
 struct SsdKernels {
     SsdFunction m16;
@@ -76,8 +77,8 @@ uint32_t SquaredErrors16AvxVnni(const uint8_t* source, int32_t sourceStride, con
 // AVX-512 (F, BW, VL, VNNI, VBMI): byte products, sixteen positions to a register.
 void SquaredErrorRuns16Avx512(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
                               const uint16_t* referenceSums, const uint32_t* referenceSquares,
-                              int32_t referenceStride, const int32_t* offsets, int32_t count,
-                              uint32_t* errors, uint32_t* least);
+                              int32_t referenceStride, const int32_t* offsets, const int32_t* heights,
+                              int32_t count, uint32_t* errors, uint32_t* least);
 #endif
 
 }  // namespace rq43::dsp

@@ -100,14 +100,17 @@ uint32_t SquaredErrors16(const uint8_t* source, int32_t sourceStride, const uint
 
 void SquaredErrorRuns16(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
                         const uint16_t* /*referenceSums*/, const uint32_t* /*referenceSquares*/,
-                        int32_t referenceStride, const int32_t* offsets, int32_t count, uint32_t* errors,
-                        uint32_t* least) {
+                        int32_t referenceStride, const int32_t* offsets, const int32_t* heights,
+                        int32_t count, uint32_t* errors, uint32_t* least) {
     for (int32_t i = 0; i < count; ++i) {
-        least[i] = UINT32_MAX;
-        for (int32_t k = 0; k < 16; ++k) {
-            errors[16 * i + k] =
-                M16(source, sourceStride, reference + offsets[i] + k, referenceStride, UINT32_MAX);
-            least[i] = std::min(least[i], errors[16 * i + k]);
+        for (int32_t j = 0; j < heights[i]; ++j) {
+            const int32_t run = dsp::kRunStack * i + j;
+            least[run] = UINT32_MAX;
+            for (int32_t k = 0; k < 16; ++k) {
+                const uint8_t* block = reference + offsets[i] + j * referenceStride + k;
+                errors[16 * run + k] = M16(source, sourceStride, block, referenceStride, UINT32_MAX);
+                least[run] = std::min(least[run], errors[16 * run + k]);
+            }
         }
     }
 }

@@ -35,14 +35,13 @@ uint32_t SquaredErrors16(const uint8_t* source, int32_t sourceStride, const uint
                          const uint32_t* referenceSquares, int32_t referenceStride, const int32_t* offsets,
                          int32_t count, uint32_t* errors);
 
-// For each i < count, the 16x16 squared errors against the sixteen blocks at reference + offsets[i] and
-// the fifteen to its right, into errors[16 i] onwards, and their least into least[i]; the SIMD versions reach
-// them through the blocks' sums and sums of squares. The table's entry is null where a level has no such
-// kernel.
+// The squared errors of stacks of runs of sixteen adjacent blocks, pixel by pixel, as dsp::SsdKernels'
+// squaredErrorRuns16 says; the SIMD versions reach them through the blocks' sums and sums of squares.
+// The table's entry is null where a level has no such kernel.
 void SquaredErrorRuns16(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
                         const uint16_t* referenceSums, const uint32_t* referenceSquares,
-                        int32_t referenceStride, const int32_t* offsets, int32_t count, uint32_t* errors,
-                        uint32_t* least);
+                        int32_t referenceStride, const int32_t* offsets, const int32_t* heights,
+                        int32_t count, uint32_t* errors, uint32_t* least);
 
 // The measures above as a table of the given level's kernels, each giving exactly these results. Callers
 // fetch a table once per search and call through it.

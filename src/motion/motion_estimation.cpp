@@ -233,10 +233,10 @@ void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& meas
 }
 
 // The rings of SearchMacroblock from a table of the window's exact errors, filled on demand a run of
-// sixteen horizontally adjacent positions at a time, which the runs kernel measures for the price of a
-// few. Each ring takes its first least error if below the best, as the rings measured one by one do; the
-// least error of each run lets a ring pass over the runs that cannot win, which is nearly all of them.
-// The window must be at least 16 positions wide.
+// sixteen horizontally adjacent positions at a time (in stacks of a few), which the runs kernel measures
+// for the price of a few positions. Each ring takes its first least error if below the best, as the rings
+// measured one by one do; the least error of each run lets a ring pass over the runs that cannot win, which
+// is nearly all of them. The window must be at least 16 positions wide.
 void SearchRingsInRuns(const Window& window, Point home, const LumaMeasure& measure, const BlockSums& sums,
                        Best& best) {
     constexpr int32_t kRun = 16;
@@ -251,12 +251,17 @@ void SearchRingsInRuns(const Window& window, Point home, const LumaMeasure& meas
     auto runOf = [lastRun](int32_t column) { return std::min(column / kRun, lastRun); };
     std::array<uint32_t, kRows * kPitch> table;
     std::array<uint32_t, kRows * kRunsPerRow> runLeast;  // by row and run
-    // Bit `row` of a run column: measured; may still win (its least error was below the best when last
-    // looked at: the best only falls, so a cleared bit stays cleared).
-    std::array<uint64_t, kRunsPerRow> measured{}, open{};
-    std::array<int32_t, kRows * kRunsPerRow> offsets, slots;
-    std::array<uint32_t, kRows * kRunsPerRow * kRun> errors;
-    std::array<uint32_t, kRows * kRunsPerRow> least;
+    // Bit `row` of a run column: the run is measured and may still win (its least error was below the best
+    // when last looked at: the best only falls, so a cleared bit stays cleared).
+    std::array<uint64_t, kRunsPerRow> open{};
+    // Runs are measured in stacks of dsp::kRunStack rows from the window's top, by run column: bit q of a
+    // column, stack q is in the table. A stack costs little more than its first run.
+    std::array<uint16_t, kRunsPerRow> measured{};
+    constexpr int32_t kStacks = (kRows + dsp::kRunStack - 1) / dsp::kRunStack;
+    std::array<int32_t, kStacks * kRunsPerRow> offsets, heights, stackAt;
+    std::array<uint32_t, kStacks * kRunsPerRow * dsp::kRunStack * kRun> errors;
+    std::array<uint32_t, kStacks * kRunsPerRow * dsp::kRunStack> least;
+    const int32_t rows = window.yhi - window.ylo + 1;
     const int32_t corner = window.ylo * stride + window.xlo;
     const uint8_t* reference = measure.At(0, 0);
     const uint16_t* referenceSums = sums.sums16.data() + sums.At(0, 0);
@@ -264,34 +269,40 @@ void SearchRingsInRuns(const Window& window, Point home, const LumaMeasure& meas
     auto rowBits = [](int32_t from, int32_t count) { return ((uint64_t{1} << count) - 1) << from; };
     for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
         int32_t count = 0;
-        auto need = [&](int32_t run, uint64_t rows) {
-            uint64_t missing = rows & ~measured[static_cast<size_t>(run)];
-            measured[static_cast<size_t>(run)] |= rows;
-            for (; missing != 0; missing &= missing - 1) {
-                const auto row = static_cast<int32_t>(std::countr_zero(missing));
-                offsets[static_cast<size_t>(count)] = corner + row * stride + runStart(run);
-                slots[static_cast<size_t>(count++)] = row * kRunsPerRow + run;
+        // Rows `from` to `to` of a run column.
+        auto need = [&](int32_t run, int32_t from, int32_t to) {
+            for (int32_t q = from / dsp::kRunStack; q <= to / dsp::kRunStack; ++q) {
+                const auto bit = static_cast<uint16_t>(1u << q);
+                if ((measured[static_cast<size_t>(run)] & bit) != 0) continue;
+                measured[static_cast<size_t>(run)] |= bit;
+                const int32_t top = q * dsp::kRunStack;
+                offsets[static_cast<size_t>(count)] = corner + top * stride + runStart(run);
+                heights[static_cast<size_t>(count)] = std::min(dsp::kRunStack, rows - top);
+                stackAt[static_cast<size_t>(count++)] = top * kRunsPerRow + run;
             }
         };
         ForEachRingRun(window, home, r, [&](Point first, int32_t n, bool down) {
             const int32_t row = first.y - window.ylo, column = first.x - window.xlo;
             if (down) {
-                need(runOf(column), rowBits(row, n));
+                need(runOf(column), row, row + n - 1);
             } else {
-                for (int32_t run = runOf(column); run <= runOf(column + n - 1); ++run)
-                    need(run, rowBits(row, 1));
+                for (int32_t run = runOf(column); run <= runOf(column + n - 1); ++run) need(run, row, row);
             }
         });
         measure.ssd.squaredErrorRuns16(measure.source, stride, reference, referenceSums, referenceSquares,
-                                       stride, offsets.data(), count, errors.data(), least.data());
+                                       stride, offsets.data(), heights.data(), count, errors.data(),
+                                       least.data());
         for (int32_t i = 0; i < count; ++i) {
-            const auto slot = static_cast<size_t>(slots[static_cast<size_t>(i)]);
-            const auto row = static_cast<int32_t>(slot / kRunsPerRow),
-                       run = static_cast<int32_t>(slot % kRunsPerRow);
-            std::copy_n(errors.begin() + i * kRun, kRun, table.begin() + row * kPitch + runStart(run));
-            runLeast[slot] = least[static_cast<size_t>(i)];
-            if (least[static_cast<size_t>(i)] < best.cost)
-                open[static_cast<size_t>(run)] |= uint64_t{1} << row;
+            const auto at = static_cast<size_t>(stackAt[static_cast<size_t>(i)]);
+            const auto top = static_cast<int32_t>(at / kRunsPerRow),
+                       run = static_cast<int32_t>(at % kRunsPerRow);
+            for (int32_t j = 0; j < heights[static_cast<size_t>(i)]; ++j) {
+                const auto slot = static_cast<size_t>(dsp::kRunStack * i + j);
+                std::copy_n(errors.begin() + static_cast<std::ptrdiff_t>(slot) * kRun, kRun,
+                            table.begin() + (top + j) * kPitch + runStart(run));
+                runLeast[at + static_cast<size_t>(j * kRunsPerRow)] = least[slot];
+                if (least[slot] < best.cost) open[static_cast<size_t>(run)] |= uint64_t{1} << (top + j);
+            }
         }
         // Positions in ring order, of runs still open: each taken if below the best.
         auto take = [&](int32_t row, int32_t run, int32_t column, int32_t n) {

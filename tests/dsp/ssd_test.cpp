@@ -171,10 +171,10 @@ TEST(SsdKernelsTest, SquaredErrorsMatchPlainC) {
     }
 }
 
-// Runs of sixteen positions anywhere in a bordered plane, up to the last one whose blocks all fit (its
-// last pixel the allocation's last byte), the sums and squares coming from the search's own ComputeBlockSums;
-// pixels at random, nearly flat, and at the extremes of the biased byte products (source 255 or 0 against
-// reference 0 or 255).
+// Stacks of one to four runs of sixteen positions anywhere in a bordered plane, up to the last one whose
+// blocks all fit (its last pixel the allocation's last byte), with the sums and squares of the search's
+// own ComputeBlockSums; pixels at random, nearly flat, and at the extremes of the biased byte products
+// (source 255 or 0 against reference 0 or 255).
 TEST(SsdKernelsTest, SquaredErrorRunsMatchPlainC) {
     std::mt19937 random(11);
     constexpr int32_t kBorder = 16, kHeight = 16;
@@ -183,7 +183,7 @@ TEST(SsdKernelsTest, SquaredErrorRunsMatchPlainC) {
         const int32_t stride = width + 2 * kBorder;
         std::vector<uint8_t> source(static_cast<size_t>(stride) * 16);
         std::vector<uint8_t> plane(static_cast<size_t>(stride) * (kHeight + 2 * kBorder));
-        const uint8_t level = static_cast<uint8_t>(random());
+        const auto level = static_cast<uint8_t>(random());
         auto value = [&](int kind) -> uint8_t {
             switch (kind) {
                 case 0:
@@ -202,27 +202,31 @@ TEST(SsdKernelsTest, SquaredErrorRunsMatchPlainC) {
         BlockSums sums;
         const uint8_t* origin = plane.data() + kBorder * stride + kBorder;
         ComputeBlockSums(origin, stride, kHeight, kBorder, sums, dsp::CpuLevel::C);
-        const int32_t lastX = width - 15, lastY = kHeight;
-        std::vector<int32_t> offsets{lastY * stride + lastX, -kBorder * stride - kBorder};
-        for (int k = round % 7; k > 0; --k) {
-            offsets.push_back(static_cast<int32_t>(random() % (lastY + kBorder + 1)) * stride -
-                              kBorder * stride + static_cast<int32_t>(random() % (lastX + kBorder + 1)) -
-                              kBorder);
+        // The last position whose block fits is (width, kHeight); a run's first 15 columns before it.
+        const int32_t lastX = width - 15;
+        std::vector<int32_t> offsets, heights;
+        for (int32_t height = 1; height <= dsp::kRunStack; ++height) {
+            offsets.push_back((kHeight - height + 1) * stride + lastX);
+            heights.push_back(height);
+            offsets.push_back(
+                static_cast<int32_t>(random() % static_cast<uint32_t>(kHeight + kBorder - height + 2)) *
+                    stride -
+                kBorder * stride + static_cast<int32_t>(random() % (lastX + kBorder + 1)) - kBorder);
+            heights.push_back(height);
         }
         const auto count = static_cast<int32_t>(offsets.size());
         const uint16_t* blockSums = sums.sums16.data() + sums.At(0, 0);
         const uint32_t* blockSquares = sums.squares16.data() + sums.At(0, 0);
-        std::vector<uint32_t> expected(offsets.size() * 16 + 1, 0xDEADBEEF);
-        std::vector<uint32_t> expectedLeast(offsets.size() + 1, 0xDEADBEEF);
+        const size_t runs = offsets.size() * dsp::kRunStack;
+        std::vector<uint32_t> expected(runs * 16, 0xDEADBEEF), expectedLeast(runs, 0xDEADBEEF);
         SquaredErrorRuns16(source.data(), stride, origin, blockSums, blockSquares, stride, offsets.data(),
-                           count, expected.data(), expectedLeast.data());
+                           heights.data(), count, expected.data(), expectedLeast.data());
         for (dsp::CpuLevel level : test::SimdLevelsToCheck()) {
-            const dsp::SquaredErrorRunsFunction runs = SsdKernelsFor(level).squaredErrorRuns16;
-            if (runs == nullptr) continue;
-            std::vector<uint32_t> errors(expected.size(), 0xDEADBEEF),
-                least(expectedLeast.size(), 0xDEADBEEF);
-            runs(source.data(), stride, origin, blockSums, blockSquares, stride, offsets.data(), count,
-                 errors.data(), least.data());
+            const dsp::SquaredErrorRunsFunction kernel = SsdKernelsFor(level).squaredErrorRuns16;
+            if (kernel == nullptr) continue;
+            std::vector<uint32_t> errors(expected.size(), 0xDEADBEEF), least(runs, 0xDEADBEEF);
+            kernel(source.data(), stride, origin, blockSums, blockSquares, stride, offsets.data(),
+                   heights.data(), count, errors.data(), least.data());
             ASSERT_EQ(errors, expected) << dsp::CpuLevelName(level) << " round " << round;
             ASSERT_EQ(least, expectedLeast) << dsp::CpuLevelName(level) << " round " << round;
         }

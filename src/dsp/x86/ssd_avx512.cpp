@@ -7,6 +7,44 @@
 
 namespace rq43::dsp {
 
+namespace {
+
+// Runs stacked `Height` rows deep: a reference row serves every run of the stack that reaches it, so its
+// permutations are made once for up to four runs. Two sums per run, so that no sum waits long on the one
+// before. The products of run j are those with the source biased to signed bytes.
+template <int Height>
+inline __attribute__((always_inline)) void StackProducts(const uint8_t* p, int32_t stride,
+                                                         const int32_t* groups, const __m512i (&index)[4],
+                                                         __m512i* products) {
+    __m512i even[Height], odd[Height];
+    for (int j = 0; j < Height; ++j) even[j] = odd[j] = _mm512_setzero_si512();
+#pragma GCC unroll 19
+    for (int r = 0; r < Height + 15; ++r) {
+        const __m512i pixels = _mm512_maskz_loadu_epi8(0x7FFFFFFF, p + r * stride);
+        __m512i gathered[4];
+#pragma GCC unroll 4
+        for (int g = 0; g < 4; ++g) gathered[g] = _mm512_permutexvar_epi8(index[g], pixels);
+        // Hidden from the optimiser row by row: it would otherwise keep each source broadcast, which
+        // several rows use, in a register of its own and spill them, where a broadcast from memory
+        // within the multiply costs nothing.
+        const int32_t* source = groups;
+        __asm__("" : "+r"(source));
+#pragma GCC unroll 4
+        for (int j = 0; j < Height; ++j) {
+            const int sourceRow = r - j;
+            if (sourceRow < 0 || sourceRow > 15) continue;
+            const int32_t* g = source + 4 * sourceRow;
+            even[j] = _mm512_dpbusd_epi32(even[j], gathered[0], _mm512_set1_epi32(g[0]));
+            odd[j] = _mm512_dpbusd_epi32(odd[j], gathered[1], _mm512_set1_epi32(g[1]));
+            even[j] = _mm512_dpbusd_epi32(even[j], gathered[2], _mm512_set1_epi32(g[2]));
+            odd[j] = _mm512_dpbusd_epi32(odd[j], gathered[3], _mm512_set1_epi32(g[3]));
+        }
+    }
+    for (int j = 0; j < Height; ++j) products[j] = _mm512_add_epi32(even[j], odd[j]);
+}
+
+}  // namespace
+
 // Lane j of a register stands for the block at column j of the run. Per source row, the four source
 // bytes of group g meet in lane j the reference bytes 4g + j to 4g + j + 3, which one byte permutation
 // of the row gathers for all sixteen lanes; a byte dot product (unsigned by signed, four products to a
@@ -14,8 +52,8 @@ namespace rq43::dsp {
 // which the blocks' pixel sums give back: sum r (s - 128) = sum r s - 128 sum r.
 void SquaredErrorRuns16Avx512(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
                               const uint16_t* referenceSums, const uint32_t* referenceSquares,
-                              int32_t referenceStride, const int32_t* offsets, int32_t count,
-                              uint32_t* errors, uint32_t* least) {
+                              int32_t referenceStride, const int32_t* offsets, const int32_t* heights,
+                              int32_t count, uint32_t* errors, uint32_t* least) {
     alignas(64) int32_t groups[64];  // row r's group g at 4 r + g
     __m256i squares = _mm256_setzero_si256();
     const __m128i bias = _mm_set1_epi8(static_cast<char>(0x80));
@@ -37,39 +75,37 @@ void SquaredErrorRuns16Avx512(const uint8_t* source, int32_t sourceStride, const
         _mm512_setr_epi32(0x00000000, 0x01010101, 0x02020202, 0x03030303, 0x04040404, 0x05050505, 0x06060606,
                           0x07070707, 0x08080808, 0x09090909, 0x0A0A0A0A, 0x0B0B0B0B, 0x0C0C0C0C, 0x0D0D0D0D,
                           0x0E0E0E0E, 0x0F0F0F0F));
-    const __m512i index0 = step;
-    const __m512i index1 = _mm512_add_epi8(step, _mm512_set1_epi8(4));
-    const __m512i index2 = _mm512_add_epi8(step, _mm512_set1_epi8(8));
-    const __m512i index3 = _mm512_add_epi8(step, _mm512_set1_epi8(12));
+    const __m512i index[4] = {step, _mm512_add_epi8(step, _mm512_set1_epi8(4)),
+                              _mm512_add_epi8(step, _mm512_set1_epi8(8)),
+                              _mm512_add_epi8(step, _mm512_set1_epi8(12))};
     for (int32_t i = 0; i < count; ++i) {
-        const uint8_t* p = reference + offsets[i];
-        // Two rows at a time into separate sums, so that no sum waits on the one before.
-        __m512i a0 = _mm512_setzero_si512(), a1 = a0, a2 = a0, a3 = a0, b0 = a0, b1 = a0, b2 = a0, b3 = a0;
-        auto row = [&](int r, __m512i& s0, __m512i& s1, __m512i& s2, __m512i& s3)
-            __attribute__((always_inline)) {
-            const __m512i pixels = _mm512_maskz_loadu_epi8(0x7FFFFFFF, p + r * referenceStride);
-            const int32_t* g = groups + 4 * r;
-            s0 = _mm512_dpbusd_epi32(s0, _mm512_permutexvar_epi8(index0, pixels), _mm512_set1_epi32(g[0]));
-            s1 = _mm512_dpbusd_epi32(s1, _mm512_permutexvar_epi8(index1, pixels), _mm512_set1_epi32(g[1]));
-            s2 = _mm512_dpbusd_epi32(s2, _mm512_permutexvar_epi8(index2, pixels), _mm512_set1_epi32(g[2]));
-            s3 = _mm512_dpbusd_epi32(s3, _mm512_permutexvar_epi8(index3, pixels), _mm512_set1_epi32(g[3]));
-        };
-        for (int r = 0; r < 16; r += 2) {
-            row(r, a0, a1, a2, a3);
-            row(r + 1, b0, b1, b2, b3);
+        __m512i products[kRunStack];
+        switch (heights[i]) {
+            case 1:
+                StackProducts<1>(reference + offsets[i], referenceStride, groups, index, products);
+                break;
+            case 2:
+                StackProducts<2>(reference + offsets[i], referenceStride, groups, index, products);
+                break;
+            case 3:
+                StackProducts<3>(reference + offsets[i], referenceStride, groups, index, products);
+                break;
+            default:
+                StackProducts<4>(reference + offsets[i], referenceStride, groups, index, products);
+                break;
         }
-        const __m512i signedProducts =
-            _mm512_add_epi32(_mm512_add_epi32(_mm512_add_epi32(a0, a1), _mm512_add_epi32(a2, a3)),
-                             _mm512_add_epi32(_mm512_add_epi32(b0, b1), _mm512_add_epi32(b2, b3)));
-        const __m512i sums = _mm512_cvtepu16_epi32(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(referenceSums + offsets[i])));
-        const __m512i products = _mm512_add_epi32(signedProducts, _mm512_slli_epi32(sums, 7));
-        const __m512i blockSquares = _mm512_loadu_si512(referenceSquares + offsets[i]);
-        // Wrapping arithmetic: the error itself lies within 0 to 16,646,400.
-        const __m512i run =
-            _mm512_sub_epi32(_mm512_add_epi32(sourceSquares, blockSquares), _mm512_slli_epi32(products, 1));
-        _mm512_storeu_si512(errors + 16 * i, run);
-        least[i] = _mm512_reduce_min_epu32(run);
+        for (int32_t j = 0; j < heights[i]; ++j) {
+            const int32_t at = offsets[i] + j * referenceStride;
+            const __m512i sums = _mm512_cvtepu16_epi32(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(referenceSums + at)));
+            const __m512i unbiased = _mm512_add_epi32(products[j], _mm512_slli_epi32(sums, 7));
+            const __m512i blockSquares = _mm512_loadu_si512(referenceSquares + at);
+            // Wrapping arithmetic: the error itself lies within 0 to 16,646,400.
+            const __m512i run = _mm512_sub_epi32(_mm512_add_epi32(sourceSquares, blockSquares),
+                                                 _mm512_slli_epi32(unbiased, 1));
+            _mm512_storeu_si512(errors + 16 * (kRunStack * i + j), run);
+            least[kRunStack * i + j] = _mm512_reduce_min_epu32(run);
+        }
     }
 }
 

@@ -267,28 +267,20 @@ void SearchRingsInRuns(const Window& window, Point home, const LumaMeasure& meas
     const uint16_t* referenceSums = sums.sums16.data() + sums.At(0, 0);
     const uint32_t* referenceSquares = sums.squares16.data() + sums.At(0, 0);
     auto rowBits = [](int32_t from, int32_t count) { return ((uint64_t{1} << count) - 1) << from; };
-    for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
-        int32_t count = 0;
-        // Rows `from` to `to` of a run column.
-        auto need = [&](int32_t run, int32_t from, int32_t to) {
-            for (int32_t q = from / dsp::kRunStack; q <= to / dsp::kRunStack; ++q) {
-                const auto bit = static_cast<uint16_t>(1u << q);
-                if ((measured[static_cast<size_t>(run)] & bit) != 0) continue;
-                measured[static_cast<size_t>(run)] |= bit;
-                const int32_t top = q * dsp::kRunStack;
-                offsets[static_cast<size_t>(count)] = corner + top * stride + runStart(run);
-                heights[static_cast<size_t>(count)] = std::min(dsp::kRunStack, rows - top);
-                stackAt[static_cast<size_t>(count++)] = top * kRunsPerRow + run;
-            }
-        };
-        ForEachRingRun(window, home, r, [&](Point first, int32_t n, bool down) {
-            const int32_t row = first.y - window.ylo, column = first.x - window.xlo;
-            if (down) {
-                need(runOf(column), row, row + n - 1);
-            } else {
-                for (int32_t run = runOf(column); run <= runOf(column + n - 1); ++run) need(run, row, row);
-            }
-        });
+    int32_t count = 0;
+    // Rows `from` to `to` of a run column.
+    auto need = [&](int32_t run, int32_t from, int32_t to) {
+        for (int32_t q = from / dsp::kRunStack; q <= to / dsp::kRunStack; ++q) {
+            const auto bit = static_cast<uint16_t>(1u << q);
+            if ((measured[static_cast<size_t>(run)] & bit) != 0) continue;
+            measured[static_cast<size_t>(run)] |= bit;
+            const int32_t top = q * dsp::kRunStack;
+            offsets[static_cast<size_t>(count)] = corner + top * stride + runStart(run);
+            heights[static_cast<size_t>(count)] = std::min(dsp::kRunStack, rows - top);
+            stackAt[static_cast<size_t>(count++)] = top * kRunsPerRow + run;
+        }
+    };
+    auto measureNeeded = [&] {
         measure.ssd.squaredErrorRuns16(measure.source, stride, reference, referenceSums, referenceSquares,
                                        stride, offsets.data(), heights.data(), count, errors.data(),
                                        least.data());
@@ -303,6 +295,32 @@ void SearchRingsInRuns(const Window& window, Point home, const LumaMeasure& meas
                 runLeast[at + static_cast<size_t>(j * kRunsPerRow)] = least[slot];
                 if (least[slot] < best.cost) open[static_cast<size_t>(run)] |= uint64_t{1} << (top + j);
             }
+        }
+        count = 0;
+    };
+    // The first rings one by one, measuring only what they reach: clean pictures often end there.
+    // Once past them, the search is likely to go on to the end: the rest of what the rings reach is measured
+    // at once.
+    constexpr int32_t kRingsOneByOne = 4;
+    for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
+        if (r <= kRingsOneByOne) {
+            ForEachRingRun(window, home, r, [&](Point first, int32_t n, bool down) {
+                const int32_t row = first.y - window.ylo, column = first.x - window.xlo;
+                if (down) {
+                    need(runOf(column), row, row + n - 1);
+                } else {
+                    for (int32_t run = runOf(column); run <= runOf(column + n - 1); ++run)
+                        need(run, row, row);
+                }
+            });
+            measureNeeded();
+        } else if (r == kRingsOneByOne + 1) {
+            const int32_t left = std::max(home.x - 31, window.xlo) - window.xlo;
+            const int32_t right = std::min(home.x + 31, window.xhi) - window.xlo;
+            const int32_t top = std::max(home.y - 15, window.ylo) - window.ylo;
+            const int32_t bottom = std::min(home.y + 15, window.yhi) - window.ylo;
+            for (int32_t run = runOf(left); run <= runOf(right); ++run) need(run, top, bottom);
+            measureNeeded();
         }
         // Positions in ring order, of runs still open: each taken if below the best.
         auto take = [&](int32_t row, int32_t run, int32_t column, int32_t n) {
@@ -319,9 +337,9 @@ void SearchRingsInRuns(const Window& window, Point home, const LumaMeasure& meas
             const int32_t row = first.y - window.ylo, column = first.x - window.xlo;
             if (down) {
                 const int32_t run = runOf(column);
-                for (uint64_t rows = open[static_cast<size_t>(run)] & rowBits(row, n); rows != 0;
-                     rows &= rows - 1) {
-                    take(static_cast<int32_t>(std::countr_zero(rows)), run, column, 1);
+                for (uint64_t rowsOpen = open[static_cast<size_t>(run)] & rowBits(row, n); rowsOpen != 0;
+                     rowsOpen &= rowsOpen - 1) {
+                    take(static_cast<int32_t>(std::countr_zero(rowsOpen)), run, column, 1);
                 }
                 return;
             }

@@ -237,8 +237,8 @@ void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& meas
 // for the price of a few positions. Each ring takes its first least error if below the best, as the rings
 // measured one by one do; the least error of each run lets a ring pass over the runs that cannot win, which
 // is nearly all of them. The window must be at least 16 positions wide.
-void SearchRingsInRuns(const Window& window, Point home, const LumaMeasure& measure, const BlockSums& sums,
-                       Best& best) {
+__attribute__((flatten)) void SearchRingsInRuns(const Window& window, Point home, const LumaMeasure& measure,
+                                                const BlockSums& sums, Best& best) {
     constexpr int32_t kRun = 16;
     constexpr int32_t kPitch = 80;  // a window row is at most 65 positions
     constexpr int32_t kRows = 33;

@@ -180,7 +180,42 @@ void BM_SquaredErrors16(benchmark::State& state) {
         state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * 33 * 33);
     }
 }
-BENCHMARK(BM_SquaredErrors16)->ArgName("level")->DenseRange(0, 3);
+BENCHMARK(BM_SquaredErrors16)->ArgName("level")->DenseRange(0, 4);
+
+// The same neighbourhood's errors as stacks of runs (33 rows of three runs, 48 positions wide), the plain C
+// (level 0) against the levels that have a runs kernel; to compare with BM_SquaredErrors16 per position.
+void BM_SquaredErrorRuns16(benchmark::State& state) {
+    if (const dsp::SsdKernels* k = KernelsOrSkip(state)) {
+        const bool plain = state.range(0) == 0;
+        const dsp::SquaredErrorRunsFunction runs = plain ? SquaredErrorRuns16 : k->squaredErrorRuns16;
+        if (runs == nullptr) {
+            state.SkipWithError("no runs kernel at this level");
+            return;
+        }
+        PannedPair pair;
+        const int32_t stride = pair.source.stride;
+        BlockSums sums;
+        ComputeBlockSums(pair.reference.y, stride, kHeight, 16, sums);
+        std::vector<int32_t> offsets, heights;
+        for (int32_t top = -16; top <= 16; top += dsp::kRunStack) {
+            for (int32_t left = -16; left < 32; left += 16) {
+                offsets.push_back((128 + top) * stride + 160 + left);
+                heights.push_back(std::min(dsp::kRunStack, 17 - top));
+            }
+        }
+        std::vector<uint32_t> errors(offsets.size() * dsp::kRunStack * 16),
+            least(offsets.size() * dsp::kRunStack);
+        for (auto _ : state) {
+            runs(pair.source.y + 128 * stride + 160, stride, pair.reference.y,
+                 sums.sums16.data() + sums.At(0, 0), sums.squares16.data() + sums.At(0, 0), stride,
+                 offsets.data(), heights.data(), static_cast<int32_t>(offsets.size()), errors.data(),
+                 least.data());
+            benchmark::DoNotOptimize(errors.data());
+        }
+        state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * 33 * 48);
+    }
+}
+BENCHMARK(BM_SquaredErrorRuns16)->ArgName("level")->Arg(0)->Arg(4);
 
 }  // namespace
 }  // namespace rq43

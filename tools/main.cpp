@@ -46,8 +46,8 @@ void PrintUsage(std::FILE* out) {
         "\n"
         "'rq43 COMMAND --help' describes a command. Exit status: 0 success, 1 failure, 2 usage\n"
         "error, 130 interrupted (Ctrl-C).\n"
-        "With --cpu c|sse2|avx2|avxvnni|avx512 anywhere among the options, the codec runs that level's kernels\n"
-        "(as RQ43_CPU does; never above what the processor has), to compare or to report a fault.\n");
+        "With --cpu c|sse2|avx2|avxvnni|avx512 anywhere among the options, the codec runs that level's\n"
+        "kernels (as RQ43_CPU does; never above what the processor has), to compare or to report a fault.\n");
 }
 
 // Takes --cpu LEVEL / --cpu=LEVEL out of the options and hands it to the codec through RQ43_CPU, which it

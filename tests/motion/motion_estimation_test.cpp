@@ -258,11 +258,12 @@ test::PixelRule ClipLuma(int32_t width, int32_t height, int32_t index, int32_t n
         [rgb, width](int32_t x, int32_t y) { return (*rgb)[(static_cast<size_t>(y) * width + x) * 3 + 1]; };
 }
 
-// The bounds only skip candidates that cannot win: every macroblock gets the vector and cost it gets when
-// every candidate is measured, from the carried vector it starts with. Pure noise makes the first
-// measurement pass its limit, so the best starts as a partial sum. Stripes moved by (1, 1) are matched
-// within 32 one ring before the exact match, which the search must then leave unvisited although the pruned
-// one measures both rings together.
+// The bounds only skip candidates that cannot win, and runs measured ahead of their rings decide nothing
+// early (the search in runs where the level has its kernel, else the pruned one): every macroblock gets
+// the vector and cost it gets when every candidate is measured, from the carried vector it starts with.
+// Pure noise makes the first measurement pass its limit, so the best starts as a partial sum. Stripes
+// moved by (1, 1) are matched within 32 one ring before the exact match, which the search must then leave
+// unvisited although the pruned one measures both rings together.
 TEST_F(EstimationTest, PrunedFullSearchMatchesTheMeasuredOne) {
     std::mt19937 random(5);
     auto noise = [&random](int32_t, int32_t) { return static_cast<uint8_t>(random() & 0xFF); };

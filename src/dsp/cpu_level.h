@@ -9,7 +9,8 @@ namespace rq43::dsp {
 
 // Ordered: each level includes the ones before it. AvxVnni is AVX2 with the 16-bit multiply-accumulate
 // instructions; the families that gain nothing from them keep their AVX2 entries there. Avx512 adds
-// AVX-512 F, BW, VL, VNNI and VBMI, on x86-64 only (32-bit stacks are not kept aligned for its registers).
+// AVX-512 F, BW, VL, VNNI and VBMI to AvxVnni, on x86-64 only (32-bit stacks are not kept aligned for its
+// registers).
 enum class CpuLevel { C = 0, Sse2 = 1, Avx2 = 2, AvxVnni = 3, Avx512 = 4 };
 
 // The best level this processor and build can run.

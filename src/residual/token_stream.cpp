@@ -7,10 +7,6 @@
 
 #include "bitstream/little_endian.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace rq43 {
 
 namespace {
@@ -124,22 +120,9 @@ void EmitLevel(TokenSink& stream, int32_t level) {
 
 // Bit i set when level i of the block is not zero.
 uint64_t NonZeroLevels(const int16_t* block) {
-#if defined(__SSE2__)
     uint64_t mask = 0;
-    const __m128i zero = _mm_setzero_si128();
-    for (int i = 0; i < kBlockLevels; i += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + i + 8));
-        const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
-        const auto bits = static_cast<uint32_t>(_mm_movemask_epi8(zeros)) ^ 0xFFFFu;
-        mask |= uint64_t{bits} << i;
-    }
+    for (int i = 0; i < kBlockLevels; i += 16) mask |= uint64_t{NonZeroLevels16(block + i)} << i;
     return mask;
-#else
-    uint64_t mask = 0;
-    for (int i = 0; i < kBlockLevels; ++i) mask |= uint64_t{block[i] != 0} << i;
-    return mask;
-#endif
 }
 
 // What the decoder does with a token: a level of `base` plus `width` magnitude bits after a sign bit; a

@@ -36,13 +36,24 @@ void SummariseHistogram(ContextHistogram& histogram) {
     }
 }
 
+// An empty tree that keeps its vectors' storage: the decoder builds up to 44 trees a frame.
+void ClearTree(CodeTree& tree) {
+    tree.alphabetSize = 0;
+    tree.leafCount = 0;
+    tree.root = -1;
+    tree.codes.clear();
+    tree.nodes.clear();
+    tree.nodeCapacity = 0;
+    tree.nodeCount = 0;
+}
+
 void ResetSet(CodeTableSet& set, uint32_t contextCount) {
     set.contextCount = contextCount;
     set.histograms.resize(contextCount);
     set.trees.resize(contextCount);
     for (uint32_t c = 0; c < contextCount; ++c) {
         ResetHistogram(set.histograms[c], contextCount);
-        set.trees[c] = CodeTree{};
+        ClearTree(set.trees[c]);
     }
 }
 
@@ -288,7 +299,7 @@ void NormaliseCounts(ContextHistogram& histogram) {
 }
 
 void BuildHuffmanTree(CodeTree& tree, const ContextHistogram& histogram) {
-    tree = CodeTree{};
+    ClearTree(tree);
     tree.alphabetSize = histogram.countSize;
     tree.codes.assign(histogram.countSize, TokenCode{});
     for (uint32_t t = 0; t < histogram.countSize; ++t) tree.leafCount += histogram.counts[t] != 0;

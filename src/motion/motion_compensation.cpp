@@ -160,6 +160,15 @@ int32_t QuickReach(const YuvFrame& frame, int32_t columns, int32_t rows) {
     return inside ? reach : -1;
 }
 
+// The same margins around one whole macroblock at luma (x, y) instead of the grid.
+bool MarginsInside(const YuvFrame& frame, int32_t x, int32_t y, int32_t reach) {
+    const int32_t luma = (reach + 1) / 2, chroma = (reach + 3) / 4;
+    const int32_t cx = x / 2, cy = y / 2;
+    return RectangleInside(frame, frame.y, x - luma, y - luma, x + 15 + luma, y + 15 + luma) &&
+           RectangleInside(frame, frame.u, cx - chroma, cy - chroma, cx + 7 + chroma, cy + 7 + chroma) &&
+           RectangleInside(frame, frame.v, cx - chroma, cy - chroma, cx + 7 + chroma, cy + 7 + chroma);
+}
+
 }  // namespace
 
 bool AllReadsInside(const YuvFrame& reference, uint32_t mbCols, const MotionEntry* current,
@@ -175,12 +184,16 @@ bool AllReadsInside(const YuvFrame& reference, uint32_t mbCols, const MotionEntr
                                      static_cast<int32_t>((count + mbCols - 1) / mbCols));
     for (uint32_t i = 0; i < count; ++i) {
         const MotionEntry* quadrants = &subVectors[4 * size_t{i}];
-        const int32_t reach = IsSubBlockMode(current[i])
-                                  ? std::max(std::max(Reach(quadrants[0]), Reach(quadrants[1])),
-                                             std::max(Reach(quadrants[2]), Reach(quadrants[3])))
-                                  : Reach(current[i]);
-        if (reach > quick && !MacroblockReadsInside(reference, i, mbCols, current[i], quadrants))
-            return false;
+        const bool subBlocks = IsSubBlockMode(current[i]);
+        const int32_t reach = subBlocks ? std::max(std::max(Reach(quadrants[0]), Reach(quadrants[1])),
+                                                   std::max(Reach(quadrants[2]), Reach(quadrants[3])))
+                                        : Reach(current[i]);
+        if (reach <= quick) continue;
+        // Longer vectors: the margins of this macroblock alone (its sub-block chroma reads lie elsewhere),
+        // then the reads themselves.
+        const MacroblockPosition at = PositionOf(i, mbCols);
+        if (!subBlocks && MarginsInside(reference, at.x, at.y, reach)) continue;
+        if (!MacroblockReadsInside(reference, i, mbCols, current[i], quadrants)) return false;
     }
     return true;
 }

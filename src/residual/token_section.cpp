@@ -140,9 +140,8 @@ struct StreamRelease {
 
 // The inverse transform of a block's levels, over four rows when they end inside the top-left 4x4 (the
 // same result). `lastIndex` is at or beyond the zigzag position of the last non-zero level.
-void ReconstructTransformed(const int16_t* steps, bool intra, uint8_t lastIndex, const int16_t* levels,
-                            uint8_t* destination, int32_t stride) {
-    const dsp::TransformKernels& kernels = ActiveTransformKernels();
+void ReconstructTransformed(const dsp::TransformKernels& kernels, const int16_t* steps, bool intra,
+                            uint8_t lastIndex, const int16_t* levels, uint8_t* destination, int32_t stride) {
     const bool topLeft = lastIndex <= kTopLeftLastIndex;
     if (intra)
         (topLeft ? kernels.reconstructIntraTopLeft : kernels.reconstructIntra)(steps, levels, destination,
@@ -153,24 +152,23 @@ void ReconstructTransformed(const int16_t* steps, bool intra, uint8_t lastIndex,
 }
 
 // Luma blocks whose only level is the DC take the format's shortcuts; chroma blocks never do.
-void ReconstructLumaBlock(const int16_t* steps, bool intra, uint8_t lastIndex, const int16_t* levels,
-                          uint8_t* destination, int32_t stride) {
-    const dsp::TransformKernels& kernels = ActiveTransformKernels();
+void ReconstructLumaBlock(const dsp::TransformKernels& kernels, const int16_t* steps, bool intra,
+                          uint8_t lastIndex, const int16_t* levels, uint8_t* destination, int32_t stride) {
     if (lastIndex == 0) {
         if (intra)
             kernels.fillIntraDc(destination, stride, IntraDcValue(steps[0], levels[0]));
         else if (levels[0] != 0)
             kernels.addInterDc(destination, stride, steps[0], levels[0]);
     } else if (intra || lastIndex <= kTopLeftLastIndex || !AddsNothing(levels)) {
-        ReconstructTransformed(steps, intra, lastIndex, levels, destination, stride);
+        ReconstructTransformed(kernels, steps, intra, lastIndex, levels, destination, stride);
     }
 }
 
 // An inter chroma block of zero levels adds nothing.
-void ReconstructChromaBlock(const int16_t* steps, bool intra, uint8_t lastIndex, const int16_t* levels,
-                            uint8_t* destination, int32_t stride) {
+void ReconstructChromaBlock(const dsp::TransformKernels& kernels, const int16_t* steps, bool intra,
+                            uint8_t lastIndex, const int16_t* levels, uint8_t* destination, int32_t stride) {
     if (intra || lastIndex != 0 || levels[0] != 0)
-        ReconstructTransformed(steps, intra, lastIndex, levels, destination, stride);
+        ReconstructTransformed(kernels, steps, intra, lastIndex, levels, destination, stride);
 }
 
 // The two block-row buffers: row r in buffer r mod 2, the row above it in the other.
@@ -254,6 +252,7 @@ bool ReconstructLumaRows(ResidualCoder& coder, const SectionLayout& layout, std:
     const QuantiserTables& tables = coder.quantiserTables;
     const size_t rowLevels = static_cast<size_t>(g.across) * 64;
     const uint32_t predicted = PredictedPositionBits(layout.lumaModes);
+    const dsp::TransformKernels& kernels = ActiveTransformKernels();
     for (int32_t row = 0; row < g.down; ++row) {
         const auto [current, previous] = RowsFor(rows, row, rowLevels);
         uint8_t* lastIndex = LastIndicesFor(coder, row, static_cast<size_t>(g.across));
@@ -266,8 +265,8 @@ bool ReconstructLumaRows(ResidualCoder& coder, const SectionLayout& layout, std:
                 static_cast<size_t>(row) * static_cast<size_t>(g.across) + static_cast<size_t>(column);
             const bool intra = layout.key || layout.intra[block] != 0;
             lastIndex[column] = RaiseLastIndex(lastIndex[column], levels, predicted);
-            ReconstructLumaBlock(tables.quantiserTable[intra ? kIntraLumaTable : kInterLumaTable], intra,
-                                 lastIndex[column], levels, pixels + 8 * column, g.stride);
+            ReconstructLumaBlock(kernels, tables.quantiserTable[intra ? kIntraLumaTable : kInterLumaTable],
+                                 intra, lastIndex[column], levels, pixels + 8 * column, g.stride);
         }
     }
     return true;
@@ -283,6 +282,7 @@ bool ReconstructChromaRows(ResidualCoder& coder, const SectionLayout& layout, st
     const size_t planeLevels = static_cast<size_t>(g.chromaAcross) * 64;
     const uint32_t uPredicted = PredictedPositionBits(layout.uModes);
     const uint32_t vPredicted = PredictedPositionBits(layout.vModes);
+    const dsp::TransformKernels& kernels = ActiveTransformKernels();
     for (int32_t row = 0; row < g.chromaDown; ++row) {
         const auto [current, previous] = RowsFor(rows, row, 2 * planeLevels);
         const auto blocks = static_cast<uint32_t>(2 * g.chromaAcross);
@@ -299,9 +299,9 @@ bool ReconstructChromaRows(ResidualCoder& coder, const SectionLayout& layout, st
             uint8_t& vLast = lastIndex[g.chromaAcross + column];
             uLast = RaiseLastIndex(uLast, uLevels, uPredicted);
             vLast = RaiseLastIndex(vLast, vLevels, vPredicted);
-            ReconstructChromaBlock(steps, layout.key, uLast, uLevels, frame.u + offset + 8 * column,
+            ReconstructChromaBlock(kernels, steps, layout.key, uLast, uLevels, frame.u + offset + 8 * column,
                                    g.stride);
-            ReconstructChromaBlock(steps, layout.key, vLast, vLevels, frame.v + offset + 8 * column,
+            ReconstructChromaBlock(kernels, steps, layout.key, vLast, vLevels, frame.v + offset + 8 * column,
                                    g.stride);
         }
     }

@@ -67,6 +67,9 @@ class AviReader {
     // After the end: true when the file holds fewer frames than its headers announce, or ended inside one.
     bool Truncated() const;
     int64_t AnnouncedFrames() const { return announced; }
+    // The most frames from a key frame to the next as the file's index marks them (the last run counting
+    // to the end); 0 when the file has no index. A hint: the frames themselves say which are key frames.
+    int64_t LongestKeyRun() const;
     // The file's sound, if any, and the time (in its time base) that lines up with the first frame.
     const AVStream* Audio() const { return audioIndex >= 0 ? input->streams[audioIndex] : nullptr; }
     int64_t AudioStartTime() const;

@@ -1,5 +1,6 @@
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -110,6 +111,18 @@ bool AviReader::Next(AviFrame& frame) {
         pending = false;
         return true;
     }
+}
+
+int64_t AviReader::LongestKeyRun() const {
+    AVStream* stream = input->streams[streamIndex];
+    const int entries = avformat_index_get_entries_count(stream);
+    int64_t longest = 0, run = 0;
+    for (int i = 0; i < entries; ++i) {
+        const AVIndexEntry* entry = avformat_index_get_entry(stream, i);
+        run = entry && (entry->flags & AVINDEX_KEYFRAME) ? 1 : run + 1;
+        longest = std::max(longest, run);
+    }
+    return longest;
 }
 
 bool AviReader::Truncated() const {

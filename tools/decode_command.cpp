@@ -111,6 +111,19 @@ class FrameDecoder {
     HoldState state;
 };
 
+// Frames that may wait between reading and writing. An instance has work only once the reader has
+// passed the run before its own, while the run after the front one fills as that is written: a run per
+// instance keeps them all busy. Fewer than that would idle them; more only has instances decode far ahead
+// into pictures that wait, fresh memory for each (a fault per page) where waiting less would reuse them.
+// A file without an index, whose runs are unknown, may have 256 MB of pictures wait.
+size_t BufferedFrames(int instances, int64_t longestRun, size_t pictureBytes) {
+    constexpr size_t kBufferBytes = size_t{256} << 20;
+    if (instances == 1) return 2;
+    const size_t bound = kBufferBytes / std::max<size_t>(pictureBytes, 1);
+    if (longestRun <= 0) return bound;
+    return std::min(bound, static_cast<size_t>(instances) * (static_cast<size_t>(longestRun) + 1));
+}
+
 bool IsMd5Text(const std::string& text) {
     return text.size() == 32 && std::all_of(text.begin(), text.end(), [](char c) {
                return std::isxdigit(static_cast<unsigned char>(c));
@@ -181,7 +194,7 @@ int DecodeCommand(std::span<const std::string> args) {
     auto start = std::chrono::steady_clock::now();
     {
         RunPipeline<AviFrame, DecodedFrame> pipeline(
-            threads, threads == 1 ? 2 : (size_t{256} << 20) / pictureBytes,
+            threads, BufferedFrames(threads, reader.LongestKeyRun(), pictureBytes),
             [&]() -> std::function<DecodedFrame(AviFrame&)> {
                 auto mine = first.TakeOr(
                     [&] { return std::make_unique<Decompressor>(reader.Format(), decodeFormat); });

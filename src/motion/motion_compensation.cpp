@@ -1,5 +1,7 @@
 #include "motion/motion_compensation.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace rq43 {
@@ -129,6 +131,73 @@ bool MacroblockReadsInside(const YuvFrame& reference, uint32_t index, uint32_t m
            SourcesInside(reference, reference.v, chroma, 8);
 }
 
+namespace {
+
+// Whether the rectangle of plane pixels from (x0, y0) to (x1, y1) lies inside the allocation: with rows
+// laid downwards, its top-left pixel comes first and its bottom-right one last.
+bool RectangleInside(const YuvFrame& frame, const uint8_t* plane, int32_t x0, int32_t y0, int32_t x1,
+                     int32_t y1) {
+    return frame.stride >= 0 && OffsetInFrame(frame, plane, x0, y0) >= 0 &&
+           OffsetInFrame(frame, plane, x1, y1) < static_cast<int64_t>(frame.bufferSize);
+}
+
+int32_t Reach(const MotionEntry& entry) {
+    return std::max(std::abs(int32_t{entry.dx}), std::abs(int32_t{entry.dy}));
+}
+
+// The largest vector component (in half pixels) up to which no macroblock of a columns x rows grid reads
+// outside the allocation, or -1. A component d moves a luma source by at most ceil(d / 2) pixels and a
+// chroma source (also the sub-block one, from the mean of four vectors) by at most ceil(d / 4), so
+// margins of those sizes around the grid's planes cover every read; the reach tried is the one whose
+// margins are the frame's border.
+int32_t QuickReach(const YuvFrame& frame, int32_t columns, int32_t rows) {
+    const int32_t reach = 2 * static_cast<int32_t>(std::min<uint32_t>(frame.border, 1u << 20));
+    const int32_t luma = (reach + 1) / 2, chroma = (reach + 3) / 4;
+    const bool inside =
+        RectangleInside(frame, frame.y, -luma, -luma, 16 * columns - 1 + luma, 16 * rows - 1 + luma) &&
+        RectangleInside(frame, frame.u, -chroma, -chroma, 8 * columns - 1 + chroma, 8 * rows - 1 + chroma) &&
+        RectangleInside(frame, frame.v, -chroma, -chroma, 8 * columns - 1 + chroma, 8 * rows - 1 + chroma);
+    return inside ? reach : -1;
+}
+
+// The same margins around one whole macroblock at luma (x, y) instead of the grid.
+bool MarginsInside(const YuvFrame& frame, int32_t x, int32_t y, int32_t reach) {
+    const int32_t luma = (reach + 1) / 2, chroma = (reach + 3) / 4;
+    const int32_t cx = x / 2, cy = y / 2;
+    return RectangleInside(frame, frame.y, x - luma, y - luma, x + 15 + luma, y + 15 + luma) &&
+           RectangleInside(frame, frame.u, cx - chroma, cy - chroma, cx + 7 + chroma, cy + 7 + chroma) &&
+           RectangleInside(frame, frame.v, cx - chroma, cy - chroma, cx + 7 + chroma, cy + 7 + chroma);
+}
+
+}  // namespace
+
+bool AllReadsInside(const YuvFrame& reference, uint32_t mbCols, const MotionEntry* current,
+                    const MotionEntry* subVectors, uint32_t count) {
+    if (count == 0) return true;
+    if (mbCols == 0 || mbCols > (1u << 20) || count / mbCols >= (1u << 20)) {
+        for (uint32_t i = 0; i < count; ++i)
+            if (!MacroblockReadsInside(reference, i, mbCols, current[i], &subVectors[4 * size_t{i}]))
+                return false;
+        return true;
+    }
+    const int32_t quick = QuickReach(reference, static_cast<int32_t>(mbCols),
+                                     static_cast<int32_t>((count + mbCols - 1) / mbCols));
+    for (uint32_t i = 0; i < count; ++i) {
+        const MotionEntry* quadrants = &subVectors[4 * size_t{i}];
+        const bool subBlocks = IsSubBlockMode(current[i]);
+        const int32_t reach = subBlocks ? std::max(std::max(Reach(quadrants[0]), Reach(quadrants[1])),
+                                                   std::max(Reach(quadrants[2]), Reach(quadrants[3])))
+                                        : Reach(current[i]);
+        if (reach <= quick) continue;
+        // Longer vectors: the margins of this macroblock alone (its sub-block chroma reads lie elsewhere),
+        // then the reads themselves.
+        const MacroblockPosition at = PositionOf(i, mbCols);
+        if (!subBlocks && MarginsInside(reference, at.x, at.y, reach)) continue;
+        if (!MacroblockReadsInside(reference, i, mbCols, current[i], quadrants)) return false;
+    }
+    return true;
+}
+
 void PredictWholeTo(const YuvFrame& reference, int32_t x, int32_t y, const MotionEntry& entry,
                     const PredictionOutput& out) {
     const dsp::CompensationKernels& kernels = ActiveCompensationKernels();
@@ -183,12 +252,8 @@ bool FramesMatchField(const MotionField& field) {
 bool CompensateMotion(MotionField& field) {
     if (!FramesMatchField(field)) return false;
     uint32_t count = field.MacroblockCount();
-    for (uint32_t i = 0; i < count; ++i) {
-        if (!MacroblockReadsInside(*field.reference, i, field.mbCols, field.current[i],
-                                   &field.subVectors[4 * size_t{i}])) {
-            return false;
-        }
-    }
+    if (!AllReadsInside(*field.reference, field.mbCols, field.current.data(), field.subVectors.data(), count))
+        return false;
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t x = (i % field.mbCols) * 16;
         uint32_t y = (i / field.mbCols) * 16;

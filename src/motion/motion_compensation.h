@@ -45,6 +45,12 @@ bool SourcesInside(const YuvFrame& frame, const uint8_t* plane, const SourcePair
 bool MacroblockReadsInside(const YuvFrame& reference, uint32_t index, uint32_t mbCols,
                            const MotionEntry& entry, const MotionEntry quadrants[4]);
 
+// MacroblockReadsInside for the first `count` macroblocks of a grid `mbCols` wide, each with its entry in
+// `current` and four in `subVectors`. Short vectors, whose reads cannot leave the planes' borders, are
+// passed without a check of their own.
+bool AllReadsInside(const YuvFrame& reference, uint32_t mbCols, const MotionEntry* current,
+                    const MotionEntry* subVectors, uint32_t count);
+
 // Where one macroblock's prediction goes: luma 16x16 at y, chroma 8x8 at u and v.
 struct PredictionOutput {
     uint8_t* y = nullptr;

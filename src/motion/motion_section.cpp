@@ -385,10 +385,7 @@ bool DecodeMotionSection(YuvFrame& target, const YuvFrame& reference, const uint
         }
         current[i].cost = kSubBlockMarker;
     }
-    for (uint32_t i = 0; i < n; ++i) {
-        if (!MacroblockReadsInside(reference, i, mbCols, current[i], &subVectors[4 * size_t{i}]))
-            return false;
-    }
+    if (!AllReadsInside(reference, mbCols, current.data(), subVectors.data(), n)) return false;
 
     AllocateMotionField(field, target.width, target.height, border);
     field.current = std::move(current);

@@ -6,6 +6,7 @@
 #include "bitstream/bit_reader.h"
 #include "bitstream/bit_writer.h"
 #include "bitstream/huffman_merges.h"
+#include "bitstream/prefix_peek.h"
 #include "bitstream/word_reader.h"
 
 namespace rq43 {
@@ -59,27 +60,6 @@ uint32_t ScaledWeight(uint32_t count, uint32_t largest) {
     float scaled = static_cast<float>(count) * scale * 0.00390625f + 0.4f;
     uint32_t weight = static_cast<uint32_t>(scaled);
     return weight < 1 ? 1 : weight;
-}
-
-// Per value of the next kPeekBits bits: the node they lead to (a leaf, or an inner node once all of them
-// are taken) and the bits that takes.
-constexpr int kPeekBits = 8;
-
-struct PeekEntry {
-    int16_t node;
-    uint8_t bits;
-};
-
-void FillPeekEntries(const CodeTree& tree, PeekEntry* table, int32_t node, uint32_t prefix, int depth) {
-    const TreeNode& current = tree.nodes[static_cast<size_t>(node)];
-    if (current.child[0] == kNone || depth == kPeekBits) {
-        const uint32_t first = prefix << (kPeekBits - depth);
-        std::fill(table + first, table + first + (1u << (kPeekBits - depth)),
-                  PeekEntry{static_cast<int16_t>(node), static_cast<uint8_t>(depth)});
-        return;
-    }
-    for (uint32_t side = 0; side < 2; ++side)
-        FillPeekEntries(tree, table, current.child[side], 2 * prefix + side, depth + 1);
 }
 
 struct Code {
@@ -202,16 +182,20 @@ bool DecodeVectorStream(const uint8_t* in, size_t length, uint32_t maxCount, std
         std::fill(symbols.begin(), symbols.end(), root.symbol);
         return true;
     }
-    // The symbols, kPeekBits at a time, from a word-at-a-time reader that finds an overrun after the fact.
-    std::array<PeekEntry, 1u << kPeekBits> peek;
-    FillPeekEntries(tree, peek.data(), tree.Root(), 0, 0);
+    // The symbols, a byte of bits at a time, from a word-at-a-time reader that finds an overrun after the
+    // fact.
+    std::array<PrefixPeekEntry, 1u << kPrefixPeekBits> peek;
+    FillPrefixPeekTable(
+        peek.data(), static_cast<int16_t>(tree.Root()),
+        [&](int16_t node) { return tree.nodes[static_cast<size_t>(node)].child[0] == kNone; },
+        [&](int16_t node, uint32_t side) { return tree.nodes[static_cast<size_t>(node)].child[side]; });
     const uint64_t position = 8 * static_cast<uint64_t>(reader.in - in) - static_cast<uint64_t>(reader.count);
     WordReader words(in + position / 8, in + length);
     words.Refill();
     words.Skip(static_cast<int>(position % 8));
     for (uint32_t i = 0; i < count; ++i) {
         if (words.count < 32) words.Refill();
-        const PeekEntry entry = peek[words.Peek(kPeekBits)];
+        const PrefixPeekEntry entry = peek[words.Peek(kPrefixPeekBits)];
         words.Skip(entry.bits);
         int32_t node = entry.node;
         while (tree.nodes[static_cast<size_t>(node)].child[0] != kNone) {

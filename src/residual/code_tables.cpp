@@ -8,6 +8,7 @@
 #include "bitstream/bit_reader.h"
 #include "bitstream/bit_writer.h"
 #include "bitstream/huffman_merges.h"
+#include "bitstream/prefix_peek.h"
 #include "bitstream/range_coder.h"
 #include "bitstream/word_reader.h"
 
@@ -35,13 +36,24 @@ void SummariseHistogram(ContextHistogram& histogram) {
     }
 }
 
+// An empty tree that keeps its vectors' storage: the decoder builds up to 44 trees a frame.
+void ClearTree(CodeTree& tree) {
+    tree.alphabetSize = 0;
+    tree.leafCount = 0;
+    tree.root = -1;
+    tree.codes.clear();
+    tree.nodes.clear();
+    tree.nodeCapacity = 0;
+    tree.nodeCount = 0;
+}
+
 void ResetSet(CodeTableSet& set, uint32_t contextCount) {
     set.contextCount = contextCount;
     set.histograms.resize(contextCount);
     set.trees.resize(contextCount);
     for (uint32_t c = 0; c < contextCount; ++c) {
         ResetHistogram(set.histograms[c], contextCount);
-        set.trees[c] = CodeTree{};
+        ClearTree(set.trees[c]);
     }
 }
 
@@ -224,36 +236,15 @@ bool DecodeRangeCoded(const DecodingTrees& trees, const uint8_t* in, const uint8
     return true;
 }
 
-// Prefix codes, kPeekBits at a time: per context and every value of the next kPeekBits bits, the leaf those
-// bits reach with the bits its code takes, or the node they lead to (after all kPeekBits) for longer codes.
-constexpr int kPeekBits = 8;
-
-struct PeekEntry {
-    int16_t next;  // a leaf (~token) or a node of DecodingTrees
-    uint8_t bits;
-};
-
-struct PeekTables {
-    PeekEntry entry[kTokenAlphabetSize][1 << kPeekBits];
-};
-
-void FillPeekEntries(const DecodingTrees& trees, PeekEntry* table, int16_t at, uint32_t prefix, int depth) {
-    if (at < 0 || depth == kPeekBits) {
-        const uint32_t first = prefix << (kPeekBits - depth);
-        std::fill(table + first, table + first + (1u << (kPeekBits - depth)),
-                  PeekEntry{at, static_cast<uint8_t>(depth)});
-        return;
-    }
-    for (uint32_t bit = 0; bit < 2; ++bit)
-        FillPeekEntries(trees, table, trees.nodes[at].child[bit], 2 * prefix + bit, depth + 1);
-}
-
 bool DecodePrefixCoded(const DecodingTrees& trees, const uint8_t* in, const uint8_t* end, size_t tokenCount,
                        uint8_t* tokensOut) {
-    PeekTables tables;  // only the entries of contexts with a tree are filled, and read
+    // Per context; only the entries of contexts with a tree are filled, and read.
+    PrefixPeekEntry tables[kTokenAlphabetSize][1 << kPrefixPeekBits];
     for (uint32_t context = 0; context < kTokenAlphabetSize; ++context) {
         if (trees.root[context] != kNoTree)
-            FillPeekEntries(trees, tables.entry[context], trees.root[context], 0, 0);
+            FillPrefixPeekTable(
+                tables[context], trees.root[context], [](int16_t node) { return node < 0; },
+                [&](int16_t node, uint32_t side) { return trees.nodes[node].child[side]; });
     }
     WordReader reader(in, end);
     uint32_t context = kFirstTokenContext;
@@ -261,9 +252,9 @@ bool DecodePrefixCoded(const DecodingTrees& trees, const uint8_t* in, const uint
         if (trees.root[context] == kNoTree) return false;
         // A code is at most kTokenAlphabetSize - 1 bits long.
         if (reader.count < static_cast<int32_t>(kTokenAlphabetSize)) reader.Refill();
-        const PeekEntry entry = tables.entry[context][reader.Peek(kPeekBits)];
+        const PrefixPeekEntry entry = tables[context][reader.Peek(kPrefixPeekBits)];
         reader.Skip(entry.bits);
-        int32_t node = entry.next;
+        int32_t node = entry.node;
         while (node >= 0) {
             const DecodingNode& step = trees.nodes[node];
             node = step.child[reader.Peek(1)];
@@ -308,7 +299,7 @@ void NormaliseCounts(ContextHistogram& histogram) {
 }
 
 void BuildHuffmanTree(CodeTree& tree, const ContextHistogram& histogram) {
-    tree = CodeTree{};
+    ClearTree(tree);
     tree.alphabetSize = histogram.countSize;
     tree.codes.assign(histogram.countSize, TokenCode{});
     for (uint32_t t = 0; t < histogram.countSize; ++t) tree.leafCount += histogram.counts[t] != 0;

@@ -1,6 +1,7 @@
 #include "residual/token_section.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "bitstream/flag_map.h"
@@ -83,17 +84,23 @@ void UndoRowPrediction(int16_t* current, const int16_t* previous, int32_t count,
     }
 }
 
+// The zigzag positions a plane's modes predict, as bits; position 0 is left out, since it raises no
+// last index.
+uint32_t PredictedPositionBits(uint16_t modes) {
+    uint32_t bits = 0;
+    for (int i = 1; i < kPredictedPositionCount; ++i)
+        if (((modes >> (2 * i)) & 3) != kPredictNone) bits |= 1u << kPredictedPositions[i];
+    return bits;
+}
+static_assert(kPredictedPositions[kPredictedPositionCount - 1] < 16);
+
 // Prediction can make the low positions non-zero after the tokens said the block ended earlier; only the
-// positions the section predicts can change. Without a branch on the level: whether it is zero is what a
-// predictor cannot guess.
-uint8_t RaiseLastIndex(uint8_t lastIndex, const int16_t* levels, uint16_t modes) {
-    for (int i = 1; i < kPredictedPositionCount; ++i) {
-        if (((modes >> (2 * i)) & 3) == kPredictNone) continue;
-        const uint8_t position = kPredictedPositions[i];
-        const auto raised = static_cast<uint8_t>(position & (0u - uint32_t{levels[position] != 0}));
-        lastIndex = std::max(lastIndex, raised);
-    }
-    return lastIndex;
+// positions the section predicts (`predicted`, from PredictedPositionBits) can change.
+// Without a branch on the levels: whether they are zero is what a predictor cannot guess (bit 0, never
+// predicted, stands in for none).
+uint8_t RaiseLastIndex(uint8_t lastIndex, const int16_t* levels, uint32_t predicted) {
+    const uint32_t raised = (NonZeroLevels16(levels) & predicted) | 1u;
+    return std::max(lastIndex, static_cast<uint8_t>(31 - std::countl_zero(raised)));
 }
 
 struct Geometry {
@@ -133,9 +140,8 @@ struct StreamRelease {
 
 // The inverse transform of a block's levels, over four rows when they end inside the top-left 4x4 (the
 // same result). `lastIndex` is at or beyond the zigzag position of the last non-zero level.
-void ReconstructTransformed(const int16_t* steps, bool intra, uint8_t lastIndex, const int16_t* levels,
-                            uint8_t* destination, int32_t stride) {
-    const dsp::TransformKernels& kernels = ActiveTransformKernels();
+void ReconstructTransformed(const dsp::TransformKernels& kernels, const int16_t* steps, bool intra,
+                            uint8_t lastIndex, const int16_t* levels, uint8_t* destination, int32_t stride) {
     const bool topLeft = lastIndex <= kTopLeftLastIndex;
     if (intra)
         (topLeft ? kernels.reconstructIntraTopLeft : kernels.reconstructIntra)(steps, levels, destination,
@@ -146,24 +152,23 @@ void ReconstructTransformed(const int16_t* steps, bool intra, uint8_t lastIndex,
 }
 
 // Luma blocks whose only level is the DC take the format's shortcuts; chroma blocks never do.
-void ReconstructLumaBlock(const int16_t* steps, bool intra, uint8_t lastIndex, const int16_t* levels,
-                          uint8_t* destination, int32_t stride) {
-    const dsp::TransformKernels& kernels = ActiveTransformKernels();
+void ReconstructLumaBlock(const dsp::TransformKernels& kernels, const int16_t* steps, bool intra,
+                          uint8_t lastIndex, const int16_t* levels, uint8_t* destination, int32_t stride) {
     if (lastIndex == 0) {
         if (intra)
             kernels.fillIntraDc(destination, stride, IntraDcValue(steps[0], levels[0]));
         else if (levels[0] != 0)
             kernels.addInterDc(destination, stride, steps[0], levels[0]);
     } else if (intra || lastIndex <= kTopLeftLastIndex || !AddsNothing(levels)) {
-        ReconstructTransformed(steps, intra, lastIndex, levels, destination, stride);
+        ReconstructTransformed(kernels, steps, intra, lastIndex, levels, destination, stride);
     }
 }
 
 // An inter chroma block of zero levels adds nothing.
-void ReconstructChromaBlock(const int16_t* steps, bool intra, uint8_t lastIndex, const int16_t* levels,
-                            uint8_t* destination, int32_t stride) {
+void ReconstructChromaBlock(const dsp::TransformKernels& kernels, const int16_t* steps, bool intra,
+                            uint8_t lastIndex, const int16_t* levels, uint8_t* destination, int32_t stride) {
     if (intra || lastIndex != 0 || levels[0] != 0)
-        ReconstructTransformed(steps, intra, lastIndex, levels, destination, stride);
+        ReconstructTransformed(kernels, steps, intra, lastIndex, levels, destination, stride);
 }
 
 // The two block-row buffers: row r in buffer r mod 2, the row above it in the other.
@@ -246,6 +251,8 @@ bool ReconstructLumaRows(ResidualCoder& coder, const SectionLayout& layout, std:
     const Geometry& g = layout.geometry;
     const QuantiserTables& tables = coder.quantiserTables;
     const size_t rowLevels = static_cast<size_t>(g.across) * 64;
+    const uint32_t predicted = PredictedPositionBits(layout.lumaModes);
+    const dsp::TransformKernels& kernels = ActiveTransformKernels();
     for (int32_t row = 0; row < g.down; ++row) {
         const auto [current, previous] = RowsFor(rows, row, rowLevels);
         uint8_t* lastIndex = LastIndicesFor(coder, row, static_cast<size_t>(g.across));
@@ -257,9 +264,9 @@ bool ReconstructLumaRows(ResidualCoder& coder, const SectionLayout& layout, std:
             const size_t block =
                 static_cast<size_t>(row) * static_cast<size_t>(g.across) + static_cast<size_t>(column);
             const bool intra = layout.key || layout.intra[block] != 0;
-            lastIndex[column] = RaiseLastIndex(lastIndex[column], levels, layout.lumaModes);
-            ReconstructLumaBlock(tables.quantiserTable[intra ? kIntraLumaTable : kInterLumaTable], intra,
-                                 lastIndex[column], levels, pixels + 8 * column, g.stride);
+            lastIndex[column] = RaiseLastIndex(lastIndex[column], levels, predicted);
+            ReconstructLumaBlock(kernels, tables.quantiserTable[intra ? kIntraLumaTable : kInterLumaTable],
+                                 intra, lastIndex[column], levels, pixels + 8 * column, g.stride);
         }
     }
     return true;
@@ -273,6 +280,9 @@ bool ReconstructChromaRows(ResidualCoder& coder, const SectionLayout& layout, st
     const int16_t* steps =
         coder.quantiserTables.quantiserTable[layout.key ? kIntraChromaTable : kInterChromaTable];
     const size_t planeLevels = static_cast<size_t>(g.chromaAcross) * 64;
+    const uint32_t uPredicted = PredictedPositionBits(layout.uModes);
+    const uint32_t vPredicted = PredictedPositionBits(layout.vModes);
+    const dsp::TransformKernels& kernels = ActiveTransformKernels();
     for (int32_t row = 0; row < g.chromaDown; ++row) {
         const auto [current, previous] = RowsFor(rows, row, 2 * planeLevels);
         const auto blocks = static_cast<uint32_t>(2 * g.chromaAcross);
@@ -287,11 +297,11 @@ bool ReconstructChromaRows(ResidualCoder& coder, const SectionLayout& layout, st
             const int16_t* vLevels = uLevels + planeLevels;
             uint8_t& uLast = lastIndex[column];
             uint8_t& vLast = lastIndex[g.chromaAcross + column];
-            uLast = RaiseLastIndex(uLast, uLevels, layout.uModes);
-            vLast = RaiseLastIndex(vLast, vLevels, layout.vModes);
-            ReconstructChromaBlock(steps, layout.key, uLast, uLevels, frame.u + offset + 8 * column,
+            uLast = RaiseLastIndex(uLast, uLevels, uPredicted);
+            vLast = RaiseLastIndex(vLast, vLevels, vPredicted);
+            ReconstructChromaBlock(kernels, steps, layout.key, uLast, uLevels, frame.u + offset + 8 * column,
                                    g.stride);
-            ReconstructChromaBlock(steps, layout.key, vLast, vLevels, frame.v + offset + 8 * column,
+            ReconstructChromaBlock(kernels, steps, layout.key, vLast, vLevels, frame.v + offset + 8 * column,
                                    g.stride);
         }
     }

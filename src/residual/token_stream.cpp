@@ -7,10 +7,6 @@
 
 #include "bitstream/little_endian.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace rq43 {
 
 namespace {
@@ -124,22 +120,9 @@ void EmitLevel(TokenSink& stream, int32_t level) {
 
 // Bit i set when level i of the block is not zero.
 uint64_t NonZeroLevels(const int16_t* block) {
-#if defined(__SSE2__)
     uint64_t mask = 0;
-    const __m128i zero = _mm_setzero_si128();
-    for (int i = 0; i < kBlockLevels; i += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + i + 8));
-        const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
-        const auto bits = static_cast<uint32_t>(_mm_movemask_epi8(zeros)) ^ 0xFFFFu;
-        mask |= uint64_t{bits} << i;
-    }
+    for (int i = 0; i < kBlockLevels; i += 16) mask |= uint64_t{NonZeroLevels16(block + i)} << i;
     return mask;
-#else
-    uint64_t mask = 0;
-    for (int i = 0; i < kBlockLevels; ++i) mask |= uint64_t{block[i] != 0} << i;
-    return mask;
-#endif
 }
 
 // What the decoder does with a token: a level of `base` plus `width` magnitude bits after a sign bit; a
@@ -312,7 +295,6 @@ bool OpenTokenStream(TokenStream& stream, const uint8_t* in, size_t size, uint64
 
 bool DecodeBlockRow(TokenStream& stream, int16_t* levelsOut, uint32_t blockCount, uint8_t* lastIndexOut) {
     if (blockCount > stream.blocksLeft) return false;
-    const size_t levelTotal = static_cast<size_t>(blockCount) * kBlockLevels;
     std::fill(lastIndexOut, lastIndexOut + blockCount, uint8_t{0});
 
     // The stream's state in locals: a store of a last index may alias anything, so state reached through
@@ -324,9 +306,13 @@ bool DecodeBlockRow(TokenStream& stream, int16_t* levelsOut, uint32_t blockCount
     const uint32_t carried = std::min(blockCount, stream.eobRunLeft);
     uint32_t eobRunLeft = stream.eobRunLeft - carried;
     const uint64_t blocksLeft = stream.blocksLeft;
-    size_t b = static_cast<size_t>(carried) * kBlockLevels;
+    // The block within the row and the position within the block: apart, the position's step from token
+    // to token is an add and a mask, not a round trip through the block's end.
+    size_t block = carried;
+    uint32_t at = 0;
+    uint8_t noLevel = 0;  // where tokens other than levels store their position
     bool complete = true;
-    while (b < levelTotal) {
+    while (block < blockCount) {
         if (nextToken >= tokenCount) {
             complete = false;
             break;
@@ -335,17 +321,17 @@ bool DecodeBlockRow(TokenStream& stream, int16_t* levelsOut, uint32_t blockCount
         if (token >= kTokenAlphabetSize) continue;
         // A level or run takes at most 10 bits, a run code 48.
         if (reader.count < 48) reader.Refill();
-        const size_t blockEnd = (b / kBlockLevels + 1) * kBlockLevels;
         if (token == kTokenEndOfBlockRun) {
             // The first end-of-block closes the current block; the others are whole empty blocks.
             const uint64_t emptyBlocks = uint64_t{ReadEobRun(reader)} + 1;
-            b = blockEnd;
-            if (emptyBlocks > blocksLeft - b / kBlockLevels) {
+            block += 1;
+            at = 0;
+            if (emptyBlocks > blocksLeft - block) {
                 complete = false;
                 break;
             }
-            const uint64_t inRow = std::min<uint64_t>(emptyBlocks, (levelTotal - b) / kBlockLevels);
-            b += static_cast<size_t>(inRow) * kBlockLevels;
+            const uint64_t inRow = std::min<uint64_t>(emptyBlocks, blockCount - block);
+            block += static_cast<size_t>(inRow);
             eobRunLeft = static_cast<uint32_t>(emptyBlocks - inRow);
             continue;
         }
@@ -356,18 +342,21 @@ bool DecodeBlockRow(TokenStream& stream, int16_t* levelsOut, uint32_t blockCount
         reader.Skip(action.fieldBits);
         const int32_t magnitude = action.base + static_cast<int32_t>(field & ((1u << action.width) - 1u));
         const int32_t negative = -static_cast<int32_t>((field >> action.width) & 1u) & action.level;
-        levelsOut[b] = static_cast<int16_t>(((magnitude ^ negative) - negative) & action.level);
-        const auto level = static_cast<size_t>(static_cast<ptrdiff_t>(action.level));
-        uint8_t& lastIndex = lastIndexOut[b / kBlockLevels];
-        lastIndex = static_cast<uint8_t>(((b % kBlockLevels) & level) | (lastIndex & ~level));
-        const size_t run = static_cast<size_t>(magnitude) +
-                           ((blockEnd - b) & static_cast<size_t>(static_cast<ptrdiff_t>(action.toBlockEnd)));
-        const size_t advance = (run & ~level) | (1 & level);
-        if (b + advance > blockEnd) {
+        levelsOut[block * kBlockLevels + at] =
+            static_cast<int16_t>(((magnitude ^ negative) - negative) & action.level);
+        // The last level of a block is the last one stored: positions only grow within it.
+        *(action.level != 0 ? &lastIndexOut[block] : &noLevel) = static_cast<uint8_t>(at);
+        const auto level = static_cast<uint32_t>(action.level);
+        const uint32_t run = static_cast<uint32_t>(magnitude) +
+                             ((kBlockLevels - at) & static_cast<uint32_t>(action.toBlockEnd));
+        const uint32_t advance = (run & ~level) | (1 & level);
+        if (at + advance > kBlockLevels) {
             complete = false;
             break;
         }
-        b += advance;
+        at += advance;
+        block += at / kBlockLevels;  // the block's end reached
+        at %= kBlockLevels;
     }
     stream.reader = reader;
     stream.nextToken = nextToken;

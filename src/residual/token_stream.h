@@ -16,6 +16,10 @@
 #include "bitstream/word_reader.h"
 #include "residual/code_tables.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace rq43 {
 
 constexpr int32_t kBlockLevels = 64;
@@ -98,6 +102,21 @@ bool OpenTokenStream(TokenStream& stream, const uint8_t* in, size_t size, uint64
 // end-of-block run past the last block of the stream, more blocks than the stream holds, or a token string
 // that ends too early.
 bool DecodeBlockRow(TokenStream& stream, int16_t* levelsOut, uint32_t blockCount, uint8_t* lastIndexOut);
+
+// Bit i set when levels[i] is not zero, for i below 16.
+inline uint32_t NonZeroLevels16(const int16_t* levels) {
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(levels));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(levels + 8));
+    const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+    return static_cast<uint32_t>(_mm_movemask_epi8(zeros)) ^ 0xFFFFu;
+#else
+    uint32_t mask = 0;
+    for (int i = 0; i < 16; ++i) mask |= uint32_t{levels[i] != 0} << i;
+    return mask;
+#endif
+}
 
 // The zigzag position of the block's last non-zero level, 0 when none: what DecodeBlockRow reports for a
 // block whose levels lie within +-kLargestLevel.

@@ -166,6 +166,36 @@ TEST_F(CompensationTest, VectorsReadingOutsideTheAllocationAreRefusedBeforeAnyWr
     EXPECT_FALSE(CompensateMotion(field_));
 }
 
+// The check of a whole frame passes short vectors on a margin argument alone: at the corners, where the
+// allocation ends close to the planes' borders, it must agree with the check of each macroblock.
+TEST_F(CompensationTest, WholeFrameCheckAgreesWithEachMacroblocksOwn) {
+    Prepare(32, 32);
+    const uint32_t count = field_.MacroblockCount();
+    for (uint32_t i = 0; i < count; ++i) {
+        for (int mode = 0; mode < 3; ++mode) {  // whole, one quadrant, all four quadrants
+            for (int dx = -40; dx <= 40; ++dx) {
+                for (int dy = -40; dy <= 40; ++dy) {
+                    for (MotionEntry& entry : field_.current) entry = MotionEntry{};
+                    for (MotionEntry& entry : field_.subVectors) entry = MotionEntry{};
+                    const MotionEntry vector{static_cast<int16_t>(dx), static_cast<int16_t>(dy), 0.0f};
+                    if (mode == 0) {
+                        field_.current[i] = vector;
+                    } else {
+                        field_.current[i].cost = kSubBlockMarker;
+                        for (uint32_t k = 0; k < (mode == 1 ? 1u : 4u); ++k)
+                            field_.subVectors[4 * i + (i + k) % 4] = vector;
+                    }
+                    ASSERT_EQ(AllReadsInside(reference_, field_.mbCols, field_.current.data(),
+                                             field_.subVectors.data(), count),
+                              MacroblockReadsInside(reference_, i, field_.mbCols, field_.current[i],
+                                                    &field_.subVectors[4 * i]))
+                        << "macroblock " << i << " mode " << mode << " vector " << dx << "," << dy;
+                }
+            }
+        }
+    }
+}
+
 TEST_F(CompensationTest, EncoderRangeVectorsStayInsideAtEveryCorner) {
     Prepare(16, 16);
     for (int dx : {-30, -29, 0, 29, 30}) {

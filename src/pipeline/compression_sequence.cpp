@@ -41,25 +41,25 @@ int32_t Magnitude(int32_t value) {
 }
 
 // YUY2 and UYVY pictures are top-down whatever the sign of their height; RGB follows the sign.
-void ConvertInput(const ICCOMPRESS& record, int32_t width, int32_t height, int32_t bitCount,
-                  YuvFrame& frame) {
+void ConvertInput(const ICCOMPRESS& record, int32_t width, int32_t height, int32_t bitCount, YuvFrame& frame,
+                  platform::WorkerPair* workers) {
     const auto* pixels = static_cast<const uint8_t*>(record.lpInput);
     const ptrdiff_t w = width;
     const ptrdiff_t lastRow = ptrdiff_t(height) - 1;
     switch (bitCount) {
         case 16:
             if (record.lpbiInput->biCompression == FOURCC_UYVY)
-                ConvertUyvyToYuv(-2 * w, pixels + 2 * w * lastRow, frame);
+                ConvertUyvyToYuv(-2 * w, pixels + 2 * w * lastRow, frame, workers);
             else
-                ConvertYuy2ToYuv(-2 * w, pixels + 2 * w * lastRow, frame);
+                ConvertYuy2ToYuv(-2 * w, pixels + 2 * w * lastRow, frame, workers);
             break;
         case 24:
         case 32: {
             const int32_t bytes = bitCount / 8;
             if (record.lpbiInput->biHeight < 0)
-                ConvertRgbToYuv(pixels + bytes * w * lastRow, frame, bytes, -bytes * w);
+                ConvertRgbToYuv(pixels + bytes * w * lastRow, frame, bytes, -bytes * w, workers);
             else
-                ConvertRgbToYuv(pixels, frame, bytes, bytes * w);
+                ConvertRgbToYuv(pixels, frame, bytes, bytes * w, workers);
             break;
         }
         default:
@@ -175,7 +175,7 @@ void CompressionSequence::AdvanceReference(LONG frameNumber) {
 }
 
 void CompressionSequence::PrepareInput(const ICCOMPRESS& record, const FrameOptions& options) {
-    ConvertInput(record, encWidth, encHeight, encBitCount, *encCurrent);
+    ConvertInput(record, encWidth, encHeight, encBitCount, *encCurrent, twoWorkers ? &workers : nullptr);
     if (options.prefilterStrength != 0)
         PrefilterFrame(*encCurrent, options.prefilterStrength, options.prefilterIterations);
 }

@@ -197,8 +197,9 @@ CompressionSequence::Analysis CompressionSequence::Analyse(bool key) {
 }
 
 // The key section of a delta frame, from keyCoder: the transform of a key frame is the intra half of a delta
-// frame's, so keyCoder takes encoderCoder's coefficients, and a section depends only on the coefficients,
-// the quality and the token mode, so it comes out byte for byte as encoderCoder would code it.
+// frame's, so keyCoder takes encoderCoder's coefficients and the intra luma levels its delta section has
+// just quantised, and a section depends only on the coefficients, the quality and the token mode, so it
+// comes out byte for byte as encoderCoder would code it.
 bool CompressionSequence::EncodeKeyAlternative(std::vector<uint8_t>& section) {
     keyCoder.workers = nullptr;
     keyCoder.quality = encoderCoder.quality;
@@ -210,14 +211,16 @@ bool CompressionSequence::EncodeKeyAlternative(std::vector<uint8_t>& section) {
         }
         keyCoderLoaded = true;
     }
+    ShareIntraLumaLevels(keyCoder, encoderCoder);
     return EncodeTokenSection(keyCoder, 1, section);
 }
 
 // A key section whenever a key frame is possible; the delta one unless the frame must be key. The smaller
-// frame wins, a tie going to the delta frame. With two workers a delta frame's two sections are coded at
-// the same time, each on one worker: their coding is serial work, most of a frame's. The attempt's
-// buffers are rewritten in place, so later attempts reuse them. False when the chosen section could not be
-// coded. A section that failed is empty and is compared as such, so a failed key section is always chosen.
+// frame wins, a tie going to the delta frame. With two workers both share a delta frame's block decisions,
+// then one writes the delta section while the other codes the key one: writing is serial work, most of a
+// section's. The attempt's buffers are rewritten in place, so later attempts reuse them. False when the
+// chosen section could not be coded. A section that failed is empty and is compared as such, so a failed
+// key section is always chosen.
 bool CompressionSequence::CodeAttempt(bool key, bool autoKeyInsert, const std::vector<uint8_t>* motion,
                                       Attempt& attempt) {
     attempt.key = key;
@@ -226,14 +229,13 @@ bool CompressionSequence::CodeAttempt(bool key, bool autoKeyInsert, const std::v
     if (key) {
         keyCoded = EncodeTokenSection(encoderCoder, 1, attempt.keySection);
     } else if (autoKeyInsert && twoWorkers) {
-        encoderCoder.workers = nullptr;  // each section keeps to its own worker
+        const PreparedSection delta = PrepareTokenSection(encoderCoder, 0);
         platform::RunHalves(&workers, [&](int half) {
             if (half == 0)
-                deltaCoded = EncodeTokenSection(encoderCoder, 0, attempt.deltaSection);
+                deltaCoded = WriteTokenSection(encoderCoder, delta, attempt.deltaSection);
             else
                 keyCoded = EncodeKeyAlternative(attempt.keySection);
         });
-        encoderCoder.workers = &workers;
     } else {
         // The delta section first: the key one is left unfinished once it cannot come out smaller.
         deltaCoded = EncodeTokenSection(encoderCoder, 0, attempt.deltaSection);

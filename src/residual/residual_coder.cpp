@@ -99,6 +99,12 @@ bool LoadKeyFrameFrom(ResidualCoder& coder, const ResidualCoder& loaded) {
     return true;
 }
 
+void ShareIntraLumaLevels(ResidualCoder& coder, const ResidualCoder& from) {
+    if (!from.intraLumaQuality || coder.intraLumaLevels.size() != from.intraLumaLevels.size()) return;
+    coder.intraLumaLevels = from.intraLumaLevels;
+    coder.intraLumaQuality = from.intraLumaQuality;
+}
+
 void ForgetCodedSections(ResidualCoder& coder) {
     coder.codedSection.reset();
     coder.previousSection.reset();

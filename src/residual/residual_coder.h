@@ -87,6 +87,11 @@ bool LoadFrame(ResidualCoder& coder, const YuvFrame& source, const DifferenceFra
 // again: a key frame's transform is the intra half of any frame's. False when `loaded` holds no frame.
 bool LoadKeyFrameFrom(ResidualCoder& coder, const ResidualCoder& loaded);
 
+// Gives `coder`, loaded with the frame `from` holds, the intra luma levels `from` has quantised at its
+// quality, so that a section of `coder` at that quality takes them instead of quantising again. Nothing
+// when `from` holds none.
+void ShareIntraLumaLevels(ResidualCoder& coder, const ResidualCoder& from);
+
 // Forgets the coded sections whose levels the coder holds.
 void ForgetCodedSections(ResidualCoder& coder);
 

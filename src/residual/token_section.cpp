@@ -359,23 +359,21 @@ TokenSectionHeader ReadTokenSectionHeader(const uint8_t* in) {
     return header;
 }
 
-bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint8_t>& section,
-                        size_t sizeLimit) {
-    const bool key = keyFrame != 0;
-    section.clear();
+PreparedSection PrepareTokenSection(ResidualCoder& coder, uint8_t keyFrame) {
+    PreparedSection prepared;
+    prepared.key = keyFrame != 0;
+    const bool key = prepared.key;
     if (coder.codedSection) {
         std::swap(coder.levels, coder.previousLevels);
         coder.previousSection = coder.codedSection;
         coder.codedSection.reset();
     }
     if (coder.blocksAcross <= 0 || coder.source == nullptr || (!key && coder.residualPlanes == nullptr))
-        return false;
+        return prepared;
     const size_t lumaLevels = coder.yFlags.size() * 64;
-    const size_t chromaLevels = coder.uFlags.size() * 64;
     // Every slot is written below before anything reads it.
     int16_t* luma = coder.levels.data();
     int16_t* u = luma + lumaLevels;
-    int16_t* v = u + chromaLevels;
 
     BuildQuantiserTables(coder.quality, coder.quantiserTables);
     // Units: luma block rows, then U and V block rows. A luma row costs about twice a chroma row (twice
@@ -401,6 +399,21 @@ bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint
             DecideChromaRow(coder, plane, row, u);
     });
     coder.intraLumaQuality = coder.quality;  // either kind of section leaves the intra luma levels
+    prepared.intraBlocks = intraCount[0] + intraCount[1];
+    prepared.ready = true;
+    return prepared;
+}
+
+bool WriteTokenSection(ResidualCoder& coder, const PreparedSection& prepared, std::vector<uint8_t>& section,
+                       size_t sizeLimit) {
+    section.clear();
+    if (!prepared.ready) return false;
+    const bool key = prepared.key;
+    const size_t lumaLevels = coder.yFlags.size() * 64;
+    const size_t chromaLevels = coder.uFlags.size() * 64;
+    int16_t* luma = coder.levels.data();
+    int16_t* u = luma + lumaLevels;
+    int16_t* v = u + chromaLevels;
 
     int16_t* scratch = coder.predictionScratch.data();
     int16_t* lanes = coder.predictionLanes.data();
@@ -412,7 +425,7 @@ bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint
         ChoosePredictionModes(v, coder.chromaBlocksAcross, coder.chromaBlocksDown, scratch, lanes);
 
     section.assign(kTokenSectionHeaderSize, 0);
-    const size_t mapSize = !key && intraCount[0] + intraCount[1] > 0 ? AppendBlockMap(coder, section) : 0;
+    const size_t mapSize = !key && prepared.intraBlocks > 0 ? AppendBlockMap(coder, section) : 0;
     size_t lumaSize = 0, chromaSize = 0;
     const Appended lumaResult = AppendTokenStream(coder.lumaStream, coder.arithmeticTokens, luma, lumaLevels,
                                                   coder.streamRoom, section, sizeLimit, &lumaSize);
@@ -446,6 +459,12 @@ bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint
     coder.codedSection->size = section.size();
     std::memcpy(coder.codedSection->header, section.data(), kTokenSectionHeaderSize);
     return true;
+}
+
+bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint8_t>& section,
+                        size_t sizeLimit) {
+    const PreparedSection prepared = PrepareTokenSection(coder, keyFrame);
+    return WriteTokenSection(coder, prepared, section, sizeLimit);
 }
 
 bool DecodeTokenSection(const uint8_t* section, size_t length, ResidualCoder& coder, YuvFrame& frame) {

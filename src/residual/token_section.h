@@ -42,6 +42,18 @@ TokenSectionHeader ReadTokenSectionHeader(const uint8_t* in);
 [[nodiscard]] bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint8_t>& section,
                                       size_t sizeLimit = SIZE_MAX);
 
+// EncodeTokenSection in two steps, so that the second may run on a worker of its own: PrepareTokenSection
+// quantises and classifies the blocks (with coder.workers); WriteTokenSection, given its answer and
+// nothing coded on the coder in between, codes them into `section` as EncodeTokenSection does.
+struct PreparedSection {
+    bool key = false;
+    int32_t intraBlocks = 0;
+    bool ready = false;  // the coder held a frame to code
+};
+[[nodiscard]] PreparedSection PrepareTokenSection(ResidualCoder& coder, uint8_t keyFrame);
+[[nodiscard]] bool WriteTokenSection(ResidualCoder& coder, const PreparedSection& prepared,
+                                     std::vector<uint8_t>& section, size_t sizeLimit = SIZE_MAX);
+
 // Reconstructs the section of `length` bytes into `frame`, which holds the motion-compensated prediction of
 // a delta frame. Returns false, having written nothing outside the frame's planes, when the section is
 // corrupt; the frame's pixels are then undefined but within the frame.

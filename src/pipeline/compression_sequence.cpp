@@ -200,7 +200,8 @@ CompressionSequence::Analysis CompressionSequence::Analyse(bool key) {
 // frame's, so keyCoder takes encoderCoder's coefficients and the intra luma levels its delta section has
 // just quantised, and a section depends only on the coefficients, the quality and the token mode, so it
 // comes out byte for byte as encoderCoder would code it.
-bool CompressionSequence::EncodeKeyAlternative(std::vector<uint8_t>& section) {
+bool CompressionSequence::EncodeKeyAlternative(std::vector<uint8_t>& section,
+                                               const std::atomic<size_t>& sizeLimit) {
     keyCoder.workers = nullptr;
     keyCoder.quality = encoderCoder.quality;
     keyCoder.arithmeticTokens = encoderCoder.arithmeticTokens;
@@ -212,15 +213,17 @@ bool CompressionSequence::EncodeKeyAlternative(std::vector<uint8_t>& section) {
         keyCoderLoaded = true;
     }
     ShareIntraLumaLevels(keyCoder, encoderCoder);
-    return EncodeTokenSection(keyCoder, 1, section);
+    const PreparedSection prepared = PrepareTokenSection(keyCoder, 1);
+    return WriteTokenSection(keyCoder, prepared, section, sizeLimit);
 }
 
 // A key section whenever a key frame is possible; the delta one unless the frame must be key. The smaller
 // frame wins, a tie going to the delta frame. With two workers both share a delta frame's block decisions,
 // then one writes the delta section while the other codes the key one: writing is serial work, most of a
-// section's. The attempt's buffers are rewritten in place, so later attempts reuse them. False when the
-// chosen section could not be coded. A section that failed is empty and is compared as such, so a failed
-// key section is always chosen.
+// section's. Either way the key section is left unfinished once it is sure not to come out smaller than
+// the delta frame, whose size two workers learn only when it is written. The attempt's buffers are rewritten
+// in place, so later attempts reuse them. False when the chosen section could not be coded. A section that
+// failed is empty and is compared as such, so a failed key section is always chosen.
 bool CompressionSequence::CodeAttempt(bool key, bool autoKeyInsert, const std::vector<uint8_t>* motion,
                                       Attempt& attempt) {
     attempt.key = key;
@@ -230,11 +233,15 @@ bool CompressionSequence::CodeAttempt(bool key, bool autoKeyInsert, const std::v
         keyCoded = EncodeTokenSection(encoderCoder, 1, attempt.keySection);
     } else if (autoKeyInsert && twoWorkers) {
         const PreparedSection delta = PrepareTokenSection(encoderCoder, 0);
+        std::atomic<size_t> deltaFrameSize{SIZE_MAX};
         platform::RunHalves(&workers, [&](int half) {
-            if (half == 0)
-                deltaCoded = WriteTokenSection(encoderCoder, delta, attempt.deltaSection);
-            else
-                keyCoded = EncodeKeyAlternative(attempt.keySection);
+            if (half == 0) {
+                const std::atomic<size_t> none{SIZE_MAX};
+                deltaCoded = WriteTokenSection(encoderCoder, delta, attempt.deltaSection, none);
+                deltaFrameSize.store(motion->size() + attempt.deltaSection.size(), std::memory_order_relaxed);
+            } else {
+                keyCoded = EncodeKeyAlternative(attempt.keySection, deltaFrameSize);
+            }
         });
     } else {
         // The delta section first: the key one is left unfinished once it cannot come out smaller.

@@ -1,6 +1,7 @@
 #include "residual/token_section.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "bitstream/flag_map.h"
@@ -33,11 +34,13 @@ enum class Appended { Done, Failed, CannotWin };
 // Appends one token stream, coded in `room` (kept across sections: only the bytes coded are read, so it
 // is never cleared), and gives its size. Failed when the levels cannot be represented (counts beyond the
 // stream header's fields); CannotWin, appending nothing, when the section would reach sizeLimit bytes
+// (read once the levels are tokenised: another thread may lower it meanwhile)
 // whatever its token string: its extra bits alone take it there.
 Appended AppendTokenStream(TokenStream& stream, uint8_t arithmetic, const int16_t* levels, size_t levelCount,
-                           std::vector<uint8_t>& room, std::vector<uint8_t>& section, size_t sizeLimit,
-                           size_t* size) {
+                           std::vector<uint8_t>& room, std::vector<uint8_t>& section,
+                           const std::atomic<size_t>& limit, size_t* size) {
     TokeniseLevels(stream, levels, levelCount);
+    const size_t sizeLimit = limit.load(std::memory_order_relaxed);
     if (sizeLimit != SIZE_MAX) {
         uint64_t extraBits = 0;
         for (const uint32_t extra : stream.extraBits) extraBits += extra >> 24;
@@ -405,7 +408,7 @@ PreparedSection PrepareTokenSection(ResidualCoder& coder, uint8_t keyFrame) {
 }
 
 bool WriteTokenSection(ResidualCoder& coder, const PreparedSection& prepared, std::vector<uint8_t>& section,
-                       size_t sizeLimit) {
+                       const std::atomic<size_t>& sizeLimit) {
     section.clear();
     if (!prepared.ready) return false;
     const bool key = prepared.key;
@@ -464,7 +467,8 @@ bool WriteTokenSection(ResidualCoder& coder, const PreparedSection& prepared, st
 bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint8_t>& section,
                         size_t sizeLimit) {
     const PreparedSection prepared = PrepareTokenSection(coder, keyFrame);
-    return WriteTokenSection(coder, prepared, section, sizeLimit);
+    const std::atomic<size_t> limit{sizeLimit};
+    return WriteTokenSection(coder, prepared, section, limit);
 }
 
 bool DecodeTokenSection(const uint8_t* section, size_t length, ResidualCoder& coder, YuvFrame& frame) {

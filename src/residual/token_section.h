@@ -5,6 +5,7 @@
 //   24 block map, then the luma and the chroma token stream.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -44,7 +45,8 @@ TokenSectionHeader ReadTokenSectionHeader(const uint8_t* in);
 
 // EncodeTokenSection in two steps, so that the second may run on a worker of its own: PrepareTokenSection
 // quantises and classifies the blocks (with coder.workers); WriteTokenSection, given its answer and
-// nothing coded on the coder in between, codes them into `section` as EncodeTokenSection does.
+// nothing coded on the coder in between, codes them into `section` as EncodeTokenSection does; its size
+// limit may be lowered by another thread meanwhile (SIZE_MAX: none), and is read at each check.
 struct PreparedSection {
     bool key = false;
     int32_t intraBlocks = 0;
@@ -52,7 +54,7 @@ struct PreparedSection {
 };
 [[nodiscard]] PreparedSection PrepareTokenSection(ResidualCoder& coder, uint8_t keyFrame);
 [[nodiscard]] bool WriteTokenSection(ResidualCoder& coder, const PreparedSection& prepared,
-                                     std::vector<uint8_t>& section, size_t sizeLimit = SIZE_MAX);
+                                     std::vector<uint8_t>& section, const std::atomic<size_t>& sizeLimit);
 
 // Reconstructs the section of `length` bytes into `frame`, which holds the motion-compensated prediction of
 // a delta frame. Returns false, having written nothing outside the frame's planes, when the section is

@@ -197,22 +197,14 @@ CompressionSequence::Analysis CompressionSequence::Analyse(bool key) {
 }
 
 // The key section of a delta frame, from keyCoder: the transform of a key frame is the intra half of a delta
-// frame's, so keyCoder takes encoderCoder's coefficients and the intra luma levels its delta section has
-// just quantised, and a section depends only on the coefficients, the quality and the token mode, so it
-// comes out byte for byte as encoderCoder would code it.
+// frame's, so keyCoder codes from encoderCoder's transform and the intra luma levels its delta section has
+// just quantised, lent to it, and a section depends only on the coefficients, the quality and the token
+// mode, so it comes out byte for byte as encoderCoder would code it.
 bool CompressionSequence::EncodeKeyAlternative(std::vector<uint8_t>& section,
                                                const std::atomic<size_t>& sizeLimit) {
     keyCoder.workers = nullptr;
     keyCoder.quality = encoderCoder.quality;
     keyCoder.arithmeticTokens = encoderCoder.arithmeticTokens;
-    if (!keyCoderLoaded) {
-        if (!LoadKeyFrameFrom(keyCoder, encoderCoder)) {
-            section.clear();
-            return false;
-        }
-        keyCoderLoaded = true;
-    }
-    ShareIntraLumaLevels(keyCoder, encoderCoder);
     const PreparedSection prepared = PrepareTokenSection(keyCoder, 1);
     return WriteTokenSection(keyCoder, prepared, section, sizeLimit);
 }
@@ -233,14 +225,19 @@ bool CompressionSequence::CodeAttempt(bool key, bool autoKeyInsert, const std::v
         keyCoded = EncodeTokenSection(encoderCoder, 1, attempt.keySection);
     } else if (autoKeyInsert && twoWorkers) {
         const PreparedSection delta = PrepareTokenSection(encoderCoder, 0);
+        if (!keyCoderLoaded) keyCoderLoaded = LoadKeyFrameFrom(keyCoder, encoderCoder);
+        // Writing the delta section reads neither the transform nor the intra levels.
+        const LentTransform lent(encoderCoder, keyCoder);
         std::atomic<size_t> deltaFrameSize{SIZE_MAX};
         platform::RunHalves(&workers, [&](int half) {
             if (half == 0) {
                 const std::atomic<size_t> none{SIZE_MAX};
                 deltaCoded = WriteTokenSection(encoderCoder, delta, attempt.deltaSection, none);
                 deltaFrameSize.store(motion->size() + attempt.deltaSection.size(), std::memory_order_relaxed);
-            } else {
+            } else if (keyCoderLoaded) {
                 keyCoded = EncodeKeyAlternative(attempt.keySection, deltaFrameSize);
+            } else {
+                attempt.keySection.clear();
             }
         });
     } else {

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstddef>
+#include <utility>
 
 namespace rq43 {
 
@@ -94,15 +95,23 @@ bool LoadFrame(ResidualCoder& coder, const YuvFrame& source, const DifferenceFra
 bool LoadKeyFrameFrom(ResidualCoder& coder, const ResidualCoder& loaded) {
     if (loaded.source == nullptr || loaded.coefficients.y.empty() || !SetupFor(coder, *loaded.source))
         return false;
-    coder.coefficients = loaded.coefficients;
     Borrow(coder, *loaded.source, nullptr, nullptr);
     return true;
 }
 
-void ShareIntraLumaLevels(ResidualCoder& coder, const ResidualCoder& from) {
-    if (!from.intraLumaQuality || coder.intraLumaLevels.size() != from.intraLumaLevels.size()) return;
-    coder.intraLumaLevels = from.intraLumaLevels;
-    coder.intraLumaQuality = from.intraLumaQuality;
+LentTransform::LentTransform(ResidualCoder& owner, ResidualCoder& borrower)
+    : owner_(owner), borrower_(borrower) {
+    Swap();
+}
+
+LentTransform::~LentTransform() {
+    Swap();
+}
+
+void LentTransform::Swap() {
+    std::swap(owner_.coefficients, borrower_.coefficients);
+    std::swap(owner_.intraLumaLevels, borrower_.intraLumaLevels);
+    std::swap(owner_.intraLumaQuality, borrower_.intraLumaQuality);
 }
 
 void ForgetCodedSections(ResidualCoder& coder) {

@@ -83,14 +83,26 @@ bool SetupResidualCoder(int32_t width, ResidualCoder& coder, int32_t border, int
 bool LoadFrame(ResidualCoder& coder, const YuvFrame& source, const DifferenceFrame* difference,
                const YuvFrame* reference);
 
-// LoadFrame of the frame `loaded` holds, as a key frame, taking its coefficients instead of transforming
-// again: a key frame's transform is the intra half of any frame's. False when `loaded` holds no frame.
+// LoadFrame of the frame `loaded` holds, as a key frame (a key frame's transform is the intra half of any
+// frame's), but without the transform: `coder` codes from the one `loaded` lends it (LentTransform).
+// False when `loaded` holds no frame.
 bool LoadKeyFrameFrom(ResidualCoder& coder, const ResidualCoder& loaded);
 
-// Gives `coder`, loaded with the frame `from` holds, the intra luma levels `from` has quantised at its
-// quality, so that a section of `coder` at that quality takes them instead of quantising again. Nothing
-// when `from` holds none.
-void ShareIntraLumaLevels(ResidualCoder& coder, const ResidualCoder& from);
+// Lends `owner`'s transform and the intra luma levels it has quantised to `borrower`, loaded with
+// LoadKeyFrameFrom, until the end of the scope: swapped, not copied, so `owner` must read neither
+// meanwhile. A key section of `borrower` at the same quality then takes the levels as they are.
+class LentTransform {
+  public:
+    LentTransform(ResidualCoder& owner, ResidualCoder& borrower);
+    ~LentTransform();
+    LentTransform(const LentTransform&) = delete;
+    LentTransform& operator=(const LentTransform&) = delete;
+
+  private:
+    void Swap();
+    ResidualCoder& owner_;
+    ResidualCoder& borrower_;
+};
 
 // Forgets the coded sections whose levels the coder holds.
 void ForgetCodedSections(ResidualCoder& coder);

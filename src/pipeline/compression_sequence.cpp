@@ -302,6 +302,7 @@ bool CompressionSequence::Reconstruct(const uint8_t* frame, bool key, uint16_t m
     // The coder of the chosen section still holds its levels, which its token streams decode to: reconstruct
     // from them (decoding stays as the answer should a coder not hold them).
     const uint8_t* tokens = frame + kFrameHeaderSize + motionSize;
+    keyCoder.workers = encoderCoder.workers;  // the block rows are shared whichever coder holds them
     for (ResidualCoder* coder : {&encoderCoder, &keyCoder}) {
         if (ReconstructCodedSection(tokens, tokenSize, *coder, *encCurrent)) return true;
     }

@@ -61,8 +61,12 @@ struct ResidualCoder {
     std::optional<CodedSection> previousSection;
     std::vector<uint8_t> streamRoom;         // where a token stream is coded before it joins its section
     std::vector<int16_t> predictionScratch;  // two rows of blocksAcross values
-    std::vector<int16_t> predictionLanes;    // the predicted positions of every luma block, 8 each
-    std::vector<uint8_t> lastIndex;          // one byte per block of the two block rows in hand
+    // The predicted positions of every block (luma, U, V), 8 each, as they were before the prediction: with
+    // `levels` they give a coded section's levels without undoing the prediction row after row. The
+    // previous section's move to previousLanes with its levels.
+    std::vector<int16_t> predictionLanes;
+    std::vector<int16_t> previousLanes;
+    std::vector<uint8_t> lastIndex;  // one byte per block of the two block rows in hand
     TokenStream lumaStream;
     TokenStream chromaStream;
     QuantiserTables quantiserTables{};  // this coder's own: rebuilt for each section it codes

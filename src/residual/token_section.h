@@ -64,8 +64,9 @@ struct PreparedSection {
 
 // What DecodeTokenSection gives for a section that `coder` has just coded (one of its last two sections),
 // reconstructed from the levels the coder still holds instead of from the section's token streams: those
-// decode to exactly these levels, as every level is coded within the token range. False, having written
-// nothing, when the coder no longer holds that section's levels (then decode the section).
+// decode to exactly these levels, as every level is coded within the token range. The block rows are
+// shared by coder.workers. False, having written nothing, when the coder no longer holds that section's
+// levels (then decode the section).
 [[nodiscard]] bool ReconstructCodedSection(const uint8_t* section, size_t length, ResidualCoder& coder,
                                            YuvFrame& frame);
 

@@ -1,8 +1,12 @@
 #include "picture/input_conversion.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "picture/chroma_decimation.h"
 #include "picture/colour_tables.h"
 #include "picture/picture_kernels.h"
+#include "platform/worker_split.h"
 
 namespace rq43 {
 namespace {
@@ -21,35 +25,70 @@ uint8_t* Scratch(YuvFrame& frame, size_t bytes) {
     return frame.conversionScratch.data();
 }
 
-// Halves a full-resolution plane in both directions into a chroma plane of the frame.
-void DecimatePlane(YuvFrame& frame, const uint8_t* full, uint8_t* chroma,
-                   const dsp::PictureKernels& kernels) {
-    const uint32_t w = frame.width;
-    for (uint32_t k = 0; k < frame.height / 2; ++k) {
-        DecimateVertically(full, w, w, frame.height, k, frame.lineBuffer, kernels.decimateColumns);
-        DecimateHorizontally(frame.lineBuffer, w, FrameRow(chroma, frame, k));
-    }
+constexpr uint32_t kBandRows = 16;
+// A line of the vertical filter, per worker; the kernels may store a little past `width`.
+constexpr size_t kLineSlack = 64;
+
+// Sizes the frame's scratch for `planeBytes` of full-resolution chroma plus a filter line per worker.
+struct ConversionScratch {
+    uint8_t* planes;
+    uint8_t* lines[2];
+};
+ConversionScratch ScratchFor(YuvFrame& frame, size_t planeBytes) {
+    const size_t line = size_t{frame.width} + kLineSlack;
+    uint8_t* base = Scratch(frame, planeBytes + 2 * line);
+    return {base, {base + planeBytes, base + planeBytes + line}};
+}
+
+// The picture in bands of rows shared by the workers: convertRows(first, end) fills the full-resolution
+// rows of a band; decimateRow(k, line) then writes chroma row k, which reads full rows up to 2k + 3, so a
+// band of chroma rows waits for the bands of full rows it reads. Each row is written by one worker alone.
+template <typename ConvertRows, typename DecimateRow>
+void ConvertInBands(const YuvFrame& frame, platform::WorkerPair* workers, uint8_t* const lines[2],
+                    const ConvertRows& convertRows, const DecimateRow& decimateRow) {
+    const uint32_t h = frame.height;
+    const uint32_t bands = (h + kBandRows - 1) / kBandRows;
+    const uint32_t chromaRows = h / 2;
+    constexpr uint32_t kChromaBandRows = kBandRows / 2;
+    const uint32_t chromaBands = (chromaRows + kChromaBandRows - 1) / kChromaBandRows;
+    platform::FinishedUnits converted(bands);
+    platform::RunUnits(workers, bands + chromaBands, [&](uint32_t unit, int worker) {
+        if (unit < bands) {
+            convertRows(unit * kBandRows, std::min(h, (unit + 1) * kBandRows));
+            converted.Finish(unit);
+            return;
+        }
+        const uint32_t first = (unit - bands) * kChromaBandRows;
+        const uint32_t end = std::min(chromaRows, first + kChromaBandRows);
+        const uint32_t lastRead = std::min(h - 1, 2 * end + 1);
+        for (uint32_t band = 0; band <= lastRead / kBandRows; ++band) converted.WaitFor(band);
+        for (uint32_t k = first; k < end; ++k) decimateRow(k, lines[worker]);
+    });
 }
 
 // Packed 4:2:2: luma bytes at lumaOffset + 2i, chroma bytes (U0 V0 U1 V1 ..) at the other half.
-void ConvertPackedToYuv(ptrdiff_t pitch, const uint8_t* source, YuvFrame& frame, uint32_t lumaOffset) {
+void ConvertPackedToYuv(ptrdiff_t pitch, const uint8_t* source, YuvFrame& frame, uint32_t lumaOffset,
+                        platform::WorkerPair* workers) {
     if (!frame.allocated) return;
     const dsp::PictureKernels& kernels = ActivePictureKernels();
     const uint32_t w = frame.width;
     const uint32_t h = frame.height;
-    uint8_t* chromaPlane = Scratch(frame, size_t{w} * h);
-    for (uint32_t r = 0; r < h; ++r) {
-        uint8_t* y = FrameRow(frame.y, frame, r);
-        uint8_t* c = chromaPlane + size_t{r} * w;
-        kernels.deinterleaveRow(SourceRow(source, pitch, r), w, lumaOffset == 0 ? y : c,
-                                lumaOffset == 0 ? c : y);
-    }
+    const ConversionScratch scratch = ScratchFor(frame, size_t{w} * h);
+    uint8_t* chromaPlane = scratch.planes;
+    auto convertRows = [&](uint32_t first, uint32_t end) {
+        for (uint32_t r = first; r < end; ++r) {
+            uint8_t* y = FrameRow(frame.y, frame, r);
+            uint8_t* c = chromaPlane + size_t{r} * w;
+            kernels.deinterleaveRow(SourceRow(source, pitch, r), w, lumaOffset == 0 ? y : c,
+                                    lumaOffset == 0 ? c : y);
+        }
+    };
     // 4:2:2 chroma already has half width: only the vertical filter runs, on U and V columns alike.
-    for (uint32_t k = 0; k < h / 2; ++k) {
-        DecimateVertically(chromaPlane, w, w, h, k, frame.lineBuffer, kernels.decimateColumns);
-        kernels.deinterleaveRow(frame.lineBuffer, w / 2, FrameRow(frame.u, frame, k),
-                                FrameRow(frame.v, frame, k));
-    }
+    auto decimateRow = [&](uint32_t k, uint8_t* line) {
+        DecimateVertically(chromaPlane, w, w, h, k, line, kernels.decimateColumns);
+        kernels.deinterleaveRow(line, w / 2, FrameRow(frame.u, frame, k), FrameRow(frame.v, frame, k));
+    };
+    ConvertInBands(frame, workers, scratch.lines, convertRows, decimateRow);
 }
 
 }  // namespace
@@ -81,28 +120,40 @@ dsp::RgbInputTables RgbInputTablesOf(const ColourTables& t) {
             t.tuB.data(), t.tvR.data(), t.tvG.data(), t.tvB.data()};
 }
 
-void ConvertRgbToYuv(const uint8_t* source, YuvFrame& frame, int32_t bytesPerPixel, ptrdiff_t pitch) {
+void ConvertRgbToYuv(const uint8_t* source, YuvFrame& frame, int32_t bytesPerPixel, ptrdiff_t pitch,
+                     platform::WorkerPair* workers) {
     if (!frame.allocated || (bytesPerPixel != 3 && bytesPerPixel != 4)) return;
     const dsp::PictureKernels& kernels = ActivePictureKernels();
     const dsp::RgbInputTables tables = RgbInputTablesOf(GetColourTables());
     const uint32_t w = frame.width;
     const size_t planeSize = size_t{w} * frame.height;
-    uint8_t* fullU = Scratch(frame, 2 * planeSize);
+    const ConversionScratch scratch = ScratchFor(frame, 2 * planeSize);
+    uint8_t* fullU = scratch.planes;
     uint8_t* fullV = fullU + planeSize;
-    for (uint32_t r = 0; r < frame.height; ++r) {
-        kernels.rgbToYuvRow(SourceRow(source, pitch, r), w, bytesPerPixel, tables,
-                            FrameRow(frame.y, frame, r), fullU + size_t{r} * w, fullV + size_t{r} * w);
-    }
-    DecimatePlane(frame, fullU, frame.u, kernels);
-    DecimatePlane(frame, fullV, frame.v, kernels);
+    auto convertRows = [&](uint32_t first, uint32_t end) {
+        for (uint32_t r = first; r < end; ++r) {
+            kernels.rgbToYuvRow(SourceRow(source, pitch, r), w, bytesPerPixel, tables,
+                                FrameRow(frame.y, frame, r), fullU + size_t{r} * w, fullV + size_t{r} * w);
+        }
+    };
+    // Halves the full-resolution planes in both directions.
+    auto decimateRow = [&](uint32_t k, uint8_t* line) {
+        for (const auto& [full, chroma] : {std::pair{fullU, frame.u}, std::pair{fullV, frame.v}}) {
+            DecimateVertically(full, w, w, frame.height, k, line, kernels.decimateColumns);
+            DecimateHorizontally(line, w, FrameRow(chroma, frame, k));
+        }
+    };
+    ConvertInBands(frame, workers, scratch.lines, convertRows, decimateRow);
 }
 
-void ConvertYuy2ToYuv(ptrdiff_t pitch, const uint8_t* source, YuvFrame& frame) {
-    ConvertPackedToYuv(pitch, source, frame, 0);
+void ConvertYuy2ToYuv(ptrdiff_t pitch, const uint8_t* source, YuvFrame& frame,
+                      platform::WorkerPair* workers) {
+    ConvertPackedToYuv(pitch, source, frame, 0, workers);
 }
 
-void ConvertUyvyToYuv(ptrdiff_t pitch, const uint8_t* source, YuvFrame& frame) {
-    ConvertPackedToYuv(pitch, source, frame, 1);
+void ConvertUyvyToYuv(ptrdiff_t pitch, const uint8_t* source, YuvFrame& frame,
+                      platform::WorkerPair* workers) {
+    ConvertPackedToYuv(pitch, source, frame, 1, workers);
 }
 
 }  // namespace rq43

@@ -41,25 +41,25 @@ int32_t Magnitude(int32_t value) {
 }
 
 // YUY2 and UYVY pictures are top-down whatever the sign of their height; RGB follows the sign.
-void ConvertInput(const ICCOMPRESS& record, int32_t width, int32_t height, int32_t bitCount,
-                  YuvFrame& frame) {
+void ConvertInput(const ICCOMPRESS& record, int32_t width, int32_t height, int32_t bitCount, YuvFrame& frame,
+                  platform::WorkerPair* workers) {
     const auto* pixels = static_cast<const uint8_t*>(record.lpInput);
     const ptrdiff_t w = width;
     const ptrdiff_t lastRow = ptrdiff_t(height) - 1;
     switch (bitCount) {
         case 16:
             if (record.lpbiInput->biCompression == FOURCC_UYVY)
-                ConvertUyvyToYuv(-2 * w, pixels + 2 * w * lastRow, frame);
+                ConvertUyvyToYuv(-2 * w, pixels + 2 * w * lastRow, frame, workers);
             else
-                ConvertYuy2ToYuv(-2 * w, pixels + 2 * w * lastRow, frame);
+                ConvertYuy2ToYuv(-2 * w, pixels + 2 * w * lastRow, frame, workers);
             break;
         case 24:
         case 32: {
             const int32_t bytes = bitCount / 8;
             if (record.lpbiInput->biHeight < 0)
-                ConvertRgbToYuv(pixels + bytes * w * lastRow, frame, bytes, -bytes * w);
+                ConvertRgbToYuv(pixels + bytes * w * lastRow, frame, bytes, -bytes * w, workers);
             else
-                ConvertRgbToYuv(pixels, frame, bytes, bytes * w);
+                ConvertRgbToYuv(pixels, frame, bytes, bytes * w, workers);
             break;
         }
         default:
@@ -175,7 +175,7 @@ void CompressionSequence::AdvanceReference(LONG frameNumber) {
 }
 
 void CompressionSequence::PrepareInput(const ICCOMPRESS& record, const FrameOptions& options) {
-    ConvertInput(record, encWidth, encHeight, encBitCount, *encCurrent);
+    ConvertInput(record, encWidth, encHeight, encBitCount, *encCurrent, twoWorkers ? &workers : nullptr);
     if (options.prefilterStrength != 0)
         PrefilterFrame(*encCurrent, options.prefilterStrength, options.prefilterIterations);
 }
@@ -197,27 +197,25 @@ CompressionSequence::Analysis CompressionSequence::Analyse(bool key) {
 }
 
 // The key section of a delta frame, from keyCoder: the transform of a key frame is the intra half of a delta
-// frame's, so keyCoder takes encoderCoder's coefficients, and a section depends only on the coefficients,
-// the quality and the token mode, so it comes out byte for byte as encoderCoder would code it.
-bool CompressionSequence::EncodeKeyAlternative(std::vector<uint8_t>& section) {
+// frame's, so keyCoder codes from encoderCoder's transform and the intra luma levels its delta section has
+// just quantised, lent to it, and a section depends only on the coefficients, the quality and the token
+// mode, so it comes out byte for byte as encoderCoder would code it.
+bool CompressionSequence::EncodeKeyAlternative(std::vector<uint8_t>& section,
+                                               const std::atomic<size_t>& sizeLimit) {
     keyCoder.workers = nullptr;
     keyCoder.quality = encoderCoder.quality;
     keyCoder.arithmeticTokens = encoderCoder.arithmeticTokens;
-    if (!keyCoderLoaded) {
-        if (!LoadKeyFrameFrom(keyCoder, encoderCoder)) {
-            section.clear();
-            return false;
-        }
-        keyCoderLoaded = true;
-    }
-    return EncodeTokenSection(keyCoder, 1, section);
+    const PreparedSection prepared = PrepareTokenSection(keyCoder, 1);
+    return WriteTokenSection(keyCoder, prepared, section, sizeLimit);
 }
 
 // A key section whenever a key frame is possible; the delta one unless the frame must be key. The smaller
-// frame wins, a tie going to the delta frame. With two workers a delta frame's two sections are coded at
-// the same time, each on one worker: their coding is serial work, most of a frame's. The attempt's
-// buffers are rewritten in place, so later attempts reuse them. False when the chosen section could not be
-// coded. A section that failed is empty and is compared as such, so a failed key section is always chosen.
+// frame wins, a tie going to the delta frame. With two workers both share a delta frame's block decisions,
+// then one writes the delta section while the other codes the key one: writing is serial work, most of a
+// section's. Either way the key section is left unfinished once it is sure not to come out smaller than
+// the delta frame, whose size two workers learn only when it is written. The attempt's buffers are rewritten
+// in place, so later attempts reuse them. False when the chosen section could not be coded. A section that
+// failed is empty and is compared as such, so a failed key section is always chosen.
 bool CompressionSequence::CodeAttempt(bool key, bool autoKeyInsert, const std::vector<uint8_t>* motion,
                                       Attempt& attempt) {
     attempt.key = key;
@@ -226,14 +224,22 @@ bool CompressionSequence::CodeAttempt(bool key, bool autoKeyInsert, const std::v
     if (key) {
         keyCoded = EncodeTokenSection(encoderCoder, 1, attempt.keySection);
     } else if (autoKeyInsert && twoWorkers) {
-        encoderCoder.workers = nullptr;  // each section keeps to its own worker
+        const PreparedSection delta = PrepareTokenSection(encoderCoder, 0);
+        if (!keyCoderLoaded) keyCoderLoaded = LoadKeyFrameFrom(keyCoder, encoderCoder);
+        // Writing the delta section reads neither the transform nor the intra levels.
+        const LentTransform lent(encoderCoder, keyCoder);
+        std::atomic<size_t> deltaFrameSize{SIZE_MAX};
         platform::RunHalves(&workers, [&](int half) {
-            if (half == 0)
-                deltaCoded = EncodeTokenSection(encoderCoder, 0, attempt.deltaSection);
-            else
-                keyCoded = EncodeKeyAlternative(attempt.keySection);
+            if (half == 0) {
+                const std::atomic<size_t> none{SIZE_MAX};
+                deltaCoded = WriteTokenSection(encoderCoder, delta, attempt.deltaSection, none);
+                deltaFrameSize.store(motion->size() + attempt.deltaSection.size(), std::memory_order_relaxed);
+            } else if (keyCoderLoaded) {
+                keyCoded = EncodeKeyAlternative(attempt.keySection, deltaFrameSize);
+            } else {
+                attempt.keySection.clear();
+            }
         });
-        encoderCoder.workers = &workers;
     } else {
         // The delta section first: the key one is left unfinished once it cannot come out smaller.
         deltaCoded = EncodeTokenSection(encoderCoder, 0, attempt.deltaSection);
@@ -296,6 +302,7 @@ bool CompressionSequence::Reconstruct(const uint8_t* frame, bool key, uint16_t m
     // The coder of the chosen section still holds its levels, which its token streams decode to: reconstruct
     // from them (decoding stays as the answer should a coder not hold them).
     const uint8_t* tokens = frame + kFrameHeaderSize + motionSize;
+    keyCoder.workers = encoderCoder.workers;  // the block rows are shared whichever coder holds them
     for (ResidualCoder* coder : {&encoderCoder, &keyCoder}) {
         if (ReconstructCodedSection(tokens, tokenSize, *coder, *encCurrent)) return true;
     }

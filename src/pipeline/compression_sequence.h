@@ -4,6 +4,8 @@
 // that the next frame is predicted from the same picture the decoder holds.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -99,7 +101,8 @@ class CompressionSequence {
                                   const Analysis& analysis, Attempt& written);
     [[nodiscard]] bool CodeAttempt(bool key, bool autoKeyInsert, const std::vector<uint8_t>* motion,
                                    Attempt& attempt);
-    [[nodiscard]] bool EncodeKeyAlternative(std::vector<uint8_t>& section);
+    [[nodiscard]] bool EncodeKeyAlternative(std::vector<uint8_t>& section,
+                                            const std::atomic<size_t>& sizeLimit);
     [[nodiscard]] bool Reconstruct(const uint8_t* frame, bool key, uint16_t motionSize, size_t tokenSize);
     // A frame that could not be finished: nothing usable was written and the reference is suspect.
     int32_t Fail(const StatusSink& status);

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <thread>
 
 #include "platform/worker_pair.h"
 
@@ -30,5 +32,22 @@ inline void RunUnits(WorkerPair* workers, uint32_t units,
         }
     });
 }
+
+// Which units of a RunUnits call have finished, for units that read what earlier ones wrote. A unit waits
+// only for units handed out before it, already running on the other worker, so every wait ends; it is
+// short, so yielding is enough.
+class FinishedUnits {
+  public:
+    explicit FinishedUnits(uint32_t units) : done_(std::make_unique<std::atomic<bool>[]>(units)) {
+        for (uint32_t k = 0; k < units; ++k) done_[k].store(false, std::memory_order_relaxed);
+    }
+    void Finish(uint32_t unit) { done_[unit].store(true, std::memory_order_release); }
+    void WaitFor(uint32_t unit) const {
+        while (!done_[unit].load(std::memory_order_acquire)) std::this_thread::yield();
+    }
+
+  private:
+    std::unique_ptr<std::atomic<bool>[]> done_;
+};
 
 }  // namespace rq43::platform

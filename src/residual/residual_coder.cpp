@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstddef>
+#include <utility>
 
 namespace rq43 {
 
@@ -54,7 +55,8 @@ bool SetupResidualCoder(int32_t width, ResidualCoder& coder, int32_t border, int
     coder.levels.resize((lumaBlocks + 4 * chromaBlocks) * 64);
     coder.previousLevels.resize(coder.levels.size());
     coder.predictionScratch.resize(2 * static_cast<size_t>(coder.blocksAcross));
-    coder.predictionLanes.resize(lumaBlocks * 8);
+    coder.predictionLanes.resize((lumaBlocks + 2 * chromaBlocks) * 8);
+    coder.previousLanes.resize(coder.predictionLanes.size());
     return true;
 }
 
@@ -94,9 +96,23 @@ bool LoadFrame(ResidualCoder& coder, const YuvFrame& source, const DifferenceFra
 bool LoadKeyFrameFrom(ResidualCoder& coder, const ResidualCoder& loaded) {
     if (loaded.source == nullptr || loaded.coefficients.y.empty() || !SetupFor(coder, *loaded.source))
         return false;
-    coder.coefficients = loaded.coefficients;
     Borrow(coder, *loaded.source, nullptr, nullptr);
     return true;
+}
+
+LentTransform::LentTransform(ResidualCoder& owner, ResidualCoder& borrower)
+    : owner_(owner), borrower_(borrower) {
+    Swap();
+}
+
+LentTransform::~LentTransform() {
+    Swap();
+}
+
+void LentTransform::Swap() {
+    std::swap(owner_.coefficients, borrower_.coefficients);
+    std::swap(owner_.intraLumaLevels, borrower_.intraLumaLevels);
+    std::swap(owner_.intraLumaQuality, borrower_.intraLumaQuality);
 }
 
 void ForgetCodedSections(ResidualCoder& coder) {
@@ -111,8 +127,9 @@ void ClearIntraFlags(ResidualCoder& coder) {
 }
 
 void ReleaseResidualCoder(ResidualCoder& coder) {
-    for (std::vector<int16_t>* buffer : {&coder.intraLumaLevels, &coder.levels, &coder.previousLevels,
-                                         &coder.predictionScratch, &coder.predictionLanes}) {
+    for (std::vector<int16_t>* buffer :
+         {&coder.intraLumaLevels, &coder.levels, &coder.previousLevels, &coder.predictionScratch,
+          &coder.predictionLanes, &coder.previousLanes}) {
         std::vector<int16_t>().swap(*buffer);
     }
     for (std::vector<uint8_t>* buffer :

@@ -61,8 +61,12 @@ struct ResidualCoder {
     std::optional<CodedSection> previousSection;
     std::vector<uint8_t> streamRoom;         // where a token stream is coded before it joins its section
     std::vector<int16_t> predictionScratch;  // two rows of blocksAcross values
-    std::vector<int16_t> predictionLanes;    // the predicted positions of every luma block, 8 each
-    std::vector<uint8_t> lastIndex;          // one byte per block of the two block rows in hand
+    // The predicted positions of every block (luma, U, V), 8 each, as they were before the prediction: with
+    // `levels` they give a coded section's levels without undoing the prediction row after row. The
+    // previous section's move to previousLanes with its levels.
+    std::vector<int16_t> predictionLanes;
+    std::vector<int16_t> previousLanes;
+    std::vector<uint8_t> lastIndex;  // one byte per block of the two block rows in hand
     TokenStream lumaStream;
     TokenStream chromaStream;
     QuantiserTables quantiserTables{};  // this coder's own: rebuilt for each section it codes
@@ -83,9 +87,26 @@ bool SetupResidualCoder(int32_t width, ResidualCoder& coder, int32_t border, int
 bool LoadFrame(ResidualCoder& coder, const YuvFrame& source, const DifferenceFrame* difference,
                const YuvFrame* reference);
 
-// LoadFrame of the frame `loaded` holds, as a key frame, taking its coefficients instead of transforming
-// again: a key frame's transform is the intra half of any frame's. False when `loaded` holds no frame.
+// LoadFrame of the frame `loaded` holds, as a key frame (a key frame's transform is the intra half of any
+// frame's), but without the transform: `coder` codes from the one `loaded` lends it (LentTransform).
+// False when `loaded` holds no frame.
 bool LoadKeyFrameFrom(ResidualCoder& coder, const ResidualCoder& loaded);
+
+// Lends `owner`'s transform and the intra luma levels it has quantised to `borrower`, loaded with
+// LoadKeyFrameFrom, until the end of the scope: swapped, not copied, so `owner` must read neither
+// meanwhile. A key section of `borrower` at the same quality then takes the levels as they are.
+class LentTransform {
+  public:
+    LentTransform(ResidualCoder& owner, ResidualCoder& borrower);
+    ~LentTransform();
+    LentTransform(const LentTransform&) = delete;
+    LentTransform& operator=(const LentTransform&) = delete;
+
+  private:
+    void Swap();
+    ResidualCoder& owner_;
+    ResidualCoder& borrower_;
+};
 
 // Forgets the coded sections whose levels the coder holds.
 void ForgetCodedSections(ResidualCoder& coder);

@@ -1,6 +1,7 @@
 #include "residual/token_section.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
 
@@ -34,11 +35,13 @@ enum class Appended { Done, Failed, CannotWin };
 // Appends one token stream, coded in `room` (kept across sections: only the bytes coded are read, so it
 // is never cleared), and gives its size. Failed when the levels cannot be represented (counts beyond the
 // stream header's fields); CannotWin, appending nothing, when the section would reach sizeLimit bytes
+// (read once the levels are tokenised: another thread may lower it meanwhile)
 // whatever its token string: its extra bits alone take it there.
 Appended AppendTokenStream(TokenStream& stream, uint8_t arithmetic, const int16_t* levels, size_t levelCount,
-                           std::vector<uint8_t>& room, std::vector<uint8_t>& section, size_t sizeLimit,
-                           size_t* size) {
+                           std::vector<uint8_t>& room, std::vector<uint8_t>& section,
+                           const std::atomic<size_t>& limit, size_t* size) {
     TokeniseLevels(stream, levels, levelCount);
+    const size_t sizeLimit = limit.load(std::memory_order_relaxed);
     if (sizeLimit != SIZE_MAX) {
         uint64_t extraBits = 0;
         for (const uint32_t extra : stream.extraBits) extraBits += extra >> 24;
@@ -195,9 +198,8 @@ struct SectionLayout {
     std::vector<uint8_t> intra;  // decoded intra flags of the luma blocks (delta frames)
 };
 
-// Where a section's block rows come from: its token streams (the decoder) or, for the coder that has just
-// coded the section, the levels it coded (the same rows, without decoding them). Both give per block the
-// zigzag position of its last non-zero level, 0 when none.
+// Where a section's block rows come from: its token streams. Gives per block the zigzag position of its
+// last non-zero level, 0 when none.
 //
 // A row buffer comes in holding the blocks of two rows before, whose last indices (raised by the
 // prediction) are still in `lastIndex`: the decoder clears only up to them.
@@ -219,29 +221,6 @@ struct StreamRows {
     bool Chroma(int32_t, int16_t* out, uint32_t blocks, uint8_t* lastIndex) {
         Clear(out, blocks, lastIndex);
         return DecodeBlockRow(coder.chromaStream, out, blocks, lastIndex);
-    }
-};
-
-struct CodedRows {
-    const int16_t* luma;
-    const int16_t* u;
-    const int16_t* v;
-    size_t lumaRowLevels, chromaRowLevels;
-
-    static void Take(const int16_t* levels, size_t count, int16_t* out, uint8_t* lastIndex) {
-        std::memcpy(out, levels, count * sizeof(int16_t));
-        for (size_t block = 0; block < count / 64; ++block)
-            lastIndex[block] = LastLevelIndex(out + 64 * block);
-    }
-    bool Luma(int32_t row, int16_t* out, uint32_t, uint8_t* lastIndex) const {
-        Take(luma + static_cast<size_t>(row) * lumaRowLevels, lumaRowLevels, out, lastIndex);
-        return true;
-    }
-    bool Chroma(int32_t row, int16_t* out, uint32_t, uint8_t* lastIndex) const {
-        const size_t offset = static_cast<size_t>(row) * chromaRowLevels;
-        Take(u + offset, chromaRowLevels, out, lastIndex);
-        Take(v + offset, chromaRowLevels, out + chromaRowLevels, lastIndex + chromaRowLevels / 64);
-        return true;
     }
 };
 
@@ -369,23 +348,22 @@ TokenSectionHeader ReadTokenSectionHeader(const uint8_t* in) {
     return header;
 }
 
-bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint8_t>& section,
-                        size_t sizeLimit) {
-    const bool key = keyFrame != 0;
-    section.clear();
+PreparedSection PrepareTokenSection(ResidualCoder& coder, uint8_t keyFrame) {
+    PreparedSection prepared;
+    prepared.key = keyFrame != 0;
+    const bool key = prepared.key;
     if (coder.codedSection) {
         std::swap(coder.levels, coder.previousLevels);
+        std::swap(coder.predictionLanes, coder.previousLanes);
         coder.previousSection = coder.codedSection;
         coder.codedSection.reset();
     }
     if (coder.blocksAcross <= 0 || coder.source == nullptr || (!key && coder.residualPlanes == nullptr))
-        return false;
+        return prepared;
     const size_t lumaLevels = coder.yFlags.size() * 64;
-    const size_t chromaLevels = coder.uFlags.size() * 64;
     // Every slot is written below before anything reads it.
     int16_t* luma = coder.levels.data();
     int16_t* u = luma + lumaLevels;
-    int16_t* v = u + chromaLevels;
 
     BuildQuantiserTables(coder.quality, coder.quantiserTables);
     // Units: luma block rows, then U and V block rows. A luma row costs about twice a chroma row (twice
@@ -411,18 +389,35 @@ bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint
             DecideChromaRow(coder, plane, row, u);
     });
     coder.intraLumaQuality = coder.quality;  // either kind of section leaves the intra luma levels
+    prepared.intraBlocks = intraCount[0] + intraCount[1];
+    prepared.ready = true;
+    return prepared;
+}
+
+bool WriteTokenSection(ResidualCoder& coder, const PreparedSection& prepared, std::vector<uint8_t>& section,
+                       const std::atomic<size_t>& sizeLimit) {
+    section.clear();
+    if (!prepared.ready) return false;
+    const bool key = prepared.key;
+    const size_t lumaLevels = coder.yFlags.size() * 64;
+    const size_t chromaLevels = coder.uFlags.size() * 64;
+    int16_t* luma = coder.levels.data();
+    int16_t* u = luma + lumaLevels;
+    int16_t* v = u + chromaLevels;
 
     int16_t* scratch = coder.predictionScratch.data();
     int16_t* lanes = coder.predictionLanes.data();
+    const size_t chromaLanes = coder.uFlags.size() * kPredictedPositionCount;
     const uint16_t lumaModes =
         ChoosePredictionModes(luma, coder.blocksAcross, coder.blocksDown, scratch, lanes);
+    lanes += coder.yFlags.size() * kPredictedPositionCount;
     const uint16_t uModes =
         ChoosePredictionModes(u, coder.chromaBlocksAcross, coder.chromaBlocksDown, scratch, lanes);
-    const uint16_t vModes =
-        ChoosePredictionModes(v, coder.chromaBlocksAcross, coder.chromaBlocksDown, scratch, lanes);
+    const uint16_t vModes = ChoosePredictionModes(v, coder.chromaBlocksAcross, coder.chromaBlocksDown,
+                                                  scratch, lanes + chromaLanes);
 
     section.assign(kTokenSectionHeaderSize, 0);
-    const size_t mapSize = !key && intraCount[0] + intraCount[1] > 0 ? AppendBlockMap(coder, section) : 0;
+    const size_t mapSize = !key && prepared.intraBlocks > 0 ? AppendBlockMap(coder, section) : 0;
     size_t lumaSize = 0, chromaSize = 0;
     const Appended lumaResult = AppendTokenStream(coder.lumaStream, coder.arithmeticTokens, luma, lumaLevels,
                                                   coder.streamRoom, section, sizeLimit, &lumaSize);
@@ -458,6 +453,13 @@ bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint
     return true;
 }
 
+bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint8_t>& section,
+                        size_t sizeLimit) {
+    const PreparedSection prepared = PrepareTokenSection(coder, keyFrame);
+    const std::atomic<size_t> limit{sizeLimit};
+    return WriteTokenSection(coder, prepared, section, limit);
+}
+
 bool DecodeTokenSection(const uint8_t* section, size_t length, ResidualCoder& coder, YuvFrame& frame) {
     TokenSectionHeader header;
     SectionLayout layout;
@@ -484,24 +486,71 @@ bool ReconstructCodedSection(const uint8_t* section, size_t length, ResidualCode
                std::memcmp(section, coded->header, kTokenSectionHeaderSize) == 0;
     };
     const int16_t* luma = nullptr;
+    const int16_t* lumaLanes = nullptr;
     if (section == nullptr) return false;
-    if (holds(coder.codedSection))
+    if (holds(coder.codedSection)) {
         luma = coder.levels.data();
-    else if (holds(coder.previousSection))
+        lumaLanes = coder.predictionLanes.data();
+    } else if (holds(coder.previousSection)) {
         luma = coder.previousLevels.data();
+        lumaLanes = coder.previousLanes.data();
+    }
     TokenSectionHeader header;
     SectionLayout layout;
     if (luma == nullptr || !ReadLayout(section, length, frame, &header, &layout) ||
         layout.geometry.across != coder.blocksAcross || layout.geometry.down != coder.blocksDown) {
         return false;
     }
-    const size_t lumaLevels = coder.yFlags.size() * 64;
-    const size_t chromaLevels = coder.uFlags.size() * 64;
-    CodedRows rows{luma, luma + lumaLevels, luma + lumaLevels + chromaLevels,
-                   static_cast<size_t>(coder.blocksAcross) * 64,
-                   static_cast<size_t>(coder.chromaBlocksAcross) * 64};
+    const Geometry& g = layout.geometry;
+    const size_t lumaBlocks = coder.yFlags.size();
+    const size_t chromaBlocks = coder.uFlags.size();
     BuildQuantiserTables(header.quality, coder.quantiserTables);
-    return ReconstructRows(coder, layout, rows, frame);
+    const QuantiserTables& tables = coder.quantiserTables;
+    // A block's levels as they were before the prediction, and the last index a decoder finds for it: that
+    // of the coded levels, raised where the prediction restores a level. No row waits for the one above.
+    auto blockLevels = [](const int16_t* coded, const int16_t* lanes, uint16_t modes, int16_t* out) {
+        std::memcpy(out, coded, 64 * sizeof(int16_t));
+        const uint8_t codedLast = LastLevelIndex(out);
+        for (int i = 0; i < kPredictedPositionCount; ++i) out[kPredictedPositions[i]] = lanes[i];
+        return RaiseLastIndex(codedLast, out, modes);
+    };
+    const auto lumaRows = static_cast<uint32_t>(g.down);
+    platform::RunUnits(
+        coder.workers, lumaRows + static_cast<uint32_t>(g.chromaDown), [&](uint32_t unit, int) {
+            alignas(32) int16_t levels[64];
+            if (unit < lumaRows) {
+                const auto row = static_cast<int32_t>(unit);
+                uint8_t* pixels = frame.y + ptrdiff_t{8} * row * g.stride;
+                for (int32_t column = 0; column < g.across; ++column) {
+                    const size_t block = static_cast<size_t>(row) * static_cast<size_t>(g.across) +
+                                         static_cast<size_t>(column);
+                    const uint8_t last =
+                        blockLevels(luma + block * 64, lumaLanes + block * kPredictedPositionCount,
+                                    layout.lumaModes, levels);
+                    const bool intra = layout.key || layout.intra[block] != 0;
+                    ReconstructLumaBlock(tables.quantiserTable[intra ? kIntraLumaTable : kInterLumaTable],
+                                         intra, last, levels, pixels + 8 * column, g.stride);
+                }
+                return;
+            }
+            const auto row = static_cast<int32_t>(unit - lumaRows);
+            const int16_t* steps = tables.quantiserTable[layout.key ? kIntraChromaTable : kInterChromaTable];
+            const ptrdiff_t offset = ptrdiff_t{8} * row * g.stride;
+            for (int plane = 0; plane < 2; ++plane) {
+                const size_t first = lumaBlocks + static_cast<size_t>(plane) * chromaBlocks;
+                uint8_t* pixels = (plane == 0 ? frame.u : frame.v) + offset;
+                const uint16_t modes = plane == 0 ? layout.uModes : layout.vModes;
+                for (int32_t column = 0; column < g.chromaAcross; ++column) {
+                    const size_t block = first +
+                                         static_cast<size_t>(row) * static_cast<size_t>(g.chromaAcross) +
+                                         static_cast<size_t>(column);
+                    const uint8_t last = blockLevels(
+                        luma + block * 64, lumaLanes + block * kPredictedPositionCount, modes, levels);
+                    ReconstructChromaBlock(steps, layout.key, last, levels, pixels + 8 * column, g.stride);
+                }
+            }
+        });
+    return true;
 }
 
 }  // namespace rq43

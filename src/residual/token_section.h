@@ -5,6 +5,7 @@
 //   24 block map, then the luma and the chroma token stream.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -42,6 +43,19 @@ TokenSectionHeader ReadTokenSectionHeader(const uint8_t* in);
 [[nodiscard]] bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint8_t>& section,
                                       size_t sizeLimit = SIZE_MAX);
 
+// EncodeTokenSection in two steps, so that the second may run on a worker of its own: PrepareTokenSection
+// quantises and classifies the blocks (with coder.workers); WriteTokenSection, given its answer and
+// nothing coded on the coder in between, codes them into `section` as EncodeTokenSection does; its size
+// limit may be lowered by another thread meanwhile (SIZE_MAX: none), and is read at each check.
+struct PreparedSection {
+    bool key = false;
+    int32_t intraBlocks = 0;
+    bool ready = false;  // the coder held a frame to code
+};
+[[nodiscard]] PreparedSection PrepareTokenSection(ResidualCoder& coder, uint8_t keyFrame);
+[[nodiscard]] bool WriteTokenSection(ResidualCoder& coder, const PreparedSection& prepared,
+                                     std::vector<uint8_t>& section, const std::atomic<size_t>& sizeLimit);
+
 // Reconstructs the section of `length` bytes into `frame`, which holds the motion-compensated prediction of
 // a delta frame. Returns false, having written nothing outside the frame's planes, when the section is
 // corrupt; the frame's pixels are then undefined but within the frame.
@@ -50,8 +64,9 @@ TokenSectionHeader ReadTokenSectionHeader(const uint8_t* in);
 
 // What DecodeTokenSection gives for a section that `coder` has just coded (one of its last two sections),
 // reconstructed from the levels the coder still holds instead of from the section's token streams: those
-// decode to exactly these levels, as every level is coded within the token range. False, having written
-// nothing, when the coder no longer holds that section's levels (then decode the section).
+// decode to exactly these levels, as every level is coded within the token range. The block rows are
+// shared by coder.workers. False, having written nothing, when the coder no longer holds that section's
+// levels (then decode the section).
 [[nodiscard]] bool ReconstructCodedSection(const uint8_t* section, size_t length, ResidualCoder& coder,
                                            YuvFrame& frame);
 

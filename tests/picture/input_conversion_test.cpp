@@ -150,6 +150,27 @@ TEST(InputConversionTest, PackedFormatsSplitLumaAndFilterEachChromaColumnAlone) 
     EXPECT_EQ(Pixel(c.u, c, 0, 7), 101);
 }
 
+// Rows go in bands, a band of chroma rows waiting for the full rows it filters; 40 rows end in a part band.
+TEST(InputConversionTest, TwoWorkersGiveTheSamePictureAsOne) {
+    Bitmap rgb(48, 40, 4);
+    test::FillRandom(rgb.bytes, 11);
+    Bitmap packed(48, 40, 2);
+    test::FillRandom(packed.bytes, 12);
+    platform::WorkerPair pair;
+    YuvFrame frames[2];
+    for (int run = 0; run < 3; ++run) {
+        for (int k = 0; k < 2; ++k) {
+            AllocateFrame(frames[k], 48, 40, 16);
+            platform::WorkerPair* workers = k == 0 ? nullptr : &pair;
+            if (run == 2)
+                ConvertUyvyToYuv(-packed.Pitch(), packed.Row(39), frames[k], workers);
+            else
+                ConvertRgbToYuv(rgb.bytes.data(), frames[k], 4, rgb.Pitch(), workers);
+        }
+        EXPECT_TRUE(test::SamePicture(frames[0], frames[1])) << run;
+    }
+}
+
 TEST(InputConversionTest, ScratchFollowsAResizedFrame) {
     YuvFrame frame;
     for (uint32_t size : {64u, 16u, 96u}) {

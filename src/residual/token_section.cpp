@@ -508,12 +508,13 @@ bool ReconstructCodedSection(const uint8_t* section, size_t length, ResidualCode
     const QuantiserTables& tables = coder.quantiserTables;
     // A block's levels as they were before the prediction, and the last index a decoder finds for it: that
     // of the coded levels, raised where the prediction restores a level. No row waits for the one above.
-    auto blockLevels = [](const int16_t* coded, const int16_t* lanes, uint16_t modes, int16_t* out) {
+    auto blockLevels = [](const int16_t* coded, const int16_t* lanes, uint32_t predicted, int16_t* out) {
         std::memcpy(out, coded, 64 * sizeof(int16_t));
         const uint8_t codedLast = LastLevelIndex(out);
         for (int i = 0; i < kPredictedPositionCount; ++i) out[kPredictedPositions[i]] = lanes[i];
-        return RaiseLastIndex(codedLast, out, modes);
+        return RaiseLastIndex(codedLast, out, predicted);
     };
+    const dsp::TransformKernels& kernels = ActiveTransformKernels();
     const auto lumaRows = static_cast<uint32_t>(g.down);
     platform::RunUnits(
         coder.workers, lumaRows + static_cast<uint32_t>(g.chromaDown), [&](uint32_t unit, int) {
@@ -526,9 +527,10 @@ bool ReconstructCodedSection(const uint8_t* section, size_t length, ResidualCode
                                          static_cast<size_t>(column);
                     const uint8_t last =
                         blockLevels(luma + block * 64, lumaLanes + block * kPredictedPositionCount,
-                                    layout.lumaModes, levels);
+                                    PredictedPositionBits(layout.lumaModes), levels);
                     const bool intra = layout.key || layout.intra[block] != 0;
-                    ReconstructLumaBlock(tables.quantiserTable[intra ? kIntraLumaTable : kInterLumaTable],
+                    ReconstructLumaBlock(kernels,
+                                         tables.quantiserTable[intra ? kIntraLumaTable : kInterLumaTable],
                                          intra, last, levels, pixels + 8 * column, g.stride);
                 }
                 return;
@@ -539,14 +541,15 @@ bool ReconstructCodedSection(const uint8_t* section, size_t length, ResidualCode
             for (int plane = 0; plane < 2; ++plane) {
                 const size_t first = lumaBlocks + static_cast<size_t>(plane) * chromaBlocks;
                 uint8_t* pixels = (plane == 0 ? frame.u : frame.v) + offset;
-                const uint16_t modes = plane == 0 ? layout.uModes : layout.vModes;
+                const uint32_t predicted = PredictedPositionBits(plane == 0 ? layout.uModes : layout.vModes);
                 for (int32_t column = 0; column < g.chromaAcross; ++column) {
                     const size_t block = first +
                                          static_cast<size_t>(row) * static_cast<size_t>(g.chromaAcross) +
                                          static_cast<size_t>(column);
                     const uint8_t last = blockLevels(
-                        luma + block * 64, lumaLanes + block * kPredictedPositionCount, modes, levels);
-                    ReconstructChromaBlock(steps, layout.key, last, levels, pixels + 8 * column, g.stride);
+                        luma + block * 64, lumaLanes + block * kPredictedPositionCount, predicted, levels);
+                    ReconstructChromaBlock(kernels, steps, layout.key, last, levels, pixels + 8 * column,
+                                           g.stride);
                 }
             }
         });

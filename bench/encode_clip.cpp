@@ -2,7 +2,9 @@
 // hash of the compressed frames and of the decoded pictures, so that two builds can be compared on real
 // footage under an instruction counter. Links the codec alone: no media libraries to trip the counter.
 //   rq43_encode_clip WIDTH HEIGHT CLIP.rgb [--fast] [--workers 1|2] [--target BYTES] [--decode]
-// The settings go to the file named by RQ43_REGISTRY_FILE (set it to a scratch file).
+// The settings go to the file named by RQ43_REGISTRY_FILE, which must be set: a scratch file, never the
+// user's own settings.
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -58,6 +60,14 @@ int main(int argc, char** argv) {
         clip.push_back(frame);
     std::fclose(file);
 
+    // Stored settings outlive the run: left to the default store, a --fast run would make the user's next
+    // encodes fast ones.
+    const char* store = std::getenv("RQ43_REGISTRY_FILE");
+    if (store == nullptr || *store == '\0') {
+        std::fprintf(stderr, "%s: set RQ43_REGISTRY_FILE to a scratch file for the settings of the run\n",
+                     argv[0]);
+        return 2;
+    }
     CodecSettings settings;
     settings.fastSearch = fast ? 1 : 0;
     SaveCodecSettings(settings);
@@ -71,6 +81,8 @@ int main(int argc, char** argv) {
     options.frameSize = target;
     std::vector<std::vector<uint8_t>> frames;
     uint64_t bytes = 0, hash = 1469598103934665603ull;
+    // Reading the clip is timed apart: with two workers it is serial work that would hide their gain.
+    const auto start = std::chrono::steady_clock::now();
     for (size_t i = 0; i < clip.size(); ++i) {
         CompressedFrame frame;
         if (encoder.Compress(clip[i], LONG(i), &frame, options) != ICERR_OK) return 1;
@@ -78,8 +90,10 @@ int main(int argc, char** argv) {
         hash = Fnv(hash, frame.bytes.data(), frame.bytes.size());
         frames.push_back(std::move(frame.bytes));
     }
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
     std::printf("%zu frames %dx%d: %llu bytes, stream %016llx\n", clip.size(), width, height,
                 static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(hash));
+    std::fprintf(stderr, "encoding: %.1f frames per second\n", double(clip.size()) / seconds.count());
     if (decode) {
         DecoderSession decoder(0xC12, encoder.CompressedFormat(), input);
         if (decoder.Begin() != ICERR_OK) return 1;

@@ -2,60 +2,47 @@
 
 #include <algorithm>
 
+#include "platform/worker_split.h"
+
 namespace rq43 {
 
 namespace {
 
-// The plain kernel: running sums along rows, then down columns.
+// The plain kernel: running column sums down the plane, then a running sum along each row of them. Writes
+// only the rows it fills, so bands of one plane may be summed at the same time.
 void SumBlocks16(const uint8_t* pixels, int32_t stride, int32_t rows, uint16_t* sums, uint32_t* squares) {
-    const int32_t across = stride - 15;
-    for (int32_t r = 0; r < rows; ++r) {
+    if (rows < 16 || stride < 16) return;
+    const auto width = static_cast<size_t>(stride);
+    std::vector<uint32_t> columnSums(width, 0), columnSquares(width, 0);
+    for (int32_t r = 0; r < 16; ++r) {
         const uint8_t* row = pixels + static_cast<ptrdiff_t>(r) * stride;
+        for (size_t c = 0; c < width; ++c) {
+            columnSums[c] += row[c];
+            columnSquares[c] += uint32_t{row[c]} * row[c];
+        }
+    }
+    for (int32_t r = 0;; ++r) {
         uint16_t* sumsTo = sums + static_cast<ptrdiff_t>(r) * stride;
         uint32_t* squaresTo = squares + static_cast<ptrdiff_t>(r) * stride;
         uint32_t sum = 0, square = 0;
-        for (int32_t c = 0; c < 16; ++c) {
-            sum += row[c];
-            square += uint32_t{row[c]} * row[c];
+        for (size_t c = 0; c < 16; ++c) {
+            sum += columnSums[c];
+            square += columnSquares[c];
         }
         sumsTo[0] = static_cast<uint16_t>(sum);
         squaresTo[0] = square;
-        for (int32_t c = 1; c < across; ++c) {
-            sum += uint32_t{row[c + 15]} - row[c - 1];
-            square += uint32_t{row[c + 15]} * row[c + 15] - uint32_t{row[c - 1]} * row[c - 1];
-            sumsTo[c] = static_cast<uint16_t>(sum);
-            squaresTo[c] = square;
+        for (size_t c = 16; c < width; ++c) {
+            sum += columnSums[c] - columnSums[c - 16];
+            square += columnSquares[c] - columnSquares[c - 16];
+            sumsTo[c - 15] = static_cast<uint16_t>(sum);
+            squaresTo[c - 15] = square;
         }
-    }
-    // Down the columns a row at a time, so the passes run along memory; the sums stay below 2^16 and 2^24,
-    // and the wrapping differences of running totals are exact.
-    std::vector<uint16_t> columnSums(sums, sums + across);
-    std::vector<uint32_t> columnSquares(squares, squares + across);
-    for (int32_t r = 1; r < 16; ++r) {
-        const ptrdiff_t at = static_cast<ptrdiff_t>(r) * stride;
-        for (int32_t c = 0; c < across; ++c) {
-            columnSums[static_cast<size_t>(c)] =
-                static_cast<uint16_t>(columnSums[static_cast<size_t>(c)] + sums[at + c]);
-            columnSquares[static_cast<size_t>(c)] += squares[at + c];
-        }
-    }
-    for (int32_t r = 0; r + 15 < rows; ++r) {
-        uint16_t* sumsRow = sums + static_cast<ptrdiff_t>(r) * stride;
-        uint32_t* squaresRow = squares + static_cast<ptrdiff_t>(r) * stride;
-        if (r + 16 == rows) {
-            std::copy(columnSums.begin(), columnSums.end(), sumsRow);
-            std::copy(columnSquares.begin(), columnSquares.end(), squaresRow);
-            break;
-        }
-        const ptrdiff_t entering = 16 * static_cast<ptrdiff_t>(stride);
-        for (int32_t c = 0; c < across; ++c) {
-            const uint16_t leavingSum = sumsRow[c];
-            const uint32_t leavingSquares = squaresRow[c];
-            sumsRow[c] = columnSums[static_cast<size_t>(c)];
-            squaresRow[c] = columnSquares[static_cast<size_t>(c)];
-            columnSums[static_cast<size_t>(c)] = static_cast<uint16_t>(columnSums[static_cast<size_t>(c)] +
-                                                                       sumsRow[entering + c] - leavingSum);
-            columnSquares[static_cast<size_t>(c)] += squaresRow[entering + c] - leavingSquares;
+        if (r + 16 == rows) break;
+        const uint8_t* leaving = pixels + static_cast<ptrdiff_t>(r) * stride;
+        const uint8_t* entering = leaving + 16 * static_cast<ptrdiff_t>(stride);
+        for (size_t c = 0; c < width; ++c) {
+            columnSums[c] += uint32_t{entering[c]} - leaving[c];
+            columnSquares[c] += uint32_t{entering[c]} * entering[c] - uint32_t{leaving[c]} * leaving[c];
         }
     }
 }
@@ -93,16 +80,31 @@ dsp::BlockSumsKernel BlockSumsKernelFor(dsp::CpuLevel level) {
 }
 
 void ComputeBlockSums(const uint8_t* origin, int32_t stride, int32_t height, int32_t border, BlockSums& sums,
-                      dsp::CpuLevel level) {
+                      dsp::CpuLevel level, platform::WorkerPair* workers) {
     const int32_t rows = height + 2 * border;
     const size_t entries = static_cast<size_t>(stride) * static_cast<size_t>(rows);
     sums.stride = stride;
     sums.border = border;
     sums.sums16.resize(entries);
     sums.squares16.resize(entries);
+    sums.pixels.resize(entries);
     const uint8_t* first = origin - static_cast<ptrdiff_t>(border) * stride - border;
-    sums.pixels.assign(first, first + entries);
-    BlockSumsKernelFor(level)(first, stride, rows, sums.sums16.data(), sums.squares16.data());
+    const dsp::BlockSumsKernel kernel = BlockSumsKernelFor(level);
+    // Bands of rows of blocks, for two workers; each starts its column sums afresh, so one worker takes
+    // the plane whole.
+    const int32_t blockRows = std::max(rows - 15, 0);
+    const int32_t bands = workers == nullptr ? 1 : std::clamp(blockRows / 32, 1, 8);
+    platform::RunUnits(workers, static_cast<uint32_t>(bands), [&](uint32_t band, int) {
+        const int32_t from = blockRows * static_cast<int32_t>(band) / bands;
+        const int32_t to = blockRows * static_cast<int32_t>(band + 1) / bands;
+        const ptrdiff_t at = static_cast<ptrdiff_t>(from) * stride;
+        // The last band widens the rows below its blocks too.
+        const ptrdiff_t end =
+            static_cast<ptrdiff_t>(band + 1 == static_cast<uint32_t>(bands) ? rows : to) * stride;
+        std::copy(first + at, first + end, sums.pixels.begin() + at);
+        if (to > from)
+            kernel(first + at, stride, to - from + 15, sums.sums16.data() + at, sums.squares16.data() + at);
+    });
 }
 
 uint32_t SumSourceBlock(const uint8_t* source, int32_t stride) {

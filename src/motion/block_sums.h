@@ -11,6 +11,7 @@
 
 #include "dsp/block_sums.h"
 #include "dsp/cpu_level.h"
+#include "platform/worker_pair.h"
 
 namespace rq43 {
 
@@ -28,9 +29,10 @@ struct BlockSums {
 
 // Fills `sums` for the plane whose pixel (0, 0) is at `origin`, `height` rows inside a border of `border`
 // pixels on every side, rows `stride` apart (the width and both side borders). Keeps the arrays when the
-// geometry is unchanged. Entries of positions whose block leaves the bordered plane are unspecified.
+// geometry is unchanged. Entries of positions whose block leaves the bordered plane are unspecified. Bands
+// of the plane go to the two workers when there are any.
 void ComputeBlockSums(const uint8_t* origin, int32_t stride, int32_t height, int32_t border, BlockSums& sums,
-                      dsp::CpuLevel level = dsp::ActiveCpuLevel());
+                      dsp::CpuLevel level = dsp::ActiveCpuLevel(), platform::WorkerPair* workers = nullptr);
 
 dsp::BlockSumsKernel BlockSumsKernelFor(dsp::CpuLevel level);
 dsp::WithinReachKernel WithinReachKernelFor(dsp::CpuLevel level);

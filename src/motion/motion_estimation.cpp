@@ -660,7 +660,8 @@ bool EstimateMotion(YuvFrame& source, MotionField& field, const YuvFrame& refere
 
     if (field.fastSearch == 0) {
         ComputeBlockSums(reference.y, reference.stride, static_cast<int32_t>(reference.height),
-                         static_cast<int32_t>(reference.border), field.referenceSums);
+                         static_cast<int32_t>(reference.border), field.referenceSums, dsp::ActiveCpuLevel(),
+                         field.workers);
     }
     RowProgress progress(field.mbRows);
     std::array<int32_t, 2> subBlocks{};

@@ -10,39 +10,48 @@
 #include <vector>
 
 #include "dsp/dsp_levels.h"
+#include "platform/worker_pair.h"
 
 namespace rq43 {
 namespace {
 
-// At every level, on widths whose rows end in part of a vector and on all-255 planes (the largest sums).
+// At every level, on widths whose rows end in part of a vector and on all-255 planes (the largest sums);
+// with two workers on a plane tall enough to be summed in bands at once.
 TEST(BlockSumsTest, SumsCoverEveryBlockOfTheBorderedPlane) {
     std::vector<dsp::CpuLevel> levels = test::SimdLevelsToCheck();
     levels.push_back(dsp::CpuLevel::C);
     std::mt19937 random(3);
+    platform::WorkerPair pair;
     for (const dsp::CpuLevel level : levels) {
         SCOPED_TRACE(dsp::CpuLevelName(level));
-        for (const int32_t width : {48, 40, 36}) {
-            for (const bool extreme : {false, true}) {
-                const int32_t border = 16, height = 32, stride = width + 2 * border;
-                const int32_t rows = height + 2 * border;
-                std::vector<uint8_t> plane(static_cast<size_t>(stride) * rows);
-                for (uint8_t& pixel : plane) pixel = extreme ? 255 : static_cast<uint8_t>(random());
-                BlockSums sums;
-                ComputeBlockSums(plane.data() + border * stride + border, stride, height, border, sums,
-                                 level);
-                for (int32_t y = -border; y + 16 <= height + border; ++y) {
-                    for (int32_t x = -border; x + 16 <= width + border; ++x) {
-                        uint32_t sum = 0, squares = 0;
-                        for (int32_t r = 0; r < 16; ++r) {
-                            for (int32_t c = 0; c < 16; ++c) {
-                                const uint32_t p =
-                                    plane[static_cast<size_t>((y + border + r) * stride + x + border + c)];
-                                sum += p;
-                                squares += p * p;
+        for (platform::WorkerPair* workers : {static_cast<platform::WorkerPair*>(nullptr), &pair}) {
+            for (const int32_t width : {48, 40, 36}) {
+                for (const bool extreme : {false, true}) {
+                    const int32_t border = 16, height = workers == nullptr ? 32 : 96,
+                                  stride = width + 2 * border;
+                    const int32_t rows = height + 2 * border;
+                    std::vector<uint8_t> plane(static_cast<size_t>(stride) * rows);
+                    for (uint8_t& pixel : plane) pixel = extreme ? 255 : static_cast<uint8_t>(random());
+                    BlockSums sums;
+                    ComputeBlockSums(plane.data() + border * stride + border, stride, height, border, sums,
+                                     level, workers);
+                    ASSERT_TRUE(
+                        std::equal(plane.begin(), plane.end(), sums.pixels.begin(), sums.pixels.end()));
+                    for (int32_t y = -border; y + 16 <= height + border; ++y) {
+                        for (int32_t x = -border; x + 16 <= width + border; ++x) {
+                            uint32_t sum = 0, squares = 0;
+                            for (int32_t r = 0; r < 16; ++r) {
+                                for (int32_t c = 0; c < 16; ++c) {
+                                    const uint32_t p = plane[static_cast<size_t>((y + border + r) * stride +
+                                                                                 x + border + c)];
+                                    sum += p;
+                                    squares += p * p;
+                                }
                             }
+                            ASSERT_EQ(sums.sums16[sums.At(x, y)], sum) << width << ": " << x << "," << y;
+                            ASSERT_EQ(sums.squares16[sums.At(x, y)], squares)
+                                << width << ": " << x << "," << y;
                         }
-                        ASSERT_EQ(sums.sums16[sums.At(x, y)], sum) << width << ": " << x << "," << y;
-                        ASSERT_EQ(sums.squares16[sums.At(x, y)], squares) << width << ": " << x << "," << y;
                     }
                 }
             }

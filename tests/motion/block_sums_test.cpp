@@ -17,7 +17,7 @@ namespace {
 
 // At every level, on widths whose rows end in part of a vector and on all-255 planes (the largest sums);
 // with two workers on a plane tall enough to be summed in bands at once.
-TEST(BlockSumsTest, SumsCoverEveryBlockOfTheBorderedPlane) {
+TEST(BlockSumsTest, SumsCoverEveryBlockWithOneWorkerOrTwo) {
     std::vector<dsp::CpuLevel> levels = test::SimdLevelsToCheck();
     levels.push_back(dsp::CpuLevel::C);
     std::mt19937 random(3);

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/worker_split.h"
+
 namespace rq43 {
 
 namespace {
@@ -254,15 +256,16 @@ bool CompensateMotion(MotionField& field) {
     uint32_t count = field.MacroblockCount();
     if (!AllReadsInside(*field.reference, field.mbCols, field.current.data(), field.subVectors.data(), count))
         return false;
-    for (uint32_t i = 0; i < count; ++i) {
-        uint32_t x = (i % field.mbCols) * 16;
-        uint32_t y = (i / field.mbCols) * 16;
-        if (IsSubBlockMode(field.current[i])) {
-            PredictSubBlocks(field, x, y, i);
-        } else {
-            PredictMacroblock(field, x, y, field.current[i]);
+    // Each macroblock writes only its own pixels of the target, so the workers may share the rows.
+    platform::RunUnits(field.workers, field.mbRows, [&](uint32_t row, int) {
+        for (uint32_t col = 0, i = row * field.mbCols; col < field.mbCols; ++col, ++i) {
+            if (IsSubBlockMode(field.current[i])) {
+                PredictSubBlocks(field, col * 16, row * 16, i);
+            } else {
+                PredictMacroblock(field, col * 16, row * 16, field.current[i]);
+            }
         }
-    }
+    });
     return true;
 }
 

@@ -69,7 +69,7 @@ void PredictSubBlocksTo(const YuvFrame& reference, int32_t x, int32_t y, const M
 
 // Predicts every macroblock of field.target from field.reference. Checks all reads first: if the frames
 // do not match the field or any vector would read outside the reference allocation, nothing is written
-// and the result is false.
+// and the result is false. Rows of macroblocks go to field.workers when there are any.
 [[nodiscard]] bool CompensateMotion(MotionField& field);
 
 // Whole-macroblock prediction of the macroblock whose top-left luma pixel is (x, y). Unchecked.

@@ -1,7 +1,8 @@
 // Pixel and squared-pixel sums of every 16x16 block of a plane, as a kernel. Entry (X, Y) of `sums` and
 // `squares` (rows `stride` apart, as the pixels) becomes the sum over the block whose top-left pixel is
 // (X, Y), for every block that lies inside the `stride` by `rows` pixels; the other entries are left
-// unspecified, and no entry of the last 15 rows is written, so bands of a plane may be summed at once. motion/block_sums.cpp holds the plain C version.
+// unspecified, and no entry of the last 15 rows is written, so bands of a plane may be summed at once.
+// motion/block_sums.cpp holds the plain C version.
 #pragma once
 
 #include <cstdint>

@@ -83,6 +83,18 @@ void Reconstruct(benchmark::State& state, const Kernels& kernels, bool intra, bo
     }
 }
 
+void Dequantise(benchmark::State& state, const Kernels& kernels) {
+    QuantiserTables tables;
+    BuildQuantiserTables(50, tables);
+    int16_t levels[64];
+    SparseLevels(levels);
+    int16_t coefficients[64];
+    for (auto _ : state) {
+        kernels.dequantise(tables.quantiserTable[kInterLumaTable], levels, coefficients);
+        benchmark::DoNotOptimize(coefficients);
+    }
+}
+
 void AddInterDc(benchmark::State& state, const Kernels& kernels) {
     uint8_t picture[8 * 32] = {};
     for (auto _ : state) {
@@ -92,13 +104,15 @@ void AddInterDc(benchmark::State& state, const Kernels& kernels) {
 }
 
 [[maybe_unused]] const bool kRegistered = [] {
-    for (dsp::CpuLevel level : {dsp::CpuLevel::C, dsp::CpuLevel::Sse2, dsp::CpuLevel::Avx2}) {
+    for (dsp::CpuLevel level :
+         {dsp::CpuLevel::C, dsp::CpuLevel::Sse2, dsp::CpuLevel::Avx2, dsp::CpuLevel::Avx512}) {
         if (level > dsp::DetectCpuLevel()) continue;
         const Kernels& k = TransformKernelsFor(level);
         const std::string at = std::string("/") + dsp::CpuLevelName(level);
         benchmark::RegisterBenchmark(("ForwardDct" + at).c_str(), ForwardDct, k);
         benchmark::RegisterBenchmark(("Quantise/q20" + at).c_str(), Quantise, k, 20);
         benchmark::RegisterBenchmark(("Quantise/q90" + at).c_str(), Quantise, k, 90);
+        benchmark::RegisterBenchmark(("Dequantise" + at).c_str(), Dequantise, k);
         benchmark::RegisterBenchmark(("InverseDct" + at).c_str(), InverseDct, k);
         benchmark::RegisterBenchmark(("AddBlock" + at).c_str(), AddBlock, k);
         benchmark::RegisterBenchmark(("ReconstructIntra" + at).c_str(), Reconstruct, k, true, false);

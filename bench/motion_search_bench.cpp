@@ -105,7 +105,7 @@ void MeasureAround(benchmark::State& state, const Measure& measure) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * 33 * 33);
 }
 
-// range(0): the level whose kernel runs (0 plain C, 1 SSE2, 2 AVX2, 3 AVX-VNNI).
+// range(0): the level whose kernel runs (0 plain C, 1 SSE2, 2 AVX2, 3 AVX-VNNI, 4 AVX-512).
 const dsp::SsdKernels* KernelsOrSkip(benchmark::State& state) {
     auto level = static_cast<dsp::CpuLevel>(state.range(0));
     if (level > dsp::DetectCpuLevel()) {
@@ -144,8 +144,8 @@ void BM_M8h(benchmark::State& state) {
         });
     }
 }
-BENCHMARK(BM_M16)->ArgName("level")->DenseRange(0, 2);
-BENCHMARK(BM_M16h)->ArgName("level")->DenseRange(0, 2);
+BENCHMARK(BM_M16)->ArgName("level")->DenseRange(0, 2)->Arg(4);
+BENCHMARK(BM_M16h)->ArgName("level")->DenseRange(0, 2)->Arg(4);
 BENCHMARK(BM_M8)->ArgName("level")->DenseRange(0, 2);
 BENCHMARK(BM_M8h)->ArgName("level")->DenseRange(0, 2);
 
@@ -157,7 +157,17 @@ void BM_M16StoppedEarly(benchmark::State& state) {
         });
     }
 }
-BENCHMARK(BM_M16StoppedEarly)->ArgName("level")->DenseRange(0, 2);
+BENCHMARK(BM_M16StoppedEarly)->ArgName("level")->DenseRange(0, 2)->Arg(4);
+
+// The fast search's refinement: half-pel means, mostly stopped within a few rows.
+void BM_M16hStoppedEarly(benchmark::State& state) {
+    if (const dsp::SsdKernels* k = KernelsOrSkip(state)) {
+        MeasureAround(state, [k](const uint8_t* s, int32_t stride, const uint8_t* r) {
+            return k->m16h(s, stride, r, r + 1, stride, 20000);
+        });
+    }
+}
+BENCHMARK(BM_M16hStoppedEarly)->ArgName("level")->DenseRange(0, 2)->Arg(4);
 
 // The full search's kernel: the whole errors of a 33 x 33 neighbourhood in one call, as a ring's survivors.
 void BM_SquaredErrors16(benchmark::State& state) {

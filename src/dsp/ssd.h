@@ -74,7 +74,12 @@ uint32_t SquaredErrors16Avx2(const uint8_t* source, int32_t sourceStride, const 
 uint32_t SquaredErrors16AvxVnni(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
                                 const uint32_t* referenceSquares, int32_t referenceStride,
                                 const int32_t* offsets, int32_t count, uint32_t* errors);
-// AVX-512 (F, BW, VL, VNNI, VBMI): byte products, sixteen positions to a register.
+// AVX-512 (F, BW, VL, VNNI, VBMI): four rows to a register for the measures with stops.
+uint32_t M16Avx512(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+                   int32_t referenceStride, uint32_t limit);
+uint32_t M16hAvx512(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
+                    int32_t referenceStride, uint32_t limit);
+// Byte products, sixteen positions to a register.
 void SquaredErrorRuns16Avx512(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
                               const uint16_t* referenceSums, const uint32_t* referenceSquares,
                               int32_t referenceStride, const int32_t* offsets, const int32_t* heights,

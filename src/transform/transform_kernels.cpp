@@ -49,12 +49,27 @@ constexpr dsp::TransformKernels kAvx2 = {dsp::ForwardDctAvx2,
                                          dsp::ReconstructInterTopLeftAvx2,
                                          dsp::FillIntraDcSse2,
                                          dsp::AddInterDcSse2};
+
+// The transforms keep their AVX2 entries; the reorders gain from the word permutations.
+constexpr dsp::TransformKernels kAvx512 = {dsp::ForwardDctAvx2,
+                                           dsp::QuantiseBlockAvx512,
+                                           dsp::DequantiseBlockAvx512,
+                                           dsp::InverseDctAvx2,
+                                           dsp::IdctPutAvx2,
+                                           dsp::AddBlockSse2,
+                                           dsp::ReconstructIntraBlockAvx512,
+                                           dsp::ReconstructInterBlockAvx512,
+                                           dsp::ReconstructIntraTopLeftAvx2,
+                                           dsp::ReconstructInterTopLeftAvx2,
+                                           dsp::FillIntraDcSse2,
+                                           dsp::AddInterDcSse2};
 #endif
 
 }  // namespace
 
 const dsp::TransformKernels& TransformKernelsFor(dsp::CpuLevel level) {
 #ifdef RQ43_X86_KERNELS
+    if (level >= dsp::CpuLevel::Avx512) return kAvx512;
     if (level >= dsp::CpuLevel::Avx2) return kAvx2;
     if (level >= dsp::CpuLevel::Sse2) return kSse2;
 #endif

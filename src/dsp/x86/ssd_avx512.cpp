@@ -43,7 +43,72 @@ inline __attribute__((always_inline)) void StackProducts(const uint8_t* p, int32
     for (int j = 0; j < Height; ++j) products[j] = _mm512_add_epi32(even[j], odd[j]);
 }
 
+// Rows 4k .. 4k+3 of a 16-byte-wide block, one to each 128-bit lane. Masked broadcasts from memory, which
+// need not wait for the shuffle port as lane inserts do.
+inline __m512i FourRows(const uint8_t* p, int32_t stride, int k) {
+    const uint8_t* row = p + 4 * k * stride;
+    auto load = [&](int r) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + r * stride)); };
+    __m512i rows = _mm512_castsi128_si512(load(0));
+    rows = _mm512_mask_broadcast_i32x4(rows, 0x00F0, load(1));
+    rows = _mm512_mask_broadcast_i32x4(rows, 0x0F00, load(2));
+    return _mm512_mask_broadcast_i32x4(rows, 0xF000, load(3));
+}
+
+// The sums of squared differences of four rows, [row 0, row 1, row 2, row 3].
+inline __m128i FourRowSums(__m512i s, __m512i p) {
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i d = _mm512_or_si512(_mm512_subs_epu8(s, p), _mm512_subs_epu8(p, s));
+    const __m512i lo = _mm512_unpacklo_epi8(d, zero), hi = _mm512_unpackhi_epi8(d, zero);
+    __m512i q = _mm512_dpwssd_epi32(_mm512_madd_epi16(lo, lo), hi, hi);  // four lanes per row
+    q = _mm512_add_epi32(q, _mm512_shuffle_epi32(q, _MM_PERM_BADC));
+    q = _mm512_add_epi32(q, _mm512_shuffle_epi32(q, _MM_PERM_CDAB));
+    const __m512i firstOfEachRow = _mm512_setr_epi32(0, 4, 8, 12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    return _mm512_castsi512_si128(_mm512_permutexvar_epi32(firstOfEachRow, q));
+}
+
+// The row-by-row loop of the plain C four rows at a time: the running sums after each of the four rows,
+// compared at once, give exactly the partial sum at which the C loop stops. Stops(sums, limit) gives the
+// lanes whose running sum stops the loop.
+template <typename Prediction, typename Stops>
+inline uint32_t SumInFours(const uint8_t* source, int32_t sourceStride, const Prediction& prediction,
+                           uint32_t limit, const Stops& stops) {
+    const __m128i limits = _mm_set1_epi32(static_cast<int32_t>(limit));
+    __m128i total = _mm_setzero_si128();
+    for (int k = 0; k < 4; ++k) {
+        __m128i running = FourRowSums(FourRows(source, sourceStride, k), prediction(k));
+        running = _mm_add_epi32(running, _mm_slli_si128(running, 4));
+        running = _mm_add_epi32(running, _mm_slli_si128(running, 8));
+        running = _mm_add_epi32(running, total);
+        const __mmask8 stopped = stops(running, limits);
+        if (stopped != 0) {
+            alignas(16) uint32_t lanes[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(lanes), running);
+            return lanes[__builtin_ctz(stopped)];
+        }
+        total = _mm_shuffle_epi32(running, 0xFF);
+    }
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(total));
+}
+
 }  // namespace
+
+// Sums reach 16,646,400 at most, so the unsigned lane compares never see a wrapped sum.
+uint32_t M16Avx512(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+                   int32_t referenceStride, uint32_t limit) {
+    return SumInFours(
+        source, sourceStride, [&](int k) { return FourRows(reference, referenceStride, k); }, limit,
+        [](__m128i sums, __m128i limits) { return _mm_cmpge_epu32_mask(sums, limits); });
+}
+
+uint32_t M16hAvx512(const uint8_t* source, int32_t sourceStride, const uint8_t* a, const uint8_t* b,
+                    int32_t referenceStride, uint32_t limit) {
+    return SumInFours(
+        source, sourceStride,
+        [&](int k) {
+            return _mm512_avg_epu8(FourRows(a, referenceStride, k), FourRows(b, referenceStride, k));
+        },
+        limit, [](__m128i sums, __m128i limits) { return _mm_cmpgt_epu32_mask(sums, limits); });
+}
 
 // Lane j of a register stands for the block at column j of the run. Per source row, the four source
 // bytes of group g meet in lane j the reference bytes 4g + j to 4g + j + 3, which one byte permutation

@@ -1,0 +1,103 @@
+// The reorders and the quantiser with a whole block in two 512-bit registers: one word permutation over
+// both registers moves every level, where the 128-bit levels need a byte shuffle per pair of rows. The
+// transforms themselves stay in the AVX2 level's eight registers, which the block fills exactly.
+// Some compilers' AVX-512 headers start intrinsics from a deliberately undefined register, then warn of it.
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <immintrin.h>
+
+#include "dsp/transform.h"
+#include "dsp/x86/transform_x86.h"
+
+namespace rq43::dsp {
+namespace {
+
+// Word indices over a block's two registers: lane i of half h takes element table[32 h + i].
+struct alignas(64) BlockPermutation {
+    int16_t index[64];
+};
+
+constexpr BlockPermutation BuildPermutation(const uint8_t (&table)[64]) {
+    BlockPermutation permutation{};
+    for (int i = 0; i < 64; ++i) permutation.index[i] = static_cast<int16_t>(table[i]);
+    return permutation;
+}
+
+constexpr BlockPermutation kToZigzag = BuildPermutation(kZigzag);
+constexpr BlockPermutation kToRaster = BuildPermutation(kZigzagInverse);
+
+inline __m512i Load512(const int16_t* p) {
+    return _mm512_loadu_si512(p);
+}
+inline void Store512(int16_t* p, __m512i v) {
+    _mm512_storeu_si512(p, v);
+}
+
+// Half h (0 or 1) of the reordered block.
+inline __m512i Permute(const BlockPermutation& permutation, int h, __m512i first, __m512i second) {
+    return _mm512_permutex2var_epi16(first, Load512(permutation.index + 32 * h), second);
+}
+
+// The 128-bit quantiser's steps on four rows at once; every step keeps to 128-bit lanes.
+inline __m512i Quantise(__m512i x, const int16_t* reciprocals) {
+    const __m512i offset = _mm512_set1_epi32(5461);
+    const __m512i sign = _mm512_srai_epi16(x, 15);
+    const __m512i magnitude = _mm512_sub_epi16(_mm512_xor_si512(x, sign), sign);  // 32768 read unsigned
+    const __m512i m = Load512(reciprocals);
+    const __m512i low = _mm512_mullo_epi16(magnitude, m), high = _mm512_mulhi_epu16(magnitude, m);
+    const __m512i scaledLo =
+        _mm512_srli_epi32(_mm512_add_epi32(_mm512_unpacklo_epi16(low, high), offset), 14);
+    const __m512i scaledHi =
+        _mm512_srli_epi32(_mm512_add_epi32(_mm512_unpackhi_epi16(low, high), offset), 14);
+    const __m512i value = _mm512_packs_epi32(scaledLo, scaledHi);
+    return _mm512_sub_epi16(_mm512_xor_si512(value, sign), sign);
+}
+
+// Rows 4h .. 4h+3 of a register into x.
+inline void Split(__m512i rows, __m128i* x) {
+    x[0] = _mm512_castsi512_si128(rows);
+    x[1] = _mm512_extracti32x4_epi32(rows, 1);
+    x[2] = _mm512_extracti32x4_epi32(rows, 2);
+    x[3] = _mm512_extracti32x4_epi32(rows, 3);
+}
+
+struct PermuteOrder {
+    static void ToRaster(const int16_t* levels, __m128i x[8]) {
+        const __m512i first = Load512(levels), second = Load512(levels + 32);
+        Split(Permute(kToRaster, 0, first, second), x);
+        Split(Permute(kToRaster, 1, first, second), x + 4);
+    }
+};
+using Kernels = BlockKernels<PermuteOrder>;
+
+}  // namespace
+
+uint8_t QuantiseBlockAvx512(int16_t* levels, const int16_t* reciprocals, const int16_t* coefficients) {
+    const __m512i first = Quantise(Load512(coefficients), reciprocals);
+    const __m512i second = Quantise(Load512(coefficients + 32), reciprocals + 32);
+    Store512(levels, Permute(kToZigzag, 0, first, second));
+    Store512(levels + 32, Permute(kToZigzag, 1, first, second));
+    const uint64_t nonZero = (uint64_t{_mm512_test_epi16_mask(first, first)} |
+                              uint64_t{_mm512_test_epi16_mask(second, second)} << 32) &
+                             ~uint64_t{1};  // the DC level does not count
+    return nonZero != 0 ? static_cast<uint8_t>(__builtin_ctzll(nonZero)) : 0;
+}
+
+void DequantiseBlockAvx512(const int16_t* steps, const int16_t* levels, int16_t* coefficients) {
+    const __m512i first = Load512(levels), second = Load512(levels + 32);
+    Store512(coefficients, _mm512_mullo_epi16(Permute(kToRaster, 0, first, second), Load512(steps)));
+    Store512(coefficients + 32,
+             _mm512_mullo_epi16(Permute(kToRaster, 1, first, second), Load512(steps + 32)));
+}
+
+void ReconstructIntraBlockAvx512(const int16_t* steps, const int16_t* levels, uint8_t* destination,
+                                 int32_t stride) {
+    Kernels::ReconstructIntra<false>(steps, levels, destination, stride);
+}
+
+void ReconstructInterBlockAvx512(const int16_t* steps, const int16_t* levels, uint8_t* destination,
+                                 int32_t stride) {
+    Kernels::ReconstructInter<false>(steps, levels, destination, stride);
+}
+
+}  // namespace rq43::dsp

@@ -12,8 +12,11 @@
 namespace rq43::dsp {
 
 struct TransformKernels {
-    // In place: samples to coefficients.
-    void (*forwardDct)(int16_t* block);
+    // Samples to coefficients: 8x8 source pixels (rows `stride` bytes apart) or difference samples (rows
+    // `pitch` apart), less 128, transformed into a block. The samples go straight into registers: a
+    // block written in small pieces and read back at once waits on the stores.
+    void (*forwardDctOfPixels)(const uint8_t* pixels, int32_t stride, int16_t* block);
+    void (*forwardDctOfDifferences)(const int16_t* samples, int32_t pitch, int16_t* block);
     // Coefficients to levels; returns the smallest raster index 1..63 with a non-zero level, else 0.
     uint8_t (*quantise)(int16_t* levels, const int16_t* reciprocals, const int16_t* coefficients);
     // Levels times steps, low 16 bits, into raster coefficients.
@@ -40,7 +43,8 @@ struct TransformKernels {
     void (*addInterDc)(uint8_t* destination, int32_t stride, int16_t step, int16_t level);
 };
 
-void ForwardDctSse2(int16_t* block);
+void ForwardDctOfPixelsSse2(const uint8_t* pixels, int32_t stride, int16_t* block);
+void ForwardDctOfDifferencesSse2(const int16_t* samples, int32_t pitch, int16_t* block);
 uint8_t QuantiseBlockSse2(int16_t* levels, const int16_t* reciprocals, const int16_t* coefficients);
 void DequantiseBlockSse2(const int16_t* steps, const int16_t* levels, int16_t* coefficients);
 void InverseDctSse2(const int16_t* coefficients, int16_t* samples, int level);
@@ -58,7 +62,8 @@ void FillIntraDcSse2(uint8_t* destination, int32_t stride, int32_t value);
 void AddInterDcSse2(uint8_t* destination, int32_t stride, int16_t step, int16_t level);
 
 // The same steps in AVX2 encoding, with byte shuffles for the zigzag reorders.
-void ForwardDctAvx2(int16_t* block);
+void ForwardDctOfPixelsAvx2(const uint8_t* pixels, int32_t stride, int16_t* block);
+void ForwardDctOfDifferencesAvx2(const int16_t* samples, int32_t pitch, int16_t* block);
 uint8_t QuantiseBlockAvx2(int16_t* levels, const int16_t* reciprocals, const int16_t* coefficients);
 void DequantiseBlockAvx2(const int16_t* steps, const int16_t* levels, int16_t* coefficients);
 void InverseDctAvx2(const int16_t* coefficients, int16_t* samples, int level);

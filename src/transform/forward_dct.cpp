@@ -70,4 +70,16 @@ void ForwardDct(int16_t block[64]) {
     for (int row = 0; row < 8; ++row) ForwardRow(block + 8 * row, kDctRowConstants[kDctRowGroup[row]]);
 }
 
+void ForwardDctOfPixels(const uint8_t* pixels, int32_t stride, int16_t block[64]) {
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c) block[8 * r + c] = static_cast<int16_t>(pixels[r * stride + c] - 128);
+    ForwardDct(block);
+}
+
+void ForwardDctOfDifferences(const int16_t* samples, int32_t pitch, int16_t block[64]) {
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c) block[8 * r + c] = Wrap16(int32_t{samples[r * pitch + c]} - 128);
+    ForwardDct(block);
+}
+
 }  // namespace rq43

@@ -4,7 +4,6 @@
 #include <cstddef>
 
 #include "platform/worker_split.h"
-#include "transform/fixed_point.h"
 #include "transform/transform_kernels.h"
 
 namespace rq43 {
@@ -22,30 +21,19 @@ struct PlaneBlocks {
     int32_t pitch;
 };
 
-// The block loads keep to their own buffers (restrict), so that the compiler makes them vector code.
-void LoadDifferences(int16_t* __restrict slot, const int16_t* __restrict samples, int32_t pitch) {
-    for (int r = 0; r < 8; ++r)
-        for (int c = 0; c < 8; ++c) slot[8 * r + c] = Wrap16(int32_t{samples[r * pitch + c]} - 128);
-}
-
-void LoadPixels(int16_t* __restrict slot, const uint8_t* __restrict pixels, int32_t stride) {
-    for (int r = 0; r < 8; ++r)
-        for (int c = 0; c < 8; ++c) slot[8 * r + c] = static_cast<int16_t>(pixels[r * stride + c] - 128);
-}
-
 // The intra pass transforms source pixels; the inter pass transforms the difference samples into the
 // slot's second half.
 void TransformRow(const PlaneBlocks& plane, int32_t row, bool inter) {
-    const auto forwardDct = ActiveTransformKernels().forwardDct;
+    const dsp::TransformKernels& kernels = ActiveTransformKernels();
     for (int32_t column = 0; column < plane.across; ++column) {
         const ptrdiff_t block = ptrdiff_t{row} * plane.across + column;
         int16_t* slot = plane.coefficients + block * kCoefficientsPerBlock + (inter ? kInterHalf : 0);
         if (inter)
-            LoadDifferences(slot, plane.differences + ptrdiff_t{8} * row * plane.pitch + 8 * column,
-                            plane.pitch);
+            kernels.forwardDctOfDifferences(plane.differences + ptrdiff_t{8} * row * plane.pitch + 8 * column,
+                                            plane.pitch, slot);
         else
-            LoadPixels(slot, plane.pixels + ptrdiff_t{8} * row * plane.stride + 8 * column, plane.stride);
-        forwardDct(slot);
+            kernels.forwardDctOfPixels(plane.pixels + ptrdiff_t{8} * row * plane.stride + 8 * column,
+                                       plane.stride, slot);
     }
 }
 

@@ -8,7 +8,8 @@
 namespace rq43 {
 namespace {
 
-constexpr dsp::TransformKernels kPlain = {ForwardDct,
+constexpr dsp::TransformKernels kPlain = {ForwardDctOfPixels,
+                                          ForwardDctOfDifferences,
                                           QuantiseBlock,
                                           DequantiseBlock,
                                           InverseDct,
@@ -22,7 +23,8 @@ constexpr dsp::TransformKernels kPlain = {ForwardDct,
                                           AddInterDc};
 
 #ifdef RQ43_X86_KERNELS
-constexpr dsp::TransformKernels kSse2 = {dsp::ForwardDctSse2,
+constexpr dsp::TransformKernels kSse2 = {dsp::ForwardDctOfPixelsSse2,
+                                         dsp::ForwardDctOfDifferencesSse2,
                                          dsp::QuantiseBlockSse2,
                                          dsp::DequantiseBlockSse2,
                                          dsp::InverseDctSse2,
@@ -37,7 +39,8 @@ constexpr dsp::TransformKernels kSse2 = {dsp::ForwardDctSse2,
 
 // The 8x8 blocks fill 128-bit registers exactly: the AVX2 level gains by the shorter encoding and the byte
 // shuffles, not by wider registers. The byte-sized kernels stay as they are.
-constexpr dsp::TransformKernels kAvx2 = {dsp::ForwardDctAvx2,
+constexpr dsp::TransformKernels kAvx2 = {dsp::ForwardDctOfPixelsAvx2,
+                                         dsp::ForwardDctOfDifferencesAvx2,
                                          dsp::QuantiseBlockAvx2,
                                          dsp::DequantiseBlockAvx2,
                                          dsp::InverseDctAvx2,
@@ -51,7 +54,8 @@ constexpr dsp::TransformKernels kAvx2 = {dsp::ForwardDctAvx2,
                                          dsp::AddInterDcSse2};
 
 // The transforms keep their AVX2 entries; the reorders gain from the word permutations.
-constexpr dsp::TransformKernels kAvx512 = {dsp::ForwardDctAvx2,
+constexpr dsp::TransformKernels kAvx512 = {dsp::ForwardDctOfPixelsAvx2,
+                                           dsp::ForwardDctOfDifferencesAvx2,
                                            dsp::QuantiseBlockAvx512,
                                            dsp::DequantiseBlockAvx512,
                                            dsp::InverseDctAvx2,

@@ -73,8 +73,12 @@ using Kernels = BlockKernels<ShuffleOrder>;
 
 }  // namespace
 
-void ForwardDctAvx2(int16_t* block) {
-    Kernels::ForwardDct(block);
+void ForwardDctOfPixelsAvx2(const uint8_t* pixels, int32_t stride, int16_t* block) {
+    Kernels::ForwardDctOfPixels(pixels, stride, block);
+}
+
+void ForwardDctOfDifferencesAvx2(const int16_t* samples, int32_t pitch, int16_t* block) {
+    Kernels::ForwardDctOfDifferences(samples, pitch, block);
 }
 
 uint8_t QuantiseBlockAvx2(int16_t* levels, const int16_t* reciprocals, const int16_t* coefficients) {

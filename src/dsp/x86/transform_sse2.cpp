@@ -15,8 +15,12 @@ using Kernels = BlockKernels<ElementOrder>;
 
 }  // namespace
 
-void ForwardDctSse2(int16_t* block) {
-    Kernels::ForwardDct(block);
+void ForwardDctOfPixelsSse2(const uint8_t* pixels, int32_t stride, int16_t* block) {
+    Kernels::ForwardDctOfPixels(pixels, stride, block);
+}
+
+void ForwardDctOfDifferencesSse2(const int16_t* samples, int32_t pitch, int16_t* block) {
+    Kernels::ForwardDctOfDifferences(samples, pitch, block);
 }
 
 uint8_t QuantiseBlockSse2(int16_t* levels, const int16_t* reciprocals, const int16_t* coefficients) {

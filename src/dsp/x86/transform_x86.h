@@ -391,9 +391,18 @@ inline uint8_t FirstAcIndex(const __m128i x[8]) {
 // own instruction set (this namespace keeps every copy to its file).
 template <class Order>
 struct BlockKernels {
-    static void ForwardDct(int16_t* block) {
+    static void ForwardDctOfPixels(const uint8_t* pixels, int32_t stride, int16_t* block) {
+        const __m128i bias = _mm_set1_epi16(128);
         __m128i x[8];
-        LoadBlock(block, x);
+        for (int r = 0; r < 8; ++r) x[r] = _mm_sub_epi16(LoadPixels(pixels + ptrdiff_t{r} * stride), bias);
+        ForwardDctRegisters(x);
+        StoreBlock(block, x);
+    }
+
+    static void ForwardDctOfDifferences(const int16_t* samples, int32_t pitch, int16_t* block) {
+        const __m128i bias = _mm_set1_epi16(128);
+        __m128i x[8];
+        for (int r = 0; r < 8; ++r) x[r] = _mm_sub_epi16(Load(samples + ptrdiff_t{r} * pitch), bias);
         ForwardDctRegisters(x);
         StoreBlock(block, x);
     }

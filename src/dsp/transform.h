@@ -12,11 +12,14 @@
 namespace rq43::dsp {
 
 struct TransformKernels {
-    // Samples to coefficients: 8x8 source pixels (rows `stride` bytes apart) or difference samples (rows
-    // `pitch` apart), less 128, transformed into a block. The samples go straight into registers: a
-    // block written in small pieces and read back at once waits on the stores.
-    void (*forwardDctOfPixels)(const uint8_t* pixels, int32_t stride, int16_t* block);
-    void (*forwardDctOfDifferences)(const int16_t* samples, int32_t pitch, int16_t* block);
+    // Samples to coefficients: `count` horizontally adjacent 8x8 blocks of source pixels (rows `stride`
+    // bytes apart) or difference samples (rows `pitch` apart), less 128, transformed into blocks
+    // `blockStep` elements apart. The samples go straight into registers (a block written in small pieces
+    // and read back at once waits on the stores), and wide registers take neighbouring blocks together.
+    void (*forwardDctOfPixels)(const uint8_t* pixels, int32_t stride, int32_t count, int16_t* blocks,
+                               ptrdiff_t blockStep);
+    void (*forwardDctOfDifferences)(const int16_t* samples, int32_t pitch, int32_t count, int16_t* blocks,
+                                    ptrdiff_t blockStep);
     // Coefficients to levels; returns the smallest raster index 1..63 with a non-zero level, else 0.
     uint8_t (*quantise)(int16_t* levels, const int16_t* reciprocals, const int16_t* coefficients);
     // Levels times steps, low 16 bits, into raster coefficients.
@@ -43,8 +46,10 @@ struct TransformKernels {
     void (*addInterDc)(uint8_t* destination, int32_t stride, int16_t step, int16_t level);
 };
 
-void ForwardDctOfPixelsSse2(const uint8_t* pixels, int32_t stride, int16_t* block);
-void ForwardDctOfDifferencesSse2(const int16_t* samples, int32_t pitch, int16_t* block);
+void ForwardDctOfPixelsSse2(const uint8_t* pixels, int32_t stride, int32_t count, int16_t* blocks,
+                            ptrdiff_t blockStep);
+void ForwardDctOfDifferencesSse2(const int16_t* samples, int32_t pitch, int32_t count, int16_t* blocks,
+                                 ptrdiff_t blockStep);
 uint8_t QuantiseBlockSse2(int16_t* levels, const int16_t* reciprocals, const int16_t* coefficients);
 void DequantiseBlockSse2(const int16_t* steps, const int16_t* levels, int16_t* coefficients);
 void InverseDctSse2(const int16_t* coefficients, int16_t* samples, int level);
@@ -62,8 +67,10 @@ void FillIntraDcSse2(uint8_t* destination, int32_t stride, int32_t value);
 void AddInterDcSse2(uint8_t* destination, int32_t stride, int16_t step, int16_t level);
 
 // The same steps in AVX2 encoding, with byte shuffles for the zigzag reorders.
-void ForwardDctOfPixelsAvx2(const uint8_t* pixels, int32_t stride, int16_t* block);
-void ForwardDctOfDifferencesAvx2(const int16_t* samples, int32_t pitch, int16_t* block);
+void ForwardDctOfPixelsAvx2(const uint8_t* pixels, int32_t stride, int32_t count, int16_t* blocks,
+                            ptrdiff_t blockStep);
+void ForwardDctOfDifferencesAvx2(const int16_t* samples, int32_t pitch, int32_t count, int16_t* blocks,
+                                 ptrdiff_t blockStep);
 uint8_t QuantiseBlockAvx2(int16_t* levels, const int16_t* reciprocals, const int16_t* coefficients);
 void DequantiseBlockAvx2(const int16_t* steps, const int16_t* levels, int16_t* coefficients);
 void InverseDctAvx2(const int16_t* coefficients, int16_t* samples, int level);
@@ -79,6 +86,10 @@ void ReconstructInterTopLeftAvx2(const int16_t* steps, const int16_t* levels, ui
 
 // AVX-512: the reorders as word permutations over a block in two registers (x86-64 only). The top-left
 // reconstructions reorder ten levels, which the byte shuffles of the AVX2 level do as fast.
+void ForwardDctOfPixelsAvx512(const uint8_t* pixels, int32_t stride, int32_t count, int16_t* blocks,
+                              ptrdiff_t blockStep);
+void ForwardDctOfDifferencesAvx512(const int16_t* samples, int32_t pitch, int32_t count, int16_t* blocks,
+                                   ptrdiff_t blockStep);
 uint8_t QuantiseBlockAvx512(int16_t* levels, const int16_t* reciprocals, const int16_t* coefficients);
 void DequantiseBlockAvx512(const int16_t* steps, const int16_t* levels, int16_t* coefficients);
 void ReconstructIntraBlockAvx512(const int16_t* steps, const int16_t* levels, uint8_t* destination,

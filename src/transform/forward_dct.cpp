@@ -70,16 +70,24 @@ void ForwardDct(int16_t block[64]) {
     for (int row = 0; row < 8; ++row) ForwardRow(block + 8 * row, kDctRowConstants[kDctRowGroup[row]]);
 }
 
-void ForwardDctOfPixels(const uint8_t* pixels, int32_t stride, int16_t block[64]) {
-    for (int r = 0; r < 8; ++r)
-        for (int c = 0; c < 8; ++c) block[8 * r + c] = static_cast<int16_t>(pixels[r * stride + c] - 128);
-    ForwardDct(block);
+void ForwardDctOfPixels(const uint8_t* pixels, int32_t stride, int32_t count, int16_t* blocks,
+                        ptrdiff_t blockStep) {
+    for (int32_t i = 0; i < count; ++i, pixels += 8, blocks += blockStep) {
+        for (int r = 0; r < 8; ++r)
+            for (int c = 0; c < 8; ++c)
+                blocks[8 * r + c] = static_cast<int16_t>(pixels[ptrdiff_t{r} * stride + c] - 128);
+        ForwardDct(blocks);
+    }
 }
 
-void ForwardDctOfDifferences(const int16_t* samples, int32_t pitch, int16_t block[64]) {
-    for (int r = 0; r < 8; ++r)
-        for (int c = 0; c < 8; ++c) block[8 * r + c] = Wrap16(int32_t{samples[r * pitch + c]} - 128);
-    ForwardDct(block);
+void ForwardDctOfDifferences(const int16_t* samples, int32_t pitch, int32_t count, int16_t* blocks,
+                             ptrdiff_t blockStep) {
+    for (int32_t i = 0; i < count; ++i, samples += 8, blocks += blockStep) {
+        for (int r = 0; r < 8; ++r)
+            for (int c = 0; c < 8; ++c)
+                blocks[8 * r + c] = Wrap16(int32_t{samples[ptrdiff_t{r} * pitch + c]} - 128);
+        ForwardDct(blocks);
+    }
 }
 
 }  // namespace rq43

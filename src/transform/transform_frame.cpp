@@ -25,16 +25,14 @@ struct PlaneBlocks {
 // slot's second half.
 void TransformRow(const PlaneBlocks& plane, int32_t row, bool inter) {
     const dsp::TransformKernels& kernels = ActiveTransformKernels();
-    for (int32_t column = 0; column < plane.across; ++column) {
-        const ptrdiff_t block = ptrdiff_t{row} * plane.across + column;
-        int16_t* slot = plane.coefficients + block * kCoefficientsPerBlock + (inter ? kInterHalf : 0);
-        if (inter)
-            kernels.forwardDctOfDifferences(plane.differences + ptrdiff_t{8} * row * plane.pitch + 8 * column,
-                                            plane.pitch, slot);
-        else
-            kernels.forwardDctOfPixels(plane.pixels + ptrdiff_t{8} * row * plane.stride + 8 * column,
-                                       plane.stride, slot);
-    }
+    int16_t* slots =
+        plane.coefficients + ptrdiff_t{row} * plane.across * kCoefficientsPerBlock + (inter ? kInterHalf : 0);
+    if (inter)
+        kernels.forwardDctOfDifferences(plane.differences + ptrdiff_t{8} * row * plane.pitch, plane.pitch,
+                                        plane.across, slots, kCoefficientsPerBlock);
+    else
+        kernels.forwardDctOfPixels(plane.pixels + ptrdiff_t{8} * row * plane.stride, plane.stride,
+                                   plane.across, slots, kCoefficientsPerBlock);
 }
 
 void Size(FrameCoefficients& coefficients, int32_t width, int32_t height) {

@@ -53,9 +53,9 @@ constexpr dsp::TransformKernels kAvx2 = {dsp::ForwardDctOfPixelsAvx2,
                                          dsp::FillIntraDcSse2,
                                          dsp::AddInterDcSse2};
 
-// The transforms keep their AVX2 entries; the reorders gain from the word permutations.
-constexpr dsp::TransformKernels kAvx512 = {dsp::ForwardDctOfPixelsAvx2,
-                                           dsp::ForwardDctOfDifferencesAvx2,
+// The inverse transforms keep their AVX2 entries; the reorders gain from the word permutations.
+constexpr dsp::TransformKernels kAvx512 = {dsp::ForwardDctOfPixelsAvx512,
+                                           dsp::ForwardDctOfDifferencesAvx512,
                                            dsp::QuantiseBlockAvx512,
                                            dsp::DequantiseBlockAvx512,
                                            dsp::InverseDctAvx2,

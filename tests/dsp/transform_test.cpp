@@ -73,24 +73,31 @@ void ForEachLevel(
     }
 }
 
-// Differences less 128 wrap to every 16-bit input of the transform; pixels give the byte range. Both are
-// read from rows wider than the block.
+// Rows of one to seven blocks, so that the wide and the single-block paths of every level run, read from
+// rows wider than the blocks and written to slots apart (what lies between must stay untouched).
+// Differences less 128 wrap to every 16-bit input of the transform; pixels give the byte range.
 TEST(TransformKernels, ForwardDctMatchesPlain) {
-    constexpr int32_t kPitch = 12;
-    ForEachLevel([](const auto& plain, const auto& simd) {
-        for (const Block& block : Blocks(255, 1)) {
+    constexpr int32_t kMost = 7, kPitch = 8 * kMost + 5;
+    constexpr ptrdiff_t kStep = 80;
+    const std::vector<Block> blocks = Blocks(255, 1);
+    ForEachLevel([&](const auto& plain, const auto& simd) {
+        for (size_t first = 0; first + kMost <= blocks.size(); first += kMost) {
+            const auto count = static_cast<int32_t>(1 + first / kMost % kMost);
             Block samples(8 * kPitch, 0);
             std::vector<uint8_t> pixels(8 * kPitch, 0);
-            for (size_t i = 0; i < 64; ++i) {
-                samples[i / 8 * kPitch + i % 8] = block[i];
-                pixels[i / 8 * kPitch + i % 8] = static_cast<uint8_t>(block[i]);
+            for (int32_t b = 0; b < count; ++b) {
+                for (size_t i = 0; i < 64; ++i) {
+                    const size_t at = i / 8 * kPitch + 8 * static_cast<size_t>(b) + i % 8;
+                    samples[at] = blocks[first + static_cast<size_t>(b)][i];
+                    pixels[at] = static_cast<uint8_t>(samples[at]);
+                }
             }
-            Block expected(64), actual(64);
-            plain.forwardDctOfDifferences(samples.data(), kPitch, expected.data());
-            simd.forwardDctOfDifferences(samples.data(), kPitch, actual.data());
+            Block expected(kStep * kMost, 0), actual(kStep * kMost, 0);
+            plain.forwardDctOfDifferences(samples.data(), kPitch, count, expected.data(), kStep);
+            simd.forwardDctOfDifferences(samples.data(), kPitch, count, actual.data(), kStep);
             ASSERT_EQ(actual, expected);
-            plain.forwardDctOfPixels(pixels.data(), kPitch, expected.data());
-            simd.forwardDctOfPixels(pixels.data(), kPitch, actual.data());
+            plain.forwardDctOfPixels(pixels.data(), kPitch, count, expected.data(), kStep);
+            simd.forwardDctOfPixels(pixels.data(), kPitch, count, actual.data(), kStep);
             ASSERT_EQ(actual, expected);
         }
     });

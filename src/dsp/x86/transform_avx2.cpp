@@ -71,14 +71,58 @@ struct ShuffleOrder {
 };
 using Kernels = BlockKernels<ShuffleOrder>;
 
+// Two blocks side by side, one to each 128-bit lane.
+struct Lanes256 {
+    using V = __m256i;
+    static constexpr int kBlocks = 2;
+    static V Adds(V a, V b) { return _mm256_adds_epi16(a, b); }
+    static V Subs(V a, V b) { return _mm256_subs_epi16(a, b); }
+    static V Sub(V a, V b) { return _mm256_sub_epi16(a, b); }
+    template <int N>
+    static V ShiftLeft(V a) {
+        return _mm256_slli_epi16(a, N);
+    }
+    static V Or(V a, V b) { return _mm256_or_si256(a, b); }
+    static V Set(int16_t k) { return _mm256_set1_epi16(k); }
+    static V MulHi(V a, int16_t k) { return _mm256_mulhi_epi16(a, _mm256_set1_epi16(k)); }
+    static V UnpackLo16(V a, V b) { return _mm256_unpacklo_epi16(a, b); }
+    static V UnpackHi16(V a, V b) { return _mm256_unpackhi_epi16(a, b); }
+    static V UnpackLo32(V a, V b) { return _mm256_unpacklo_epi32(a, b); }
+    static V UnpackHi32(V a, V b) { return _mm256_unpackhi_epi32(a, b); }
+    static V UnpackLo64(V a, V b) { return _mm256_unpacklo_epi64(a, b); }
+    static V UnpackHi64(V a, V b) { return _mm256_unpackhi_epi64(a, b); }
+    static V Madd(V a, const Weights& w) {
+        return _mm256_madd_epi16(
+            a, _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(w.lane))));
+    }
+    static V Add32(V a, V b) { return _mm256_add_epi32(a, b); }
+    static V Sub32(V a, V b) { return _mm256_sub_epi32(a, b); }
+    static V Set32(int32_t k) { return _mm256_set1_epi32(k); }
+    template <int N>
+    static V ShiftRight32(V a) {
+        return _mm256_srai_epi32(a, N);
+    }
+    static V Pack32(V a, V b) { return _mm256_packs_epi32(a, b); }
+    static V Row(const uint8_t* p) {
+        return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    }
+    static V Row(const int16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+    static void StoreRow(int16_t* p, ptrdiff_t blockStep, V v) {
+        Store(p, _mm256_castsi256_si128(v));
+        Store(p + blockStep, _mm256_extracti128_si256(v, 1));
+    }
+};
+
 }  // namespace
 
-void ForwardDctOfPixelsAvx2(const uint8_t* pixels, int32_t stride, int16_t* block) {
-    Kernels::ForwardDctOfPixels(pixels, stride, block);
+void ForwardDctOfPixelsAvx2(const uint8_t* pixels, int32_t stride, int32_t count, int16_t* blocks,
+                            ptrdiff_t blockStep) {
+    ForwardDctOfBlocks<Lanes256>(pixels, stride, count, blocks, blockStep);
 }
 
-void ForwardDctOfDifferencesAvx2(const int16_t* samples, int32_t pitch, int16_t* block) {
-    Kernels::ForwardDctOfDifferences(samples, pitch, block);
+void ForwardDctOfDifferencesAvx2(const int16_t* samples, int32_t pitch, int32_t count, int16_t* blocks,
+                                 ptrdiff_t blockStep) {
+    ForwardDctOfBlocks<Lanes256>(samples, pitch, count, blocks, blockStep);
 }
 
 uint8_t QuantiseBlockAvx2(int16_t* levels, const int16_t* reciprocals, const int16_t* coefficients) {

@@ -1,6 +1,7 @@
 // The reorders and the quantiser with a whole block in two 512-bit registers: one word permutation over
 // both registers moves every level, where the 128-bit levels need a byte shuffle per pair of rows. The
-// transforms themselves stay in the AVX2 level's eight registers, which the block fills exactly.
+// inverse transforms stay in the AVX2 level's eight registers, which the block fills exactly; the forward
+// transform of a picture takes four neighbouring blocks at once.
 // Some compilers' AVX-512 headers start intrinsics from a deliberately undefined register, then warn of it.
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
@@ -70,7 +71,61 @@ struct PermuteOrder {
 };
 using Kernels = BlockKernels<PermuteOrder>;
 
+// Four blocks side by side, one to each 128-bit lane.
+struct Lanes512 {
+    using V = __m512i;
+    static constexpr int kBlocks = 4;
+    static V Adds(V a, V b) { return _mm512_adds_epi16(a, b); }
+    static V Subs(V a, V b) { return _mm512_subs_epi16(a, b); }
+    static V Sub(V a, V b) { return _mm512_sub_epi16(a, b); }
+    template <int N>
+    static V ShiftLeft(V a) {
+        return _mm512_slli_epi16(a, N);
+    }
+    static V Or(V a, V b) { return _mm512_or_si512(a, b); }
+    static V Set(int16_t k) { return _mm512_set1_epi16(k); }
+    static V MulHi(V a, int16_t k) { return _mm512_mulhi_epi16(a, _mm512_set1_epi16(k)); }
+    static V UnpackLo16(V a, V b) { return _mm512_unpacklo_epi16(a, b); }
+    static V UnpackHi16(V a, V b) { return _mm512_unpackhi_epi16(a, b); }
+    static V UnpackLo32(V a, V b) { return _mm512_unpacklo_epi32(a, b); }
+    static V UnpackHi32(V a, V b) { return _mm512_unpackhi_epi32(a, b); }
+    static V UnpackLo64(V a, V b) { return _mm512_unpacklo_epi64(a, b); }
+    static V UnpackHi64(V a, V b) { return _mm512_unpackhi_epi64(a, b); }
+    static V Madd(V a, const Weights& w) {
+        return _mm512_madd_epi16(
+            a, _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(w.lane))));
+    }
+    static V Add32(V a, V b) { return _mm512_add_epi32(a, b); }
+    static V Sub32(V a, V b) { return _mm512_sub_epi32(a, b); }
+    static V Set32(int32_t k) { return _mm512_set1_epi32(k); }
+    template <int N>
+    static V ShiftRight32(V a) {
+        return _mm512_srai_epi32(a, N);
+    }
+    static V Pack32(V a, V b) { return _mm512_packs_epi32(a, b); }
+    static V Row(const uint8_t* p) {
+        return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+    }
+    static V Row(const int16_t* p) { return _mm512_loadu_si512(p); }
+    static void StoreRow(int16_t* p, ptrdiff_t blockStep, V v) {
+        Store(p, _mm512_castsi512_si128(v));
+        Store(p + blockStep, _mm512_extracti32x4_epi32(v, 1));
+        Store(p + 2 * blockStep, _mm512_extracti32x4_epi32(v, 2));
+        Store(p + 3 * blockStep, _mm512_extracti32x4_epi32(v, 3));
+    }
+};
+
 }  // namespace
+
+void ForwardDctOfPixelsAvx512(const uint8_t* pixels, int32_t stride, int32_t count, int16_t* blocks,
+                              ptrdiff_t blockStep) {
+    ForwardDctOfBlocks<Lanes512>(pixels, stride, count, blocks, blockStep);
+}
+
+void ForwardDctOfDifferencesAvx512(const int16_t* samples, int32_t pitch, int32_t count, int16_t* blocks,
+                                   ptrdiff_t blockStep) {
+    ForwardDctOfBlocks<Lanes512>(samples, pitch, count, blocks, blockStep);
+}
 
 uint8_t QuantiseBlockAvx512(int16_t* levels, const int16_t* reciprocals, const int16_t* coefficients) {
     const __m512i first = Quantise(Load512(coefficients), reciprocals);

@@ -15,12 +15,14 @@ using Kernels = BlockKernels<ElementOrder>;
 
 }  // namespace
 
-void ForwardDctOfPixelsSse2(const uint8_t* pixels, int32_t stride, int16_t* block) {
-    Kernels::ForwardDctOfPixels(pixels, stride, block);
+void ForwardDctOfPixelsSse2(const uint8_t* pixels, int32_t stride, int32_t count, int16_t* blocks,
+                            ptrdiff_t blockStep) {
+    ForwardDctOfBlocks<Lanes128>(pixels, stride, count, blocks, blockStep);
 }
 
-void ForwardDctOfDifferencesSse2(const int16_t* samples, int32_t pitch, int16_t* block) {
-    Kernels::ForwardDctOfDifferences(samples, pitch, block);
+void ForwardDctOfDifferencesSse2(const int16_t* samples, int32_t pitch, int32_t count, int16_t* blocks,
+                                 ptrdiff_t blockStep) {
+    ForwardDctOfBlocks<Lanes128>(samples, pitch, count, blocks, blockStep);
 }
 
 uint8_t QuantiseBlockSse2(int16_t* levels, const int16_t* reciprocals, const int16_t* coefficients) {

@@ -102,94 +102,159 @@ inline __m128i Load(const int16_t* p) {
 inline void Store(int16_t* p, __m128i v) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
 }
-inline __m128i Load(const Weights& w) {
-    return _mm_load_si128(reinterpret_cast<const __m128i*>(w.lane));
-}
 
-inline void Transpose(__m128i x[8]) {
-    const __m128i a0 = _mm_unpacklo_epi16(x[0], x[1]), a1 = _mm_unpackhi_epi16(x[0], x[1]);
-    const __m128i a2 = _mm_unpacklo_epi16(x[2], x[3]), a3 = _mm_unpackhi_epi16(x[2], x[3]);
-    const __m128i a4 = _mm_unpacklo_epi16(x[4], x[5]), a5 = _mm_unpackhi_epi16(x[4], x[5]);
-    const __m128i a6 = _mm_unpacklo_epi16(x[6], x[7]), a7 = _mm_unpackhi_epi16(x[6], x[7]);
-    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
-    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
-    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
-    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-    x[0] = _mm_unpacklo_epi64(b0, b4);
-    x[1] = _mm_unpackhi_epi64(b0, b4);
-    x[2] = _mm_unpacklo_epi64(b1, b5);
-    x[3] = _mm_unpackhi_epi64(b1, b5);
-    x[4] = _mm_unpacklo_epi64(b2, b6);
-    x[5] = _mm_unpackhi_epi64(b2, b6);
-    x[6] = _mm_unpacklo_epi64(b3, b7);
-    x[7] = _mm_unpackhi_epi64(b3, b7);
+// The lane operations of the transforms on one block in 128-bit registers. None crosses a 128-bit lane,
+// so a wider register's set (in the file compiled for it) runs two or four horizontally adjacent blocks
+// side by side, block b in lane b: kBlocks of them, a row of all of them loaded at once (pixels widened)
+// and a row of each stored to its block.
+struct Lanes128 {
+    using V = __m128i;
+    static constexpr int kBlocks = 1;
+    static V Adds(V a, V b) { return _mm_adds_epi16(a, b); }
+    static V Subs(V a, V b) { return _mm_subs_epi16(a, b); }
+    static V Sub(V a, V b) { return _mm_sub_epi16(a, b); }
+    template <int N>
+    static V ShiftLeft(V a) {
+        return _mm_slli_epi16(a, N);
+    }
+    static V Or(V a, V b) { return _mm_or_si128(a, b); }
+    static V Set(int16_t k) { return _mm_set1_epi16(k); }
+    static V MulHi(V a, int16_t k) { return _mm_mulhi_epi16(a, _mm_set1_epi16(k)); }
+    static V UnpackLo16(V a, V b) { return _mm_unpacklo_epi16(a, b); }
+    static V UnpackHi16(V a, V b) { return _mm_unpackhi_epi16(a, b); }
+    static V UnpackLo32(V a, V b) { return _mm_unpacklo_epi32(a, b); }
+    static V UnpackHi32(V a, V b) { return _mm_unpackhi_epi32(a, b); }
+    static V UnpackLo64(V a, V b) { return _mm_unpacklo_epi64(a, b); }
+    static V UnpackHi64(V a, V b) { return _mm_unpackhi_epi64(a, b); }
+    static V Madd(V a, const Weights& w) {
+        return _mm_madd_epi16(a, _mm_load_si128(reinterpret_cast<const __m128i*>(w.lane)));
+    }
+    static V Add32(V a, V b) { return _mm_add_epi32(a, b); }
+    static V Sub32(V a, V b) { return _mm_sub_epi32(a, b); }
+    static V Set32(int32_t k) { return _mm_set1_epi32(k); }
+    template <int N>
+    static V ShiftRight32(V a) {
+        return _mm_srai_epi32(a, N);
+    }
+    static V Pack32(V a, V b) { return _mm_packs_epi32(a, b); }
+    static V Row(const uint8_t* p) {
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
+    }
+    static V Row(const int16_t* p) { return Load(p); }
+    static void StoreRow(int16_t* p, ptrdiff_t /*blockStep*/, V v) { Store(p, v); }
+};
+
+template <class L = Lanes128>
+inline void Transpose(typename L::V x[8]) {
+    using V = typename L::V;
+    const V a0 = L::UnpackLo16(x[0], x[1]), a1 = L::UnpackHi16(x[0], x[1]);
+    const V a2 = L::UnpackLo16(x[2], x[3]), a3 = L::UnpackHi16(x[2], x[3]);
+    const V a4 = L::UnpackLo16(x[4], x[5]), a5 = L::UnpackHi16(x[4], x[5]);
+    const V a6 = L::UnpackLo16(x[6], x[7]), a7 = L::UnpackHi16(x[6], x[7]);
+    const V b0 = L::UnpackLo32(a0, a2), b1 = L::UnpackHi32(a0, a2);
+    const V b2 = L::UnpackLo32(a1, a3), b3 = L::UnpackHi32(a1, a3);
+    const V b4 = L::UnpackLo32(a4, a6), b5 = L::UnpackHi32(a4, a6);
+    const V b6 = L::UnpackLo32(a5, a7), b7 = L::UnpackHi32(a5, a7);
+    x[0] = L::UnpackLo64(b0, b4);
+    x[1] = L::UnpackHi64(b0, b4);
+    x[2] = L::UnpackLo64(b1, b5);
+    x[3] = L::UnpackHi64(b1, b5);
+    x[4] = L::UnpackLo64(b2, b6);
+    x[5] = L::UnpackHi64(b2, b6);
+    x[6] = L::UnpackLo64(b3, b7);
+    x[7] = L::UnpackHi64(b3, b7);
 }
 
 // Two values of every row interleaved: lo holds rows 0..3, hi rows 4..7.
-struct Pairs {
-    __m128i lo, hi;
+template <class L>
+struct PairsOf {
+    typename L::V lo, hi;
 };
+using Pairs = PairsOf<Lanes128>;
 
-inline Pairs Interleave(__m128i first, __m128i second) {
-    return {_mm_unpacklo_epi16(first, second), _mm_unpackhi_epi16(first, second)};
+template <class L = Lanes128>
+inline PairsOf<L> Interleave(typename L::V first, typename L::V second) {
+    return {L::UnpackLo16(first, second), L::UnpackHi16(first, second)};
 }
 
 // The 32-bit sums of both pairs weighted for one output; they wrap as the C sums do.
-inline Pairs WeightedSum(const Pairs& a, const Pairs& b, const Weights (&w)[2][2]) {
-    return {_mm_add_epi32(_mm_madd_epi16(a.lo, Load(w[0][0])), _mm_madd_epi16(b.lo, Load(w[1][0]))),
-            _mm_add_epi32(_mm_madd_epi16(a.hi, Load(w[0][1])), _mm_madd_epi16(b.hi, Load(w[1][1])))};
+template <class L = Lanes128>
+inline PairsOf<L> WeightedSum(const PairsOf<L>& a, const PairsOf<L>& b, const Weights (&w)[2][2]) {
+    return {L::Add32(L::Madd(a.lo, w[0][0]), L::Madd(b.lo, w[1][0])),
+            L::Add32(L::Madd(a.hi, w[0][1]), L::Madd(b.hi, w[1][1]))};
 }
 
-template <int Shift>
-inline __m128i RoundAndPack(const Pairs& sum, __m128i rounding) {
-    return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(sum.lo, rounding), Shift),
-                           _mm_srai_epi32(_mm_add_epi32(sum.hi, rounding), Shift));
+template <int Shift, class L = Lanes128>
+inline typename L::V RoundAndPack(const PairsOf<L>& sum, typename L::V rounding) {
+    return L::Pack32(L::template ShiftRight32<Shift>(L::Add32(sum.lo, rounding)),
+                     L::template ShiftRight32<Shift>(L::Add32(sum.hi, rounding)));
 }
 
 inline __m128i MulHi(__m128i a, int16_t k) {
-    return _mm_mulhi_epi16(a, _mm_set1_epi16(k));
+    return Lanes128::MulHi(a, k);
 }
 
 // x: eight rows of samples in, eight rows of coefficients out.
-inline void ForwardDctRegisters(__m128i x[8]) {
-    const __m128i one = _mm_set1_epi16(1);
-    const __m128i t0 = _mm_slli_epi16(_mm_adds_epi16(x[0], x[7]), 3);
-    const __m128i t1 = _mm_slli_epi16(_mm_adds_epi16(x[1], x[6]), 3);
-    const __m128i t2 = _mm_slli_epi16(_mm_adds_epi16(x[2], x[5]), 3);
-    const __m128i t3 = _mm_slli_epi16(_mm_adds_epi16(x[3], x[4]), 3);
-    const __m128i t4 = _mm_slli_epi16(_mm_subs_epi16(x[3], x[4]), 3);
-    const __m128i t7 = _mm_slli_epi16(_mm_subs_epi16(x[0], x[7]), 3);
-    const __m128i t5 = _mm_slli_epi16(_mm_subs_epi16(x[2], x[5]), 4);
-    const __m128i t6 = _mm_slli_epi16(_mm_subs_epi16(x[1], x[6]), 4);
+template <class L>
+inline void ForwardDctRegisters(typename L::V x[8]) {
+    using V = typename L::V;
+    const V one = L::Set(1);
+    const V t0 = L::template ShiftLeft<3>(L::Adds(x[0], x[7]));
+    const V t1 = L::template ShiftLeft<3>(L::Adds(x[1], x[6]));
+    const V t2 = L::template ShiftLeft<3>(L::Adds(x[2], x[5]));
+    const V t3 = L::template ShiftLeft<3>(L::Adds(x[3], x[4]));
+    const V t4 = L::template ShiftLeft<3>(L::Subs(x[3], x[4]));
+    const V t7 = L::template ShiftLeft<3>(L::Subs(x[0], x[7]));
+    const V t5 = L::template ShiftLeft<4>(L::Subs(x[2], x[5]));
+    const V t6 = L::template ShiftLeft<4>(L::Subs(x[1], x[6]));
 
-    const __m128i tp03 = _mm_adds_epi16(t0, t3), tm03 = _mm_subs_epi16(t0, t3);
-    const __m128i tp12 = _mm_adds_epi16(t1, t2), tm12 = _mm_subs_epi16(t1, t2);
+    const V tp03 = L::Adds(t0, t3), tm03 = L::Subs(t0, t3);
+    const V tp12 = L::Adds(t1, t2), tm12 = L::Subs(t1, t2);
 
-    const __m128i tp65 = _mm_or_si128(MulHi(_mm_adds_epi16(t6, t5), kCos4Half), one);
-    const __m128i tm65 = MulHi(_mm_subs_epi16(t6, t5), kCos4Half);
-    const __m128i tp465 = _mm_adds_epi16(t4, tm65), tm465 = _mm_subs_epi16(t4, tm65);
-    const __m128i tp765 = _mm_adds_epi16(t7, tp65), tm765 = _mm_subs_epi16(t7, tp65);
+    const V tp65 = L::Or(L::MulHi(L::Adds(t6, t5), kCos4Half), one);
+    const V tm65 = L::MulHi(L::Subs(t6, t5), kCos4Half);
+    const V tp465 = L::Adds(t4, tm65), tm465 = L::Subs(t4, tm65);
+    const V tp765 = L::Adds(t7, tp65), tm765 = L::Subs(t7, tp65);
 
-    x[0] = _mm_adds_epi16(tp03, tp12);
-    x[4] = _mm_subs_epi16(tp03, tp12);
-    x[2] = _mm_or_si128(_mm_adds_epi16(tm03, MulHi(tm12, kTan2)), one);
-    x[6] = _mm_or_si128(_mm_subs_epi16(MulHi(tm03, kTan2), tm12), one);
-    x[1] = _mm_or_si128(_mm_adds_epi16(MulHi(tp465, kTan1), tp765), one);
-    x[7] = _mm_subs_epi16(MulHi(tp765, kTan1), tp465);
-    x[3] = _mm_subs_epi16(tm765, _mm_adds_epi16(MulHi(tm465, kTan3Minus1), tm465));
-    x[5] = _mm_adds_epi16(_mm_adds_epi16(MulHi(tm765, kTan3Minus1), tm765), tm465);
+    x[0] = L::Adds(tp03, tp12);
+    x[4] = L::Subs(tp03, tp12);
+    x[2] = L::Or(L::Adds(tm03, L::MulHi(tm12, kTan2)), one);
+    x[6] = L::Or(L::Subs(L::MulHi(tm03, kTan2), tm12), one);
+    x[1] = L::Or(L::Adds(L::MulHi(tp465, kTan1), tp765), one);
+    x[7] = L::Subs(L::MulHi(tp765, kTan1), tp465);
+    x[3] = L::Subs(tm765, L::Adds(L::MulHi(tm465, kTan3Minus1), tm465));
+    x[5] = L::Adds(L::Adds(L::MulHi(tm765, kTan3Minus1), tm765), tm465);
 
-    Transpose(x);  // x[c]: column c of every row
-    const Pairs sum0716 = Interleave(_mm_adds_epi16(x[0], x[7]), _mm_adds_epi16(x[1], x[6]));
-    const Pairs sum2534 = Interleave(_mm_adds_epi16(x[2], x[5]), _mm_adds_epi16(x[3], x[4]));
-    const Pairs diff0716 = Interleave(_mm_subs_epi16(x[0], x[7]), _mm_subs_epi16(x[1], x[6]));
-    const Pairs diff2534 = Interleave(_mm_subs_epi16(x[2], x[5]), _mm_subs_epi16(x[3], x[4]));
-    const __m128i rounding = _mm_set1_epi32(524288);
+    Transpose<L>(x);  // x[c]: column c of every row
+    const auto sum0716 = Interleave<L>(L::Adds(x[0], x[7]), L::Adds(x[1], x[6]));
+    const auto sum2534 = Interleave<L>(L::Adds(x[2], x[5]), L::Adds(x[3], x[4]));
+    const auto diff0716 = Interleave<L>(L::Subs(x[0], x[7]), L::Subs(x[1], x[6]));
+    const auto diff2534 = Interleave<L>(L::Subs(x[2], x[5]), L::Subs(x[3], x[4]));
+    const V rounding = L::Set32(524288);
     for (int k = 0; k < 8; k += 2) {
-        x[k] = RoundAndPack<17>(WeightedSum(sum0716, sum2534, kForwardWeights.output[k]), rounding);
-        x[k + 1] = RoundAndPack<17>(WeightedSum(diff0716, diff2534, kForwardWeights.output[k + 1]), rounding);
+        x[k] = RoundAndPack<17, L>(WeightedSum<L>(sum0716, sum2534, kForwardWeights.output[k]), rounding);
+        x[k + 1] =
+            RoundAndPack<17, L>(WeightedSum<L>(diff0716, diff2534, kForwardWeights.output[k + 1]), rounding);
     }
-    Transpose(x);
+    Transpose<L>(x);
+}
+
+// The transforms of `count` horizontally adjacent blocks of source pixels or difference samples (T),
+// whose rows are `spacing` elements apart, less 128 (wrapping), as many at a time as Wide's registers hold
+// and the rest one by one; block i goes to blocks + i blockStep.
+template <class Wide, class T>
+inline void ForwardDctOfBlocks(const T* first, int32_t spacing, int32_t count, int16_t* blocks,
+                               ptrdiff_t blockStep) {
+    auto run = [&]<class L>(L, int32_t i) {
+        const typename L::V bias = L::Set(128);
+        typename L::V x[8];
+        for (int r = 0; r < 8; ++r) x[r] = L::Sub(L::Row(first + ptrdiff_t{r} * spacing + 8 * i), bias);
+        ForwardDctRegisters<L>(x);
+        for (int r = 0; r < 8; ++r) L::StoreRow(blocks + i * blockStep + 8 * r, blockStep, x[r]);
+    };
+    int32_t i = 0;
+    for (; i + Wide::kBlocks <= count; i += Wide::kBlocks) run(Wide{}, i);
+    for (; i < count; ++i) run(Lanes128{}, i);
 }
 
 // The column pass: x holds eight rows of row-pass outputs, then eight rows of samples.
@@ -256,8 +321,8 @@ inline void InverseDctTopLeftRegisters(__m128i x[8]) {
     const __m128i rounding = _mm_set1_epi32(1024);
     __m128i column[8];  // output c of rows 0..3 in the low half
     for (int k = 0; k < 4; ++k) {
-        const __m128i a = _mm_madd_epi16(even02, Load(kInverseWeights.output[k][0][0]));
-        const __m128i b = _mm_madd_epi16(odd13, Load(kInverseWeights.output[4 + k][0][0]));
+        const __m128i a = Lanes128::Madd(even02, kInverseWeights.output[k][0][0]);
+        const __m128i b = Lanes128::Madd(odd13, kInverseWeights.output[4 + k][0][0]);
         const __m128i sum = _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(a, b), rounding), 11);
         const __m128i difference = _mm_srai_epi32(_mm_add_epi32(_mm_sub_epi32(a, b), rounding), 11);
         column[k] = _mm_packs_epi32(sum, sum);
@@ -391,22 +456,6 @@ inline uint8_t FirstAcIndex(const __m128i x[8]) {
 // own instruction set (this namespace keeps every copy to its file).
 template <class Order>
 struct BlockKernels {
-    static void ForwardDctOfPixels(const uint8_t* pixels, int32_t stride, int16_t* block) {
-        const __m128i bias = _mm_set1_epi16(128);
-        __m128i x[8];
-        for (int r = 0; r < 8; ++r) x[r] = _mm_sub_epi16(LoadPixels(pixels + ptrdiff_t{r} * stride), bias);
-        ForwardDctRegisters(x);
-        StoreBlock(block, x);
-    }
-
-    static void ForwardDctOfDifferences(const int16_t* samples, int32_t pitch, int16_t* block) {
-        const __m128i bias = _mm_set1_epi16(128);
-        __m128i x[8];
-        for (int r = 0; r < 8; ++r) x[r] = _mm_sub_epi16(Load(samples + ptrdiff_t{r} * pitch), bias);
-        ForwardDctRegisters(x);
-        StoreBlock(block, x);
-    }
-
     static uint8_t QuantiseBlock(int16_t* levels, const int16_t* reciprocals, const int16_t* coefficients) {
         __m128i x[8];
         LoadBlock(coefficients, x);

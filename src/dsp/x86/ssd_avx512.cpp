@@ -81,9 +81,8 @@ inline uint32_t SumInFours(const uint8_t* source, int32_t sourceStride, const Pr
         running = _mm_add_epi32(running, total);
         const __mmask8 stopped = stops(running, limits);
         if (stopped != 0) {
-            alignas(16) uint32_t lanes[4];
-            _mm_store_si128(reinterpret_cast<__m128i*>(lanes), running);
-            return lanes[__builtin_ctz(stopped)];
+            const auto first = static_cast<__mmask8>(stopped & -stopped);  // the lane of the stopping row
+            return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_maskz_compress_epi32(first, running)));
         }
         total = _mm_shuffle_epi32(running, 0xFF);
     }

@@ -194,9 +194,10 @@ inline __m128i MulHi(__m128i a, int16_t k) {
     return Lanes128::MulHi(a, k);
 }
 
-// x: eight rows of samples in, eight rows of coefficients out.
+// x: eight rows of samples in, eight rows of coefficients out. Inlined even where the compiler would not:
+// a call keeps the block's registers in memory.
 template <class L>
-inline void ForwardDctRegisters(typename L::V x[8]) {
+[[gnu::always_inline]] inline void ForwardDctRegisters(typename L::V x[8]) {
     using V = typename L::V;
     const V one = L::Set(1);
     const V t0 = L::template ShiftLeft<3>(L::Adds(x[0], x[7]));
@@ -242,19 +243,23 @@ inline void ForwardDctRegisters(typename L::V x[8]) {
 // The transforms of `count` horizontally adjacent blocks of source pixels or difference samples (T),
 // whose rows are `spacing` elements apart, less 128 (wrapping), as many at a time as Wide's registers hold
 // and the rest one by one; block i goes to blocks + i blockStep.
+template <class L, class T>
+[[gnu::always_inline]] inline void ForwardDctOfLanes(const T* first, int32_t spacing, int16_t* blocks,
+                                                     ptrdiff_t blockStep) {
+    const typename L::V bias = L::Set(128);
+    typename L::V x[8];
+    for (int r = 0; r < 8; ++r) x[r] = L::Sub(L::Row(first + ptrdiff_t{r} * spacing), bias);
+    ForwardDctRegisters<L>(x);
+    for (int r = 0; r < 8; ++r) L::StoreRow(blocks + 8 * r, blockStep, x[r]);
+}
 template <class Wide, class T>
 inline void ForwardDctOfBlocks(const T* first, int32_t spacing, int32_t count, int16_t* blocks,
                                ptrdiff_t blockStep) {
-    auto run = [&]<class L>(L, int32_t i) {
-        const typename L::V bias = L::Set(128);
-        typename L::V x[8];
-        for (int r = 0; r < 8; ++r) x[r] = L::Sub(L::Row(first + ptrdiff_t{r} * spacing + 8 * i), bias);
-        ForwardDctRegisters<L>(x);
-        for (int r = 0; r < 8; ++r) L::StoreRow(blocks + i * blockStep + 8 * r, blockStep, x[r]);
-    };
     int32_t i = 0;
-    for (; i + Wide::kBlocks <= count; i += Wide::kBlocks) run(Wide{}, i);
-    for (; i < count; ++i) run(Lanes128{}, i);
+    for (; i + Wide::kBlocks <= count; i += Wide::kBlocks)
+        ForwardDctOfLanes<Wide>(first + 8 * i, spacing, blocks + i * blockStep, blockStep);
+    for (; i < count; ++i)
+        ForwardDctOfLanes<Lanes128>(first + 8 * i, spacing, blocks + i * blockStep, blockStep);
 }
 
 // The column pass: x holds eight rows of row-pass outputs, then eight rows of samples.

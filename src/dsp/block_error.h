@@ -16,5 +16,8 @@ struct BlockErrorKernels {
 
 uint32_t PixelErrorSse2(const uint8_t* pixels, const uint8_t* source, int32_t stride);
 uint32_t ResidualErrorSse2(const int16_t* samples, const int16_t* residual, int32_t pitch);
+// Two rows to a register; the higher levels gain nothing more over eight 8-element rows.
+uint32_t PixelErrorAvx2(const uint8_t* pixels, const uint8_t* source, int32_t stride);
+uint32_t ResidualErrorAvx2(const int16_t* samples, const int16_t* residual, int32_t pitch);
 
 }  // namespace rq43::dsp

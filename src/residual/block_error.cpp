@@ -16,6 +16,7 @@ constexpr dsp::BlockErrorKernels kPlain = {PixelError, ResidualError};
 
 #ifdef RQ43_X86_KERNELS
 constexpr dsp::BlockErrorKernels kSse2 = {dsp::PixelErrorSse2, dsp::ResidualErrorSse2};
+constexpr dsp::BlockErrorKernels kAvx2 = {dsp::PixelErrorAvx2, dsp::ResidualErrorAvx2};
 #endif
 
 }  // namespace
@@ -38,6 +39,7 @@ uint32_t ResidualError(const int16_t* samples, const int16_t* residual, int32_t 
 
 const dsp::BlockErrorKernels& BlockErrorKernelsFor(dsp::CpuLevel level) {
 #ifdef RQ43_X86_KERNELS
+    if (level >= dsp::CpuLevel::Avx2) return kAvx2;
     if (level >= dsp::CpuLevel::Sse2) return kSse2;
 #endif
     static_cast<void>(level);

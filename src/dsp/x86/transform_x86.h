@@ -263,7 +263,7 @@ inline void ForwardDctOfBlocks(const T* first, int32_t spacing, int32_t count, i
 }
 
 // The column pass: x holds eight rows of row-pass outputs, then eight rows of samples.
-inline void InverseColumns(__m128i x[8]) {
+[[gnu::always_inline]] inline void InverseColumns(__m128i x[8]) {
     const __m128i one = _mm_set1_epi16(1);
     const __m128i tp17 = _mm_adds_epi16(x[1], MulHi(x[7], kTan1));
     const __m128i tm17 = _mm_subs_epi16(MulHi(x[1], kTan1), x[7]);
@@ -299,7 +299,7 @@ inline void InverseColumns(__m128i x[8]) {
 }
 
 // x: eight rows of coefficients in (the level already folded into the DC), eight rows of samples out.
-inline void InverseDctRegisters(__m128i x[8]) {
+[[gnu::always_inline]] inline void InverseDctRegisters(__m128i x[8]) {
     Transpose(x);  // x[c]: coefficient c of every row
     const Pairs even02 = Interleave(x[0], x[2]), even46 = Interleave(x[4], x[6]);
     const Pairs odd13 = Interleave(x[1], x[3]), odd57 = Interleave(x[5], x[7]);
@@ -317,7 +317,7 @@ inline void InverseDctRegisters(__m128i x[8]) {
 // The same for blocks whose coefficients outside the top-left 4x4 are zero, as most coded blocks' are. A
 // row of zeros sums to the rounding alone, which shifts to zero, so rows 4..7 stay zero after the row
 // pass and the row pass needs only the first four values of the first four rows.
-inline void InverseDctTopLeftRegisters(__m128i x[8]) {
+[[gnu::always_inline]] inline void InverseDctTopLeftRegisters(__m128i x[8]) {
     const __m128i rows01 = _mm_unpacklo_epi16(x[0], x[1]), rows23 = _mm_unpacklo_epi16(x[2], x[3]);
     const __m128i columns01 = _mm_unpacklo_epi32(rows01, rows23);  // coefficient 0 of rows 0..3, then 1
     const __m128i columns23 = _mm_unpackhi_epi32(rows01, rows23);

@@ -53,7 +53,8 @@ constexpr dsp::TransformKernels kAvx2 = {dsp::ForwardDctOfPixelsAvx2,
                                          dsp::FillIntraDcSse2,
                                          dsp::AddInterDcSse2};
 
-// The inverse transforms keep their AVX2 entries; the reorders gain from the word permutations.
+// The reorders gain from the word permutations, and the reconstructions from the transposed block they
+// give the inverse transform.
 constexpr dsp::TransformKernels kAvx512 = {dsp::ForwardDctOfPixelsAvx512,
                                            dsp::ForwardDctOfDifferencesAvx512,
                                            dsp::QuantiseBlockAvx512,

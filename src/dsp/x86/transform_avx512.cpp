@@ -1,7 +1,9 @@
 // The reorders and the quantiser with a whole block in two 512-bit registers: one word permutation over
 // both registers moves every level, where the 128-bit levels need a byte shuffle per pair of rows. The
-// inverse transforms stay in the AVX2 level's eight registers, which the block fills exactly; the forward
-// transform of a picture takes four neighbouring blocks at once.
+// inverse transforms stay in eight 128-bit registers, which the block fills exactly, but the reconstructions
+// start them from the transposed block the permutations give at no cost; the forward transform of a
+// picture takes four neighbouring blocks at once. The inverse transform of coefficients gains nothing from
+// a permutation in place of its transposition: that entry stays AVX2's.
 // Some compilers' AVX-512 headers start intrinsics from a deliberately undefined register, then warn of it.
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
@@ -24,8 +26,21 @@ constexpr BlockPermutation BuildPermutation(const uint8_t (&table)[64]) {
     return permutation;
 }
 
+// The transposed block (element 8c + r is raster 8r + c), where the inverse transform starts.
+constexpr BlockPermutation BuildTransposed(const uint8_t (&table)[64]) {
+    BlockPermutation permutation{};
+    for (int i = 0; i < 64; ++i) permutation.index[i] = static_cast<int16_t>(table[8 * (i % 8) + i / 8]);
+    return permutation;
+}
+constexpr uint8_t kIdentity[64] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15,
+                                   16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31,
+                                   32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47,
+                                   48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63};
+
 constexpr BlockPermutation kToZigzag = BuildPermutation(kZigzag);
 constexpr BlockPermutation kToRaster = BuildPermutation(kZigzagInverse);
+constexpr BlockPermutation kToColumns = BuildTransposed(kIdentity);
+constexpr BlockPermutation kZigzagToColumns = BuildTransposed(kZigzagInverse);
 
 inline __m512i Load512(const int16_t* p) {
     return _mm512_loadu_si512(p);
@@ -62,14 +77,23 @@ inline void Split(__m512i rows, __m128i* x) {
     x[3] = _mm512_extracti32x4_epi32(rows, 3);
 }
 
-struct PermuteOrder {
-    static void ToRaster(const int16_t* levels, __m128i x[8]) {
-        const __m512i first = Load512(levels), second = Load512(levels + 32);
-        Split(Permute(kToRaster, 0, first, second), x);
-        Split(Permute(kToRaster, 1, first, second), x + 4);
-    }
-};
-using Kernels = BlockKernels<PermuteOrder>;
+// Element 0 plus 8 level, wrapping: the transforms fold the level into the DC coefficient.
+inline __m512i WithLevel(__m512i first, int level) {
+    return _mm512_mask_add_epi16(first, 1, first, _mm512_set1_epi16(static_cast<int16_t>(8 * level)));
+}
+
+// Zigzag levels times raster steps as columns: the steps take the same transposition.
+inline void DequantisedColumns(const int16_t* steps, const int16_t* levels, int level, __m128i x[8]) {
+    const __m512i first = Load512(levels), second = Load512(levels + 32);
+    const __m512i stepsFirst = Load512(steps), stepsSecond = Load512(steps + 32);
+    Split(WithLevel(_mm512_mullo_epi16(Permute(kZigzagToColumns, 0, first, second),
+                                       Permute(kToColumns, 0, stepsFirst, stepsSecond)),
+                    level),
+          x);
+    Split(_mm512_mullo_epi16(Permute(kZigzagToColumns, 1, first, second),
+                             Permute(kToColumns, 1, stepsFirst, stepsSecond)),
+          x + 4);
+}
 
 // Four blocks side by side, one to each 128-bit lane.
 struct Lanes512 {
@@ -147,12 +171,18 @@ void DequantiseBlockAvx512(const int16_t* steps, const int16_t* levels, int16_t*
 
 void ReconstructIntraBlockAvx512(const int16_t* steps, const int16_t* levels, uint8_t* destination,
                                  int32_t stride) {
-    Kernels::ReconstructIntra<false>(steps, levels, destination, stride);
+    __m128i x[8];
+    DequantisedColumns(steps, levels, 128, x);
+    InverseDctOfColumns(x);
+    PutRows(x, destination, stride);
 }
 
 void ReconstructInterBlockAvx512(const int16_t* steps, const int16_t* levels, uint8_t* destination,
                                  int32_t stride) {
-    Kernels::ReconstructInter<false>(steps, levels, destination, stride);
+    __m128i x[8];
+    DequantisedColumns(steps, levels, 0, x);
+    InverseDctOfColumns(x);
+    AddRows(x, destination, stride);
 }
 
 }  // namespace rq43::dsp

@@ -298,9 +298,8 @@ inline void ForwardDctOfBlocks(const T* first, int32_t spacing, int32_t count, i
     x[7] = _mm_srai_epi16(_mm_subs_epi16(a0, b0), 6);
 }
 
-// x: eight rows of coefficients in (the level already folded into the DC), eight rows of samples out.
-[[gnu::always_inline]] inline void InverseDctRegisters(__m128i x[8]) {
-    Transpose(x);  // x[c]: coefficient c of every row
+// x: coefficient c of every row in x[c] (the transposed block) in, eight rows of samples out.
+[[gnu::always_inline]] inline void InverseDctOfColumns(__m128i x[8]) {
     const Pairs even02 = Interleave(x[0], x[2]), even46 = Interleave(x[4], x[6]);
     const Pairs odd13 = Interleave(x[1], x[3]), odd57 = Interleave(x[5], x[7]);
     const __m128i rounding = _mm_set1_epi32(1024);
@@ -312,6 +311,12 @@ inline void ForwardDctOfBlocks(const T* first, int32_t spacing, int32_t count, i
     }
     Transpose(x);  // back to rows
     InverseColumns(x);
+}
+
+// x: eight rows of coefficients in (the level already folded into the DC), eight rows of samples out.
+[[gnu::always_inline]] inline void InverseDctRegisters(__m128i x[8]) {
+    Transpose(x);  // x[c]: coefficient c of every row
+    InverseDctOfColumns(x);
 }
 
 // The same for blocks whose coefficients outside the top-left 4x4 are zero, as most coded blocks' are. A

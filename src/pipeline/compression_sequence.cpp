@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "motion/block_sums.h"
 #include "motion/motion_compensation.h"
 #include "motion/motion_estimation.h"
 #include "motion/motion_section.h"
@@ -13,6 +14,7 @@
 #include "pipeline/rate_control.h"
 #include "platform/worker_split.h"
 #include "residual/token_section.h"
+#include "transform/transform_frame.h"
 
 namespace rq43 {
 namespace {
@@ -127,6 +129,12 @@ int32_t CompressionSequence::Begin(int32_t width, int32_t height, int32_t bitCou
     encMotionField.fastSearch = settings.fastSearch != 0 ? 1 : 0;
     encMotionField.subBlockSearch = settings.subBlockMotion != 0 ? 1 : 0;
     encMotionField.subBlockMotion = encMotionField.subBlockSearch;
+    try {
+        SizeFrameWork();
+    } catch (const std::bad_alloc&) {
+        End();
+        return ICERR_MEMORY;
+    }
     carriedQuality = qualitySetting;
     encCurrent = &encFrames[0];
     encReference = &encFrames[1];
@@ -135,6 +143,19 @@ int32_t CompressionSequence::Begin(int32_t width, int32_t height, int32_t bitCou
     needsKeyFrame = false;
     open = true;
     return ICERR_OK;
+}
+
+// The buffers of frame work, sized and filled in once here: left to the first frames, their pages came in
+// one by one on the caller's thread between stages, serial work worth several frames (a page's first touch
+// is costly, on a virtual machine above all).
+void CompressionSequence::SizeFrameWork() {
+    for (YuvFrame& frame : encFrames) SizeConversionScratch(frame);
+    static_cast<void>(SetupResidualCoder(encWidth, encoderCoder, kFrameBorder, encHeight));
+    SizeFrameCoefficients(encoderCoder.coefficients, encWidth, encHeight);
+    // keyCoder borrows encoderCoder's coefficients, and codes only beside a delta section.
+    if (twoWorkers) static_cast<void>(SetupResidualCoder(encWidth, keyCoder, kFrameBorder, encHeight));
+    if (encMotionField.fastSearch == 0)
+        SizeBlockSums(encFrames[0].stride, encHeight, kFrameBorder, encMotionField.referenceSums);
 }
 
 void CompressionSequence::End() {

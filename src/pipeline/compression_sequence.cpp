@@ -207,10 +207,13 @@ CompressionSequence::Analysis CompressionSequence::Analyse(bool key) {
     ForgetCodedSections(keyCoder);  // only this frame's sections may stand for its reconstruction
     if (key) {
         analysis.transformed = LoadFrame(encoderCoder, *encCurrent, nullptr, nullptr);
-    } else {
-        analysis.transformed = EstimateMotion(*encCurrent, encMotionField, *encReference, differenceFrame) &&
-                               LoadFrame(encoderCoder, *encCurrent, &differenceFrame, encReference);
-        analysis.motionCoded = EncodeMotionSection(encMotionField, analysis.motionSection);
+    } else if (EstimateMotion(*encCurrent, encMotionField, *encReference, differenceFrame)) {
+        // The motion section reads the vectors alone: it is coded beside the transform, not between stages.
+        platform::BesideNextStage motionCoding(encoderCoder.workers, [&] {
+            analysis.motionCoded = EncodeMotionSection(encMotionField, analysis.motionSection);
+        });
+        analysis.transformed = LoadFrame(encoderCoder, *encCurrent, &differenceFrame, encReference);
+        motionCoding.Finish();
     }
     // A field the motion section cannot describe goes as a key frame.
     analysis.key = key || !analysis.motionCoded;

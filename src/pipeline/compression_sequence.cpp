@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <new>
 
 #include "motion/block_sums.h"
@@ -320,16 +321,22 @@ bool CompressionSequence::Reconstruct(const uint8_t* frame, bool key, uint16_t m
         ClearMotionVectors(encMotionField);
     } else if (!DecodeMotionSection(*encCurrent, *encReference, frame + kFrameHeaderSize, motionSize,
                                     encMotionField, frameEnd) ||
-               !CompensateMotion(encMotionField)) {
+               !MayCompensate(encMotionField)) {
         return false;
     }
     // The coder of the chosen section still holds its levels, which its token streams decode to: reconstruct
-    // from them (decoding stays as the answer should a coder not hold them).
+    // from them, each row predicted just before its residual is added (decoding stays as the answer should a
+    // coder not hold them).
     const uint8_t* tokens = frame + kFrameHeaderSize + motionSize;
     keyCoder.workers = encoderCoder.workers;  // the block rows are shared whichever coder holds them
+    const std::function<void(uint32_t)> predictRow = [&](uint32_t row) {
+        CompensateRow(encMotionField, row);
+    };
     for (ResidualCoder* coder : {&encoderCoder, &keyCoder}) {
-        if (ReconstructCodedSection(tokens, tokenSize, *coder, *encCurrent)) return true;
+        if (ReconstructCodedSection(tokens, tokenSize, *coder, *encCurrent, key ? nullptr : &predictRow))
+            return true;
     }
+    if (!key && !CompensateMotion(encMotionField)) return false;
     return DecodeTokenSection(tokens, tokenSize, reconstructionCoder, *encCurrent);
 }
 

@@ -79,15 +79,19 @@ dsp::BlockSumsKernel BlockSumsKernelFor(dsp::CpuLevel level) {
     return SumBlocks16;
 }
 
-void ComputeBlockSums(const uint8_t* origin, int32_t stride, int32_t height, int32_t border, BlockSums& sums,
-                      dsp::CpuLevel level, platform::WorkerPair* workers) {
-    const int32_t rows = height + 2 * border;
-    const size_t entries = static_cast<size_t>(stride) * static_cast<size_t>(rows);
+void SizeBlockSums(int32_t stride, int32_t height, int32_t border, BlockSums& sums) {
+    const size_t entries = static_cast<size_t>(stride) * static_cast<size_t>(height + 2 * border);
     sums.stride = stride;
     sums.border = border;
     sums.sums16.resize(entries);
     sums.squares16.resize(entries);
     sums.pixels.resize(entries);
+}
+
+void ComputeBlockSums(const uint8_t* origin, int32_t stride, int32_t height, int32_t border, BlockSums& sums,
+                      dsp::CpuLevel level, platform::WorkerPair* workers) {
+    const int32_t rows = height + 2 * border;
+    SizeBlockSums(stride, height, border, sums);
     const uint8_t* first = origin - static_cast<ptrdiff_t>(border) * stride - border;
     const dsp::BlockSumsKernel kernel = BlockSumsKernelFor(level);
     // Bands of rows of blocks, for two workers; each starts its column sums afresh, so one worker takes

@@ -34,6 +34,9 @@ struct BlockSums {
 void ComputeBlockSums(const uint8_t* origin, int32_t stride, int32_t height, int32_t border, BlockSums& sums,
                       dsp::CpuLevel level = dsp::ActiveCpuLevel(), platform::WorkerPair* workers = nullptr);
 
+// Sizes `sums` for such a plane as ComputeBlockSums does, keeping the arrays when the geometry is unchanged.
+void SizeBlockSums(int32_t stride, int32_t height, int32_t border, BlockSums& sums);
+
 dsp::BlockSumsKernel BlockSumsKernelFor(dsp::CpuLevel level);
 dsp::WithinReachKernel WithinReachKernelFor(dsp::CpuLevel level);
 

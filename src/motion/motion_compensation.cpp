@@ -251,21 +251,25 @@ bool FramesMatchField(const MotionField& field) {
 
 }  // namespace
 
-bool CompensateMotion(MotionField& field) {
-    if (!FramesMatchField(field)) return false;
-    uint32_t count = field.MacroblockCount();
-    if (!AllReadsInside(*field.reference, field.mbCols, field.current.data(), field.subVectors.data(), count))
-        return false;
-    // Each macroblock writes only its own pixels of the target, so the workers may share the rows.
-    platform::RunUnits(field.workers, field.mbRows, [&](uint32_t row, int) {
-        for (uint32_t col = 0, i = row * field.mbCols; col < field.mbCols; ++col, ++i) {
-            if (IsSubBlockMode(field.current[i])) {
-                PredictSubBlocks(field, col * 16, row * 16, i);
-            } else {
-                PredictMacroblock(field, col * 16, row * 16, field.current[i]);
-            }
+bool MayCompensate(const MotionField& field) {
+    return FramesMatchField(field) && AllReadsInside(*field.reference, field.mbCols, field.current.data(),
+                                                     field.subVectors.data(), field.MacroblockCount());
+}
+
+void CompensateRow(MotionField& field, uint32_t row) {
+    for (uint32_t col = 0, i = row * field.mbCols; col < field.mbCols; ++col, ++i) {
+        if (IsSubBlockMode(field.current[i])) {
+            PredictSubBlocks(field, col * 16, row * 16, i);
+        } else {
+            PredictMacroblock(field, col * 16, row * 16, field.current[i]);
         }
-    });
+    }
+}
+
+bool CompensateMotion(MotionField& field) {
+    if (!MayCompensate(field)) return false;
+    // Each macroblock writes only its own pixels of the target, so the workers may share the rows.
+    platform::RunUnits(field.workers, field.mbRows, [&](uint32_t row, int) { CompensateRow(field, row); });
     return true;
 }
 

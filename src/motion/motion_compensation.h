@@ -72,6 +72,11 @@ void PredictSubBlocksTo(const YuvFrame& reference, int32_t x, int32_t y, const M
 // and the result is false. Rows of macroblocks go to field.workers when there are any.
 [[nodiscard]] bool CompensateMotion(MotionField& field);
 
+// CompensateMotion in pieces, for work that follows the prediction row by row: the checks, then each
+// macroblock row once they passed. The rows write disjoint pixels.
+[[nodiscard]] bool MayCompensate(const MotionField& field);
+void CompensateRow(MotionField& field, uint32_t row);
+
 // Whole-macroblock prediction of the macroblock whose top-left luma pixel is (x, y). Unchecked.
 void PredictMacroblock(MotionField& field, uint32_t x, uint32_t y, MotionEntry entry);
 // Four 8x8 luma quadrants with their own vectors, chroma from the plane origin. Unchecked.

@@ -54,6 +54,10 @@ struct MotionField {
     std::vector<MotionEntry> previous;    // mbCols * mbRows: last frame's vectors, as predictors
 
     BlockSums referenceSums;  // encoder, full search: of the reference luma, kept across frames
+    // Where DecodeMotionSection decodes a section before it swaps it in; kept, as allocating them anew
+    // for every frame brought their pages in anew too.
+    std::vector<MotionEntry> decodedCurrent;
+    std::vector<MotionEntry> decodedSubVectors;
 
     YuvFrame* target = nullptr;           // borrowed: the picture being coded or predicted
     const YuvFrame* reference = nullptr;  // borrowed: the picture predictions are taken from

@@ -322,9 +322,15 @@ bool DecodeMotionSection(YuvFrame& target, const YuvFrame& reference, const uint
                      field.current.size() == n && field.previous.size() == n &&
                      field.subVectors.size() == 4 * size_t{n};
     // Everything is decoded aside and written into the field only once the whole section checks out.
-    std::vector<MotionEntry> current = sameShape ? field.current : std::vector<MotionEntry>(n);
-    std::vector<MotionEntry> subVectors =
-        sameShape ? field.subVectors : std::vector<MotionEntry>(4 * size_t{n});
+    std::vector<MotionEntry>& current = field.decodedCurrent;
+    std::vector<MotionEntry>& subVectors = field.decodedSubVectors;
+    if (sameShape) {
+        current.assign(field.current.begin(), field.current.end());
+        subVectors.assign(field.subVectors.begin(), field.subVectors.end());
+    } else {
+        current.assign(n, MotionEntry{});
+        subVectors.assign(4 * size_t{n}, MotionEntry{});
+    }
     std::vector<MotionEntry> zeros;
     if (!sameShape) zeros.assign(n, MotionEntry{});
     const std::vector<MotionEntry>& previous = sameShape ? field.previous : zeros;
@@ -388,8 +394,8 @@ bool DecodeMotionSection(YuvFrame& target, const YuvFrame& reference, const uint
     if (!AllReadsInside(reference, mbCols, current.data(), subVectors.data(), n)) return false;
 
     AllocateMotionField(field, target.width, target.height, border);
-    field.current = std::move(current);
-    field.subVectors = std::move(subVectors);
+    field.current.swap(current);
+    field.subVectors.swap(subVectors);
     field.target = &target;
     field.reference = &reference;
     field.subBlockMotion = IsSubBlockMethod(method) ? 1 : 0;

@@ -40,6 +40,11 @@ ConversionScratch ScratchFor(YuvFrame& frame, size_t planeBytes) {
     return {base, {base + planeBytes, base + planeBytes + line}};
 }
 
+// RGB keeps both chroma planes at full resolution, packed 4:2:2 one: the most any converter keeps.
+size_t RgbPlaneBytes(const YuvFrame& frame) {
+    return 2 * size_t{frame.width} * frame.height;
+}
+
 // The picture in bands of rows shared by the workers: convertRows(first, end) fills the full-resolution
 // rows of a band; decimateRow(k, line) then writes chroma row k, which reads full rows up to 2k + 3, so a
 // band of chroma rows waits for the bands of full rows it reads. Each row is written by one worker alone.
@@ -127,7 +132,7 @@ void ConvertRgbToYuv(const uint8_t* source, YuvFrame& frame, int32_t bytesPerPix
     const dsp::RgbInputTables tables = RgbInputTablesOf(GetColourTables());
     const uint32_t w = frame.width;
     const size_t planeSize = size_t{w} * frame.height;
-    const ConversionScratch scratch = ScratchFor(frame, 2 * planeSize);
+    const ConversionScratch scratch = ScratchFor(frame, RgbPlaneBytes(frame));
     uint8_t* fullU = scratch.planes;
     uint8_t* fullV = fullU + planeSize;
     auto convertRows = [&](uint32_t first, uint32_t end) {
@@ -154,6 +159,10 @@ void ConvertYuy2ToYuv(ptrdiff_t pitch, const uint8_t* source, YuvFrame& frame,
 void ConvertUyvyToYuv(ptrdiff_t pitch, const uint8_t* source, YuvFrame& frame,
                       platform::WorkerPair* workers) {
     ConvertPackedToYuv(pitch, source, frame, 1, workers);
+}
+
+void SizeConversionScratch(YuvFrame& frame) {
+    if (frame.allocated) ScratchFor(frame, RgbPlaneBytes(frame));
 }
 
 }  // namespace rq43

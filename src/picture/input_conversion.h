@@ -24,6 +24,9 @@ void ConvertYuy2ToYuv(ptrdiff_t pitch, const uint8_t* source, YuvFrame& frame,
 void ConvertUyvyToYuv(ptrdiff_t pitch, const uint8_t* source, YuvFrame& frame,
                       platform::WorkerPair* workers = nullptr);
 
+// Sizes the frame's conversionScratch for any of the converters above, keeping a large enough one.
+void SizeConversionScratch(YuvFrame& frame);
+
 // The plain row kernels behind them (see dsp/picture_conversion.h); the SIMD ones must match them.
 void ConvertRgbRowToYuv(const uint8_t* pixels, uint32_t width, int32_t bytesPerPixel,
                         const dsp::RgbInputTables& tables, uint8_t* y, uint8_t* u, uint8_t* v);

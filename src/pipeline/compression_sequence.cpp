@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <new>
 
+#include "motion/block_sums.h"
 #include "motion/motion_compensation.h"
 #include "motion/motion_estimation.h"
 #include "motion/motion_section.h"
@@ -13,6 +15,7 @@
 #include "pipeline/rate_control.h"
 #include "platform/worker_split.h"
 #include "residual/token_section.h"
+#include "transform/transform_frame.h"
 
 namespace rq43 {
 namespace {
@@ -127,6 +130,12 @@ int32_t CompressionSequence::Begin(int32_t width, int32_t height, int32_t bitCou
     encMotionField.fastSearch = settings.fastSearch != 0 ? 1 : 0;
     encMotionField.subBlockSearch = settings.subBlockMotion != 0 ? 1 : 0;
     encMotionField.subBlockMotion = encMotionField.subBlockSearch;
+    try {
+        SizeFrameWork();
+    } catch (const std::bad_alloc&) {
+        End();
+        return ICERR_MEMORY;
+    }
     carriedQuality = qualitySetting;
     encCurrent = &encFrames[0];
     encReference = &encFrames[1];
@@ -135,6 +144,19 @@ int32_t CompressionSequence::Begin(int32_t width, int32_t height, int32_t bitCou
     needsKeyFrame = false;
     open = true;
     return ICERR_OK;
+}
+
+// The buffers of frame work, sized and filled in once here: left to the first frames, their pages came in
+// one by one on the caller's thread between stages, serial work worth several frames (a page's first touch
+// is costly, on a virtual machine above all).
+void CompressionSequence::SizeFrameWork() {
+    for (YuvFrame& frame : encFrames) SizeConversionScratch(frame);
+    static_cast<void>(SetupResidualCoder(encWidth, encoderCoder, kFrameBorder, encHeight));
+    SizeFrameCoefficients(encoderCoder.coefficients, encWidth, encHeight);
+    // keyCoder borrows encoderCoder's coefficients, and codes only beside a delta section.
+    if (twoWorkers) static_cast<void>(SetupResidualCoder(encWidth, keyCoder, kFrameBorder, encHeight));
+    if (encMotionField.fastSearch == 0)
+        SizeBlockSums(encFrames[0].stride, encHeight, kFrameBorder, encMotionField.referenceSums);
 }
 
 void CompressionSequence::End() {
@@ -186,10 +208,13 @@ CompressionSequence::Analysis CompressionSequence::Analyse(bool key) {
     ForgetCodedSections(keyCoder);  // only this frame's sections may stand for its reconstruction
     if (key) {
         analysis.transformed = LoadFrame(encoderCoder, *encCurrent, nullptr, nullptr);
-    } else {
-        analysis.transformed = EstimateMotion(*encCurrent, encMotionField, *encReference, differenceFrame) &&
-                               LoadFrame(encoderCoder, *encCurrent, &differenceFrame, encReference);
-        analysis.motionCoded = EncodeMotionSection(encMotionField, analysis.motionSection);
+    } else if (EstimateMotion(*encCurrent, encMotionField, *encReference, differenceFrame)) {
+        // The motion section reads the vectors alone: it is coded beside the transform, not between stages.
+        platform::BesideNextStage motionCoding(encoderCoder.workers, [&] {
+            analysis.motionCoded = EncodeMotionSection(encMotionField, analysis.motionSection);
+        });
+        analysis.transformed = LoadFrame(encoderCoder, *encCurrent, &differenceFrame, encReference);
+        motionCoding.Finish();
     }
     // A field the motion section cannot describe goes as a key frame.
     analysis.key = key || !analysis.motionCoded;
@@ -296,16 +321,22 @@ bool CompressionSequence::Reconstruct(const uint8_t* frame, bool key, uint16_t m
         ClearMotionVectors(encMotionField);
     } else if (!DecodeMotionSection(*encCurrent, *encReference, frame + kFrameHeaderSize, motionSize,
                                     encMotionField, frameEnd) ||
-               !CompensateMotion(encMotionField)) {
+               !MayCompensate(encMotionField)) {
         return false;
     }
     // The coder of the chosen section still holds its levels, which its token streams decode to: reconstruct
-    // from them (decoding stays as the answer should a coder not hold them).
+    // from them, each row predicted just before its residual is added (decoding stays as the answer should a
+    // coder not hold them).
     const uint8_t* tokens = frame + kFrameHeaderSize + motionSize;
     keyCoder.workers = encoderCoder.workers;  // the block rows are shared whichever coder holds them
+    const std::function<void(uint32_t)> predictRow = [&](uint32_t row) {
+        CompensateRow(encMotionField, row);
+    };
     for (ResidualCoder* coder : {&encoderCoder, &keyCoder}) {
-        if (ReconstructCodedSection(tokens, tokenSize, *coder, *encCurrent)) return true;
+        if (ReconstructCodedSection(tokens, tokenSize, *coder, *encCurrent, key ? nullptr : &predictRow))
+            return true;
     }
+    if (!key && !CompensateMotion(encMotionField)) return false;
     return DecodeTokenSection(tokens, tokenSize, reconstructionCoder, *encCurrent);
 }
 

@@ -95,6 +95,7 @@ class CompressionSequence {
 
     bool Accepts(const ICCOMPRESS& record) const;
     void AdvanceReference(LONG frameNumber);
+    void SizeFrameWork();
     void PrepareInput(const ICCOMPRESS& record, const FrameOptions& options);
     Analysis Analyse(bool key);
     [[nodiscard]] bool SearchRate(ICCOMPRESS& record, int8_t qualitySetting, const FrameOptions& options,

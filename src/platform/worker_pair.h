@@ -29,6 +29,9 @@ class WorkerPair {
 
     [[nodiscard]] bool Run(const std::function<void(int worker)>& task);
 
+    // Work for the next stage to take beside its halves (see BesideNextStage); none when null.
+    std::function<void()>* beside = nullptr;
+
   private:
     struct Threads;
     std::unique_ptr<Threads> threads_;

@@ -7,17 +7,58 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <utility>
 
 #include "platform/worker_pair.h"
 
 namespace rq43::platform {
 
-// Both halves; `workers` null for one thread.
+// Both halves; `workers` null for one thread. Work left beside this stage runs before half 1, on its
+// worker.
 inline void RunHalves(WorkerPair* workers, const std::function<void(int half)>& half) {
-    if (workers != nullptr && workers->Run(half)) return;
-    half(0);
-    half(1);
+    std::function<void()>* beside = workers != nullptr ? std::exchange(workers->beside, nullptr) : nullptr;
+    const std::function<void(int)> withBeside = [&](int h) {
+        if (h == 1) (*beside)();
+        half(h);
+    };
+    const std::function<void(int)>& halves = beside != nullptr ? withBeside : half;
+    if (workers != nullptr && workers->Run(halves)) return;
+    halves(0);
+    halves(1);
 }
+
+// Serial work that has to be done by some point, handed to the next stage of `workers` to be done beside
+// it: the worker of half 1 does it first, and in a stage split into units the other worker meanwhile takes
+// more of them. Finish() does it on the caller if no stage has; either way it is done exactly once, and
+// done when Finish returns. An exception it throws in a stage leaves that stage as a half's would.
+class BesideNextStage {
+  public:
+    BesideNextStage(WorkerPair* workers, std::function<void()> work)
+        : workers_(workers), work_(std::move(work)), run_([this] {
+              work_();
+              done_ = true;
+          }) {
+        if (workers_ != nullptr) workers_->beside = &run_;
+    }
+    ~BesideNextStage() { Withdraw(); }
+    BesideNextStage(const BesideNextStage&) = delete;
+    BesideNextStage& operator=(const BesideNextStage&) = delete;
+
+    void Finish() {
+        Withdraw();
+        if (!done_) run_();
+    }
+
+  private:
+    void Withdraw() {
+        if (workers_ != nullptr && workers_->beside == &run_) workers_->beside = nullptr;
+    }
+
+    WorkerPair* workers_;
+    std::function<void()> work_;
+    std::function<void()> run_;
+    bool done_ = false;  // written by a stage's worker, read once the stage has ended
+};
 
 // unit(k, worker) for every k below `units`, each exactly once. Units are taken in increasing order as
 // each worker becomes free, so a worker slowed by the machine simply takes fewer, and a unit may wait for

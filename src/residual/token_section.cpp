@@ -480,7 +480,8 @@ bool DecodeTokenSection(const uint8_t* section, size_t length, ResidualCoder& co
     return ReconstructRows(coder, layout, rows, frame);
 }
 
-bool ReconstructCodedSection(const uint8_t* section, size_t length, ResidualCoder& coder, YuvFrame& frame) {
+bool ReconstructCodedSection(const uint8_t* section, size_t length, ResidualCoder& coder, YuvFrame& frame,
+                             const std::function<void(uint32_t macroblockRow)>* predictRow) {
     auto holds = [&](const std::optional<CodedSection>& coded) {
         return coded && coded->size == length && length >= kTokenSectionHeaderSize &&
                std::memcmp(section, coded->header, kTokenSectionHeaderSize) == 0;
@@ -515,44 +516,45 @@ bool ReconstructCodedSection(const uint8_t* section, size_t length, ResidualCode
         return RaiseLastIndex(codedLast, out, predicted);
     };
     const dsp::TransformKernels& kernels = ActiveTransformKernels();
-    const auto lumaRows = static_cast<uint32_t>(g.down);
-    platform::RunUnits(
-        coder.workers, lumaRows + static_cast<uint32_t>(g.chromaDown), [&](uint32_t unit, int) {
-            alignas(32) int16_t levels[64];
-            if (unit < lumaRows) {
-                const auto row = static_cast<int32_t>(unit);
-                uint8_t* pixels = frame.y + ptrdiff_t{8} * row * g.stride;
-                for (int32_t column = 0; column < g.across; ++column) {
-                    const size_t block = static_cast<size_t>(row) * static_cast<size_t>(g.across) +
-                                         static_cast<size_t>(column);
-                    const uint8_t last =
-                        blockLevels(luma + block * 64, lumaLanes + block * kPredictedPositionCount,
-                                    PredictedPositionBits(layout.lumaModes), levels);
-                    const bool intra = layout.key || layout.intra[block] != 0;
-                    ReconstructLumaBlock(kernels,
-                                         tables.quantiserTable[intra ? kIntraLumaTable : kInterLumaTable],
-                                         intra, last, levels, pixels + 8 * column, g.stride);
-                }
-                return;
+    auto lumaRow = [&](int32_t row, int16_t* levels) {
+        uint8_t* pixels = frame.y + ptrdiff_t{8} * row * g.stride;
+        for (int32_t column = 0; column < g.across; ++column) {
+            const size_t block =
+                static_cast<size_t>(row) * static_cast<size_t>(g.across) + static_cast<size_t>(column);
+            const uint8_t last = blockLevels(luma + block * 64, lumaLanes + block * kPredictedPositionCount,
+                                             PredictedPositionBits(layout.lumaModes), levels);
+            const bool intra = layout.key || layout.intra[block] != 0;
+            ReconstructLumaBlock(kernels, tables.quantiserTable[intra ? kIntraLumaTable : kInterLumaTable],
+                                 intra, last, levels, pixels + 8 * column, g.stride);
+        }
+    };
+    auto chromaRow = [&](int32_t row, int16_t* levels) {
+        const int16_t* steps = tables.quantiserTable[layout.key ? kIntraChromaTable : kInterChromaTable];
+        const ptrdiff_t offset = ptrdiff_t{8} * row * g.stride;
+        for (int plane = 0; plane < 2; ++plane) {
+            const size_t first = lumaBlocks + static_cast<size_t>(plane) * chromaBlocks;
+            uint8_t* pixels = (plane == 0 ? frame.u : frame.v) + offset;
+            const uint32_t predicted = PredictedPositionBits(plane == 0 ? layout.uModes : layout.vModes);
+            for (int32_t column = 0; column < g.chromaAcross; ++column) {
+                const size_t block = first + static_cast<size_t>(row) * static_cast<size_t>(g.chromaAcross) +
+                                     static_cast<size_t>(column);
+                const uint8_t last = blockLevels(
+                    luma + block * 64, lumaLanes + block * kPredictedPositionCount, predicted, levels);
+                ReconstructChromaBlock(kernels, steps, layout.key, last, levels, pixels + 8 * column,
+                                       g.stride);
             }
-            const auto row = static_cast<int32_t>(unit - lumaRows);
-            const int16_t* steps = tables.quantiserTable[layout.key ? kIntraChromaTable : kInterChromaTable];
-            const ptrdiff_t offset = ptrdiff_t{8} * row * g.stride;
-            for (int plane = 0; plane < 2; ++plane) {
-                const size_t first = lumaBlocks + static_cast<size_t>(plane) * chromaBlocks;
-                uint8_t* pixels = (plane == 0 ? frame.u : frame.v) + offset;
-                const uint32_t predicted = PredictedPositionBits(plane == 0 ? layout.uModes : layout.vModes);
-                for (int32_t column = 0; column < g.chromaAcross; ++column) {
-                    const size_t block = first +
-                                         static_cast<size_t>(row) * static_cast<size_t>(g.chromaAcross) +
-                                         static_cast<size_t>(column);
-                    const uint8_t last = blockLevels(
-                        luma + block * 64, lumaLanes + block * kPredictedPositionCount, predicted, levels);
-                    ReconstructChromaBlock(kernels, steps, layout.key, last, levels, pixels + 8 * column,
-                                           g.stride);
-                }
-            }
-        });
+        }
+    };
+    // Units: macroblock rows (two luma block rows and a chroma one), each predicted first when asked, so
+    // that the residual is added to pixels still in the worker's cache.
+    platform::RunUnits(coder.workers, static_cast<uint32_t>(g.chromaDown), [&](uint32_t unit, int) {
+        alignas(32) int16_t levels[64];
+        if (predictRow != nullptr) (*predictRow)(unit);
+        const auto row = static_cast<int32_t>(unit);
+        lumaRow(2 * row, levels);
+        lumaRow(2 * row + 1, levels);
+        chromaRow(row, levels);
+    });
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace rq43 {
@@ -66,8 +67,11 @@ struct PreparedSection {
 // reconstructed from the levels the coder still holds instead of from the section's token streams: those
 // decode to exactly these levels, as every level is coded within the token range. The block rows are
 // shared by coder.workers. False, having written nothing, when the coder no longer holds that section's
-// levels (then decode the section).
-[[nodiscard]] bool ReconstructCodedSection(const uint8_t* section, size_t length, ResidualCoder& coder,
-                                           YuvFrame& frame);
+// levels (then decode the section). With `predictRow`, each macroblock row's prediction is made by
+// predictRow(row) just before that row's residual is added, on the same worker; nothing is predicted when
+// the result is false.
+[[nodiscard]] bool ReconstructCodedSection(
+    const uint8_t* section, size_t length, ResidualCoder& coder, YuvFrame& frame,
+    const std::function<void(uint32_t macroblockRow)>* predictRow = nullptr);
 
 }  // namespace rq43

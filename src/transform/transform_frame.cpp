@@ -35,7 +35,9 @@ void TransformRow(const PlaneBlocks& plane, int32_t row, bool inter) {
                                    plane.across, slots, kCoefficientsPerBlock);
 }
 
-void Size(FrameCoefficients& coefficients, int32_t width, int32_t height) {
+}  // namespace
+
+void SizeFrameCoefficients(FrameCoefficients& coefficients, int32_t width, int32_t height) {
     coefficients.blocksAcross = width / 8;
     coefficients.blocksDown = height / 8;
     coefficients.chromaBlocksAcross = width / 16;
@@ -47,8 +49,6 @@ void Size(FrameCoefficients& coefficients, int32_t width, int32_t height) {
     coefficients.v.resize(lumaBlocks / 4 * kCoefficientsPerBlock);
 }
 
-}  // namespace
-
 bool TransformFrame(const YuvFrame& source, const DifferenceFrame* difference,
                     FrameCoefficients& coefficients, platform::WorkerPair* workers) {
     if (source.y == nullptr || source.width == 0 || source.height == 0 || source.width % 16 != 0 ||
@@ -58,7 +58,7 @@ bool TransformFrame(const YuvFrame& source, const DifferenceFrame* difference,
     if (difference != nullptr &&
         (difference->y == nullptr || difference->width != width || difference->height != height))
         return false;
-    Size(coefficients, width, height);
+    SizeFrameCoefficients(coefficients, width, height);
 
     auto plane = [&](std::vector<int16_t>& store, int32_t across, const uint8_t* pixels,
                      int16_t* DifferenceFrame::*differences) {

@@ -37,4 +37,8 @@ struct FrameCoefficients {
 bool TransformFrame(const YuvFrame& source, const DifferenceFrame* difference,
                     FrameCoefficients& coefficients, platform::WorkerPair* workers);
 
+// Sizes `coefficients` for a picture of width x height (multiples of 16), as TransformFrame does, keeping
+// the arrays when the block counts are unchanged.
+void SizeFrameCoefficients(FrameCoefficients& coefficients, int32_t width, int32_t height);
+
 }  // namespace rq43

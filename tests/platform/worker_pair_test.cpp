@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/processor.h"
+#include "platform/worker_split.h"
 
 namespace rq43::platform {
 namespace {
@@ -52,6 +53,27 @@ TEST(WorkerPairTest, EveryStageRunsEachHalfExactlyOnce) {
         ASSERT_EQ(perStage[1].load(), 1) << "stage " << stage;
     }
     EXPECT_EQ(runs[0] + runs[1], 2 * kStages);
+}
+
+// Work handed to the next stage is done once, by the time Finish returns, and never carried into a later
+// stage, where what it refers to may be gone; with no stage, or no workers, Finish does it.
+TEST(WorkerPairTest, WorkBesideTheNextStageIsDoneOnceByFinish) {
+    WorkerPair pair;
+    for (WorkerPair* workers : {&pair, static_cast<WorkerPair*>(nullptr)}) {
+        for (const bool stage : {true, false}) {
+            std::atomic<int> done{0};
+            std::atomic<int> units{0};
+            {
+                BesideNextStage beside(workers, [&] { done.fetch_add(1); });
+                if (stage) RunUnits(workers, 64, [&](uint32_t, int) { units.fetch_add(1); });
+                beside.Finish();
+                EXPECT_EQ(done.load(), 1);
+            }
+            RunUnits(workers, 8, [&](uint32_t, int) { units.fetch_add(1); });
+            EXPECT_EQ(done.load(), 1);
+            EXPECT_EQ(units.load(), stage ? 72 : 8);
+        }
+    }
 }
 
 TEST(ProcessorTest, OverridesAreHonouredAndUndone) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -439,6 +440,47 @@ size_t EncodeTokenString(const CodeTableSet& set, const uint8_t* tokens, size_t 
     encoder.range = range;
     FlushRangeEncoder(encoder);
     return static_cast<size_t>(encoder.byteCount);
+}
+
+// The range coder's bytes: a decision of p keeps at most p / 256 of the interval for a 1, and for a 0 at most
+// (256 - p) / 256 + p / 65536 (range >> 8 truncates, and the range exceeds 2^16 at every decision). From
+// 2^24 down to a final range above 2^8, with a byte shifted out per factor 256 and two more at the flush,
+// the bytes are at least the bits -log2 of the kept shares add up to, over 8.
+size_t TokenStringSizeAtLeast(const CodeTableSet& set, const uint8_t* tokens, size_t tokenCount,
+                              bool arithmetic) {
+    uint32_t pairs[kTokenAlphabetSize][kTokenAlphabetSize] = {};
+    uint32_t context = kFirstTokenContext;
+    for (size_t i = 0; i < tokenCount; ++i) {
+        const uint32_t token = std::min<uint32_t>(tokens[i], kTokenAlphabetSize - 1);
+        pairs[context][token] += 1;
+        context = token;
+    }
+    double bits = arithmetic ? 0 : 8;
+    for (uint32_t c = 0; c < kTokenAlphabetSize; ++c) {
+        const CodeTree* tree = TreeOf(set, c);
+        if (tree == nullptr) continue;
+        for (uint32_t token = 0; token < tree->codes.size() && token < kTokenAlphabetSize; ++token) {
+            if (pairs[c][token] == 0) continue;
+            const TokenCode& code = tree->codes[token];
+            double pathBits = code.length;
+            if (arithmetic) {
+                pathBits = 0;
+                int32_t index = tree->root;
+                for (uint32_t bit = code.length; bit-- > 0;) {
+                    const CodeNode& node = tree->nodes[static_cast<size_t>(index)];
+                    const bool one = ((code.value >> bit) & 1) != 0;
+                    const double p = node.p;
+                    const double kept = one ? p / 256 : ((256 - p) * 256 + p) / 65536;
+                    if (kept > 0) pathBits -= std::log2(kept);
+                    index = one ? node.child1 : node.child0;
+                }
+            }
+            bits += pathBits * pairs[c][token];
+        }
+    }
+    if (!arithmetic) return static_cast<size_t>(bits + 7) / 8;
+    // Rounded down, and a hair below, so the sum's rounding cannot lift it past the true bound.
+    return static_cast<size_t>(std::max(0.0, bits / 8 * (1 - 1e-9)));
 }
 
 bool DecodeTokenString(const CodeTableSet& set, const uint8_t* in, const uint8_t* end, size_t tokenCount,

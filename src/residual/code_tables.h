@@ -68,6 +68,11 @@ size_t WriteCodeTables(const CodeTableSet& set, uint8_t* out, uint8_t* end);
 size_t EncodeTokenString(const CodeTableSet& set, const uint8_t* tokens, size_t tokenCount, bool arithmetic,
                          uint8_t* out, uint8_t* end);
 
+// A size EncodeTokenString's result never falls below, for the tables BuildCodeTables made of these tokens:
+// exact for prefix codes, a lower bound for the range coder. Far cheaper than coding.
+size_t TokenStringSizeAtLeast(const CodeTableSet& set, const uint8_t* tokens, size_t tokenCount,
+                              bool arithmetic);
+
 // Readers refuse corrupt tables (more than 22 contexts, a used token range outside the alphabet) and token
 // strings that use a context without a tree; they never read at or beyond end.
 bool ReadCodeTables(CodeTableSet& set, const uint8_t* in, const uint8_t* end);

@@ -247,8 +247,7 @@ size_t TokenStreamSizeAtLeast(const TokenStream& stream) {
     uint64_t extraBits = 0;
     for (const uint32_t extra : stream.extraBits) extraBits += extra >> 24;
     return kTokenStreamHeaderSize + WriteCodeTables(stream.tables, nullptr, nullptr) +
-           TokenStringSizeAtLeast(stream.tables, stream.tokens.data(), stream.tokens.size(),
-                                  stream.arithmetic != 0) +
+           TokenStringSizeAtLeast(stream.tables, stream.arithmetic != 0) +
            static_cast<size_t>((extraBits + 7) / 8);
 }
 

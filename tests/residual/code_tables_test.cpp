@@ -121,7 +121,7 @@ TEST(CodeTablesTest, TablesAndStringsRoundTripInBothModes) {
             ASSERT_LE(size, string.size());
             EXPECT_EQ(string[0], arithmetic ? 1 : 0);
             // The bound decides that a section cannot win: above the size, it would drop a smaller frame.
-            const size_t least = TokenStringSizeAtLeast(set, tokens.data(), tokens.size(), arithmetic);
+            const size_t least = TokenStringSizeAtLeast(set, arithmetic);
             if (arithmetic)
                 EXPECT_LE(least, size) << "trial " << trial;
             else
@@ -156,7 +156,7 @@ TEST(CodeTablesTest, StringsOfLongCodesRoundTripAndPrefixStringsEndAtTheirLastBy
         std::vector<uint8_t> ranged(tokens.size() * 3 + 16);
         ranged.resize(EncodeTokenString(set, tokens.data(), tokens.size(), true, ranged.data(),
                                         ranged.data() + ranged.size()));
-        EXPECT_LE(TokenStringSizeAtLeast(set, tokens.data(), tokens.size(), true), ranged.size());
+        EXPECT_LE(TokenStringSizeAtLeast(set, true), ranged.size());
         std::vector<uint8_t> rangedBack(tokens.size());
         ASSERT_TRUE(DecodeTokenString(set, ranged.data(), ranged.data() + ranged.size(), rangedBack.size(),
                                       rangedBack.data()));

@@ -110,6 +110,39 @@ void ApplyMode(int16_t* levels, int32_t across, int32_t down, int16_t* scratch, 
     }
 }
 
+// ApplyMode for one lane of the gathered levels (`lanes` at its first block, kPredictionLanes values per
+// block), which hold the originals the prediction reads: the differences go straight to the levels, with
+// no row waiting in scratch, and the prediction reads compact lanes instead of a value per 64.
+template <uint8_t Mode>
+void ApplyModeFromLanes(const int16_t* lanes, int16_t* levels, int32_t across, int32_t down) {
+    constexpr ptrdiff_t kLane = dsp::kPredictionLanes;
+    const ptrdiff_t laneRow = ptrdiff_t{across} * kLane, levelRow = ptrdiff_t{across} * kBlockStride;
+    for (int32_t x = 1; x < across; ++x)
+        levels[x * kBlockStride] = Wrap16(int32_t{lanes[x * kLane]} - lanes[(x - 1) * kLane]);
+    for (int32_t y = 1; y < down; ++y) {
+        const int16_t* row = lanes + y * laneRow;
+        const int16_t* above = row - laneRow;
+        int16_t* out = levels + y * levelRow;
+        out[0] = Wrap16(int32_t{row[0]} - above[0]);
+        for (int32_t x = 1; x < across; ++x) {
+            const int16_t predicted =
+                Predict(Mode, row[(x - 1) * kLane], above[x * kLane], above[(x - 1) * kLane]);
+            out[x * kBlockStride] = Wrap16(int32_t{row[x * kLane]} - predicted);
+        }
+    }
+}
+
+void ApplyModeFromLanes(const int16_t* lanes, int16_t* levels, int32_t across, int32_t down, uint8_t mode) {
+    switch (mode) {
+        case kPredictMedian:
+            return ApplyModeFromLanes<kPredictMedian>(lanes, levels, across, down);
+        case kPredictLeft:
+            return ApplyModeFromLanes<kPredictLeft>(lanes, levels, across, down);
+        default:
+            return ApplyModeFromLanes<kPredictUp>(lanes, levels, across, down);
+    }
+}
+
 // The plain kernel: each lane measured as a plane of its own.
 void MeasureModesPlain(const int16_t* lanes, int32_t across, int32_t down, int16_t limit,
                        dsp::ModeMeasures* out) {
@@ -134,8 +167,8 @@ dsp::MeasureModesKernel MeasureModesFor(dsp::CpuLevel level) {
     return MeasureModesPlain;
 }
 
-uint16_t ChoosePredictionModes(int16_t* levels, int32_t blocksAcross, int32_t blocksDown, int16_t* scratch,
-                               int16_t* lanes, dsp::MeasureModesKernel measure) {
+uint16_t ChoosePredictionModes(int16_t* levels, int32_t blocksAcross, int32_t blocksDown, int16_t* lanes,
+                               dsp::MeasureModesKernel measure) {
     if (blocksAcross <= 0 || blocksDown <= 0) return 0;
     static_assert(kPredictedPositionCount == dsp::kPredictionLanes);
     const size_t blocks = static_cast<size_t>(blocksAcross) * static_cast<size_t>(blocksDown);
@@ -159,7 +192,7 @@ uint16_t ChoosePredictionModes(int16_t* levels, int32_t blocksAcross, int32_t bl
         }
         const PredictionMode mode = PickMode(costs);
         if (mode == kPredictNone || costs.outOfRange[mode]) continue;
-        ApplyMode(levels + kPredictedPositions[i], blocksAcross, blocksDown, scratch, mode);
+        ApplyModeFromLanes(lanes + i, levels + kPredictedPositions[i], blocksAcross, blocksDown, mode);
         modes = static_cast<uint16_t>(modes | mode << (2 * i));
     }
     return modes;

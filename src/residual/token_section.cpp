@@ -421,16 +421,13 @@ bool WriteTokenSection(ResidualCoder& coder, const PreparedSection& prepared, st
     int16_t* u = luma + lumaLevels;
     int16_t* v = u + chromaLevels;
 
-    int16_t* scratch = coder.predictionScratch.data();
     int16_t* lanes = coder.predictionLanes.data();
     const size_t chromaLanes = coder.uFlags.size() * kPredictedPositionCount;
-    const uint16_t lumaModes =
-        ChoosePredictionModes(luma, coder.blocksAcross, coder.blocksDown, scratch, lanes);
+    const uint16_t lumaModes = ChoosePredictionModes(luma, coder.blocksAcross, coder.blocksDown, lanes);
     lanes += coder.yFlags.size() * kPredictedPositionCount;
-    const uint16_t uModes =
-        ChoosePredictionModes(u, coder.chromaBlocksAcross, coder.chromaBlocksDown, scratch, lanes);
-    const uint16_t vModes = ChoosePredictionModes(v, coder.chromaBlocksAcross, coder.chromaBlocksDown,
-                                                  scratch, lanes + chromaLanes);
+    const uint16_t uModes = ChoosePredictionModes(u, coder.chromaBlocksAcross, coder.chromaBlocksDown, lanes);
+    const uint16_t vModes =
+        ChoosePredictionModes(v, coder.chromaBlocksAcross, coder.chromaBlocksDown, lanes + chromaLanes);
 
     section.assign(kTokenSectionHeaderSize, 0);
     const size_t mapSize = !key && prepared.intraBlocks > 0 ? AppendBlockMap(coder, section) : 0;

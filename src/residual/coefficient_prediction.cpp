@@ -3,6 +3,10 @@
 #include <cstddef>
 #include <cstdlib>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "dsp/cpu_level.h"
 #include "residual/token_stream.h"
 #include "transform/fixed_point.h"
@@ -143,6 +147,21 @@ void ApplyModeFromLanes(const int16_t* lanes, int16_t* levels, int32_t across, i
     }
 }
 
+// A block's predicted positions, in lane order.
+void GatherLanes(const int16_t* block, int16_t* lanes) {
+#if defined(__SSE2__)
+    static_assert(kPredictedPositions[4] == 5 && kPredictedPositions[5] == 6 && kPredictedPositions[6] == 9 &&
+                  kPredictedPositions[7] == 10 && kPredictedPositions[3] == 3);
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8));
+    // 0..3 stay; 5, 6 and 9, 10 follow as two pairs.
+    const __m128i pairs = _mm_unpacklo_epi32(_mm_srli_si128(low, 10), _mm_srli_si128(high, 2));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), _mm_unpacklo_epi64(low, pairs));
+#else
+    for (int i = 0; i < kPredictedPositionCount; ++i) lanes[i] = block[kPredictedPositions[i]];
+#endif
+}
+
 // The plain kernel: each lane measured as a plane of its own.
 void MeasureModesPlain(const int16_t* lanes, int32_t across, int32_t down, int16_t limit,
                        dsp::ModeMeasures* out) {
@@ -172,11 +191,8 @@ uint16_t ChoosePredictionModes(int16_t* levels, int32_t blocksAcross, int32_t bl
     if (blocksAcross <= 0 || blocksDown <= 0) return 0;
     static_assert(kPredictedPositionCount == dsp::kPredictionLanes);
     const size_t blocks = static_cast<size_t>(blocksAcross) * static_cast<size_t>(blocksDown);
-    for (size_t block = 0; block < blocks; ++block) {
-        for (int i = 0; i < kPredictedPositionCount; ++i)
-            lanes[block * kPredictedPositionCount + static_cast<size_t>(i)] =
-                levels[block * 64 + kPredictedPositions[i]];
-    }
+    for (size_t block = 0; block < blocks; ++block)
+        GatherLanes(levels + block * 64, lanes + block * kPredictedPositionCount);
     if (measure == nullptr) {
         static const dsp::MeasureModesKernel active = MeasureModesFor(dsp::ActiveCpuLevel());
         measure = active;

@@ -421,24 +421,29 @@ bool WriteTokenSection(ResidualCoder& coder, const PreparedSection& prepared, st
     int16_t* u = luma + lumaLevels;
     int16_t* v = u + chromaLevels;
 
-    int16_t* lanes = coder.predictionLanes.data();
-    const size_t chromaLanes = coder.uFlags.size() * kPredictedPositionCount;
-    const uint16_t lumaModes = ChoosePredictionModes(luma, coder.blocksAcross, coder.blocksDown, lanes);
-    lanes += coder.yFlags.size() * kPredictedPositionCount;
-    const uint16_t uModes = ChoosePredictionModes(u, coder.chromaBlocksAcross, coder.chromaBlocksDown, lanes);
-    const uint16_t vModes =
-        ChoosePredictionModes(v, coder.chromaBlocksAcross, coder.chromaBlocksDown, lanes + chromaLanes);
-
     section.assign(kTokenSectionHeaderSize, 0);
     const size_t mapSize = !key && prepared.intraBlocks > 0 ? AppendBlockMap(coder, section) : 0;
     // Both streams are tokenised before either is coded: with a size limit, their least sizes together
-    // mostly show that the section cannot win, and coding is most of a section's work. The chroma levels
-    // are interleaved behind V, so every plane's coded levels stay for the reconstruction.
+    // mostly show that the section cannot win, and coding is most of a section's work; the luma stream's
+    // alone often does (a key section against a delta frame), before the chroma planes are predicted.
+    int16_t* lanes = coder.predictionLanes.data();
+    const uint16_t lumaModes = ChoosePredictionModes(luma, coder.blocksAcross, coder.blocksDown, lanes);
+    TokeniseStream(coder.lumaStream, coder.arithmeticTokens, luma, lumaLevels);
+    LeastSize lumaLeast(coder.lumaStream), chromaLeast(coder.chromaStream);
+    if (const size_t limit = sizeLimit.load(std::memory_order_relaxed);
+        limit != SIZE_MAX && section.size() + lumaLeast() >= limit) {
+        section.clear();
+        return true;
+    }
+    lanes += coder.yFlags.size() * kPredictedPositionCount;
+    const size_t chromaLanes = coder.uFlags.size() * kPredictedPositionCount;
+    const uint16_t uModes = ChoosePredictionModes(u, coder.chromaBlocksAcross, coder.chromaBlocksDown, lanes);
+    const uint16_t vModes =
+        ChoosePredictionModes(v, coder.chromaBlocksAcross, coder.chromaBlocksDown, lanes + chromaLanes);
+    // The chroma levels are interleaved behind V, so every plane's coded levels stay for the reconstruction.
     int16_t* interleaved = v + chromaLevels;
     InterleaveChroma(coder, u, v, interleaved);
-    TokeniseStream(coder.lumaStream, coder.arithmeticTokens, luma, lumaLevels);
     TokeniseStream(coder.chromaStream, coder.arithmeticTokens, interleaved, 2 * chromaLevels);
-    LeastSize lumaLeast(coder.lumaStream), chromaLeast(coder.chromaStream);
     size_t lumaSize = 0, chromaSize = 0;
     const Appended lumaResult = AppendTokenStream(
         coder.lumaStream, [&] { return lumaLeast() + chromaLeast(); }, lumaLevels, coder.streamRoom, section,

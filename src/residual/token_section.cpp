@@ -537,6 +537,9 @@ bool ReconstructCodedSection(const uint8_t* section, size_t length, ResidualCode
         return RaiseLastIndex(codedLast, out, predicted);
     };
     const dsp::TransformKernels& kernels = ActiveTransformKernels();
+    const uint32_t lumaPredicted = PredictedPositionBits(layout.lumaModes);
+    const uint32_t chromaPredicted[2] = {PredictedPositionBits(layout.uModes),
+                                         PredictedPositionBits(layout.vModes)};
     const auto lumaRows = static_cast<uint32_t>(g.down);
     platform::RunUnits(
         coder.workers, lumaRows + static_cast<uint32_t>(g.chromaDown), [&](uint32_t unit, int) {
@@ -549,7 +552,7 @@ bool ReconstructCodedSection(const uint8_t* section, size_t length, ResidualCode
                                          static_cast<size_t>(column);
                     const uint8_t last =
                         blockLevels(luma + block * 64, lumaLanes + block * kPredictedPositionCount,
-                                    PredictedPositionBits(layout.lumaModes), levels);
+                                    lumaPredicted, levels);
                     const bool intra = layout.key || layout.intra[block] != 0;
                     ReconstructLumaBlock(kernels,
                                          tables.quantiserTable[intra ? kIntraLumaTable : kInterLumaTable],
@@ -563,7 +566,7 @@ bool ReconstructCodedSection(const uint8_t* section, size_t length, ResidualCode
             for (int plane = 0; plane < 2; ++plane) {
                 const size_t first = lumaBlocks + static_cast<size_t>(plane) * chromaBlocks;
                 uint8_t* pixels = (plane == 0 ? frame.u : frame.v) + offset;
-                const uint32_t predicted = PredictedPositionBits(plane == 0 ? layout.uModes : layout.vModes);
+                const uint32_t predicted = chromaPredicted[plane];
                 for (int32_t column = 0; column < g.chromaAcross; ++column) {
                     const size_t block = first +
                                          static_cast<size_t>(row) * static_cast<size_t>(g.chromaAcross) +

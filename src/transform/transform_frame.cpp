@@ -3,6 +3,10 @@
 #include <climits>
 #include <cstddef>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/worker_split.h"
 #include "transform/fixed_point.h"
 #include "transform/transform_kernels.h"
@@ -29,8 +33,18 @@ void LoadDifferences(int16_t* __restrict slot, const int16_t* __restrict samples
 }
 
 void LoadPixels(int16_t* __restrict slot, const uint8_t* __restrict pixels, int32_t stride) {
+#if defined(__SSE2__)
+    // Spelled out: the compiler's own vector code for it takes twice the instructions.
+    const __m128i zero = _mm_setzero_si128(), bias = _mm_set1_epi16(128);
+    for (int r = 0; r < 8; ++r) {
+        const __m128i row = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pixels + ptrdiff_t{r} * stride));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(slot + 8 * r),
+                         _mm_sub_epi16(_mm_unpacklo_epi8(row, zero), bias));
+    }
+#else
     for (int r = 0; r < 8; ++r)
         for (int c = 0; c < 8; ++c) slot[8 * r + c] = static_cast<int16_t>(pixels[r * stride + c] - 128);
+#endif
 }
 
 // The intra pass transforms source pixels; the inter pass transforms the difference samples into the

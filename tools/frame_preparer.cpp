@@ -69,12 +69,17 @@ FramePreparer::~FramePreparer() {
 }
 
 void FramePreparer::Convert(const AVFrame& source, int pixelFormat, int filter, SwsContext*& context,
-                            AVFrame* out) {
+                            uint8_t* const out[], const int outLinesize[]) {
     context =
         sws_getCachedContext(context, visibleWidth, visibleHeight, static_cast<AVPixelFormat>(source.format),
                              visibleWidth, visibleHeight, static_cast<AVPixelFormat>(pixelFormat),
                              filter | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr, nullptr);
     if (!context) throw Failure("cannot convert the source's pixel format");
+    sws_scale(context, source.data, source.linesize, 0, visibleHeight, out, outLinesize);
+}
+
+void FramePreparer::Convert(const AVFrame& source, int pixelFormat, int filter, SwsContext*& context,
+                            AVFrame* out) {
     if (out->width != visibleWidth || out->format != pixelFormat) {
         av_frame_unref(out);
         out->format = pixelFormat;
@@ -83,7 +88,7 @@ void FramePreparer::Convert(const AVFrame& source, int pixelFormat, int filter, 
         if (av_frame_get_buffer(out, 64) < 0) throw std::bad_alloc();
         out->width = visibleWidth;
     }
-    sws_scale(context, source.data, source.linesize, 0, visibleHeight, out->data, out->linesize);
+    Convert(source, pixelFormat, filter, context, out->data, out->linesize);
 }
 
 void FramePreparer::Prepare(const AVFrame& source, uint8_t* host, Picture420* reference) {
@@ -102,15 +107,22 @@ void FramePreparer::Prepare(const AVFrame& source, uint8_t* host, Picture420* re
 
     // Chroma that must be spread to more rows is repeated, not interpolated: the codec's own 4:2:2 output
     // repeats its rows, so repeating them here lets its decimation give back the source's samples.
-    Convert(*input, AvFormat(format), SWS_POINT, hostScaler, hostFrame);
     const size_t pitch = static_cast<size_t>(width) * static_cast<size_t>(BytesPerPixel(format));
-    const size_t visibleBytes =
-        static_cast<size_t>((visibleWidth + 1) / 2 * 2) * static_cast<size_t>(BytesPerPixel(format));
-    // Every byte is written below (the rows, then the padding): a recycled picture needs no clearing.
-    for (int row = 0; row < visibleHeight; ++row)
-        std::memcpy(&host[static_cast<size_t>(row) * pitch],
-                    hostFrame->data[0] + static_cast<ptrdiff_t>(row) * hostFrame->linesize[0],
-                    std::min(visibleBytes, pitch));
+    if (visibleWidth == width) {
+        // Whole rows: converted straight into the host picture, without a copy in between.
+        uint8_t* const rows[4] = {host, nullptr, nullptr, nullptr};
+        const int linesizes[4] = {static_cast<int>(pitch), 0, 0, 0};
+        Convert(*input, AvFormat(format), SWS_POINT, hostScaler, rows, linesizes);
+    } else {
+        Convert(*input, AvFormat(format), SWS_POINT, hostScaler, hostFrame);
+        const size_t visibleBytes =
+            static_cast<size_t>((visibleWidth + 1) / 2 * 2) * static_cast<size_t>(BytesPerPixel(format));
+        for (int row = 0; row < visibleHeight; ++row)
+            std::memcpy(&host[static_cast<size_t>(row) * pitch],
+                        hostFrame->data[0] + static_cast<ptrdiff_t>(row) * hostFrame->linesize[0],
+                        std::min(visibleBytes, pitch));
+    }
+    // Every byte is written (the rows, then the padding): a recycled picture needs no clearing.
     PadHost(host);
 
     if (reference) {

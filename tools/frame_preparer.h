@@ -33,6 +33,8 @@ class FramePreparer {
     void Prepare(const AVFrame& source, uint8_t* host, Picture420* reference);
 
   private:
+    void Convert(const AVFrame& source, int pixelFormat, int filter, SwsContext*& context,
+                 uint8_t* const out[], const int outLinesize[]);
     void Convert(const AVFrame& source, int pixelFormat, int filter, SwsContext*& context, AVFrame* out);
     void PadHost(uint8_t* host) const;
 

@@ -184,9 +184,13 @@ int32_t DecideLumaRows(ResidualCoder& coder, int16_t* out, int32_t firstRow, int
             } else if (v <= 2) {
                 choice = LumaChoice::NoResidual;
             } else {
+                // With AC levels, InterError has reconstructed these very levels in full already.
                 const float skipError = SkipError(residual, pitch);
                 if (skipError <= threshold ||
-                    CodedError(tables, kInterLumaTable, inter, residual, pitch) + kCodedMargin >= skipError) {
+                    (interAc != 0 ? interError
+                                  : CodedError(tables, kInterLumaTable, inter, residual, pitch)) +
+                            kCodedMargin >=
+                        skipError) {
                     choice = LumaChoice::NoResidual;
                 }
             }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -48,6 +49,7 @@ void ClearTree(CodeTree& tree) {
 }
 
 void ResetSet(CodeTableSet& set, uint32_t contextCount) {
+    std::memset(set.pairCounts, 0, sizeof set.pairCounts);
     set.contextCount = contextCount;
     set.histograms.resize(contextCount);
     set.trees.resize(contextCount);
@@ -272,12 +274,15 @@ bool DecodePrefixCoded(const DecodingTrees& trees, const uint8_t* in, const uint
 
 void BuildCodeTables(CodeTableSet& set, const uint8_t* tokens, size_t tokenCount) {
     ResetSet(set, kTokenAlphabetSize);
+    auto& pairs = set.pairCounts;
     uint32_t context = kFirstTokenContext;
     for (size_t i = 0; i < tokenCount; ++i) {
         const uint32_t token = std::min<uint32_t>(tokens[i], kTokenAlphabetSize - 1);
-        set.histograms[context].counts[token] += 1;
+        pairs[context][token] += 1;
         context = token;
     }
+    for (uint32_t c = 0; c < kTokenAlphabetSize; ++c)
+        std::copy(pairs[c], pairs[c] + kTokenAlphabetSize, set.histograms[c].counts.begin());
     for (ContextHistogram& histogram : set.histograms) {
         SummariseHistogram(histogram);
         NormaliseCounts(histogram);
@@ -439,6 +444,48 @@ size_t EncodeTokenString(const CodeTableSet& set, const uint8_t* tokens, size_t 
     encoder.range = range;
     FlushRangeEncoder(encoder);
     return static_cast<size_t>(encoder.byteCount);
+}
+
+// The range coder's bytes: a decision of p keeps at most p / 256 of the interval for a 1, and for a 0 at most
+// (256 - p) / 256 + p / 65536 (range >> 8 truncates, and the range exceeds 2^16 at every decision). From
+// 2^24 down to a final range above 2^8, with a byte shifted out per factor 256 and two more at the flush,
+// the bytes are at least the bits -log2 of the kept shares add up to, over 8.
+size_t TokenStringSizeAtLeast(const CodeTableSet& set, bool arithmetic) {
+    // -log2 of the most a decision of p keeps, by way taken (p is never 0; its zeros would only lower the
+    // bound).
+    static const auto kDecisionBits = [] {
+        std::array<std::array<double, 2>, 256> bits{};
+        for (int p = 1; p < 256; ++p) {
+            bits[static_cast<size_t>(p)][0] = -std::log2(((256.0 - p) * 256 + p) / 65536);
+            bits[static_cast<size_t>(p)][1] = -std::log2(p / 256.0);
+        }
+        return bits;
+    }();
+    const auto& pairs = set.pairCounts;
+    double bits = arithmetic ? 0 : 8;
+    for (uint32_t c = 0; c < kTokenAlphabetSize; ++c) {
+        const CodeTree* tree = TreeOf(set, c);
+        if (tree == nullptr) continue;
+        for (uint32_t token = 0; token < tree->codes.size() && token < kTokenAlphabetSize; ++token) {
+            if (pairs[c][token] == 0) continue;
+            const TokenCode& code = tree->codes[token];
+            double pathBits = code.length;
+            if (arithmetic) {
+                pathBits = 0;
+                int32_t index = tree->root;
+                for (uint32_t bit = code.length; bit-- > 0;) {
+                    const CodeNode& node = tree->nodes[static_cast<size_t>(index)];
+                    const uint32_t way = (code.value >> bit) & 1;
+                    pathBits += kDecisionBits[node.p][way];
+                    index = way != 0 ? node.child1 : node.child0;
+                }
+            }
+            bits += pathBits * pairs[c][token];
+        }
+    }
+    if (!arithmetic) return static_cast<size_t>(bits + 7) / 8;
+    // Rounded down, and a hair below, so the sum's rounding cannot lift it past the true bound.
+    return static_cast<size_t>(std::max(0.0, bits / 8 * (1 - 1e-9)));
 }
 
 bool DecodeTokenString(const CodeTableSet& set, const uint8_t* in, const uint8_t* end, size_t tokenCount,

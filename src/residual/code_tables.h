@@ -48,6 +48,8 @@ struct CodeTableSet {
     std::vector<ContextHistogram> histograms;
     uint32_t contextCount = 0;
     std::vector<CodeTree> trees;
+    // BuildCodeTables: how often each token follows each context, before normalisation.
+    uint32_t pairCounts[kTokenAlphabetSize][kTokenAlphabetSize] = {};
 };
 
 // Counts tokens (each below kTokenAlphabetSize) by context, normalises and builds every tree.
@@ -67,6 +69,10 @@ void AssignCodes(CodeTree& tree);
 size_t WriteCodeTables(const CodeTableSet& set, uint8_t* out, uint8_t* end);
 size_t EncodeTokenString(const CodeTableSet& set, const uint8_t* tokens, size_t tokenCount, bool arithmetic,
                          uint8_t* out, uint8_t* end);
+
+// A size EncodeTokenString's result never falls below, for the tokens BuildCodeTables made the set of:
+// exact for prefix codes, a lower bound for the range coder. Far cheaper than coding.
+size_t TokenStringSizeAtLeast(const CodeTableSet& set, bool arithmetic);
 
 // Readers refuse corrupt tables (more than 22 contexts, a used token range outside the alphabet) and token
 // strings that use a context without a tree; they never read at or beyond end.

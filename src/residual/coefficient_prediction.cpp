@@ -3,6 +3,10 @@
 #include <cstddef>
 #include <cstdlib>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "dsp/cpu_level.h"
 #include "residual/token_stream.h"
 #include "transform/fixed_point.h"
@@ -110,6 +114,54 @@ void ApplyMode(int16_t* levels, int32_t across, int32_t down, int16_t* scratch, 
     }
 }
 
+// ApplyMode for one lane of the gathered levels (`lanes` at its first block, kPredictionLanes values per
+// block), which hold the originals the prediction reads: the differences go straight to the levels, with
+// no row waiting in scratch, and the prediction reads compact lanes instead of a value per 64.
+template <uint8_t Mode>
+void ApplyModeFromLanes(const int16_t* lanes, int16_t* levels, int32_t across, int32_t down) {
+    constexpr ptrdiff_t kLane = dsp::kPredictionLanes;
+    const ptrdiff_t laneRow = ptrdiff_t{across} * kLane, levelRow = ptrdiff_t{across} * kBlockStride;
+    for (int32_t x = 1; x < across; ++x)
+        levels[x * kBlockStride] = Wrap16(int32_t{lanes[x * kLane]} - lanes[(x - 1) * kLane]);
+    for (int32_t y = 1; y < down; ++y) {
+        const int16_t* row = lanes + y * laneRow;
+        const int16_t* above = row - laneRow;
+        int16_t* out = levels + y * levelRow;
+        out[0] = Wrap16(int32_t{row[0]} - above[0]);
+        for (int32_t x = 1; x < across; ++x) {
+            const int16_t predicted =
+                Predict(Mode, row[(x - 1) * kLane], above[x * kLane], above[(x - 1) * kLane]);
+            out[x * kBlockStride] = Wrap16(int32_t{row[x * kLane]} - predicted);
+        }
+    }
+}
+
+void ApplyModeFromLanes(const int16_t* lanes, int16_t* levels, int32_t across, int32_t down, uint8_t mode) {
+    switch (mode) {
+        case kPredictMedian:
+            return ApplyModeFromLanes<kPredictMedian>(lanes, levels, across, down);
+        case kPredictLeft:
+            return ApplyModeFromLanes<kPredictLeft>(lanes, levels, across, down);
+        default:
+            return ApplyModeFromLanes<kPredictUp>(lanes, levels, across, down);
+    }
+}
+
+// A block's predicted positions, in lane order.
+void GatherLanes(const int16_t* block, int16_t* lanes) {
+#if defined(__SSE2__)
+    static_assert(kPredictedPositions[4] == 5 && kPredictedPositions[5] == 6 && kPredictedPositions[6] == 9 &&
+                  kPredictedPositions[7] == 10 && kPredictedPositions[3] == 3);
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8));
+    // 0..3 stay; 5, 6 and 9, 10 follow as two pairs.
+    const __m128i pairs = _mm_unpacklo_epi32(_mm_srli_si128(low, 10), _mm_srli_si128(high, 2));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), _mm_unpacklo_epi64(low, pairs));
+#else
+    for (int i = 0; i < kPredictedPositionCount; ++i) lanes[i] = block[kPredictedPositions[i]];
+#endif
+}
+
 // The plain kernel: each lane measured as a plane of its own.
 void MeasureModesPlain(const int16_t* lanes, int32_t across, int32_t down, int16_t limit,
                        dsp::ModeMeasures* out) {
@@ -134,16 +186,13 @@ dsp::MeasureModesKernel MeasureModesFor(dsp::CpuLevel level) {
     return MeasureModesPlain;
 }
 
-uint16_t ChoosePredictionModes(int16_t* levels, int32_t blocksAcross, int32_t blocksDown, int16_t* scratch,
-                               int16_t* lanes, dsp::MeasureModesKernel measure) {
+uint16_t ChoosePredictionModes(int16_t* levels, int32_t blocksAcross, int32_t blocksDown, int16_t* lanes,
+                               dsp::MeasureModesKernel measure) {
     if (blocksAcross <= 0 || blocksDown <= 0) return 0;
     static_assert(kPredictedPositionCount == dsp::kPredictionLanes);
     const size_t blocks = static_cast<size_t>(blocksAcross) * static_cast<size_t>(blocksDown);
-    for (size_t block = 0; block < blocks; ++block) {
-        for (int i = 0; i < kPredictedPositionCount; ++i)
-            lanes[block * kPredictedPositionCount + static_cast<size_t>(i)] =
-                levels[block * 64 + kPredictedPositions[i]];
-    }
+    for (size_t block = 0; block < blocks; ++block)
+        GatherLanes(levels + block * 64, lanes + block * kPredictedPositionCount);
     if (measure == nullptr) {
         static const dsp::MeasureModesKernel active = MeasureModesFor(dsp::ActiveCpuLevel());
         measure = active;
@@ -159,7 +208,7 @@ uint16_t ChoosePredictionModes(int16_t* levels, int32_t blocksAcross, int32_t bl
         }
         const PredictionMode mode = PickMode(costs);
         if (mode == kPredictNone || costs.outOfRange[mode]) continue;
-        ApplyMode(levels + kPredictedPositions[i], blocksAcross, blocksDown, scratch, mode);
+        ApplyModeFromLanes(lanes + i, levels + kPredictedPositions[i], blocksAcross, blocksDown, mode);
         modes = static_cast<uint16_t>(modes | mode << (2 * i));
     }
     return modes;

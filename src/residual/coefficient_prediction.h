@@ -28,8 +28,8 @@ dsp::MeasureModesKernel MeasureModesFor(dsp::CpuLevel level);
 // ChoosePredictionMode for every predicted position of a plane (`levels` at its first block), with the
 // given measure (null: the active level's). Returns the section's 2-bit mode fields. lanes: room for 8
 // values per block.
-uint16_t ChoosePredictionModes(int16_t* levels, int32_t blocksAcross, int32_t blocksDown, int16_t* scratch,
-                               int16_t* lanes, dsp::MeasureModesKernel measure = nullptr);
+uint16_t ChoosePredictionModes(int16_t* levels, int32_t blocksAcross, int32_t blocksDown, int16_t* lanes,
+                               dsp::MeasureModesKernel measure = nullptr);
 
 // Decoder, first block row: each block's level += the restored level of its left neighbour.
 void UndoFirstRowPrediction(int32_t count, int16_t* current);

@@ -54,7 +54,6 @@ bool SetupResidualCoder(int32_t width, ResidualCoder& coder, int32_t border, int
     coder.intraLumaQuality.reset();
     coder.levels.resize((lumaBlocks + 4 * chromaBlocks) * 64);
     coder.previousLevels.resize(coder.levels.size());
-    coder.predictionScratch.resize(2 * static_cast<size_t>(coder.blocksAcross));
     coder.predictionLanes.resize((lumaBlocks + 2 * chromaBlocks) * 8);
     coder.previousLanes.resize(coder.predictionLanes.size());
     return true;
@@ -127,9 +126,8 @@ void ClearIntraFlags(ResidualCoder& coder) {
 }
 
 void ReleaseResidualCoder(ResidualCoder& coder) {
-    for (std::vector<int16_t>* buffer :
-         {&coder.intraLumaLevels, &coder.levels, &coder.previousLevels, &coder.predictionScratch,
-          &coder.predictionLanes, &coder.previousLanes}) {
+    for (std::vector<int16_t>* buffer : {&coder.intraLumaLevels, &coder.levels, &coder.previousLevels,
+                                         &coder.predictionLanes, &coder.previousLanes}) {
         std::vector<int16_t>().swap(*buffer);
     }
     for (std::vector<uint8_t>* buffer :

@@ -59,8 +59,7 @@ struct ResidualCoder {
     std::optional<CodedSection> codedSection;
     std::vector<int16_t> previousLevels;
     std::optional<CodedSection> previousSection;
-    std::vector<uint8_t> streamRoom;         // where a token stream is coded before it joins its section
-    std::vector<int16_t> predictionScratch;  // two rows of blocksAcross values
+    std::vector<uint8_t> streamRoom;  // where a token stream is coded before it joins its section
     // The predicted positions of every block (luma, U, V), 8 each, as they were before the prediction: with
     // `levels` they give a coded section's levels without undoing the prediction row after row. The
     // previous section's move to previousLanes with its levels.

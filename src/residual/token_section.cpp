@@ -32,33 +32,49 @@ size_t AppendBlockMap(const ResidualCoder& coder, std::vector<uint8_t>& section)
 
 enum class Appended { Done, Failed, CannotWin };
 
-// Appends one token stream, coded in `room` (kept across sections: only the bytes coded are read, so it
-// is never cleared), and gives its size. Failed when the levels cannot be represented (counts beyond the
-// stream header's fields); CannotWin, appending nothing, when the section would reach sizeLimit bytes
-// (read once the levels are tokenised: another thread may lower it meanwhile)
-// whatever its token string: its extra bits alone take it there.
-Appended AppendTokenStream(TokenStream& stream, uint8_t arithmetic, const int16_t* levels, size_t levelCount,
-                           std::vector<uint8_t>& room, std::vector<uint8_t>& section,
-                           const std::atomic<size_t>& limit, size_t* size) {
+// Tokenises one stream's levels and builds its tables.
+void TokeniseStream(TokenStream& stream, uint8_t arithmetic, const int16_t* levels, size_t levelCount) {
     TokeniseLevels(stream, levels, levelCount);
-    const size_t sizeLimit = limit.load(std::memory_order_relaxed);
-    if (sizeLimit != SIZE_MAX) {
-        uint64_t extraBits = 0;
-        for (const uint32_t extra : stream.extraBits) extraBits += extra >> 24;
-        if (section.size() + kTokenStreamHeaderSize + extraBits / 8 >= sizeLimit) return Appended::CannotWin;
+    stream.arithmetic = arithmetic;
+    BuildTokenTables(stream);
+}
+
+// The least size of tokenised streams, worked out when first asked: only a size limit asks, and it costs a
+// pass over the tokens.
+class LeastSize {
+  public:
+    explicit LeastSize(const TokenStream& stream) : stream(&stream) {}
+    size_t operator()() {
+        if (least == SIZE_MAX) least = TokenStreamSizeAtLeast(*stream);
+        return least;
     }
+
+  private:
+    const TokenStream* stream;
+    size_t least = SIZE_MAX;
+};
+
+// Appends one tokenised stream, coded in `room` (kept across sections: only the bytes coded are read, so
+// it is never cleared), and gives its size. Failed when the levels cannot be represented (counts beyond
+// the stream header's fields); CannotWin, appending nothing, when the section would reach sizeLimit bytes
+// (read now: another thread may have lowered it) whatever the coding gives: `least()`, the least size of
+// this stream and of those still to come, takes it there.
+template <typename Least>
+Appended AppendTokenStream(TokenStream& stream, Least&& least, size_t levelCount, std::vector<uint8_t>& room,
+                           std::vector<uint8_t>& section, const std::atomic<size_t>& limit, size_t* size) {
+    const size_t sizeLimit = limit.load(std::memory_order_relaxed);
+    if (sizeLimit != SIZE_MAX && section.size() + least() >= sizeLimit) return Appended::CannotWin;
     // 3 bytes per level is what the format budgets (192 per block); a stream never needs more than a code
     // of at most 32 bits plus 24 extra bits per token, plus its tables.
     size_t capacity = 3 * levelCount + 1024;
     const size_t largest = 8 * levelCount + 65536;
-    stream.arithmetic = arithmetic;
     if (room.size() < capacity) room.resize(capacity);
-    bool written = WriteTokenStream(stream, room.data(), room.data() + capacity);
+    bool written = WriteTabledTokenStream(stream, room.data(), room.data() + capacity);
     while (!(written && FinishTokenStream(stream, size))) {
         if (capacity >= largest) return Appended::Failed;
         capacity = std::min(2 * capacity, largest);
         if (room.size() < capacity) room.resize(capacity);
-        written = WriteTokenStream(stream, room.data(), room.data() + capacity);
+        written = WriteTabledTokenStream(stream, room.data(), room.data() + capacity);
     }
     section.insert(section.end(), room.begin(), room.begin() + static_cast<ptrdiff_t>(*size));
     return Appended::Done;
@@ -405,31 +421,37 @@ bool WriteTokenSection(ResidualCoder& coder, const PreparedSection& prepared, st
     int16_t* u = luma + lumaLevels;
     int16_t* v = u + chromaLevels;
 
-    int16_t* scratch = coder.predictionScratch.data();
-    int16_t* lanes = coder.predictionLanes.data();
-    const size_t chromaLanes = coder.uFlags.size() * kPredictedPositionCount;
-    const uint16_t lumaModes =
-        ChoosePredictionModes(luma, coder.blocksAcross, coder.blocksDown, scratch, lanes);
-    lanes += coder.yFlags.size() * kPredictedPositionCount;
-    const uint16_t uModes =
-        ChoosePredictionModes(u, coder.chromaBlocksAcross, coder.chromaBlocksDown, scratch, lanes);
-    const uint16_t vModes = ChoosePredictionModes(v, coder.chromaBlocksAcross, coder.chromaBlocksDown,
-                                                  scratch, lanes + chromaLanes);
-
     section.assign(kTokenSectionHeaderSize, 0);
     const size_t mapSize = !key && prepared.intraBlocks > 0 ? AppendBlockMap(coder, section) : 0;
-    size_t lumaSize = 0, chromaSize = 0;
-    const Appended lumaResult = AppendTokenStream(coder.lumaStream, coder.arithmeticTokens, luma, lumaLevels,
-                                                  coder.streamRoom, section, sizeLimit, &lumaSize);
-    Appended chromaResult = Appended::Failed;
-    if (lumaResult == Appended::Done) {
-        // The chroma levels are interleaved behind V, so every plane's coded levels stay for the
-        // reconstruction.
-        int16_t* interleaved = v + chromaLevels;
-        InterleaveChroma(coder, u, v, interleaved);
-        chromaResult = AppendTokenStream(coder.chromaStream, coder.arithmeticTokens, interleaved,
-                                         2 * chromaLevels, coder.streamRoom, section, sizeLimit, &chromaSize);
+    // Both streams are tokenised before either is coded: with a size limit, their least sizes together
+    // mostly show that the section cannot win, and coding is most of a section's work; the luma stream's
+    // alone often does (a key section against a delta frame), before the chroma planes are predicted.
+    int16_t* lanes = coder.predictionLanes.data();
+    const uint16_t lumaModes = ChoosePredictionModes(luma, coder.blocksAcross, coder.blocksDown, lanes);
+    TokeniseStream(coder.lumaStream, coder.arithmeticTokens, luma, lumaLevels);
+    LeastSize lumaLeast(coder.lumaStream), chromaLeast(coder.chromaStream);
+    if (const size_t limit = sizeLimit.load(std::memory_order_relaxed);
+        limit != SIZE_MAX && section.size() + lumaLeast() >= limit) {
+        section.clear();
+        return true;
     }
+    lanes += coder.yFlags.size() * kPredictedPositionCount;
+    const size_t chromaLanes = coder.uFlags.size() * kPredictedPositionCount;
+    const uint16_t uModes = ChoosePredictionModes(u, coder.chromaBlocksAcross, coder.chromaBlocksDown, lanes);
+    const uint16_t vModes =
+        ChoosePredictionModes(v, coder.chromaBlocksAcross, coder.chromaBlocksDown, lanes + chromaLanes);
+    // The chroma levels are interleaved behind V, so every plane's coded levels stay for the reconstruction.
+    int16_t* interleaved = v + chromaLevels;
+    InterleaveChroma(coder, u, v, interleaved);
+    TokeniseStream(coder.chromaStream, coder.arithmeticTokens, interleaved, 2 * chromaLevels);
+    size_t lumaSize = 0, chromaSize = 0;
+    const Appended lumaResult = AppendTokenStream(
+        coder.lumaStream, [&] { return lumaLeast() + chromaLeast(); }, lumaLevels, coder.streamRoom, section,
+        sizeLimit, &lumaSize);
+    Appended chromaResult = Appended::Failed;
+    if (lumaResult == Appended::Done)
+        chromaResult = AppendTokenStream(coder.chromaStream, chromaLeast, 2 * chromaLevels, coder.streamRoom,
+                                         section, sizeLimit, &chromaSize);
     if (chromaResult != Appended::Done || section.size() > UINT32_MAX) {
         section.clear();
         return lumaResult == Appended::CannotWin || chromaResult == Appended::CannotWin;
@@ -516,13 +538,16 @@ bool ReconstructCodedSection(const uint8_t* section, size_t length, ResidualCode
         return RaiseLastIndex(codedLast, out, predicted);
     };
     const dsp::TransformKernels& kernels = ActiveTransformKernels();
+    const uint32_t lumaPredicted = PredictedPositionBits(layout.lumaModes);
+    const uint32_t chromaPredicted[2] = {PredictedPositionBits(layout.uModes),
+                                         PredictedPositionBits(layout.vModes)};
     auto lumaRow = [&](int32_t row, int16_t* levels) {
         uint8_t* pixels = frame.y + ptrdiff_t{8} * row * g.stride;
         for (int32_t column = 0; column < g.across; ++column) {
             const size_t block =
                 static_cast<size_t>(row) * static_cast<size_t>(g.across) + static_cast<size_t>(column);
             const uint8_t last = blockLevels(luma + block * 64, lumaLanes + block * kPredictedPositionCount,
-                                             PredictedPositionBits(layout.lumaModes), levels);
+                                             lumaPredicted, levels);
             const bool intra = layout.key || layout.intra[block] != 0;
             ReconstructLumaBlock(kernels, tables.quantiserTable[intra ? kIntraLumaTable : kInterLumaTable],
                                  intra, last, levels, pixels + 8 * column, g.stride);
@@ -534,7 +559,7 @@ bool ReconstructCodedSection(const uint8_t* section, size_t length, ResidualCode
         for (int plane = 0; plane < 2; ++plane) {
             const size_t first = lumaBlocks + static_cast<size_t>(plane) * chromaBlocks;
             uint8_t* pixels = (plane == 0 ? frame.u : frame.v) + offset;
-            const uint32_t predicted = PredictedPositionBits(plane == 0 ? layout.uModes : layout.vModes);
+            const uint32_t predicted = chromaPredicted[plane];
             for (int32_t column = 0; column < g.chromaAcross; ++column) {
                 const size_t block = first + static_cast<size_t>(row) * static_cast<size_t>(g.chromaAcross) +
                                      static_cast<size_t>(column);

@@ -234,9 +234,24 @@ bool EncodeTokenStream(TokenStream& stream, const int16_t* levels, size_t levelC
 }
 
 bool WriteTokenStream(TokenStream& stream, uint8_t* out, uint8_t* end) {
+    BuildTokenTables(stream);
+    return WriteTabledTokenStream(stream, out, end);
+}
+
+void BuildTokenTables(TokenStream& stream) {
     stream.tokenCount = static_cast<uint32_t>(std::min<size_t>(stream.tokens.size(), UINT32_MAX));
     BuildCodeTables(stream.tables, stream.tokens.data(), stream.tokens.size());
+}
 
+size_t TokenStreamSizeAtLeast(const TokenStream& stream) {
+    uint64_t extraBits = 0;
+    for (const uint32_t extra : stream.extraBits) extraBits += extra >> 24;
+    return kTokenStreamHeaderSize + WriteCodeTables(stream.tables, nullptr, nullptr) +
+           TokenStringSizeAtLeast(stream.tables, stream.arithmetic != 0) +
+           static_cast<size_t>((extraBits + 7) / 8);
+}
+
+bool WriteTabledTokenStream(TokenStream& stream, uint8_t* out, uint8_t* end) {
     const size_t capacity = end > out ? static_cast<size_t>(end - out) : 0;
     auto at = [&](size_t offset) { return offset <= capacity ? out + offset : end; };
     const size_t tableSize = WriteCodeTables(stream.tables, at(kTokenStreamHeaderSize), end);

@@ -86,8 +86,19 @@ void TokeniseLevels(TokenStream& stream, const int16_t* levels, size_t levelCoun
 bool EncodeTokenStream(TokenStream& stream, const int16_t* levels, size_t levelCount, uint8_t* out,
                        uint8_t* end);
 
-// The writing half of EncodeTokenStream, for tokens already in stream.tokens and stream.extraBits.
+// The writing half of EncodeTokenStream, for tokens already in stream.tokens and stream.extraBits: builds
+// the code tables, then writes as WriteTabledTokenStream.
 bool WriteTokenStream(TokenStream& stream, uint8_t* out, uint8_t* end);
+
+// Builds stream.tables from stream.tokens.
+void BuildTokenTables(TokenStream& stream);
+
+// A size the finished stream never falls below, for tables built: exact but for a range-coded token string,
+// whose size it bounds from below. Tells that a stream cannot fit without coding it.
+size_t TokenStreamSizeAtLeast(const TokenStream& stream);
+
+// WriteTokenStream for tables already built.
+bool WriteTabledTokenStream(TokenStream& stream, uint8_t* out, uint8_t* end);
 
 // Pads the extra bits to a byte and gives the stream's size; false when the output did not fit.
 bool FinishTokenStream(TokenStream& stream, size_t* size);

@@ -87,8 +87,8 @@ TEST(PredictionKernels, AllPositionsChooseAsOneAtATime) {
         for (dsp::CpuLevel level : levels) {
             std::vector<int16_t> actual = plane.values;
             std::vector<int16_t> lanes(actual.size() / 8);
-            EXPECT_EQ(ChoosePredictionModes(actual.data(), plane.across, plane.down, scratch.data(),
-                                            lanes.data(), MeasureModesFor(level)),
+            EXPECT_EQ(ChoosePredictionModes(actual.data(), plane.across, plane.down, lanes.data(),
+                                            MeasureModesFor(level)),
                       expectedModes)
                 << dsp::CpuLevelName(level);
             EXPECT_EQ(actual, expected) << dsp::CpuLevelName(level);

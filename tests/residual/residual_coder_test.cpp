@@ -18,7 +18,6 @@ TEST(ResidualCoderTest, SmallestPictureGeometry) {
     EXPECT_EQ(coder.chromaBlocksDown, 1);
     EXPECT_EQ(coder.levels.size(), 8u * 64);
     EXPECT_EQ(coder.vFlags.size(), 1u);
-    EXPECT_EQ(coder.predictionScratch.size(), 4u);
 }
 
 TEST(ResidualCoderTest, UnchangedGeometryKeepsBuffersAndContents) {

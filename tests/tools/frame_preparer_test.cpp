@@ -6,6 +6,7 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
+#include <algorithm>
 #include <memory>
 
 #include "tools/cli_errors.h"
@@ -78,6 +79,25 @@ TEST(FramePreparer, PadsByRepeatingTheEdgesInEveryFormat) {
     preparer.Prepare(*source, host.data(), nullptr);
     for (int y = 0; y < 13; ++y)
         for (int x = 0; x < 21; ++x) EXPECT_EQ(Luma(host, 32, x, y), 16 + x + 10 * y);
+}
+
+// Whole rows are converted straight into the host picture: the conversion must stay inside it, and the
+// rows below still repeat the last one.
+TEST(FramePreparer, WholeRowsConvertInPlaceWithinThePicture) {
+    auto source = Source(32, 13);
+    for (HostFormat format : {HostFormat::Rgb24, HostFormat::Rgb32, HostFormat::Yuy2, HostFormat::Uyvy}) {
+        FramePreparer preparer(32, 13, format, FitMode::Pad);
+        const size_t bytes = HostPictureBytes(format, 32, 16), pitch = bytes / 16;
+        std::vector<uint8_t> host(bytes + 64, 0xA5);
+        preparer.Prepare(*source, host.data(), nullptr);
+        EXPECT_EQ(std::vector<uint8_t>(host.begin() + static_cast<ptrdiff_t>(bytes), host.end()),
+                  std::vector<uint8_t>(64, 0xA5));
+        for (size_t row = 13; row < 16; ++row)
+            EXPECT_TRUE(std::equal(&host[row * pitch], &host[(row + 1) * pitch], &host[12 * pitch])) << row;
+        if (format != HostFormat::Uyvy) continue;
+        for (int y = 0; y < 13; ++y)
+            for (int x = 0; x < 32; ++x) EXPECT_EQ(Luma(host, 32, x, y), 16 + x + 10 * y);
+    }
 }
 
 TEST(FramePreparer, CropsTheCentreAtEvenOffsets) {

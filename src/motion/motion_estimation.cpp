@@ -669,8 +669,9 @@ bool EstimateMotion(YuvFrame& source, MotionField& field, const YuvFrame& refere
         SearchRow(field, row, progress, subBlocks[static_cast<size_t>(worker)]);
     });
     field.subBlockCount = subBlocks[0] + subBlocks[1];
-    // Starts only once the whole search has finished, so it sees the final mode of every macroblock.
-    platform::RunUnits(field.workers, field.mbRows,
+    // Starts only once the whole search has finished, so it sees the final mode of every macroblock. In
+    // bands, as the transform reads the differences back.
+    platform::RunBands(field.workers, field.mbRows,
                        [&](uint32_t row, int) { BuildDifferenceRows(field, difference, row, field.mbRows); });
     return true;
 }

@@ -74,6 +74,35 @@ inline void RunUnits(WorkerPair* workers, uint32_t units,
     });
 }
 
+// unit(k, worker) for every k below `units`, each exactly once, for units independent of each other and
+// laid out down the picture: worker 0 owns the top half, worker 1 the bottom half, each taken downwards; a
+// worker done with its own half takes the other's last units. Stages that run this way over the same rows
+// split the picture at about the same place, so each worker mostly reads back rows it has just written
+// itself, from its own cache, instead of the other core's.
+inline void RunBands(WorkerPair* workers, uint32_t units,
+                     const std::function<void(uint32_t unit, int worker)>& unit) {
+    // Each half's units not yet taken, [first, end) packed as end << 32 | first.
+    std::atomic<uint64_t> left[2] = {uint64_t{units / 2} << 32, uint64_t{units} << 32 | units / 2};
+    // The next unit of `half`, from its front or its back, or false once it has none.
+    auto take = [&](int half, bool front, uint32_t& k) {
+        uint64_t range = left[half].load(std::memory_order_relaxed);
+        for (;;) {
+            const auto first = static_cast<uint32_t>(range), end = static_cast<uint32_t>(range >> 32);
+            if (first >= end) return false;
+            const uint64_t rest = front ? range + 1 : range - (uint64_t{1} << 32);
+            if (left[half].compare_exchange_weak(range, rest, std::memory_order_relaxed)) {
+                k = front ? first : end - 1;
+                return true;
+            }
+        }
+    };
+    RunHalves(workers, [&](int worker) {
+        uint32_t k = 0;
+        while (take(worker, true, k)) unit(k, worker);
+        while (take(1 - worker, false, k)) unit(k, worker);
+    });
+}
+
 // Which units of a RunUnits call have finished, for units that read what earlier ones wrote. A unit waits
 // only for units handed out before it, already running on the other worker, so every wait ends; it is
 // short, so yielding is enough.

@@ -382,28 +382,23 @@ PreparedSection PrepareTokenSection(ResidualCoder& coder, uint8_t keyFrame) {
     int16_t* u = luma + lumaLevels;
 
     BuildQuantiserTables(coder.quality, coder.quantiserTables);
-    // Units: luma block rows, then U and V block rows. A luma row costs about twice a chroma row (twice
-    // the blocks) or four times (delta frames measure intra and inter); the workers share them as they
-    // come free.
-    const auto lumaRows = static_cast<uint32_t>(coder.blocksDown);
-    const auto chromaRows = static_cast<uint32_t>(coder.chromaBlocksDown);
+    // Units: macroblock rows (two luma block rows, a U and a V one), in bands as the transform ran, so
+    // that a worker mostly reads coefficients it has just written.
     int32_t intraCount[2] = {0, 0};
-    platform::RunUnits(coder.workers, lumaRows + 2 * chromaRows, [&](uint32_t unit, int worker) {
-        if (unit < lumaRows) {
-            const auto row = static_cast<int32_t>(unit);
-            if (key)
-                QuantiseKeyLumaRows(coder, luma, row, row + 1);
-            else
-                intraCount[worker] += DecideLumaRows(coder, luma, row, row + 1);
-            return;
-        }
-        const int plane = unit - lumaRows < chromaRows ? 0 : 1;
-        const auto row = static_cast<int32_t>((unit - lumaRows) % chromaRows);
-        if (key)
-            QuantiseKeyChromaRow(coder, plane, row, u);
-        else
-            DecideChromaRow(coder, plane, row, u);
-    });
+    platform::RunBands(coder.workers, static_cast<uint32_t>(coder.chromaBlocksDown),
+                       [&](uint32_t unit, int worker) {
+                           const auto row = static_cast<int32_t>(unit);
+                           if (key)
+                               QuantiseKeyLumaRows(coder, luma, 2 * row, 2 * row + 2);
+                           else
+                               intraCount[worker] += DecideLumaRows(coder, luma, 2 * row, 2 * row + 2);
+                           for (int plane = 0; plane < 2; ++plane) {
+                               if (key)
+                                   QuantiseKeyChromaRow(coder, plane, row, u);
+                               else
+                                   DecideChromaRow(coder, plane, row, u);
+                           }
+                       });
     coder.intraLumaQuality = coder.quality;  // either kind of section leaves the intra luma levels
     prepared.intraBlocks = intraCount[0] + intraCount[1];
     prepared.ready = true;
@@ -572,7 +567,7 @@ bool ReconstructCodedSection(const uint8_t* section, size_t length, ResidualCode
     };
     // Units: macroblock rows (two luma block rows and a chroma one), each predicted first when asked, so
     // that the residual is added to pixels still in the worker's cache.
-    platform::RunUnits(coder.workers, static_cast<uint32_t>(g.chromaDown), [&](uint32_t unit, int) {
+    platform::RunBands(coder.workers, static_cast<uint32_t>(g.chromaDown), [&](uint32_t unit, int) {
         alignas(32) int16_t levels[64];
         if (predictRow != nullptr) (*predictRow)(unit);
         const auto row = static_cast<int32_t>(unit);

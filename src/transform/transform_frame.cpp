@@ -71,18 +71,17 @@ bool TransformFrame(const YuvFrame& source, const DifferenceFrame* difference,
         plane(coefficients.u, coefficients.chromaBlocksAcross, source.u, &DifferenceFrame::u),
         plane(coefficients.v, coefficients.chromaBlocksAcross, source.v, &DifferenceFrame::v)};
 
-    // Units: the luma block rows, then the chroma block rows of U and V together.
-    const auto lumaRows = static_cast<uint32_t>(coefficients.blocksDown);
-    const auto units = lumaRows + static_cast<uint32_t>(coefficients.chromaBlocksDown);
-    platform::RunUnits(workers, units, [&](uint32_t unit, int) {
+    // Units: macroblock rows (two luma block rows and a chroma one of U and V), in bands as the
+    // differences were built, so that a worker mostly transforms rows it has just written.
+    const auto units = static_cast<uint32_t>(coefficients.chromaBlocksDown);
+    platform::RunBands(workers, units, [&](uint32_t unit, int) {
+        const auto row = static_cast<int32_t>(unit);
         for (bool inter : {false, true}) {
             if (inter && difference == nullptr) break;
-            if (unit < lumaRows) {
-                TransformRow(planes[0], static_cast<int32_t>(unit), inter);
-            } else {
-                TransformRow(planes[1], static_cast<int32_t>(unit - lumaRows), inter);
-                TransformRow(planes[2], static_cast<int32_t>(unit - lumaRows), inter);
-            }
+            TransformRow(planes[0], 2 * row, inter);
+            TransformRow(planes[0], 2 * row + 1, inter);
+            TransformRow(planes[1], row, inter);
+            TransformRow(planes[2], row, inter);
         }
     });
     return true;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "platform/processor.h"
 #include "platform/worker_split.h"
@@ -72,6 +73,26 @@ TEST(WorkerPairTest, WorkBesideTheNextStageIsDoneOnceByFinish) {
             RunUnits(workers, 8, [&](uint32_t, int) { units.fetch_add(1); });
             EXPECT_EQ(done.load(), 1);
             EXPECT_EQ(units.load(), stage ? 72 : 8);
+        }
+    }
+}
+
+// Bands split at the middle and a worker done with its half takes the other's last units: a take from
+// both ends of one half must never hand out a unit twice or skip one, whichever worker is slowed, for odd
+// counts and counts too small to split.
+TEST(WorkerPairTest, BandsRunEachUnitExactlyOnceWhicheverWorkerLags) {
+    WorkerPair pair;
+    for (WorkerPair* workers : {&pair, static_cast<WorkerPair*>(nullptr)}) {
+        for (int slow = 0; slow < 2; ++slow) {
+            for (uint32_t units : {0u, 1u, 2u, 3u, 7u, 30u}) {
+                std::vector<std::atomic<int>> runs(units);
+                RunBands(workers, units, [&](uint32_t unit, int worker) {
+                    if (worker == slow) std::this_thread::sleep_for(std::chrono::microseconds(200));
+                    runs[unit].fetch_add(1);
+                });
+                for (uint32_t k = 0; k < units; ++k)
+                    ASSERT_EQ(runs[k].load(), 1) << units << " units, unit " << k;
+            }
         }
     }
 }

@@ -81,6 +81,10 @@ inline void RunUnits(WorkerPair* workers, uint32_t units,
 // itself, from its own cache, instead of the other core's.
 inline void RunBands(WorkerPair* workers, uint32_t units,
                      const std::function<void(uint32_t unit, int worker)>& unit) {
+    if (workers == nullptr) {  // one thread: in order, as the rows lie in memory
+        for (uint32_t k = 0; k < units; ++k) unit(k, 0);
+        return;
+    }
     // Each half's units not yet taken, [first, end) packed as end << 32 | first.
     std::atomic<uint64_t> left[2] = {uint64_t{units / 2} << 32, uint64_t{units} << 32 | units / 2};
     // The next unit of `half`, from its front or its back, or false once it has none.

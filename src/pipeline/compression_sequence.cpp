@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <new>
+#include <optional>
 
 #include "motion/block_sums.h"
 #include "motion/motion_compensation.h"
@@ -225,20 +226,64 @@ CompressionSequence::Analysis CompressionSequence::Analyse(bool key) {
 // frame's, so keyCoder codes from encoderCoder's transform and the intra luma levels its delta section has
 // just quantised, lent to it, and a section depends only on the coefficients, the quality and the token
 // mode, so it comes out byte for byte as encoderCoder would code it.
-bool CompressionSequence::EncodeKeyAlternative(std::vector<uint8_t>& section,
-                                               const std::atomic<size_t>& sizeLimit) {
+PreparedSection CompressionSequence::PrepareKeyAlternative() {
     keyCoder.workers = nullptr;
     keyCoder.quality = encoderCoder.quality;
     keyCoder.arithmeticTokens = encoderCoder.arithmeticTokens;
-    const PreparedSection prepared = PrepareTokenSection(keyCoder, 1);
-    return WriteTokenSection(keyCoder, prepared, section, sizeLimit);
+    return PrepareTokenSection(keyCoder, 1);
+}
+
+// Two workers write the delta section and the key alternative in two stages. In the first, one codes the
+// delta section's luma stream while the other codes its chroma stream, then prepares the key section and
+// tokenises its luma: the delta frame's size is then known, and the key section's least size mostly shows
+// that it cannot win before any of it is coded. Otherwise, in the second, one codes its luma stream while
+// the other codes its chroma stream.
+void CompressionSequence::WriteBothSections(const std::vector<uint8_t>& motion, Attempt& attempt,
+                                            bool& deltaCoded, bool& keyCoded) {
+    const PreparedSection delta = PrepareTokenSection(encoderCoder, 0);
+    if (!keyCoderLoaded) keyCoderLoaded = LoadKeyFrameFrom(keyCoder, encoderCoder);
+    // Writing the delta section reads neither the transform nor the intra levels.
+    const LentTransform lent(encoderCoder, keyCoder);
+    SectionWriter deltaWriter(encoderCoder, delta, attempt.deltaSection);
+    std::optional<SectionWriter> keyWriter;
+    platform::RunHalves(&workers, [&](int half) {
+        if (half == 0) {
+            deltaWriter.TokeniseLuma();
+            deltaWriter.CodeLuma();
+            return;
+        }
+        deltaWriter.TokeniseChroma();
+        deltaWriter.CodeChroma();
+        if (keyCoderLoaded) {
+            keyWriter.emplace(keyCoder, PrepareKeyAlternative(), attempt.keySection);
+            keyWriter->TokeniseLuma();
+            static_cast<void>(keyWriter->LeastSize());  // worked out here, beside the other half
+        }
+    });
+    deltaCoded = deltaWriter.Finish();
+    if (!keyWriter) {
+        attempt.keySection.clear();
+        keyCoded = false;
+        return;
+    }
+    if (keyWriter->LeastSize() >= motion.size() + attempt.deltaSection.size()) {
+        keyWriter->GiveUp();
+    } else {
+        platform::RunHalves(&workers, [&](int half) {
+            if (half == 0) {
+                keyWriter->CodeLuma();
+            } else {
+                keyWriter->TokeniseChroma();
+                keyWriter->CodeChroma();
+            }
+        });
+    }
+    keyCoded = keyWriter->Finish();
 }
 
 // A key section whenever a key frame is possible; the delta one unless the frame must be key. The smaller
-// frame wins, a tie going to the delta frame. With two workers both share a delta frame's block decisions,
-// then one writes the delta section while the other codes the key one: writing is serial work, most of a
-// section's. Either way the key section is left unfinished once it is sure not to come out smaller than
-// the delta frame, whose size two workers learn only when it is written. The attempt's buffers are rewritten
+// frame wins, a tie going to the delta frame. Either way the key section is left unfinished once it is sure
+// not to come out smaller than the delta frame. The attempt's buffers are rewritten
 // in place, so later attempts reuse them. False when the chosen section could not be coded. A section that
 // failed is empty and is compared as such, so a failed key section is always chosen.
 bool CompressionSequence::CodeAttempt(bool key, bool autoKeyInsert, const std::vector<uint8_t>* motion,
@@ -249,22 +294,7 @@ bool CompressionSequence::CodeAttempt(bool key, bool autoKeyInsert, const std::v
     if (key) {
         keyCoded = EncodeTokenSection(encoderCoder, 1, attempt.keySection);
     } else if (autoKeyInsert && twoWorkers) {
-        const PreparedSection delta = PrepareTokenSection(encoderCoder, 0);
-        if (!keyCoderLoaded) keyCoderLoaded = LoadKeyFrameFrom(keyCoder, encoderCoder);
-        // Writing the delta section reads neither the transform nor the intra levels.
-        const LentTransform lent(encoderCoder, keyCoder);
-        std::atomic<size_t> deltaFrameSize{SIZE_MAX};
-        platform::RunHalves(&workers, [&](int half) {
-            if (half == 0) {
-                const std::atomic<size_t> none{SIZE_MAX};
-                deltaCoded = WriteTokenSection(encoderCoder, delta, attempt.deltaSection, none);
-                deltaFrameSize.store(motion->size() + attempt.deltaSection.size(), std::memory_order_relaxed);
-            } else if (keyCoderLoaded) {
-                keyCoded = EncodeKeyAlternative(attempt.keySection, deltaFrameSize);
-            } else {
-                attempt.keySection.clear();
-            }
-        });
+        WriteBothSections(*motion, attempt, deltaCoded, keyCoded);
     } else {
         // The delta section first: the key one is left unfinished once it cannot come out smaller.
         deltaCoded = EncodeTokenSection(encoderCoder, 0, attempt.deltaSection);

@@ -4,7 +4,6 @@
 // that the next frame is predicted from the same picture the decoder holds.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -102,8 +101,9 @@ class CompressionSequence {
                                   const Analysis& analysis, Attempt& written);
     [[nodiscard]] bool CodeAttempt(bool key, bool autoKeyInsert, const std::vector<uint8_t>* motion,
                                    Attempt& attempt);
-    [[nodiscard]] bool EncodeKeyAlternative(std::vector<uint8_t>& section,
-                                            const std::atomic<size_t>& sizeLimit);
+    PreparedSection PrepareKeyAlternative();
+    void WriteBothSections(const std::vector<uint8_t>& motion, Attempt& attempt, bool& deltaCoded,
+                           bool& keyCoded);
     [[nodiscard]] bool Reconstruct(const uint8_t* frame, bool key, uint16_t motionSize, size_t tokenSize);
     // A frame that could not be finished: nothing usable was written and the reference is suspect.
     int32_t Fail(const StatusSink& status);

@@ -130,8 +130,8 @@ void ReleaseResidualCoder(ResidualCoder& coder) {
                                          &coder.predictionLanes, &coder.previousLanes}) {
         std::vector<int16_t>().swap(*buffer);
     }
-    for (std::vector<uint8_t>* buffer :
-         {&coder.yFlags, &coder.uFlags, &coder.vFlags, &coder.lastIndex, &coder.streamRoom}) {
+    for (std::vector<uint8_t>* buffer : {&coder.yFlags, &coder.uFlags, &coder.vFlags, &coder.lastIndex,
+                                         &coder.lumaRoom, &coder.chromaRoom}) {
         std::vector<uint8_t>().swap(*buffer);
     }
     coder.coefficients = FrameCoefficients{};

@@ -59,7 +59,9 @@ struct ResidualCoder {
     std::optional<CodedSection> codedSection;
     std::vector<int16_t> previousLevels;
     std::optional<CodedSection> previousSection;
-    std::vector<uint8_t> streamRoom;  // where a token stream is coded before it joins its section
+    // Where each token stream is coded before it joins its section: one each, as two workers may code them.
+    std::vector<uint8_t> lumaRoom;
+    std::vector<uint8_t> chromaRoom;
     // The predicted positions of every block (luma, U, V), 8 each, as they were before the prediction: with
     // `levels` they give a coded section's levels without undoing the prediction row after row. The
     // previous section's move to previousLanes with its levels.

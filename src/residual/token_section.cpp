@@ -1,7 +1,6 @@
 #include "residual/token_section.h"
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cstring>
 
@@ -30,8 +29,6 @@ size_t AppendBlockMap(const ResidualCoder& coder, std::vector<uint8_t>& section)
     return AppendFlagMap(intra.data(), intra.size(), static_cast<uint32_t>(coder.blocksAcross), section);
 }
 
-enum class Appended { Done, Failed, CannotWin };
-
 // Tokenises one stream's levels and builds its tables.
 void TokeniseStream(TokenStream& stream, uint8_t arithmetic, const int16_t* levels, size_t levelCount) {
     TokeniseLevels(stream, levels, levelCount);
@@ -39,31 +36,10 @@ void TokeniseStream(TokenStream& stream, uint8_t arithmetic, const int16_t* leve
     BuildTokenTables(stream);
 }
 
-// The least size of tokenised streams, worked out when first asked: only a size limit asks, and it costs a
-// pass over the tokens.
-class LeastSize {
-  public:
-    explicit LeastSize(const TokenStream& stream) : stream(&stream) {}
-    size_t operator()() {
-        if (least == SIZE_MAX) least = TokenStreamSizeAtLeast(*stream);
-        return least;
-    }
-
-  private:
-    const TokenStream* stream;
-    size_t least = SIZE_MAX;
-};
-
-// Appends one tokenised stream, coded in `room` (kept across sections: only the bytes coded are read, so
-// it is never cleared), and gives its size. Failed when the levels cannot be represented (counts beyond
-// the stream header's fields); CannotWin, appending nothing, when the section would reach sizeLimit bytes
-// (read now: another thread may have lowered it) whatever the coding gives: `least()`, the least size of
-// this stream and of those still to come, takes it there.
-template <typename Least>
-Appended AppendTokenStream(TokenStream& stream, Least&& least, size_t levelCount, std::vector<uint8_t>& room,
-                           std::vector<uint8_t>& section, const std::atomic<size_t>& limit, size_t* size) {
-    const size_t sizeLimit = limit.load(std::memory_order_relaxed);
-    if (sizeLimit != SIZE_MAX && section.size() + least() >= sizeLimit) return Appended::CannotWin;
+// Codes one tokenised stream in `room` (kept across sections: only the bytes coded are read, so it is
+// never cleared) and gives its size; false when the levels cannot be represented (counts beyond the
+// stream header's fields).
+bool CodeTokenStream(TokenStream& stream, size_t levelCount, std::vector<uint8_t>& room, size_t* size) {
     // 3 bytes per level is what the format budgets (192 per block); a stream never needs more than a code
     // of at most 32 bits plus 24 extra bits per token, plus its tables.
     size_t capacity = 3 * levelCount + 1024;
@@ -71,13 +47,12 @@ Appended AppendTokenStream(TokenStream& stream, Least&& least, size_t levelCount
     if (room.size() < capacity) room.resize(capacity);
     bool written = WriteTabledTokenStream(stream, room.data(), room.data() + capacity);
     while (!(written && FinishTokenStream(stream, size))) {
-        if (capacity >= largest) return Appended::Failed;
+        if (capacity >= largest) return false;
         capacity = std::min(2 * capacity, largest);
         if (room.size() < capacity) room.resize(capacity);
         written = WriteTabledTokenStream(stream, room.data(), room.data() + capacity);
     }
-    section.insert(section.end(), room.begin(), room.begin() + static_cast<ptrdiff_t>(*size));
-    return Appended::Done;
+    return true;
 }
 
 // Chroma levels travel with U and V interleaved by block rows: U row r, then V row r.
@@ -405,76 +380,116 @@ PreparedSection PrepareTokenSection(ResidualCoder& coder, uint8_t keyFrame) {
     return prepared;
 }
 
-bool WriteTokenSection(ResidualCoder& coder, const PreparedSection& prepared, std::vector<uint8_t>& section,
-                       const std::atomic<size_t>& sizeLimit) {
-    section.clear();
-    if (!prepared.ready) return false;
-    const bool key = prepared.key;
-    const size_t lumaLevels = coder.yFlags.size() * 64;
-    const size_t chromaLevels = coder.uFlags.size() * 64;
-    int16_t* luma = coder.levels.data();
-    int16_t* u = luma + lumaLevels;
-    int16_t* v = u + chromaLevels;
+SectionWriter::SectionWriter(ResidualCoder& coder, const PreparedSection& prepared,
+                             std::vector<uint8_t>& section)
+    : coder_(coder), prepared_(prepared), section_(section) {
+    section_.clear();
+}
 
-    section.assign(kTokenSectionHeaderSize, 0);
-    const size_t mapSize = !key && prepared.intraBlocks > 0 ? AppendBlockMap(coder, section) : 0;
-    // Both streams are tokenised before either is coded: with a size limit, their least sizes together
-    // mostly show that the section cannot win, and coding is most of a section's work; the luma stream's
-    // alone often does (a key section against a delta frame), before the chroma planes are predicted.
-    int16_t* lanes = coder.predictionLanes.data();
-    const uint16_t lumaModes = ChoosePredictionModes(luma, coder.blocksAcross, coder.blocksDown, lanes);
-    TokeniseStream(coder.lumaStream, coder.arithmeticTokens, luma, lumaLevels);
-    LeastSize lumaLeast(coder.lumaStream), chromaLeast(coder.chromaStream);
-    if (const size_t limit = sizeLimit.load(std::memory_order_relaxed);
-        limit != SIZE_MAX && section.size() + lumaLeast() >= limit) {
-        section.clear();
-        return true;
-    }
-    lanes += coder.yFlags.size() * kPredictedPositionCount;
-    const size_t chromaLanes = coder.uFlags.size() * kPredictedPositionCount;
-    const uint16_t uModes = ChoosePredictionModes(u, coder.chromaBlocksAcross, coder.chromaBlocksDown, lanes);
-    const uint16_t vModes =
-        ChoosePredictionModes(v, coder.chromaBlocksAcross, coder.chromaBlocksDown, lanes + chromaLanes);
+void SectionWriter::TokeniseLuma() {
+    if (!prepared_.ready) return;
+    const size_t lumaLevels = coder_.yFlags.size() * 64;
+    int16_t* luma = coder_.levels.data();
+    section_.assign(kTokenSectionHeaderSize, 0);
+    if (!prepared_.key && prepared_.intraBlocks > 0) mapSize_ = AppendBlockMap(coder_, section_);
+    lumaModes_ =
+        ChoosePredictionModes(luma, coder_.blocksAcross, coder_.blocksDown, coder_.predictionLanes.data());
+    TokeniseStream(coder_.lumaStream, coder_.arithmeticTokens, luma, lumaLevels);
+    luma_ = Stream::Tokenised;
+}
+
+void SectionWriter::TokeniseChroma() {
+    if (!prepared_.ready) return;
+    const size_t chromaLevels = coder_.uFlags.size() * 64;
+    int16_t* u = coder_.levels.data() + coder_.yFlags.size() * 64;
+    int16_t* v = u + chromaLevels;
+    int16_t* lanes = coder_.predictionLanes.data() + coder_.yFlags.size() * kPredictedPositionCount;
+    const size_t chromaLanes = coder_.uFlags.size() * kPredictedPositionCount;
+    uModes_ = ChoosePredictionModes(u, coder_.chromaBlocksAcross, coder_.chromaBlocksDown, lanes);
+    vModes_ =
+        ChoosePredictionModes(v, coder_.chromaBlocksAcross, coder_.chromaBlocksDown, lanes + chromaLanes);
     // The chroma levels are interleaved behind V, so every plane's coded levels stay for the reconstruction.
     int16_t* interleaved = v + chromaLevels;
-    InterleaveChroma(coder, u, v, interleaved);
-    TokeniseStream(coder.chromaStream, coder.arithmeticTokens, interleaved, 2 * chromaLevels);
-    size_t lumaSize = 0, chromaSize = 0;
-    const Appended lumaResult = AppendTokenStream(
-        coder.lumaStream, [&] { return lumaLeast() + chromaLeast(); }, lumaLevels, coder.streamRoom, section,
-        sizeLimit, &lumaSize);
-    Appended chromaResult = Appended::Failed;
-    if (lumaResult == Appended::Done)
-        chromaResult = AppendTokenStream(coder.chromaStream, chromaLeast, 2 * chromaLevels, coder.streamRoom,
-                                         section, sizeLimit, &chromaSize);
-    if (chromaResult != Appended::Done || section.size() > UINT32_MAX) {
-        section.clear();
-        return lumaResult == Appended::CannotWin || chromaResult == Appended::CannotWin;
-    }
+    InterleaveChroma(coder_, u, v, interleaved);
+    TokeniseStream(coder_.chromaStream, coder_.arithmeticTokens, interleaved, 2 * chromaLevels);
+    chroma_ = Stream::Tokenised;
+}
 
+// A tokenised stream's least size costs a pass over its tokens, so it is worked out only when asked.
+size_t SectionWriter::LeastSize() {
+    size_t least = kTokenSectionHeaderSize + mapSize_;
+    if (luma_ == Stream::Tokenised) {
+        if (lumaLeast_ == SIZE_MAX) lumaLeast_ = TokenStreamSizeAtLeast(coder_.lumaStream);
+        least += lumaLeast_;
+    }
+    if (chroma_ == Stream::Tokenised) {
+        if (chromaLeast_ == SIZE_MAX) chromaLeast_ = TokenStreamSizeAtLeast(coder_.chromaStream);
+        least += chromaLeast_;
+    }
+    return least + (luma_ == Stream::Coded ? lumaSize_ : 0) + (chroma_ == Stream::Coded ? chromaSize_ : 0);
+}
+
+void SectionWriter::CodeLuma() {
+    if (luma_ != Stream::Tokenised || givenUp_) return;
+    luma_ = CodeTokenStream(coder_.lumaStream, coder_.yFlags.size() * 64, coder_.lumaRoom, &lumaSize_)
+                ? Stream::Coded
+                : Stream::Failed;
+}
+
+void SectionWriter::CodeChroma() {
+    if (chroma_ != Stream::Tokenised || givenUp_) return;
+    chroma_ =
+        CodeTokenStream(coder_.chromaStream, 2 * coder_.uFlags.size() * 64, coder_.chromaRoom, &chromaSize_)
+            ? Stream::Coded
+            : Stream::Failed;
+}
+
+bool SectionWriter::Finish() {
+    if (!prepared_.ready) return false;
+    // A luma stream that failed fails the section; a chroma one, unless the section was given up first.
+    const bool failed = luma_ == Stream::Failed || (!givenUp_ && chroma_ == Stream::Failed);
+    if (givenUp_ || failed || luma_ != Stream::Coded || chroma_ != Stream::Coded ||
+        section_.size() + lumaSize_ + chromaSize_ > UINT32_MAX) {
+        section_.clear();
+        return givenUp_ && !failed;
+    }
+    section_.insert(section_.end(), coder_.lumaRoom.begin(),
+                    coder_.lumaRoom.begin() + static_cast<ptrdiff_t>(lumaSize_));
+    section_.insert(section_.end(), coder_.chromaRoom.begin(),
+                    coder_.chromaRoom.begin() + static_cast<ptrdiff_t>(chromaSize_));
     TokenSectionHeader header;
-    header.blockMapSize = static_cast<uint32_t>(mapSize);
-    header.lumaStreamSize = static_cast<uint32_t>(lumaSize);
-    header.chromaStreamSize = static_cast<uint32_t>(chromaSize);
-    header.lumaModes = lumaModes;
-    header.uModes = uModes;
-    header.vModes = vModes;
+    header.blockMapSize = static_cast<uint32_t>(mapSize_);
+    header.lumaStreamSize = static_cast<uint32_t>(lumaSize_);
+    header.chromaStreamSize = static_cast<uint32_t>(chromaSize_);
+    header.lumaModes = lumaModes_;
+    header.uModes = uModes_;
+    header.vModes = vModes_;
     // The decoder scales its tables by this byte: a quality outside it is stored as the byte that gives the
     // same tables (0 for 0 and below, 255 for anything above 100), not as its low byte.
-    header.quality = static_cast<uint8_t>(std::clamp<int32_t>(coder.quality, 0, 255));
-    header.key = key ? 1 : 0;
-    WriteTokenSectionHeader(header, section.data());
-    coder.codedSection.emplace();
-    coder.codedSection->size = section.size();
-    std::memcpy(coder.codedSection->header, section.data(), kTokenSectionHeaderSize);
+    header.quality = static_cast<uint8_t>(std::clamp<int32_t>(coder_.quality, 0, 255));
+    header.key = prepared_.key ? 1 : 0;
+    WriteTokenSectionHeader(header, section_.data());
+    coder_.codedSection.emplace();
+    coder_.codedSection->size = section_.size();
+    std::memcpy(coder_.codedSection->header, section_.data(), kTokenSectionHeaderSize);
     return true;
 }
 
+// Both streams are tokenised before either is coded: with a size limit, their least sizes together mostly
+// show that the section cannot win, and coding is most of a section's work; the luma stream's alone often
+// does (a key section against a delta frame), before the chroma planes are predicted.
 bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint8_t>& section,
                         size_t sizeLimit) {
     const PreparedSection prepared = PrepareTokenSection(coder, keyFrame);
-    const std::atomic<size_t> limit{sizeLimit};
-    return WriteTokenSection(coder, prepared, section, limit);
+    SectionWriter writer(coder, prepared, section);
+    const auto cannotWin = [&] { return sizeLimit != SIZE_MAX && writer.LeastSize() >= sizeLimit; };
+    writer.TokeniseLuma();
+    if (!cannotWin()) writer.TokeniseChroma();
+    if (cannotWin()) writer.GiveUp();
+    writer.CodeLuma();
+    if (cannotWin()) writer.GiveUp();
+    writer.CodeChroma();
+    return writer.Finish();
 }
 
 bool DecodeTokenSection(const uint8_t* section, size_t length, ResidualCoder& coder, YuvFrame& frame) {

@@ -5,7 +5,6 @@
 //   24 block map, then the luma and the chroma token stream.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -44,18 +43,47 @@ TokenSectionHeader ReadTokenSectionHeader(const uint8_t* in);
 [[nodiscard]] bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint8_t>& section,
                                       size_t sizeLimit = SIZE_MAX);
 
-// EncodeTokenSection in two steps, so that the second may run on a worker of its own: PrepareTokenSection
-// quantises and classifies the blocks (with coder.workers); WriteTokenSection, given its answer and
-// nothing coded on the coder in between, codes them into `section` as EncodeTokenSection does; its size
-// limit may be lowered by another thread meanwhile (SIZE_MAX: none), and is read at each check.
+// EncodeTokenSection in two steps, so that the second may be shared by two workers (SectionWriter):
+// PrepareTokenSection quantises and classifies the blocks (with coder.workers); SectionWriter, given its
+// answer and nothing coded on the coder in between, codes them.
 struct PreparedSection {
     bool key = false;
     int32_t intraBlocks = 0;
     bool ready = false;  // the coder held a frame to code
 };
 [[nodiscard]] PreparedSection PrepareTokenSection(ResidualCoder& coder, uint8_t keyFrame);
-[[nodiscard]] bool WriteTokenSection(ResidualCoder& coder, const PreparedSection& prepared,
-                                     std::vector<uint8_t>& section, const std::atomic<size_t>& sizeLimit);
+
+// The writing of a prepared section, in steps: the luma steps (TokeniseLuma, then CodeLuma) and the chroma
+// steps (TokeniseChroma, then CodeChroma) touch state of their own, so each pair may run on a worker of its
+// own. Finish, once every step has run or the section was given up, answers as EncodeTokenSection does,
+// with the same bytes in `section` (which the luma steps fill meanwhile).
+class SectionWriter {
+  public:
+    SectionWriter(ResidualCoder& coder, const PreparedSection& prepared, std::vector<uint8_t>& section);
+
+    void TokeniseLuma();
+    void TokeniseChroma();
+    // The least the section can come to from what is tokenised or coded so far; not while a step runs.
+    [[nodiscard]] size_t LeastSize();
+    void CodeLuma();
+    void CodeChroma();
+    // It cannot win: nothing more is coded.
+    void GiveUp() { givenUp_ = true; }
+    [[nodiscard]] bool Finish();
+
+  private:
+    enum class Stream { NotTokenised, Tokenised, Coded, Failed };
+
+    ResidualCoder& coder_;
+    PreparedSection prepared_;
+    std::vector<uint8_t>& section_;
+    size_t mapSize_ = 0;
+    uint16_t lumaModes_ = 0, uModes_ = 0, vModes_ = 0;
+    Stream luma_ = Stream::NotTokenised, chroma_ = Stream::NotTokenised;
+    size_t lumaLeast_ = SIZE_MAX, chromaLeast_ = SIZE_MAX;  // worked out when first asked
+    size_t lumaSize_ = 0, chromaSize_ = 0;
+    bool givenUp_ = false;
+};
 
 // Reconstructs the section of `length` bytes into `frame`, which holds the motion-compensated prediction of
 // a delta frame. Returns false, having written nothing outside the frame's planes, when the section is

@@ -233,11 +233,11 @@ PreparedSection CompressionSequence::PrepareKeyAlternative() {
     return PrepareTokenSection(keyCoder, 1);
 }
 
-// Two workers write the delta section and the key alternative in two stages. In the first, one codes the
-// delta section's luma stream while the other codes its chroma stream, then prepares the key section and
-// tokenises its luma: the delta frame's size is then known, and the key section's least size mostly shows
-// that it cannot win before any of it is coded. Otherwise, in the second, one codes its luma stream while
-// the other codes its chroma stream.
+// Two workers write the delta section and the key alternative. In a first stage, one codes the delta
+// section's luma stream and the other its chroma stream; the first of them to finish prepares the key
+// section, then the one tokenises its chroma and the other its luma. The delta frame's size is then known,
+// and the key section's least size mostly shows that it cannot win before any of it is coded. Otherwise,
+// in a second stage, one codes its luma stream while the other codes its chroma.
 void CompressionSequence::WriteBothSections(const std::vector<uint8_t>& motion, Attempt& attempt,
                                             bool& deltaCoded, bool& keyCoded) {
     const PreparedSection delta = PrepareTokenSection(encoderCoder, 0);
@@ -246,18 +246,25 @@ void CompressionSequence::WriteBothSections(const std::vector<uint8_t>& motion, 
     const LentTransform lent(encoderCoder, keyCoder);
     SectionWriter deltaWriter(encoderCoder, delta, attempt.deltaSection);
     std::optional<SectionWriter> keyWriter;
+    platform::SharedStep keyPreparation;
     platform::RunHalves(&workers, [&](int half) {
         if (half == 0) {
             deltaWriter.TokeniseLuma();
             deltaWriter.CodeLuma();
-            return;
+        } else {
+            deltaWriter.TokeniseChroma();
+            deltaWriter.CodeChroma();
         }
-        deltaWriter.TokeniseChroma();
-        deltaWriter.CodeChroma();
-        if (keyCoderLoaded) {
-            keyWriter.emplace(keyCoder, PrepareKeyAlternative(), attempt.keySection);
+        if (!keyCoderLoaded) return;
+        keyPreparation.Ensure(
+            [&] { keyWriter.emplace(keyCoder, PrepareKeyAlternative(), attempt.keySection); });
+        // Their least sizes are worked out here too, beside the other half.
+        if (half == 0) {
+            keyWriter->TokeniseChroma();
+            static_cast<void>(keyWriter->ChromaLeastSize());
+        } else {
             keyWriter->TokeniseLuma();
-            static_cast<void>(keyWriter->LeastSize());  // worked out here, beside the other half
+            static_cast<void>(keyWriter->LumaLeastSize());
         }
     });
     deltaCoded = deltaWriter.Finish();
@@ -270,12 +277,10 @@ void CompressionSequence::WriteBothSections(const std::vector<uint8_t>& motion, 
         keyWriter->GiveUp();
     } else {
         platform::RunHalves(&workers, [&](int half) {
-            if (half == 0) {
+            if (half == 0)
                 keyWriter->CodeLuma();
-            } else {
-                keyWriter->TokeniseChroma();
+            else
                 keyWriter->CodeChroma();
-            }
         });
     }
     keyCoded = keyWriter->Finish();

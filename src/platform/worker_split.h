@@ -107,6 +107,27 @@ inline void RunBands(WorkerPair* workers, uint32_t units,
     });
 }
 
+// Work that either half of a stage may need first: the first to ask does it, the other waits until it is
+// done. A half waits only for work already begun, so this holds too when one thread runs both halves in
+// turn; the wait is as short as the work, so yielding is enough.
+class SharedStep {
+  public:
+    template <typename Work>
+    void Ensure(const Work& work) {
+        int untouched = kUntouched;
+        if (state_.compare_exchange_strong(untouched, kRunning, std::memory_order_acquire)) {
+            work();
+            state_.store(kDone, std::memory_order_release);
+            return;
+        }
+        while (state_.load(std::memory_order_acquire) != kDone) std::this_thread::yield();
+    }
+
+  private:
+    static constexpr int kUntouched = 0, kRunning = 1, kDone = 2;
+    std::atomic<int> state_{kUntouched};
+};
+
 // Which units of a RunUnits call have finished, for units that read what earlier ones wrote. A unit waits
 // only for units handed out before it, already running on the other worker, so every wait ends; it is
 // short, so yielding is enough.

@@ -416,17 +416,22 @@ void SectionWriter::TokeniseChroma() {
 }
 
 // A tokenised stream's least size costs a pass over its tokens, so it is worked out only when asked.
+size_t SectionWriter::LumaLeastSize() {
+    if (luma_ == Stream::Coded) return lumaSize_;
+    if (luma_ != Stream::Tokenised) return 0;
+    if (lumaLeast_ == SIZE_MAX) lumaLeast_ = TokenStreamSizeAtLeast(coder_.lumaStream);
+    return lumaLeast_;
+}
+
+size_t SectionWriter::ChromaLeastSize() {
+    if (chroma_ == Stream::Coded) return chromaSize_;
+    if (chroma_ != Stream::Tokenised) return 0;
+    if (chromaLeast_ == SIZE_MAX) chromaLeast_ = TokenStreamSizeAtLeast(coder_.chromaStream);
+    return chromaLeast_;
+}
+
 size_t SectionWriter::LeastSize() {
-    size_t least = kTokenSectionHeaderSize + mapSize_;
-    if (luma_ == Stream::Tokenised) {
-        if (lumaLeast_ == SIZE_MAX) lumaLeast_ = TokenStreamSizeAtLeast(coder_.lumaStream);
-        least += lumaLeast_;
-    }
-    if (chroma_ == Stream::Tokenised) {
-        if (chromaLeast_ == SIZE_MAX) chromaLeast_ = TokenStreamSizeAtLeast(coder_.chromaStream);
-        least += chromaLeast_;
-    }
-    return least + (luma_ == Stream::Coded ? lumaSize_ : 0) + (chroma_ == Stream::Coded ? chromaSize_ : 0);
+    return kTokenSectionHeaderSize + mapSize_ + LumaLeastSize() + ChromaLeastSize();
 }
 
 void SectionWriter::CodeLuma() {
@@ -477,12 +482,33 @@ bool SectionWriter::Finish() {
 
 // Both streams are tokenised before either is coded: with a size limit, their least sizes together mostly
 // show that the section cannot win, and coding is most of a section's work; the luma stream's alone often
-// does (a key section against a delta frame), before the chroma planes are predicted.
+// does (a key section against a delta frame), before the chroma planes are predicted. Two workers take a
+// stream each.
 bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint8_t>& section,
                         size_t sizeLimit) {
     const PreparedSection prepared = PrepareTokenSection(coder, keyFrame);
     SectionWriter writer(coder, prepared, section);
     const auto cannotWin = [&] { return sizeLimit != SIZE_MAX && writer.LeastSize() >= sizeLimit; };
+    if (coder.workers != nullptr) {
+        platform::RunHalves(coder.workers, [&](int half) {
+            if (half == 0) {
+                writer.TokeniseLuma();
+                if (sizeLimit == SIZE_MAX) writer.CodeLuma();
+            } else {
+                writer.TokeniseChroma();
+                if (sizeLimit == SIZE_MAX) writer.CodeChroma();
+            }
+        });
+        if (sizeLimit == SIZE_MAX) return writer.Finish();
+        if (cannotWin()) writer.GiveUp();
+        platform::RunHalves(coder.workers, [&](int half) {
+            if (half == 0)
+                writer.CodeLuma();
+            else
+                writer.CodeChroma();
+        });
+        return writer.Finish();
+    }
     writer.TokeniseLuma();
     if (!cannotWin()) writer.TokeniseChroma();
     if (cannotWin()) writer.GiveUp();

@@ -65,6 +65,10 @@ class SectionWriter {
     void TokeniseChroma();
     // The least the section can come to from what is tokenised or coded so far; not while a step runs.
     [[nodiscard]] size_t LeastSize();
+    // The least one stream can come to (its size once coded, 0 before it is tokenised); each touches only
+    // its own stream's state, so it may run beside the other stream's steps.
+    [[nodiscard]] size_t LumaLeastSize();
+    [[nodiscard]] size_t ChromaLeastSize();
     void CodeLuma();
     void CodeChroma();
     // It cannot win: nothing more is coded.

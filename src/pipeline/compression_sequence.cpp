@@ -1,6 +1,7 @@
 #include "pipeline/compression_sequence.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <new>
@@ -143,6 +144,7 @@ int32_t CompressionSequence::Begin(int32_t width, int32_t height, int32_t bitCou
     lastFrameNumber = 0;
     runningOvershoot = 0;
     needsKeyFrame = false;
+    keyAlternativeGivenUp = false;
     open = true;
     return ICERR_OK;
 }
@@ -233,11 +235,10 @@ PreparedSection CompressionSequence::PrepareKeyAlternative() {
     return PrepareTokenSection(keyCoder, 1);
 }
 
-// Two workers write the delta section and the key alternative. In a first stage, one codes the delta
-// section's luma stream and the other its chroma stream; the first of them to finish prepares the key
-// section, then the one tokenises its chroma and the other its luma. The delta frame's size is then known,
-// and the key section's least size mostly shows that it cannot win before any of it is coded. Otherwise,
-// in a second stage, one codes its luma stream while the other codes its chroma.
+// Two workers write the delta section and the key alternative, in one of two ways. The key section is
+// coded for nothing unless it is smaller, and its least size mostly shows early that it is not; but only
+// once the delta frame's size is known, and where the key section is mostly coded in full the wait is lost
+// time. Whether it was given up last time chooses, as the picture changes slowly: the results are the same.
 void CompressionSequence::WriteBothSections(const std::vector<uint8_t>& motion, Attempt& attempt,
                                             bool& deltaCoded, bool& keyCoded) {
     const PreparedSection delta = PrepareTokenSection(encoderCoder, 0);
@@ -246,43 +247,64 @@ void CompressionSequence::WriteBothSections(const std::vector<uint8_t>& motion, 
     const LentTransform lent(encoderCoder, keyCoder);
     SectionWriter deltaWriter(encoderCoder, delta, attempt.deltaSection);
     std::optional<SectionWriter> keyWriter;
-    platform::SharedStep keyPreparation;
-    platform::RunHalves(&workers, [&](int half) {
-        if (half == 0) {
-            deltaWriter.TokeniseLuma();
-            deltaWriter.CodeLuma();
-        } else {
-            deltaWriter.TokeniseChroma();
-            deltaWriter.CodeChroma();
+    const auto prepareKey = [&] {
+        if (keyCoderLoaded) keyWriter.emplace(keyCoder, PrepareKeyAlternative(), attempt.keySection);
+    };
+    if (keyAlternativeGivenUp) {
+        // Delta streams first, a stream each; the first worker done prepares the key section, then each
+        // tokenises one of its streams. Only if their least sizes leave it a chance are they coded.
+        platform::SharedStep keyPreparation;
+        platform::RunHalves(&workers, [&](int half) {
+            if (half == 0) {
+                deltaWriter.TokeniseLuma();
+                deltaWriter.CodeLuma();
+            } else {
+                deltaWriter.TokeniseChroma();
+                deltaWriter.CodeChroma();
+            }
+            keyPreparation.Ensure(prepareKey);
+            if (!keyWriter) return;
+            // The least sizes are worked out here too, beside the other half.
+            if (half == 0) {
+                keyWriter->TokeniseChroma();
+                static_cast<void>(keyWriter->ChromaLeastSize());
+            } else {
+                keyWriter->TokeniseLuma();
+                static_cast<void>(keyWriter->LumaLeastSize());
+            }
+        });
+        deltaCoded = deltaWriter.Finish();
+        if (keyWriter && keyWriter->LeastSize() >= motion.size() + attempt.deltaSection.size())
+            keyWriter->GiveUp();
+        if (keyWriter && !keyWriter->GivenUp()) {
+            platform::RunHalves(&workers, [&](int half) {
+                if (half == 0)
+                    keyWriter->CodeLuma();
+                else
+                    keyWriter->CodeChroma();
+            });
         }
-        if (!keyCoderLoaded) return;
-        keyPreparation.Ensure(
-            [&] { keyWriter.emplace(keyCoder, PrepareKeyAlternative(), attempt.keySection); });
-        // Their least sizes are worked out here too, beside the other half.
-        if (half == 0) {
-            keyWriter->TokeniseChroma();
-            static_cast<void>(keyWriter->ChromaLeastSize());
-        } else {
-            keyWriter->TokeniseLuma();
-            static_cast<void>(keyWriter->LumaLeastSize());
-        }
-    });
-    deltaCoded = deltaWriter.Finish();
+    } else {
+        // Each worker writes one section whole; the key one is given up if the delta frame's size, once
+        // known, shows it cannot win.
+        std::atomic<size_t> deltaFrameSize{SIZE_MAX};
+        platform::RunHalves(&workers, [&](int half) {
+            if (half == 0) {
+                deltaWriter.WriteAll(std::atomic<size_t>{SIZE_MAX});
+                deltaCoded = deltaWriter.Finish();
+                deltaFrameSize.store(motion.size() + attempt.deltaSection.size(), std::memory_order_relaxed);
+                return;
+            }
+            prepareKey();
+            if (keyWriter) keyWriter->WriteAll(deltaFrameSize);
+        });
+    }
     if (!keyWriter) {
         attempt.keySection.clear();
         keyCoded = false;
         return;
     }
-    if (keyWriter->LeastSize() >= motion.size() + attempt.deltaSection.size()) {
-        keyWriter->GiveUp();
-    } else {
-        platform::RunHalves(&workers, [&](int half) {
-            if (half == 0)
-                keyWriter->CodeLuma();
-            else
-                keyWriter->CodeChroma();
-        });
-    }
+    keyAlternativeGivenUp = keyWriter->GivenUp();
     keyCoded = keyWriter->Finish();
 }
 

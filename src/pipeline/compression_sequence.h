@@ -80,7 +80,8 @@ class CompressionSequence {
     ResidualCoder encoderCoder;
     // With two workers, a delta frame's key-frame alternative is coded here, beside the delta section.
     ResidualCoder keyCoder;
-    bool keyCoderLoaded = false;  // keyCoder holds this frame's transform
+    bool keyCoderLoaded = false;         // keyCoder holds this frame's transform
+    bool keyAlternativeGivenUp = false;  // the last delta frame's key section could not win
     ResidualCoder reconstructionCoder;
     bool twoWorkers = false;
     // Created on the first frame that uses them, kept across sequences, ended with the codec instance.

@@ -482,39 +482,38 @@ bool SectionWriter::Finish() {
 
 // Both streams are tokenised before either is coded: with a size limit, their least sizes together mostly
 // show that the section cannot win, and coding is most of a section's work; the luma stream's alone often
-// does (a key section against a delta frame), before the chroma planes are predicted. Two workers take a
-// stream each.
+// does (a key section against a delta frame), before the chroma planes are predicted.
+void SectionWriter::WriteAll(const std::atomic<size_t>& limit) {
+    const auto cannotWin = [&] {
+        const size_t sizeLimit = limit.load(std::memory_order_relaxed);
+        return sizeLimit != SIZE_MAX && LeastSize() >= sizeLimit;
+    };
+    TokeniseLuma();
+    if (!cannotWin()) TokeniseChroma();
+    if (cannotWin()) GiveUp();
+    CodeLuma();
+    if (cannotWin()) GiveUp();
+    CodeChroma();
+}
+
+// Two workers take a stream each.
 bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint8_t>& section,
                         size_t sizeLimit) {
     const PreparedSection prepared = PrepareTokenSection(coder, keyFrame);
     SectionWriter writer(coder, prepared, section);
-    const auto cannotWin = [&] { return sizeLimit != SIZE_MAX && writer.LeastSize() >= sizeLimit; };
-    if (coder.workers != nullptr) {
-        platform::RunHalves(coder.workers, [&](int half) {
-            if (half == 0) {
-                writer.TokeniseLuma();
-                if (sizeLimit == SIZE_MAX) writer.CodeLuma();
-            } else {
-                writer.TokeniseChroma();
-                if (sizeLimit == SIZE_MAX) writer.CodeChroma();
-            }
-        });
-        if (sizeLimit == SIZE_MAX) return writer.Finish();
-        if (cannotWin()) writer.GiveUp();
-        platform::RunHalves(coder.workers, [&](int half) {
-            if (half == 0)
-                writer.CodeLuma();
-            else
-                writer.CodeChroma();
-        });
+    if (coder.workers == nullptr || sizeLimit != SIZE_MAX) {
+        writer.WriteAll(std::atomic<size_t>{sizeLimit});
         return writer.Finish();
     }
-    writer.TokeniseLuma();
-    if (!cannotWin()) writer.TokeniseChroma();
-    if (cannotWin()) writer.GiveUp();
-    writer.CodeLuma();
-    if (cannotWin()) writer.GiveUp();
-    writer.CodeChroma();
+    platform::RunHalves(coder.workers, [&](int half) {
+        if (half == 0) {
+            writer.TokeniseLuma();
+            writer.CodeLuma();
+        } else {
+            writer.TokeniseChroma();
+            writer.CodeChroma();
+        }
+    });
     return writer.Finish();
 }
 

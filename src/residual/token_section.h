@@ -5,6 +5,7 @@
 //   24 block map, then the luma and the chroma token stream.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -73,6 +74,10 @@ class SectionWriter {
     void CodeChroma();
     // It cannot win: nothing more is coded.
     void GiveUp() { givenUp_ = true; }
+    [[nodiscard]] bool GivenUp() const { return givenUp_; }
+    // Every step in turn on this thread, giving the section up as soon as its least size reaches `limit`
+    // (SIZE_MAX: none), read at each check, so another thread may lower it meanwhile.
+    void WriteAll(const std::atomic<size_t>& limit);
     [[nodiscard]] bool Finish();
 
   private:

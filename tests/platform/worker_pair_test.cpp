@@ -97,6 +97,30 @@ TEST(WorkerPairTest, BandsRunEachUnitExactlyOnceWhicheverWorkerLags) {
     }
 }
 
+// Work either half may need first is done once, and done before either half goes on, whichever arrives
+// first; with the halves run in turn on one thread, the first does it and nothing waits.
+TEST(WorkerPairTest, ASharedStepIsDoneOnceBeforeEitherHalfGoesOn) {
+    WorkerPair pair;
+    for (WorkerPair* workers : {&pair, static_cast<WorkerPair*>(nullptr)}) {
+        for (int slow = 0; slow < 2; ++slow) {
+            SharedStep step;
+            std::atomic<int> done{0};
+            int seen[2] = {0, 0};
+            RunHalves(workers, [&](int half) {
+                if (half == slow) std::this_thread::sleep_for(std::chrono::microseconds(200));
+                step.Ensure([&] {
+                    std::this_thread::sleep_for(std::chrono::microseconds(100));
+                    done.fetch_add(1);
+                });
+                seen[half] = done.load();
+            });
+            EXPECT_EQ(done.load(), 1);
+            EXPECT_EQ(seen[0], 1);
+            EXPECT_EQ(seen[1], 1);
+        }
+    }
+}
+
 TEST(ProcessorTest, OverridesAreHonouredAndUndone) {
     EXPECT_GE(ProcessorCount(), 1u);
     OverrideProcessorCount(2);

@@ -94,11 +94,11 @@ void ComputeBlockSums(const uint8_t* origin, int32_t stride, int32_t height, int
     SizeBlockSums(stride, height, border, sums);
     const uint8_t* first = origin - static_cast<ptrdiff_t>(border) * stride - border;
     const dsp::BlockSumsKernel kernel = BlockSumsKernelFor(level);
-    // Bands of rows of blocks, for two workers; each starts its column sums afresh, so one worker takes
-    // the plane whole.
+    // Bands of rows of blocks, each starting its column sums afresh: two workers take one each, as the
+    // search then splits the frame, so each reads back from its own cache the sums it took.
     const int32_t blockRows = std::max(rows - 15, 0);
-    const int32_t bands = workers == nullptr ? 1 : std::clamp(blockRows / 32, 1, 8);
-    platform::RunUnits(workers, static_cast<uint32_t>(bands), [&](uint32_t band, int) {
+    const int32_t bands = workers == nullptr ? 1 : std::min(blockRows, 2);
+    platform::RunBands(workers, static_cast<uint32_t>(bands), [&](uint32_t band, int) {
         const int32_t from = blockRows * static_cast<int32_t>(band) / bands;
         const int32_t to = blockRows * static_cast<int32_t>(band + 1) / bands;
         const ptrdiff_t at = static_cast<ptrdiff_t>(from) * stride;

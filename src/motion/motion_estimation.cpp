@@ -607,27 +607,46 @@ void BuildDifferenceRows(const MotionField& field, DifferenceFrame& difference, 
 namespace {
 
 // Macroblocks finished per row. A worker starts a macroblock only once the row above has finished the
-// columns it reads, so every neighbour read sees this frame's final entry whatever the timing.
+// columns it reads, so every neighbour read sees this frame's final entry whatever the timing. Each row's
+// count has a cache line of its own, so the worker of the next row does not take the line from the one of
+// the row below it.
 class RowProgress {
   public:
-    explicit RowProgress(uint32_t rows) : done_(std::make_unique<std::atomic<uint32_t>[]>(rows)) {
-        for (uint32_t r = 0; r < rows; ++r) done_[r].store(0, std::memory_order_relaxed);
+    explicit RowProgress(uint32_t rows) : done_(std::make_unique<Count[]>(rows)) {}
+    // Returns the columns found finished, at least `columns`: a caller asks again only beyond them. A wait
+    // lasts about one macroblock of the other worker, so yielding is enough; it also builds with thread
+    // libraries that have no atomic wait.
+    uint32_t WaitFor(uint32_t row, uint32_t columns) const {
+        uint32_t done;
+        while ((done = done_[row].columns.load(std::memory_order_acquire)) < columns)
+            std::this_thread::yield();
+        return done;
     }
-    // A wait lasts about one macroblock of the other worker, so yielding is enough; it also builds with
-    // thread libraries that have no atomic wait.
-    void WaitFor(uint32_t row, uint32_t columns) const {
-        while (done_[row].load(std::memory_order_acquire) < columns) std::this_thread::yield();
+    void Finished(uint32_t row, uint32_t columns) {
+        done_[row].columns.store(columns, std::memory_order_release);
     }
-    void Finished(uint32_t row, uint32_t columns) { done_[row].store(columns, std::memory_order_release); }
 
   private:
-    std::unique_ptr<std::atomic<uint32_t>[]> done_;
+    // Two lines: the processor may fetch a line's neighbour with it.
+    struct alignas(128) Count {
+        std::atomic<uint32_t> columns{0};
+    };
+    std::unique_ptr<Count[]> done_;
 };
 
-void SearchRow(MotionField& field, uint32_t row, RowProgress& progress, int32_t& subBlocks) {
+// Columns a row's worker, once it has waited, stays behind the row above. Without them it would follow
+// close enough to ask for each macroblock and read entries the other worker is still writing, each time
+// taking the line from the other's cache.
+constexpr uint32_t kWavefrontSlack = 8;
+
+// Returns the macroblocks that took sub-block mode.
+int32_t SearchRow(MotionField& field, uint32_t row, RowProgress& progress) {
+    int32_t subBlocks = 0;
+    uint32_t aboveDone = 0;  // columns of the row above known to have finished
     for (uint32_t col = 0; col < field.mbCols; ++col) {
         // The fast search reads the upper and upper-left neighbours.
-        if (field.fastSearch != 0 && row > 0) progress.WaitFor(row - 1, col + 1);
+        if (field.fastSearch != 0 && row > 0 && aboveDone < col + 1)
+            aboveDone = progress.WaitFor(row - 1, std::min(col + 1 + kWavefrontSlack, field.mbCols));
         float cost = field.fastSearch != 0 ? FastSearchMacroblock(field, col, row)
                                            : SearchMacroblock(field, col, row, &field.referenceSums);
         if (field.subBlockSearch != 0 && cost >= 12.0f) {
@@ -641,6 +660,7 @@ void SearchRow(MotionField& field, uint32_t row, RowProgress& progress, int32_t&
         }
         progress.Finished(row, col + 1);
     }
+    return subBlocks;
 }
 
 }  // namespace
@@ -664,11 +684,17 @@ bool EstimateMotion(YuvFrame& source, MotionField& field, const YuvFrame& refere
                          field.workers);
     }
     RowProgress progress(field.mbRows);
-    std::array<int32_t, 2> subBlocks{};
-    platform::RunUnits(field.workers, field.mbRows, [&](uint32_t row, int worker) {
-        SearchRow(field, row, progress, subBlocks[static_cast<size_t>(worker)]);
-    });
-    field.subBlockCount = subBlocks[0] + subBlocks[1];
+    std::atomic<int32_t> subBlocks{0};
+    auto searchRow = [&](uint32_t row, int) {
+        subBlocks.fetch_add(SearchRow(field, row, progress), std::memory_order_relaxed);
+    };
+    // The fast search's rows wait on the row above, so they are handed out in order. The full search's
+    // are independent: in bands, as reconstruction wrote the reference.
+    if (field.fastSearch != 0)
+        platform::RunUnits(field.workers, field.mbRows, searchRow);
+    else
+        platform::RunBands(field.workers, field.mbRows, searchRow);
+    field.subBlockCount = subBlocks.load(std::memory_order_relaxed);
     // Starts only once the whole search has finished, so it sees the final mode of every macroblock. In
     // bands, as the transform reads the differences back.
     platform::RunBands(field.workers, field.mbRows,

@@ -212,10 +212,15 @@ uint8_t QuadrantMoved(int32_t x, int32_t y) {
 
 TEST_F(EstimationTest, TwoWorkersGiveTheSameFieldAndDifferencesAsOne) {
     platform::WorkerPair workers;
+    // Wider than the fast search's lead of one row over the next, so that rows wait part way, and an odd
+    // number of rows, so that the full search's halves differ.
+    constexpr uint32_t kWidth = 224, kHeight = 112;
+    constexpr size_t kLuma = size_t{kWidth} * kHeight;
     for (int fast : {1, 0}) {
         // The frame before moved differently: its carried vectors start both searches, and a read of a
         // neighbour that is not yet this frame's would show.
-        Prepare(128, 96, test::Texture, [](int32_t x, int32_t y) { return test::Texture(x - 5, y + 3); });
+        Prepare(kWidth, kHeight, test::Texture,
+                [](int32_t x, int32_t y) { return test::Texture(x - 5, y + 3); });
         field_.fastSearch = static_cast<uint8_t>(fast);
         field_.subBlockSearch = 1;
         field_.workers = nullptr;
@@ -223,20 +228,20 @@ TEST_F(EstimationTest, TwoWorkersGiveTheSameFieldAndDifferencesAsOne) {
         CarryMotionVectors(field_);
         std::vector<MotionEntry> start = field_.current;
 
-        test::MakeFrame(source_, 128, 96, QuadrantMoved);
+        test::MakeFrame(source_, kWidth, kHeight, QuadrantMoved);
         ASSERT_TRUE(EstimateMotion(source_, field_, reference_, difference_));
         std::vector<MotionEntry> current = field_.current;
         std::vector<MotionEntry> sub = field_.subVectors;
         int32_t subBlocks = field_.subBlockCount;
-        std::vector<int16_t> luma(difference_.y, difference_.y + 128 * 96);
-        std::vector<int16_t> chroma(difference_.u, difference_.u + 128 * 48);
+        std::vector<int16_t> luma(difference_.y, difference_.y + kLuma);
+        std::vector<int16_t> chroma(difference_.u, difference_.u + kLuma / 2);
         EXPECT_GT(subBlocks, 0);
 
         int repeats = fast != 0 ? 40 : 4;
         for (int repeat = 0; repeat < repeats; ++repeat) {
             field_.current = start;
             field_.workers = &workers;
-            std::fill(difference_.y, difference_.y + 128 * 96, int16_t{0});
+            std::fill(difference_.y, difference_.y + kLuma, int16_t{0});
             ASSERT_TRUE(EstimateMotion(source_, field_, reference_, difference_));
             ASSERT_EQ(field_.subBlockCount, subBlocks);
             for (size_t i = 0; i < current.size(); ++i) {
@@ -245,8 +250,8 @@ TEST_F(EstimationTest, TwoWorkersGiveTheSameFieldAndDifferencesAsOne) {
                 ASSERT_EQ(field_.current[i].cost, current[i].cost) << repeat << " " << i;
             }
             for (size_t i = 0; i < sub.size(); ++i) ASSERT_EQ(field_.subVectors[i].dx, sub[i].dx);
-            ASSERT_EQ(std::vector<int16_t>(difference_.y, difference_.y + 128 * 96), luma);
-            ASSERT_EQ(std::vector<int16_t>(difference_.u, difference_.u + 128 * 48), chroma);
+            ASSERT_EQ(std::vector<int16_t>(difference_.y, difference_.y + kLuma), luma);
+            ASSERT_EQ(std::vector<int16_t>(difference_.u, difference_.u + kLuma / 2), chroma);
         }
     }
 }

@@ -4,6 +4,7 @@
 #include <immintrin.h>
 
 #include "dsp/ssd.h"
+#include "dsp/x86/run_stacks.h"
 
 namespace rq43::dsp {
 
@@ -29,16 +30,14 @@ inline __attribute__((always_inline)) void StackProducts(const uint8_t* p, int32
         // within the multiply costs nothing.
         const int32_t* source = groups;
         __asm__("" : "+r"(source));
-#pragma GCC unroll 4
-        for (int j = 0; j < Height; ++j) {
-            const int sourceRow = r - j;
-            if (sourceRow < 0 || sourceRow > 15) continue;
-            const int32_t* g = source + 4 * sourceRow;
-            even[j] = _mm512_dpbusd_epi32(even[j], gathered[0], _mm512_set1_epi32(g[0]));
-            odd[j] = _mm512_dpbusd_epi32(odd[j], gathered[1], _mm512_set1_epi32(g[1]));
-            even[j] = _mm512_dpbusd_epi32(even[j], gathered[2], _mm512_set1_epi32(g[2]));
-            odd[j] = _mm512_dpbusd_epi32(odd[j], gathered[3], _mm512_set1_epi32(g[3]));
-        }
+        x86::ForEachRunOfRow<Height>(
+            r, [&](int j, int sourceRow) __attribute__((always_inline)) {
+                const int32_t* g = source + 4 * sourceRow;
+                even[j] = _mm512_dpbusd_epi32(even[j], gathered[0], _mm512_set1_epi32(g[0]));
+                odd[j] = _mm512_dpbusd_epi32(odd[j], gathered[1], _mm512_set1_epi32(g[1]));
+                even[j] = _mm512_dpbusd_epi32(even[j], gathered[2], _mm512_set1_epi32(g[2]));
+                odd[j] = _mm512_dpbusd_epi32(odd[j], gathered[3], _mm512_set1_epi32(g[3]));
+            });
     }
     for (int j = 0; j < Height; ++j) products[j] = _mm512_add_epi32(even[j], odd[j]);
 }
@@ -144,20 +143,11 @@ void SquaredErrorRuns16Avx512(const uint8_t* source, int32_t sourceStride, const
                               _mm512_add_epi8(step, _mm512_set1_epi8(12))};
     for (int32_t i = 0; i < count; ++i) {
         __m512i products[kRunStack];
-        switch (heights[i]) {
-            case 1:
-                StackProducts<1>(reference + offsets[i], referenceStride, groups, index, products);
-                break;
-            case 2:
-                StackProducts<2>(reference + offsets[i], referenceStride, groups, index, products);
-                break;
-            case 3:
-                StackProducts<3>(reference + offsets[i], referenceStride, groups, index, products);
-                break;
-            default:
-                StackProducts<4>(reference + offsets[i], referenceStride, groups, index, products);
-                break;
-        }
+        x86::WithStackHeight(
+            heights[i], [&](auto height) __attribute__((always_inline)) {
+                StackProducts<decltype(height)::value>(reference + offsets[i], referenceStride, groups, index,
+                                                       products);
+            });
         for (int32_t j = 0; j < heights[i]; ++j) {
             const int32_t at = offsets[i] + j * referenceStride;
             const __m512i sums = _mm512_cvtepu16_epi32(

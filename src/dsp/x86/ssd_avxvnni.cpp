@@ -1,6 +1,7 @@
 #include <immintrin.h>
 
 #include "dsp/ssd.h"
+#include "dsp/x86/run_stacks.h"
 #include "dsp/x86/squared_errors_avx2.h"
 #include "dsp/x86/ssd_rows.h"
 
@@ -22,8 +23,8 @@ namespace {
 // registers: lanes 0-7 and 8-15. A byte shuffle reaches only within its 128-bit half, so each half takes
 // its bytes from a 16-byte window of the row broadcast to both: the four lanes of a half that meet source
 // group g need bytes 4 g + j + k of the row, eleven consecutive bytes. Lanes 0-7 of group g and lanes 8-15
-// of group g - 2 need the same bytes, so six shuffles serve a row. The shallow stacks split each sum in
-// two, so that few sums do not wait on one another.
+// of group g - 2 need the same bytes, so six shuffles serve a row, each used at once so that few registers
+// hold bytes. The shallow stacks split each sum in two, so that few sums do not wait on one another.
 template <int Height>
 inline __attribute__((always_inline)) void StackProducts(const uint8_t* p, int32_t stride,
                                                          const __m256i* groups, __m256i near,
@@ -44,28 +45,28 @@ inline __attribute__((always_inline)) void StackProducts(const uint8_t* p, int32
         auto window = [&](int at) {
             return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + at)));
         };
-        const __m256i last = window(15);
-        // gathered[m]: the bytes of lane j and group g at 4 m + j + k, m = g for lanes 0-7, g + 2 for 8-15.
-        const __m256i gathered[6] = {
-            _mm256_shuffle_epi8(window(0), near), _mm256_shuffle_epi8(window(4), near),
-            _mm256_shuffle_epi8(window(8), near), _mm256_shuffle_epi8(window(12), near),
-            _mm256_shuffle_epi8(last, past16),    _mm256_shuffle_epi8(last, past20)};
-        // Hidden from the optimiser row by row, so that it takes each group from memory within the
-        // multiply rather than keeping the groups several rows use in registers of their own and spilling.
-        const __m256i* source = groups;
-        __asm__("" : "+r"(source));
-#pragma GCC unroll 4
-        for (int j = 0; j < Height; ++j) {
-            const int sourceRow = r - j;
-            if (sourceRow < 0 || sourceRow > 15) continue;
-            const __m256i* g = source + 4 * sourceRow;
-#pragma GCC unroll 4
-            for (int k = 0; k < 4; ++k) {
-                __m256i& low = sums[j][0][k % kSplit];
-                __m256i& high = sums[j][1][k % kSplit];
-                low = _mm256_dpbusd_avx_epi32(low, gathered[k], g[k]);
-                high = _mm256_dpbusd_avx_epi32(high, gathered[k + 2], g[k]);
-            }
+        // Bytes 4 m + j + k for lane j: group m of lanes 0-7, group m - 2 of lanes 8-15.
+#pragma GCC unroll 6
+        for (int m = 0; m < 6; ++m) {
+            const __m256i gathered = m < 4    ? _mm256_shuffle_epi8(window(4 * m), near)
+                                     : m == 4 ? _mm256_shuffle_epi8(window(15), past16)
+                                              : _mm256_shuffle_epi8(window(15), past20);
+            // Hidden from the optimiser shuffle by shuffle, so that it takes each group from memory within
+            // the multiply rather than keeping the groups two shuffles use in registers and spilling sums.
+            const __m256i* source = groups;
+            __asm__ volatile("" : "+r"(source));
+            x86::ForEachRunOfRow<Height>(
+                r, [&](int j, int sourceRow) __attribute__((always_inline)) {
+                    const __m256i* g = source + 4 * sourceRow;
+                    if (m < 4) {
+                        __m256i& low = sums[j][0][m % kSplit];
+                        low = _mm256_dpbusd_avx_epi32(low, gathered, g[m]);
+                    }
+                    if (m >= 2) {
+                        __m256i& high = sums[j][1][m % kSplit];
+                        high = _mm256_dpbusd_avx_epi32(high, gathered, g[m - 2]);
+                    }
+                });
         }
     }
     for (int j = 0; j < Height; ++j) {
@@ -141,24 +142,11 @@ void SquaredErrorRuns16AvxVnni(const uint8_t* source, int32_t sourceStride, cons
         const uint32_t* blockSquares = referenceSquares + offsets[i];
         uint32_t* to = errors + 16 * kRunStack * i;
         uint32_t* lows = least + kRunStack * i;
-        switch (heights[i]) {
-            case 1:
-                MeasureStack<1>(p, referenceStride, groups, near, sourceSquares, sums, blockSquares, to,
-                                lows);
-                break;
-            case 2:
-                MeasureStack<2>(p, referenceStride, groups, near, sourceSquares, sums, blockSquares, to,
-                                lows);
-                break;
-            case 3:
-                MeasureStack<3>(p, referenceStride, groups, near, sourceSquares, sums, blockSquares, to,
-                                lows);
-                break;
-            default:
-                MeasureStack<4>(p, referenceStride, groups, near, sourceSquares, sums, blockSquares, to,
-                                lows);
-                break;
-        }
+        x86::WithStackHeight(
+            heights[i], [&](auto height) __attribute__((always_inline)) {
+                MeasureStack<decltype(height)::value>(p, referenceStride, groups, near, sourceSquares, sums,
+                                                      blockSquares, to, lows);
+            });
     }
 }
 

@@ -110,28 +110,21 @@ inline __attribute__((always_inline)) void MeasureStack(const uint8_t* p, int32_
 
 }  // namespace
 
-// The AVX-512 kernel's method (SquaredErrorRuns16Avx512) at half the width: the source biased to signed
-// bytes for the unsigned-by-signed byte dot product, the bias given back through the blocks' pixel sums.
+// The AVX-512 kernel's method (SquaredErrorRuns16Avx512) at half the width, the source biased alike.
 void SquaredErrorRuns16AvxVnni(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
                                const uint16_t* referenceSums, const uint32_t* referenceSquares,
                                int32_t referenceStride, const int32_t* offsets, const int32_t* heights,
                                int32_t count, uint32_t* errors, uint32_t* least) {
     // Row r's group g, broadcast, at 4 r + g: the multiplies take them from memory.
     alignas(32) __m256i groups[64];
-    __m256i squares = _mm256_setzero_si256();
-    const __m128i bias = _mm_set1_epi8(static_cast<char>(0x80));
-    for (int row = 0; row < 16; ++row) {
-        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + row * sourceStride));
-        const __m256i wide = _mm256_cvtepu8_epi16(s);
-        squares = _mm256_add_epi32(squares, _mm256_madd_epi16(wide, wide));
-        const __m256i biased = _mm256_broadcastsi128_si256(_mm_xor_si128(s, bias));
-        groups[4 * row] = _mm256_shuffle_epi32(biased, 0x00);
-        groups[4 * row + 1] = _mm256_shuffle_epi32(biased, 0x55);
-        groups[4 * row + 2] = _mm256_shuffle_epi32(biased, 0xAA);
-        groups[4 * row + 3] = _mm256_shuffle_epi32(biased, 0xFF);
-    }
-    const __m256i sourceSquares = _mm256_set1_epi32(static_cast<int32_t>(x86::HorizontalSum(
-        _mm_add_epi32(_mm256_castsi256_si128(squares), _mm256_extracti128_si256(squares, 1)))));
+    const __m256i sourceSquares = _mm256_set1_epi32(
+        static_cast<int32_t>(x86::BiasedSource(source, sourceStride, [&](int row, __m128i biased) {
+            const __m256i both = _mm256_broadcastsi128_si256(biased);
+            groups[4 * row] = _mm256_shuffle_epi32(both, 0x00);
+            groups[4 * row + 1] = _mm256_shuffle_epi32(both, 0x55);
+            groups[4 * row + 2] = _mm256_shuffle_epi32(both, 0xAA);
+            groups[4 * row + 3] = _mm256_shuffle_epi32(both, 0xFF);
+        })));
     // Byte k of lane j (0-3) of each half at j + k, and four further on in the upper half.
     const __m256i near = _mm256_add_epi8(_mm256_set1_epi32(0x03020100),
                                          _mm256_setr_epi32(0x00000000, 0x01010101, 0x02020202, 0x03030303,

@@ -70,10 +70,15 @@ uint32_t M16hAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* a,
 uint32_t SquaredErrors16Avx2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
                              const uint32_t* referenceSquares, int32_t referenceStride,
                              const int32_t* offsets, int32_t count, uint32_t* errors);
-// The AVX-VNNI level differs from AVX2 in this entry alone.
+// The AVX-VNNI level differs from AVX2 in this entry and the runs.
 uint32_t SquaredErrors16AvxVnni(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
                                 const uint32_t* referenceSquares, int32_t referenceStride,
                                 const int32_t* offsets, int32_t count, uint32_t* errors);
+// Byte products, eight positions to a register and two registers to a run.
+void SquaredErrorRuns16AvxVnni(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+                               const uint16_t* referenceSums, const uint32_t* referenceSquares,
+                               int32_t referenceStride, const int32_t* offsets, const int32_t* heights,
+                               int32_t count, uint32_t* errors, uint32_t* least);
 // AVX-512 (F, BW, VL, VNNI, VBMI): four rows to a register for the measures with stops.
 uint32_t M16Avx512(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
                    int32_t referenceStride, uint32_t limit);

@@ -122,8 +122,12 @@ const dsp::SsdKernels& SsdKernelsFor(dsp::CpuLevel level) {
         dsp::M16Sse2, dsp::M16hSse2, dsp::M8Sse2, dsp::M8hSse2, dsp::SquaredErrors16Sse2, nullptr};
     static const dsp::SsdKernels avx2{
         dsp::M16Avx2, dsp::M16hAvx2, dsp::M8Sse2, dsp::M8hSse2, dsp::SquaredErrors16Avx2, nullptr};
-    static const dsp::SsdKernels avxVnni{
-        dsp::M16Avx2, dsp::M16hAvx2, dsp::M8Sse2, dsp::M8hSse2, dsp::SquaredErrors16AvxVnni, nullptr};
+    static const dsp::SsdKernels avxVnni{dsp::M16Avx2,
+                                         dsp::M16hAvx2,
+                                         dsp::M8Sse2,
+                                         dsp::M8hSse2,
+                                         dsp::SquaredErrors16AvxVnni,
+                                         dsp::SquaredErrorRuns16AvxVnni};
     static const dsp::SsdKernels avx512{dsp::M16Avx512,
                                         dsp::M16hAvx512,
                                         dsp::M8Sse2,

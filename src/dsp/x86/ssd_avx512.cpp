@@ -4,6 +4,7 @@
 #include <immintrin.h>
 
 #include "dsp/ssd.h"
+#include "dsp/x86/run_stacks.h"
 
 namespace rq43::dsp {
 
@@ -29,16 +30,14 @@ inline __attribute__((always_inline)) void StackProducts(const uint8_t* p, int32
         // within the multiply costs nothing.
         const int32_t* source = groups;
         __asm__("" : "+r"(source));
-#pragma GCC unroll 4
-        for (int j = 0; j < Height; ++j) {
-            const int sourceRow = r - j;
-            if (sourceRow < 0 || sourceRow > 15) continue;
-            const int32_t* g = source + 4 * sourceRow;
-            even[j] = _mm512_dpbusd_epi32(even[j], gathered[0], _mm512_set1_epi32(g[0]));
-            odd[j] = _mm512_dpbusd_epi32(odd[j], gathered[1], _mm512_set1_epi32(g[1]));
-            even[j] = _mm512_dpbusd_epi32(even[j], gathered[2], _mm512_set1_epi32(g[2]));
-            odd[j] = _mm512_dpbusd_epi32(odd[j], gathered[3], _mm512_set1_epi32(g[3]));
-        }
+        x86::ForEachRunOfRow<Height>(
+            r, [&](int j, int sourceRow) __attribute__((always_inline)) {
+                const int32_t* g = source + 4 * sourceRow;
+                even[j] = _mm512_dpbusd_epi32(even[j], gathered[0], _mm512_set1_epi32(g[0]));
+                odd[j] = _mm512_dpbusd_epi32(odd[j], gathered[1], _mm512_set1_epi32(g[1]));
+                even[j] = _mm512_dpbusd_epi32(even[j], gathered[2], _mm512_set1_epi32(g[2]));
+                odd[j] = _mm512_dpbusd_epi32(odd[j], gathered[3], _mm512_set1_epi32(g[3]));
+            });
     }
     for (int j = 0; j < Height; ++j) products[j] = _mm512_add_epi32(even[j], odd[j]);
 }
@@ -119,19 +118,10 @@ void SquaredErrorRuns16Avx512(const uint8_t* source, int32_t sourceStride, const
                               int32_t referenceStride, const int32_t* offsets, const int32_t* heights,
                               int32_t count, uint32_t* errors, uint32_t* least) {
     alignas(64) int32_t groups[64];  // row r's group g at 4 r + g
-    __m256i squares = _mm256_setzero_si256();
-    const __m128i bias = _mm_set1_epi8(static_cast<char>(0x80));
-    for (int row = 0; row < 16; ++row) {
-        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + row * sourceStride));
-        const __m256i wide = _mm256_cvtepu8_epi16(s);
-        squares = _mm256_add_epi32(squares, _mm256_madd_epi16(wide, wide));
-        _mm_store_si128(reinterpret_cast<__m128i*>(groups + 4 * row), _mm_xor_si128(s, bias));
-    }
-    const __m128i folded =
-        _mm_add_epi32(_mm256_castsi256_si128(squares), _mm256_extracti128_si256(squares, 1));
-    const __m128i pairs = _mm_add_epi32(folded, _mm_shuffle_epi32(folded, 0x4E));
-    const __m512i sourceSquares =
-        _mm512_set1_epi32(_mm_cvtsi128_si32(_mm_add_epi32(pairs, _mm_shuffle_epi32(pairs, 0xB1))));
+    const __m512i sourceSquares = _mm512_set1_epi32(
+        static_cast<int32_t>(x86::BiasedSource(source, sourceStride, [&](int row, __m128i biased) {
+            _mm_store_si128(reinterpret_cast<__m128i*>(groups + 4 * row), biased);
+        })));
 
     // Byte k of lane j in group g's permutation: 4 g + j + k, at most 30: a row's load stops there.
     const __m512i step = _mm512_add_epi8(
@@ -144,20 +134,11 @@ void SquaredErrorRuns16Avx512(const uint8_t* source, int32_t sourceStride, const
                               _mm512_add_epi8(step, _mm512_set1_epi8(12))};
     for (int32_t i = 0; i < count; ++i) {
         __m512i products[kRunStack];
-        switch (heights[i]) {
-            case 1:
-                StackProducts<1>(reference + offsets[i], referenceStride, groups, index, products);
-                break;
-            case 2:
-                StackProducts<2>(reference + offsets[i], referenceStride, groups, index, products);
-                break;
-            case 3:
-                StackProducts<3>(reference + offsets[i], referenceStride, groups, index, products);
-                break;
-            default:
-                StackProducts<4>(reference + offsets[i], referenceStride, groups, index, products);
-                break;
-        }
+        x86::WithStackHeight(
+            heights[i], [&](auto height) __attribute__((always_inline)) {
+                StackProducts<decltype(height)::value>(reference + offsets[i], referenceStride, groups, index,
+                                                       products);
+            });
         for (int32_t j = 0; j < heights[i]; ++j) {
             const int32_t at = offsets[i] + j * referenceStride;
             const __m512i sums = _mm512_cvtepu16_epi32(

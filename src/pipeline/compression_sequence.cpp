@@ -274,15 +274,9 @@ void CompressionSequence::WriteBothSections(const std::vector<uint8_t>& motion, 
             }
         });
         deltaCoded = deltaWriter.Finish();
-        if (keyWriter && keyWriter->LeastSize() >= motion.size() + attempt.deltaSection.size())
-            keyWriter->GiveUp();
-        if (keyWriter && !keyWriter->GivenUp()) {
-            platform::RunHalves(&workers, [&](int half) {
-                if (half == 0)
-                    keyWriter->CodeLuma();
-                else
-                    keyWriter->CodeChroma();
-            });
+        if (keyWriter) {
+            if (keyWriter->LeastSize() >= motion.size() + attempt.deltaSection.size()) keyWriter->GiveUp();
+            keyWriter->WriteStreams(&workers);
         }
     } else {
         // Each worker writes one section whole; the key one is given up if the delta frame's size, once
@@ -310,9 +304,9 @@ void CompressionSequence::WriteBothSections(const std::vector<uint8_t>& motion, 
 
 // A key section whenever a key frame is possible; the delta one unless the frame must be key. The smaller
 // frame wins, a tie going to the delta frame. Either way the key section is left unfinished once it is sure
-// not to come out smaller than the delta frame. The attempt's buffers are rewritten
-// in place, so later attempts reuse them. False when the chosen section could not be coded. A section that
-// failed is empty and is compared as such, so a failed key section is always chosen.
+// not to come out smaller than the delta frame. The attempt's buffers are rewritten in place, so later
+// attempts reuse them. False when the chosen section could not be coded. A section that failed is empty
+// and is compared as such, so a failed key section is always chosen.
 bool CompressionSequence::CodeAttempt(bool key, bool autoKeyInsert, const std::vector<uint8_t>* motion,
                                       Attempt& attempt) {
     attempt.key = key;

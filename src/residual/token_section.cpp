@@ -496,24 +496,28 @@ void SectionWriter::WriteAll(const std::atomic<size_t>& limit) {
     CodeChroma();
 }
 
+void SectionWriter::WriteStreams(platform::WorkerPair* workers) {
+    if (!prepared_.ready || givenUp_) return;
+    platform::RunHalves(workers, [&](int half) {
+        if (half == 0) {
+            if (luma_ == Stream::NotTokenised) TokeniseLuma();
+            CodeLuma();
+        } else {
+            if (chroma_ == Stream::NotTokenised) TokeniseChroma();
+            CodeChroma();
+        }
+    });
+}
+
 // Two workers take a stream each.
 bool EncodeTokenSection(ResidualCoder& coder, uint8_t keyFrame, std::vector<uint8_t>& section,
                         size_t sizeLimit) {
     const PreparedSection prepared = PrepareTokenSection(coder, keyFrame);
     SectionWriter writer(coder, prepared, section);
-    if (coder.workers == nullptr || sizeLimit != SIZE_MAX) {
+    if (coder.workers == nullptr || sizeLimit != SIZE_MAX)
         writer.WriteAll(std::atomic<size_t>{sizeLimit});
-        return writer.Finish();
-    }
-    platform::RunHalves(coder.workers, [&](int half) {
-        if (half == 0) {
-            writer.TokeniseLuma();
-            writer.CodeLuma();
-        } else {
-            writer.TokeniseChroma();
-            writer.CodeChroma();
-        }
-    });
+    else
+        writer.WriteStreams(coder.workers);
     return writer.Finish();
 }
 

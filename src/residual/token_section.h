@@ -16,6 +16,10 @@ namespace rq43 {
 struct ResidualCoder;
 struct YuvFrame;
 
+namespace platform {
+class WorkerPair;
+}
+
 // The fixed fields at the start of a section, in the order and widths listed above.
 struct TokenSectionHeader {
     static constexpr size_t kSize = 24;
@@ -78,6 +82,9 @@ class SectionWriter {
     // Every step in turn on this thread, giving the section up as soon as its least size reaches `limit`
     // (SIZE_MAX: none), read at each check, so another thread may lower it meanwhile.
     void WriteAll(const std::atomic<size_t>& limit);
+    // The steps not yet run, unless given up: the luma ones on one worker, the chroma ones on the other
+    // (in turn on this thread when `workers` is null).
+    void WriteStreams(platform::WorkerPair* workers);
     [[nodiscard]] bool Finish();
 
   private:

@@ -6,7 +6,14 @@
 #include <fstream>
 #include <vector>
 
-#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
+// A sanitizer reserves its shadow memory up front: capping the address space would starve it, not the codec.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define RQ43_SHADOW_MEMORY 1
+#endif
+#endif
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__) && \
+    !defined(RQ43_SHADOW_MEMORY)
 #define RQ43_ADDRESS_SPACE_CAP 1
 #include <sys/resource.h>
 #include <unistd.h>

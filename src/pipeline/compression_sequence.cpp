@@ -84,17 +84,6 @@ void WriteFrame(bool key, const std::vector<uint8_t>& tokens, const std::vector<
 
 }  // namespace
 
-// One rate-control attempt: the token sections coded at the coders' quality and the one chosen.
-struct CompressionSequence::Attempt {
-    bool key = false;
-    std::vector<uint8_t> keySection;
-    std::vector<uint8_t> deltaSection;
-    uint16_t motionSize = 0;
-    uint64_t total = 0;
-
-    const std::vector<uint8_t>& Tokens() const { return key ? keySection : deltaSection; }
-};
-
 // What motion and the transform leave for the rate search: they run once per frame, attempts only
 // re-quantise and re-code. The motion section does not depend on the quality, so it is coded once too.
 struct CompressionSequence::Analysis {
@@ -169,6 +158,7 @@ void CompressionSequence::End() {
     ReleaseResidualCoder(encoderCoder);
     ReleaseResidualCoder(keyCoder);
     ReleaseResidualCoder(reconstructionCoder);
+    frameAttempt = Attempt{};
     encCurrent = nullptr;
     encReference = nullptr;
     open = false;
@@ -408,7 +398,10 @@ int32_t CompressionSequence::Compress(ICCOMPRESS& record, int8_t& qualitySetting
         const Analysis analysis = Analyse(ForcedKeyFrame(record, needsKeyFrame));
         if (!analysis.transformed) return Fail(options.status);
 
-        Attempt written;
+        Attempt& written = frameAttempt;
+        written.key = false;
+        written.motionSize = 0;
+        written.total = 0;
         if (!SearchRate(record, qualitySetting, options, analysis, written)) return Fail(options.status);
         ReportFrameKind(record, written.key);
         if (!Reconstruct(static_cast<const uint8_t*>(record.lpOutput), written.key, written.motionSize,

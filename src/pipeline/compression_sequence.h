@@ -68,7 +68,17 @@ class CompressionSequence {
 
   private:
     struct Analysis;
-    struct Attempt;
+    // One rate-control attempt: the token sections coded at the coders' quality and the one chosen. Kept
+    // across frames, as each section is rewritten in place: its buffer is had once, not for every frame.
+    struct Attempt {
+        bool key = false;
+        std::vector<uint8_t> keySection;
+        std::vector<uint8_t> deltaSection;
+        uint16_t motionSize = 0;
+        uint64_t total = 0;
+
+        const std::vector<uint8_t>& Tokens() const { return key ? keySection : deltaSection; }
+    };
 
     int32_t encWidth = 0;
     int32_t encHeight = 0;
@@ -92,6 +102,7 @@ class CompressionSequence {
     // Set when a frame failed part-way: the reference no longer matches what a decoder holds, so the
     // next frame must not predict from it.
     bool needsKeyFrame = false;
+    Attempt frameAttempt;
 
     bool Accepts(const ICCOMPRESS& record) const;
     void AdvanceReference(LONG frameNumber);

@@ -458,6 +458,7 @@ bool SectionWriter::Finish() {
         section_.clear();
         return givenUp_ && !failed;
     }
+    section_.reserve(section_.size() + lumaSize_ + chromaSize_);  // one copy of the streams, not two
     section_.insert(section_.end(), coder_.lumaRoom.begin(),
                     coder_.lumaRoom.begin() + static_cast<ptrdiff_t>(lumaSize_));
     section_.insert(section_.end(), coder_.chromaRoom.begin(),

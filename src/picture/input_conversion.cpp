@@ -145,7 +145,7 @@ void ConvertRgbToYuv(const uint8_t* source, YuvFrame& frame, int32_t bytesPerPix
     auto decimateRow = [&](uint32_t k, uint8_t* line) {
         for (const auto& [full, chroma] : {std::pair{fullU, frame.u}, std::pair{fullV, frame.v}}) {
             DecimateVertically(full, w, w, frame.height, k, line, kernels.decimateColumns);
-            DecimateHorizontally(line, w, FrameRow(chroma, frame, k));
+            DecimateHorizontally(line, w, FrameRow(chroma, frame, k), kernels.decimatePairs);
         }
     };
     ConvertInBands(frame, workers, scratch.lines, convertRows, decimateRow);

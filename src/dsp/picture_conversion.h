@@ -28,6 +28,10 @@ struct RgbInputTables {
     const int32_t* tvR;
     const int32_t* tvG;
     const int32_t* tvB;
+    // The Y and U entries of each together: Y in the low 32 bits, U in the high (see ColourTables).
+    const int64_t* tyuR;
+    const int64_t* tyuG;
+    const int64_t* tyuB;
 };
 
 // `pairs` pixel pairs of one row into packed 4:2:2: y holds 2 * pairs samples, u and v `pairs` each.

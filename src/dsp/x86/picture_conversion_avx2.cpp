@@ -61,13 +61,28 @@ void RgbToYuvEight(const uint8_t* pixels, int32_t bytesPerPixel, const RgbInputT
     const __m256i b = _mm256_and_si256(words, byteMask);
     const __m256i g = _mm256_and_si256(_mm256_srli_epi32(words, 8), byteMask);
     const __m256i r = _mm256_and_si256(_mm256_srli_epi32(words, 16), byteMask);
-    auto sum = [&](const int32_t* tr, const int32_t* tg, const int32_t* tb) {
-        const __m256i total = _mm256_add_epi32(_mm256_add_epi32(Gather(tr, r), Gather(tg, g)), Gather(tb, b));
-        return _mm256_srai_epi32(total, 18);
+    // Y and U come a pair to a gather element, which costs as much as a single: pixels 0, 1, 4 and 5 in
+    // one register and 2, 3, 6 and 7 in the other, so that taking the halves of both gives pixel order.
+    auto pairs = [](const int64_t* table, __m256i indexes, int half) {
+        const __m128i low = _mm256_castsi256_si128(indexes), high = _mm256_extracti128_si256(indexes, 1);
+        return _mm256_i32gather_epi64(
+            reinterpret_cast<const long long*>(table),
+            half == 0 ? _mm_unpacklo_epi64(low, high) : _mm_unpackhi_epi64(low, high), 8);
     };
-    const __m256i ys = sum(t.tyR, t.tyG, t.tyB);
-    const __m256i us = sum(t.tuR, t.tuG, t.tuB);
-    const __m256i vs = sum(t.tvR, t.tvG, t.tvB);
+    __m256 yuPairs[2];
+    for (int half = 0; half < 2; ++half) {
+        yuPairs[half] = _mm256_castsi256_ps(_mm256_add_epi64(
+            _mm256_add_epi64(pairs(t.tyuR, r, half), pairs(t.tyuG, g, half)), pairs(t.tyuB, b, half)));
+    }
+    const __m256i yTotal =
+        _mm256_castps_si256(_mm256_shuffle_ps(yuPairs[0], yuPairs[1], _MM_SHUFFLE(2, 0, 2, 0)));
+    const __m256i uTotal =
+        _mm256_castps_si256(_mm256_shuffle_ps(yuPairs[0], yuPairs[1], _MM_SHUFFLE(3, 1, 3, 1)));
+    const __m256i vTotal =
+        _mm256_add_epi32(_mm256_add_epi32(Gather(t.tvR, r), Gather(t.tvG, g)), Gather(t.tvB, b));
+    const __m256i ys = _mm256_srai_epi32(yTotal, 18);
+    const __m256i us = _mm256_srai_epi32(uTotal, 18);
+    const __m256i vs = _mm256_srai_epi32(vTotal, 18);
     // Per lane: Y0-3 U0-3 V0-3 V0-3, then lanes interleaved by 32-bit groups.
     const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(ys, us), _mm256_packs_epi32(vs, vs));
     const __m256i ordered = _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));

@@ -28,6 +28,10 @@ struct RgbInputTables {
     const int32_t* tvR;
     const int32_t* tvG;
     const int32_t* tvB;
+    // The Y and U entries of each together: Y in the low 32 bits, U in the high (see ColourTables).
+    const int64_t* tyuR;
+    const int64_t* tyuG;
+    const int64_t* tyuB;
 };
 
 // `pairs` pixel pairs of one row into packed 4:2:2: y holds 2 * pairs samples, u and v `pairs` each.
@@ -44,6 +48,8 @@ using RgbToYuvRowFn = void (*)(const uint8_t* pixels, uint32_t width, int32_t by
 using DeinterleaveRowFn = void (*)(const uint8_t* in, uint32_t pairs, uint8_t* even, uint8_t* odd);
 // The 6-tap filter down the columns: out[x] = filter of rows[0][x] .. rows[5][x].
 using DecimateColumnsFn = void (*)(const uint8_t* const* rows, uint32_t width, uint8_t* out);
+// The 6-tap filter along a row, away from its ends: out[k] = filter of in[2k] .. in[2k + 5], k below `count`.
+using DecimatePairsFn = void (*)(const uint8_t* in, uint32_t count, uint8_t* out);
 // One row of a prefilter pass: the new values of `row`, from the old values of row, above and below (either
 // nullptr at the plane's ends), go to `pending`; column by column, once its old value has been read,
 // above takes the new value pending held for it. psi[255 + d] is the influence of difference d.
@@ -57,6 +63,7 @@ struct PictureKernels {
     RgbToYuvRowFn rgbToYuvRow;
     DeinterleaveRowFn deinterleaveRow;
     DecimateColumnsFn decimateColumns;
+    DecimatePairsFn decimatePairs;
     PrefilterRowFn prefilterRow;
 };
 
@@ -73,6 +80,7 @@ void RgbToYuvRowAvx2(const uint8_t* pixels, uint32_t width, int32_t bytesPerPixe
                      const RgbInputTables& tables, uint8_t* y, uint8_t* u, uint8_t* v);
 void DeinterleaveRowAvx2(const uint8_t* in, uint32_t pairs, uint8_t* even, uint8_t* odd);
 void DecimateColumnsAvx2(const uint8_t* const* rows, uint32_t width, uint8_t* out);
+void DecimatePairsAvx2(const uint8_t* in, uint32_t count, uint8_t* out);
 void PrefilterRowAvx2(uint8_t* above, const uint8_t* row, const uint8_t* below, uint32_t width,
                       const float* psi, uint8_t* pending);
 

@@ -40,17 +40,21 @@ void DecimateVertically(const uint8_t* plane, ptrdiff_t stride, uint32_t width, 
     decimateColumns(rows, width, out);
 }
 
-void DecimateHorizontally(const uint8_t* row, uint32_t width, uint8_t* out) {
+void DecimatePairs(const uint8_t* in, uint32_t count, uint8_t* out) {
+    for (uint32_t k = 0; k < count; ++k, in += 2) out[k] = Filter(in[0], in[1], in[2], in[3], in[4], in[5]);
+}
+
+void DecimateHorizontally(const uint8_t* row, uint32_t width, uint8_t* out,
+                          dsp::DecimatePairsFn decimatePairs) {
     const auto w = static_cast<int32_t>(width);
     const int32_t outputs = w / 2;
+    // Outputs 1 to outputs - 2 read inputs 0 to w - 1 only; the first and last reach beyond the ends.
+    const int32_t inner = std::max(outputs - 2, 0);
+    decimatePairs(row, static_cast<uint32_t>(inner), out + 1);
     auto at = [&](int32_t j) { return static_cast<int32_t>(row[ExtendedIndex(j, w, false)]); };
-    for (int32_t k = 0; k < outputs; ++k) {
+    for (int32_t k = 0; k < outputs; k = k == 0 ? inner + 1 : k + 1) {
         const int32_t j = 2 * k - 2;
-        if (j >= 0 && j + 5 < w) {
-            out[k] = Filter(row[j], row[j + 1], row[j + 2], row[j + 3], row[j + 4], row[j + 5]);
-        } else {
-            out[k] = Filter(at(j), at(j + 1), at(j + 2), at(j + 3), at(j + 4), at(j + 5));
-        }
+        out[k] = Filter(at(j), at(j + 1), at(j + 2), at(j + 3), at(j + 4), at(j + 5));
     }
 }
 

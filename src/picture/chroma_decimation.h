@@ -21,7 +21,11 @@ void DecimateVertically(const uint8_t* plane, ptrdiff_t stride, uint32_t width, 
                         uint32_t outputRow, uint8_t* out,
                         dsp::DecimateColumnsFn decimateColumns = DecimateColumns);
 
+// The plain pairs kernel (see dsp/picture_conversion.h).
+void DecimatePairs(const uint8_t* in, uint32_t count, uint8_t* out);
+
 // width/2 samples of the horizontally halved row into `out`. width even and >= 4.
-void DecimateHorizontally(const uint8_t* row, uint32_t width, uint8_t* out);
+void DecimateHorizontally(const uint8_t* row, uint32_t width, uint8_t* out,
+                          dsp::DecimatePairsFn decimatePairs = DecimatePairs);
 
 }  // namespace rq43

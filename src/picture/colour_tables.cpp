@@ -42,6 +42,14 @@ ColourTables BuildColourTables() {
         t.tgU[n] = SingleEntry(i - 128, -0.391762f);
         t.tbU[n] = SingleEntry(i - 128, 2.017232f);
     }
+    auto pair = [](int32_t y, int32_t u) {
+        return static_cast<int64_t>(uint64_t{static_cast<uint32_t>(u)} << 32 | static_cast<uint32_t>(y));
+    };
+    for (size_t n = 0; n < 256; ++n) {
+        t.tyuR[n] = pair(t.tyR[n], t.tuR[n]);
+        t.tyuG[n] = pair(t.tyG[n], t.tuG[n]);
+        t.tyuB[n] = pair(t.tyB[n], t.tuB[n]);
+    }
     return t;
 }
 

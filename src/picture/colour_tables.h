@@ -16,6 +16,11 @@ struct ColourTables {
     Table tyR, tyG, tyB;
     Table tuR, tuG, tuB;
     Table tvR, tvG, tvB;
+    // The Y and U entries of red, green and blue in one word each, Y in the low half and U in the high
+    // half, for kernels that fetch both at once: Y entries are never negative and their sums stay below
+    // 2^32, so three words add without the halves carrying into each other.
+    using PairTable = std::array<int64_t, 256>;
+    PairTable tyuR, tyuG, tyuB;
     // YUV -> RGB; the rounding half sits in ty.
     Table ty, trV, tgV, tgU, tbU;
 };

@@ -121,8 +121,8 @@ void DeinterleaveRow(const uint8_t* in, uint32_t pairs, uint8_t* even, uint8_t* 
 }
 
 dsp::RgbInputTables RgbInputTablesOf(const ColourTables& t) {
-    return {t.tyR.data(), t.tyG.data(), t.tyB.data(), t.tuR.data(), t.tuG.data(),
-            t.tuB.data(), t.tvR.data(), t.tvG.data(), t.tvB.data()};
+    return {t.tyR.data(), t.tyG.data(), t.tyB.data(), t.tuR.data(),  t.tuG.data(),  t.tuB.data(),
+            t.tvR.data(), t.tvG.data(), t.tvB.data(), t.tyuR.data(), t.tyuG.data(), t.tyuB.data()};
 }
 
 void ConvertRgbToYuv(const uint8_t* source, YuvFrame& frame, int32_t bytesPerPixel, ptrdiff_t pitch,
@@ -145,7 +145,7 @@ void ConvertRgbToYuv(const uint8_t* source, YuvFrame& frame, int32_t bytesPerPix
     auto decimateRow = [&](uint32_t k, uint8_t* line) {
         for (const auto& [full, chroma] : {std::pair{fullU, frame.u}, std::pair{fullV, frame.v}}) {
             DecimateVertically(full, w, w, frame.height, k, line, kernels.decimateColumns);
-            DecimateHorizontally(line, w, FrameRow(chroma, frame, k));
+            DecimateHorizontally(line, w, FrameRow(chroma, frame, k), kernels.decimatePairs);
         }
     };
     ConvertInBands(frame, workers, scratch.lines, convertRows, decimateRow);

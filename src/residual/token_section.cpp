@@ -92,9 +92,13 @@ static_assert(kPredictedPositions[kPredictedPositionCount - 1] < 16);
 // positions the section predicts (`predicted`, from PredictedPositionBits) can change.
 // Without a branch on the levels: whether they are zero is what a predictor cannot guess (bit 0, never
 // predicted, stands in for none).
-uint8_t RaiseLastIndex(uint8_t lastIndex, const int16_t* levels, uint32_t predicted) {
-    const uint32_t raised = (NonZeroLevels16(levels) & predicted) | 1u;
+// `nonZero` has bit i set where level i is not zero; only the predicted bits are read.
+uint8_t RaiseLastIndex(uint8_t lastIndex, uint32_t nonZero, uint32_t predicted) {
+    const uint32_t raised = (nonZero & predicted) | 1u;
     return std::max(lastIndex, static_cast<uint8_t>(31 - std::countl_zero(raised)));
+}
+uint8_t RaiseLastIndex(uint8_t lastIndex, const int16_t* levels, uint32_t predicted) {
+    return RaiseLastIndex(lastIndex, NonZeroLevels16(levels), predicted);
 }
 
 struct Geometry {
@@ -571,11 +575,17 @@ bool ReconstructCodedSection(const uint8_t* section, size_t length, ResidualCode
     const QuantiserTables& tables = coder.quantiserTables;
     // A block's levels as they were before the prediction, and the last index a decoder finds for it: that
     // of the coded levels, raised where the prediction restores a level. No row waits for the one above.
+    // The restored levels' bits come from the lanes, not from reading `out` back, which would wait for
+    // their stores.
     auto blockLevels = [](const int16_t* coded, const int16_t* lanes, uint32_t predicted, int16_t* out) {
         std::memcpy(out, coded, 64 * sizeof(int16_t));
-        const uint8_t codedLast = LastLevelIndex(out);
-        for (int i = 0; i < kPredictedPositionCount; ++i) out[kPredictedPositions[i]] = lanes[i];
-        return RaiseLastIndex(codedLast, out, predicted);
+        const uint8_t codedLast = LastLevelIndex(coded);
+        uint32_t restored = 0;
+        for (int i = 0; i < kPredictedPositionCount; ++i) {
+            out[kPredictedPositions[i]] = lanes[i];
+            restored |= uint32_t{lanes[i] != 0} << kPredictedPositions[i];
+        }
+        return RaiseLastIndex(codedLast, restored, predicted);
     };
     const dsp::TransformKernels& kernels = ActiveTransformKernels();
     const uint32_t lumaPredicted = PredictedPositionBits(layout.lumaModes);

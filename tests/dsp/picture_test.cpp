@@ -159,6 +159,22 @@ TEST_P(PictureKernelTest, DecimatedColumns) {
     }
 }
 
+// Rows of 0 and 255 alone reach both saturations (outer taps only, inner taps only) among their sums.
+TEST_P(PictureKernelTest, DecimatedPairs) {
+    for (uint32_t count : Widths()) {
+        std::vector<Bytes> rows = Patterns(2 * size_t{count} + 4, random);
+        Bytes extremes(2 * size_t{count} + 4);
+        for (uint8_t& v : extremes) v = random() % 2 != 0 ? 255 : 0;
+        rows.push_back(extremes);
+        for (const Bytes& in : rows) {
+            Bytes expected(count + kGuard, 0xA5), actual = expected;
+            c.decimatePairs(in.data(), count, expected.data());
+            simd.decimatePairs(in.data(), count, actual.data());
+            ASSERT_EQ(actual, expected) << count << " outputs";
+        }
+    }
+}
+
 // Smooth rows (where the filter moves pixels), noise (where it keeps them), rows at both plane ends, and
 // the strengths at both ends of the range.
 TEST_P(PictureKernelTest, PrefilterRows) {

@@ -61,13 +61,28 @@ void RgbToYuvEight(const uint8_t* pixels, int32_t bytesPerPixel, const RgbInputT
     const __m256i b = _mm256_and_si256(words, byteMask);
     const __m256i g = _mm256_and_si256(_mm256_srli_epi32(words, 8), byteMask);
     const __m256i r = _mm256_and_si256(_mm256_srli_epi32(words, 16), byteMask);
-    auto sum = [&](const int32_t* tr, const int32_t* tg, const int32_t* tb) {
-        const __m256i total = _mm256_add_epi32(_mm256_add_epi32(Gather(tr, r), Gather(tg, g)), Gather(tb, b));
-        return _mm256_srai_epi32(total, 18);
+    // Y and U come a pair to a gather element, which costs as much as a single: pixels 0, 1, 4 and 5 in
+    // one register and 2, 3, 6 and 7 in the other, so that taking the halves of both gives pixel order.
+    auto pairs = [](const int64_t* table, __m256i indexes, int half) {
+        const __m128i low = _mm256_castsi256_si128(indexes), high = _mm256_extracti128_si256(indexes, 1);
+        return _mm256_i32gather_epi64(
+            reinterpret_cast<const long long*>(table),
+            half == 0 ? _mm_unpacklo_epi64(low, high) : _mm_unpackhi_epi64(low, high), 8);
     };
-    const __m256i ys = sum(t.tyR, t.tyG, t.tyB);
-    const __m256i us = sum(t.tuR, t.tuG, t.tuB);
-    const __m256i vs = sum(t.tvR, t.tvG, t.tvB);
+    __m256 yuPairs[2];
+    for (int half = 0; half < 2; ++half) {
+        yuPairs[half] = _mm256_castsi256_ps(_mm256_add_epi64(
+            _mm256_add_epi64(pairs(t.tyuR, r, half), pairs(t.tyuG, g, half)), pairs(t.tyuB, b, half)));
+    }
+    const __m256i yTotal =
+        _mm256_castps_si256(_mm256_shuffle_ps(yuPairs[0], yuPairs[1], _MM_SHUFFLE(2, 0, 2, 0)));
+    const __m256i uTotal =
+        _mm256_castps_si256(_mm256_shuffle_ps(yuPairs[0], yuPairs[1], _MM_SHUFFLE(3, 1, 3, 1)));
+    const __m256i vTotal =
+        _mm256_add_epi32(_mm256_add_epi32(Gather(t.tvR, r), Gather(t.tvG, g)), Gather(t.tvB, b));
+    const __m256i ys = _mm256_srai_epi32(yTotal, 18);
+    const __m256i us = _mm256_srai_epi32(uTotal, 18);
+    const __m256i vs = _mm256_srai_epi32(vTotal, 18);
     // Per lane: Y0-3 U0-3 V0-3 V0-3, then lanes interleaved by 32-bit groups.
     const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(ys, us), _mm256_packs_epi32(vs, vs));
     const __m256i ordered = _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
@@ -77,25 +92,28 @@ void RgbToYuvEight(const uint8_t* pixels, int32_t bytesPerPixel, const RgbInputT
     Store8(v, _mm256_extracti128_si256(ordered, 1));
 }
 
-// Sixteen columns, as the SSE2 kernel but with sixteen 16-bit lanes.
-__m128i DecimateSixteen(const uint8_t* const* rows, size_t x) {
+// The 6-tap filter of sixteen outputs from their tap sums a + f, b + e and c + d, in words in output order.
+__m128i FilterSixteen(__m256i af, __m256i be, __m256i cd) {
     const __m256i outer = _mm256_set1_epi32(static_cast<int32_t>((1977u << 16) | 0xFF81u));  // (-127, 1977)
     const __m256i inner = _mm256_set1_epi32((16384 << 16) | 14534);
     const __m256i one = _mm256_set1_epi16(1);
-    __m256i r[6];
-    for (int t = 0; t < 6; ++t) r[t] = _mm256_cvtepu8_epi16(Load(rows[t] + x));
-    const __m256i af = _mm256_add_epi16(r[0], r[5]);
-    const __m256i be = _mm256_add_epi16(r[1], r[4]);
-    const __m256i cd = _mm256_add_epi16(r[2], r[3]);
     auto filter = [&](__m256i outerPairs, __m256i innerPairs) {
         return _mm256_srai_epi32(
             _mm256_add_epi32(_mm256_madd_epi16(outerPairs, outer), _mm256_madd_epi16(innerPairs, inner)), 15);
     };
     const __m256i lo = filter(_mm256_unpacklo_epi16(af, be), _mm256_unpacklo_epi16(cd, one));
     const __m256i hi = filter(_mm256_unpackhi_epi16(af, be), _mm256_unpackhi_epi16(cd, one));
-    const __m256i words = _mm256_packs_epi32(lo, hi);  // lane order undone by the unpacks: columns in order
+    const __m256i words = _mm256_packs_epi32(lo, hi);  // lane order undone by the unpacks: outputs in order
     const __m256i bytes = _mm256_packus_epi16(words, words);
     return _mm256_castsi256_si128(_mm256_permute4x64_epi64(bytes, 0x08));
+}
+
+// Sixteen columns, as the SSE2 kernel but with sixteen 16-bit lanes.
+__m128i DecimateSixteen(const uint8_t* const* rows, size_t x) {
+    __m256i r[6];
+    for (int t = 0; t < 6; ++t) r[t] = _mm256_cvtepu8_epi16(Load(rows[t] + x));
+    return FilterSixteen(_mm256_add_epi16(r[0], r[5]), _mm256_add_epi16(r[1], r[4]),
+                         _mm256_add_epi16(r[2], r[3]));
 }
 
 // Eight pixels of a prefilter row. Each neighbour pointer gives the old values the eight pixels see in
@@ -170,6 +188,31 @@ void DeinterleaveRowAvx2(const uint8_t* in, uint32_t pairs, uint8_t* even, uint8
 
 void DecimateColumnsAvx2(const uint8_t* const* rows, uint32_t width, uint8_t* out) {
     DecimateColumnsBy(DecimateSixteen, rows, width, out);
+}
+
+void DecimatePairsAvx2(const uint8_t* in, uint32_t count, uint8_t* out) {
+    const __m256i low = _mm256_set1_epi16(0xFF);
+    // Outputs k .. k+15 from inputs 2k .. 2k+35: the pairs (in[2i], in[2i+1]) at offsets 0, 2 and 4 split
+    // into even and odd words are the taps a, b; c, d; e, f of each output.
+    auto sixteen = [&](const uint8_t* p) {
+        __m256i even[3], odd[3];
+        for (int t = 0; t < 3; ++t) {
+            const __m256i bytes = Load32(p + 2 * t);
+            even[t] = _mm256_and_si256(bytes, low);
+            odd[t] = _mm256_srli_epi16(bytes, 8);
+        }
+        return FilterSixteen(_mm256_add_epi16(even[0], odd[2]), _mm256_add_epi16(odd[0], even[2]),
+                             _mm256_add_epi16(even[1], odd[1]));
+    };
+    uint32_t k = 0;
+    for (; k + 16 <= count; k += 16) Store(out + k, sixteen(in + 2 * k));
+    if (k == count) return;
+    // The last outputs through a zero-padded copy, so that nothing beyond input 2 count + 3 is read.
+    uint8_t padded[36] = {};
+    CopyBytes(in + 2 * k, 2 * (count - k) + 4, padded);
+    uint8_t result[16];
+    Store(result, sixteen(padded));
+    CopyBytes(result, count - k, out + k);
 }
 
 void PrefilterRowAvx2(uint8_t* above, const uint8_t* row, const uint8_t* below, uint32_t width,

@@ -223,7 +223,7 @@ int32_t SearchRingsPruned(const Window& window, Point home, const LumaMeasure& m
         const uint32_t least =
             measure.ssd.squaredErrors16(measure.source, stride, referencePixels, referenceSquares, stride,
                                         offsets.data(), static_cast<int32_t>(count), errors.data());
-        const bool prunedTooFew = handOver && 8 * count >= 7 * static_cast<size_t>(positions);
+        const bool prunedTooFew = handOver && 16 * count >= 15 * static_cast<size_t>(positions);
         if (least >= best.cost) {
             if (prunedTooFew) return r;
             continue;

@@ -89,7 +89,8 @@ inline __attribute__((always_inline)) void MeasureStack(const uint8_t* p, int32_
                                                         const uint32_t* sourcePairs, __m256i sourceSquares,
                                                         const uint32_t* referenceSquares, uint32_t* errors,
                                                         uint32_t* least) {
-    alignas(32) uint16_t wide[(Height + 15) * kWidePitch];
+    // Aligned to a cache line, as the rows are: no load then spans two lines.
+    alignas(64) uint16_t wide[(Height + 15) * kWidePitch];
     for (int r = 0; r < Height + 15; ++r) {
         const uint8_t* row = p + r * stride;
         _mm256_store_si256(reinterpret_cast<__m256i*>(wide + r * kWidePitch),

@@ -225,7 +225,7 @@ void BM_SquaredErrorRuns16(benchmark::State& state) {
         state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * 33 * 48);
     }
 }
-BENCHMARK(BM_SquaredErrorRuns16)->ArgName("level")->Arg(0)->Arg(3)->Arg(4);
+BENCHMARK(BM_SquaredErrorRuns16)->ArgName("level")->Arg(0)->DenseRange(2, 4);
 
 }  // namespace
 }  // namespace rq43

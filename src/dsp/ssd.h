@@ -48,6 +48,9 @@ struct SsdKernels {
     SquaredErrorsFunction squaredErrors16;
     // Null where a level has no faster way to runs than squaredErrors16 position by position.
     SquaredErrorRunsFunction squaredErrorRuns16;
+    // Where runs cost about what the bound-pruned search does per position kept: they take over only where
+    // the bound prunes few.
+    bool pruneBeforeRuns;
 };
 
 #ifdef RQ43_X86_KERNELS
@@ -70,6 +73,11 @@ uint32_t M16hAvx2(const uint8_t* source, int32_t sourceStride, const uint8_t* a,
 uint32_t SquaredErrors16Avx2(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
                              const uint32_t* referenceSquares, int32_t referenceStride,
                              const int32_t* offsets, int32_t count, uint32_t* errors);
+// 16-bit pair products, eight positions to a register and two registers to a run.
+void SquaredErrorRuns16Avx2(const uint8_t* source, int32_t sourceStride, const uint8_t* reference,
+                            const uint16_t* referenceSums, const uint32_t* referenceSquares,
+                            int32_t referenceStride, const int32_t* offsets, const int32_t* heights,
+                            int32_t count, uint32_t* errors, uint32_t* least);
 // The AVX-VNNI level differs from AVX2 in this entry and the runs.
 uint32_t SquaredErrors16AvxVnni(const uint8_t* source, int32_t sourceStride, const uint16_t* reference,
                                 const uint32_t* referenceSquares, int32_t referenceStride,

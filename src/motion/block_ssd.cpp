@@ -116,24 +116,31 @@ void SquaredErrorRuns16(const uint8_t* source, int32_t sourceStride, const uint8
 }
 
 const dsp::SsdKernels& SsdKernelsFor(dsp::CpuLevel level) {
-    static const dsp::SsdKernels plain{M16, M16h, M8, M8h, SquaredErrors16, nullptr};
+    static const dsp::SsdKernels plain{M16, M16h, M8, M8h, SquaredErrors16, nullptr, false};
 #ifdef RQ43_X86_KERNELS
     static const dsp::SsdKernels sse2{
-        dsp::M16Sse2, dsp::M16hSse2, dsp::M8Sse2, dsp::M8hSse2, dsp::SquaredErrors16Sse2, nullptr};
-    static const dsp::SsdKernels avx2{
-        dsp::M16Avx2, dsp::M16hAvx2, dsp::M8Sse2, dsp::M8hSse2, dsp::SquaredErrors16Avx2, nullptr};
+        dsp::M16Sse2, dsp::M16hSse2, dsp::M8Sse2, dsp::M8hSse2, dsp::SquaredErrors16Sse2, nullptr, false};
+    static const dsp::SsdKernels avx2{dsp::M16Avx2,
+                                      dsp::M16hAvx2,
+                                      dsp::M8Sse2,
+                                      dsp::M8hSse2,
+                                      dsp::SquaredErrors16Avx2,
+                                      dsp::SquaredErrorRuns16Avx2,
+                                      true};
     static const dsp::SsdKernels avxVnni{dsp::M16Avx2,
                                          dsp::M16hAvx2,
                                          dsp::M8Sse2,
                                          dsp::M8hSse2,
                                          dsp::SquaredErrors16AvxVnni,
-                                         dsp::SquaredErrorRuns16AvxVnni};
+                                         dsp::SquaredErrorRuns16AvxVnni,
+                                         false};
     static const dsp::SsdKernels avx512{dsp::M16Avx512,
                                         dsp::M16hAvx512,
                                         dsp::M8Sse2,
                                         dsp::M8hSse2,
                                         dsp::SquaredErrors16AvxVnni,
-                                        dsp::SquaredErrorRuns16Avx512};
+                                        dsp::SquaredErrorRuns16Avx512,
+                                        false};
     if (level >= dsp::CpuLevel::Avx512) return avx512;
     if (level >= dsp::CpuLevel::AvxVnni) return avxVnni;
     if (level >= dsp::CpuLevel::Avx2) return avx2;

@@ -172,9 +172,11 @@ constexpr int32_t kMaxRingPositions = 4 * 31 + 2 * 31;
 // The rings of SearchMacroblock with fewer and cheaper measurements and the same choices. A candidate is
 // taken only below the best, so one whose bound reaches the best is passed over. The others of a ring are
 // measured together, exactly, and taken in ring order: below the best an early-stopped measurement is
-// exact too, so both decide alike.
-void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& measure, const BlockSums& sums,
-                       Best& best) {
+// exact too, so both decide alike. Returns the first ring not searched: where `handOver`, the search stops
+// after the rings measured together once nearly all of their positions are kept, the bound having pruned
+// too few to pay for itself.
+int32_t SearchRingsPruned(const Window& window, Point home, const LumaMeasure& measure, const BlockSums& sums,
+                          Best& best, bool handOver) {
     const int32_t stride = measure.stride;
     const uint32_t sourceSum = SumSourceBlock(measure.source, stride);
     // Indexed by plane offset, as the reference pixels.
@@ -205,11 +207,13 @@ void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& meas
         const uint32_t lowest = sourceSum - (reach - 1);
         const uint32_t span = 2 * reach - 1;
         size_t count = 0, rings = 0;
+        int32_t positions = 0;
         do {
             std::array<dsp::OffsetRun, 4> runs;
             int32_t runCount = 0;
             ForEachRingRun(window, home, r, [&](Point first, int32_t n, bool down) {
                 runs[static_cast<size_t>(runCount++)] = {first.y * stride + first.x, down ? stride : 1, n};
+                positions += n;
             });
             count += static_cast<size_t>(
                 keepWithinReach(referenceSums, runs.data(), runCount, lowest, span, offsets.data() + count));
@@ -219,7 +223,11 @@ void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& meas
         const uint32_t least =
             measure.ssd.squaredErrors16(measure.source, stride, referencePixels, referenceSquares, stride,
                                         offsets.data(), static_cast<int32_t>(count), errors.data());
-        if (least >= best.cost) continue;
+        const bool prunedTooFew = handOver && 16 * count >= 15 * static_cast<size_t>(positions);
+        if (least >= best.cost) {
+            if (prunedTooFew) return r;
+            continue;
+        }
         // Taken ring by ring, each only below the best: a ring's first least error, if below the best. A
         // ring is not searched once the best is at most 64.
         for (size_t ring = 0, from = 0; ring < rings && best.cost > 64; from = ringEnds[ring++]) {
@@ -229,16 +237,19 @@ void SearchRingsPruned(const Window& window, Point home, const LumaMeasure& meas
             if (at != end && *at < best.cost)
                 best = {positionOf(offsets[static_cast<size_t>(at - errors.begin())]), *at};
         }
+        if (prunedTooFew) return r;
     }
+    return 32;
 }
 
 // The rings of SearchMacroblock from a table of the window's exact errors, filled on demand a run of
 // sixteen horizontally adjacent positions at a time (in stacks of a few), which the runs kernel measures
 // for the price of a few positions. Each ring takes its first least error if below the best, as the rings
 // measured one by one do; the least error of each run lets a ring pass over the runs that cannot win, which
-// is nearly all of them. The window must be at least 16 positions wide.
+// is nearly all of them. The window must be at least 16 positions wide. The rings before `firstRing` are
+// taken as searched.
 __attribute__((flatten)) void SearchRingsInRuns(const Window& window, Point home, const LumaMeasure& measure,
-                                                const BlockSums& sums, Best& best) {
+                                                const BlockSums& sums, Best& best, int32_t firstRing) {
     constexpr int32_t kRun = 16;
     constexpr int32_t kPitch = 80;  // a window row is at most 65 positions
     constexpr int32_t kRows = 33;
@@ -302,7 +313,7 @@ __attribute__((flatten)) void SearchRingsInRuns(const Window& window, Point home
     // Once past them, the search is likely to go on to the end: the rest of what the rings reach is measured
     // at once.
     constexpr int32_t kRingsOneByOne = 4;
-    for (int32_t r = 1; r <= 31 && best.cost > 64; ++r) {
+    for (int32_t r = firstRing; r <= 31 && best.cost > 64; ++r) {
         if (r <= kRingsOneByOne) {
             ForEachRingRun(window, home, r, [&](Point first, int32_t n, bool down) {
                 const int32_t row = first.y - window.ylo, column = first.x - window.xlo;
@@ -314,7 +325,7 @@ __attribute__((flatten)) void SearchRingsInRuns(const Window& window, Point home
                 }
             });
             measureNeeded();
-        } else if (r == kRingsOneByOne + 1) {
+        } else if (r == std::max(firstRing, kRingsOneByOne + 1)) {
             const int32_t left = std::max(home.x - 31, window.xlo) - window.xlo;
             const int32_t right = std::min(home.x + 31, window.xhi) - window.xlo;
             const int32_t top = std::max(home.y - 15, window.ylo) - window.ylo;
@@ -459,10 +470,15 @@ float SearchMacroblock(MotionField& field, uint32_t col, uint32_t row, const Blo
                 }
             });
         }
-    } else if (measure.ssd.squaredErrorRuns16 != nullptr && window.xhi - window.xlo + 1 >= 16) {
-        SearchRingsInRuns(window, home, measure, *bounds, best);
     } else {
-        SearchRingsPruned(window, home, measure, *bounds, best);
+        // The rings reach 31 columns and 15 rows from home: whole runs beyond would be measured for nothing.
+        const Window reach{std::max(window.xlo, x - 31), std::min(window.xhi, x + 31),
+                           std::max(window.ylo, y - 15), std::min(window.yhi, y + 15)};
+        const bool runs = measure.ssd.squaredErrorRuns16 != nullptr && reach.xhi - reach.xlo + 1 >= 16;
+        int32_t ring = 1;
+        if (!runs || measure.ssd.pruneBeforeRuns)
+            ring = SearchRingsPruned(window, home, measure, *bounds, best, runs);
+        if (ring <= 31 && best.cost > 64) SearchRingsInRuns(reach, home, measure, *bounds, best, ring);
     }
 
     Best bestHalf = RefineHalfPel(

@@ -266,19 +266,27 @@ test::PixelRule ClipLuma(int32_t width, int32_t height, int32_t index, int32_t n
 // The bounds only skip candidates that cannot win, and runs measured ahead of their rings decide nothing
 // early (the search in runs where the level has its kernel, else the pruned one): every macroblock gets
 // the vector and cost it gets when every candidate is measured, from the carried vector it starts with.
-// Pure noise makes the first measurement pass its limit, so the best starts as a partial sum. Stripes
-// moved by (1, 1) are matched within 32 one ring before the exact match, which the search must then leave
-// unvisited although the pruned one measures both rings together.
+// Pure noise makes the first measurement pass its limit, so the best starts as a partial sum; moved by
+// (7, 3), it is matched exactly on ring 7, where a level whose bound prunes too little hands the search
+// over to runs. Stripes moved by (1, 1) are matched within 32 one ring before the exact match, which the
+// search must then leave unvisited although the pruned one measures both rings together.
 TEST_F(EstimationTest, PrunedFullSearchMatchesTheMeasuredOne) {
     std::mt19937 random(5);
     auto noise = [&random](int32_t, int32_t) { return static_cast<uint8_t>(random() & 0xFF); };
     auto stripes = [](int32_t x, int32_t y) { return static_cast<uint8_t>(x * 37 % 200 + y / 8 % 2); };
     auto stripesMoved = [stripes](int32_t x, int32_t y) { return stripes(x + 1, y + 1); };
+    auto hashed = [](int32_t x, int32_t y) {
+        return static_cast<uint8_t>(
+            (static_cast<uint32_t>(x) * 73856093u ^ static_cast<uint32_t>(y) * 19349663u) * 2654435761u >>
+            24);
+    };
+    auto hashedMoved = [hashed](int32_t x, int32_t y) { return hashed(x + 7, y + 3); };
     struct Pair {
         test::PixelRule reference, source;
     } pairs[] = {{ClipLuma(176, 144, 0, 2), ClipLuma(176, 144, 1, 2)},
                  {ClipLuma(176, 144, 4, 8), ClipLuma(176, 144, 6, 8)},
                  {noise, noise},
+                 {hashed, hashedMoved},
                  {stripes, stripesMoved},
                  {Flat(0), Flat(255)}};
     for (const Pair& pair : pairs) {

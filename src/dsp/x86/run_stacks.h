@@ -1,4 +1,4 @@
-// Stacks of runs for the byte-product kernels of the full search, whose register widths differ: the
+// Stacks of runs for the product kernels of the full search, whose register widths differ: the
 // source block as they take it, which source row meets which reference row, and a stack's height as a
 // constant. Internal linkage only (unnamed namespace), as ssd_rows.h; AVX2 at least.
 #pragma once
@@ -32,6 +32,14 @@ inline __attribute__((always_inline)) uint32_t BiasedSource(const uint8_t* sourc
         _mm_add_epi32(_mm256_castsi256_si128(squares), _mm256_extracti128_si256(squares, 1)));
 }
 
+// The least of eight unsigned lanes.
+inline uint32_t Least(__m256i lanes) {
+    __m128i m = _mm_min_epu32(_mm256_castsi256_si128(lanes), _mm256_extracti128_si256(lanes, 1));
+    m = _mm_min_epu32(m, _mm_shuffle_epi32(m, 0x4E));
+    m = _mm_min_epu32(m, _mm_shuffle_epi32(m, 0xB1));
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(m));
+}
+
 // Reference row r of a stack meets source row r - j in run j, for the runs that have such a row.
 template <int Height, typename Multiply>
 inline __attribute__((always_inline)) void ForEachRunOfRow(int r, const Multiply& multiply) {
@@ -60,6 +68,20 @@ inline __attribute__((always_inline)) void WithStackHeight(int32_t height, const
         default:
             measure(std::integral_constant<int, 4>{});
             break;
+    }
+}
+
+// `measure(height, offset, errors, least)` for each stack: its height as WithStackHeight gives it, its
+// offset, and where its runs' errors and least errors go.
+template <typename Measure>
+inline __attribute__((always_inline)) void ForEachStack(const int32_t* offsets, const int32_t* heights,
+                                                        int32_t count, uint32_t* errors, uint32_t* least,
+                                                        const Measure& measure) {
+    for (int32_t i = 0; i < count; ++i) {
+        WithStackHeight(
+            heights[i], [&](auto height) __attribute__((always_inline)) {
+                measure(height, offsets[i], errors + 16 * kRunStack * i, least + kRunStack * i);
+            });
     }
 }
 

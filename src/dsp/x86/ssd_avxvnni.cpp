@@ -100,11 +100,7 @@ inline __attribute__((always_inline)) void MeasureStack(const uint8_t* p, int32_
                                       _mm256_slli_epi32(unbiased, 1));
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(errors + 16 * j + 8 * h), run[h]);
         }
-        const __m256i both = _mm256_min_epu32(run[0], run[1]);
-        __m128i m = _mm_min_epu32(_mm256_castsi256_si128(both), _mm256_extracti128_si256(both, 1));
-        m = _mm_min_epu32(m, _mm_shuffle_epi32(m, 0x4E));
-        m = _mm_min_epu32(m, _mm_shuffle_epi32(m, 0xB1));
-        least[j] = static_cast<uint32_t>(_mm_cvtsi128_si32(m));
+        least[j] = x86::Least(_mm256_min_epu32(run[0], run[1]));
     }
 }
 
@@ -129,18 +125,13 @@ void SquaredErrorRuns16AvxVnni(const uint8_t* source, int32_t sourceStride, cons
     const __m256i near = _mm256_add_epi8(_mm256_set1_epi32(0x03020100),
                                          _mm256_setr_epi32(0x00000000, 0x01010101, 0x02020202, 0x03030303,
                                                            0x04040404, 0x05050505, 0x06060606, 0x07070707));
-    for (int32_t i = 0; i < count; ++i) {
-        const uint8_t* p = reference + offsets[i];
-        const uint16_t* sums = referenceSums + offsets[i];
-        const uint32_t* blockSquares = referenceSquares + offsets[i];
-        uint32_t* to = errors + 16 * kRunStack * i;
-        uint32_t* lows = least + kRunStack * i;
-        x86::WithStackHeight(
-            heights[i], [&](auto height) __attribute__((always_inline)) {
-                MeasureStack<decltype(height)::value>(p, referenceStride, groups, near, sourceSquares, sums,
-                                                      blockSquares, to, lows);
-            });
-    }
+    x86::ForEachStack(
+        offsets, heights, count, errors,
+        least, [&](auto height, int32_t offset, uint32_t* to, uint32_t* lows) __attribute__((always_inline)) {
+            MeasureStack<decltype(height)::value>(reference + offset, referenceStride, groups, near,
+                                                  sourceSquares, referenceSums + offset,
+                                                  referenceSquares + offset, to, lows);
+        });
 }
 
 }  // namespace rq43::dsp

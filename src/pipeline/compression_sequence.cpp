@@ -218,8 +218,8 @@ CompressionSequence::Analysis CompressionSequence::Analyse(bool key) {
 // frame's, so keyCoder codes from encoderCoder's transform and the intra luma levels its delta section has
 // just quantised, lent to it, and a section depends only on the coefficients, the quality and the token
 // mode, so it comes out byte for byte as encoderCoder would code it.
-PreparedSection CompressionSequence::PrepareKeyAlternative() {
-    keyCoder.workers = nullptr;
+PreparedSection CompressionSequence::PrepareKeyAlternative(platform::WorkerPair* rowWorkers) {
+    keyCoder.workers = rowWorkers;
     keyCoder.quality = encoderCoder.quality;
     keyCoder.arithmeticTokens = encoderCoder.arithmeticTokens;
     return PrepareTokenSection(keyCoder, 1);
@@ -237,8 +237,9 @@ void CompressionSequence::WriteBothSections(const std::vector<uint8_t>& motion, 
     const LentTransform lent(encoderCoder, keyCoder);
     SectionWriter deltaWriter(encoderCoder, delta, attempt.deltaSection);
     std::optional<SectionWriter> keyWriter;
-    const auto prepareKey = [&] {
-        if (keyCoderLoaded) keyWriter.emplace(keyCoder, PrepareKeyAlternative(), attempt.keySection);
+    const auto prepareKey = [&](platform::WorkerPair* rowWorkers) {
+        if (keyCoderLoaded)
+            keyWriter.emplace(keyCoder, PrepareKeyAlternative(rowWorkers), attempt.keySection);
     };
     if (keyAlternativeGivenUp) {
         // Delta streams first, a stream each; the first worker done prepares the key section, then each
@@ -252,7 +253,7 @@ void CompressionSequence::WriteBothSections(const std::vector<uint8_t>& motion, 
                 deltaWriter.TokeniseChroma();
                 deltaWriter.CodeChroma();
             }
-            keyPreparation.Ensure(prepareKey);
+            keyPreparation.Ensure([&] { prepareKey(nullptr); });
             if (!keyWriter) return;
             // The least sizes are worked out here too, beside the other half.
             if (half == 0) {
@@ -270,7 +271,9 @@ void CompressionSequence::WriteBothSections(const std::vector<uint8_t>& motion, 
         }
     } else {
         // Each worker writes one section whole; the key one is given up if the delta frame's size, once
-        // known, shows it cannot win.
+        // known, shows it cannot win. Its rows are quantised first, by both: done by the key section's
+        // worker alone, they made it the later one.
+        prepareKey(&workers);
         std::atomic<size_t> deltaFrameSize{SIZE_MAX};
         platform::RunHalves(&workers, [&](int half) {
             if (half == 0) {
@@ -279,7 +282,6 @@ void CompressionSequence::WriteBothSections(const std::vector<uint8_t>& motion, 
                 deltaFrameSize.store(motion.size() + attempt.deltaSection.size(), std::memory_order_relaxed);
                 return;
             }
-            prepareKey();
             if (keyWriter) keyWriter->WriteAll(deltaFrameSize);
         });
     }

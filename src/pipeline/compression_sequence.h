@@ -113,7 +113,7 @@ class CompressionSequence {
                                   const Analysis& analysis, Attempt& written);
     [[nodiscard]] bool CodeAttempt(bool key, bool autoKeyInsert, const std::vector<uint8_t>* motion,
                                    Attempt& attempt);
-    PreparedSection PrepareKeyAlternative();
+    PreparedSection PrepareKeyAlternative(platform::WorkerPair* rowWorkers);
     void WriteBothSections(const std::vector<uint8_t>& motion, Attempt& attempt, bool& deltaCoded,
                            bool& keyCoded);
     [[nodiscard]] bool Reconstruct(const uint8_t* frame, bool key, uint16_t motionSize, size_t tokenSize);

@@ -39,7 +39,6 @@ class AviWriter {
     AVFormatContext* output = nullptr;
     AVStream* video = nullptr;
     AVRational frameDuration;
-    AudioTrack* audio;
     AvPacketPtr packet;
     int64_t frames = 0;
     bool headerWritten = false;

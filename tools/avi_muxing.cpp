@@ -9,7 +9,7 @@ namespace rq43::cli {
 
 AviWriter::AviWriter(const std::string& file, const std::string& name, const BITMAPINFOHEADER& format,
                      uint32_t rate, uint32_t scale, AudioTrack* audio)
-    : name(name), audio(audio), packet(NewPacket()) {
+    : name(name), packet(NewPacket()) {
     Check(avformat_alloc_output_context2(&output, av_guess_format("avi", nullptr, nullptr), nullptr,
                                          file.c_str()),
           "cannot set up the AVI muxer");

@@ -1,3 +1,4 @@
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -36,11 +37,13 @@ uint16_t U16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | p[1] << 8);
 }
 
-// printf into a string.
-template <typename... Args>
-void Append(std::string& text, const char* format, Args... args) {
+// printf into a string; the compiler checks the arguments against the format.
+__attribute__((format(printf, 2, 3))) void Append(std::string& text, const char* format, ...) {
     char buffer[160];
-    std::snprintf(buffer, sizeof buffer, format, args...);
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
     text += buffer;
 }
 

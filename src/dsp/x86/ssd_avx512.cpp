@@ -1,6 +1,8 @@
 // Some compilers' AVX-512 headers start intrinsics from a deliberately undefined register, then warn of it.
 #pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#if !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"  // a warning clang does not have
+#endif
 #include <immintrin.h>
 
 #include "dsp/ssd.h"

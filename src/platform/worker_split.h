@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -109,23 +110,33 @@ inline void RunBands(WorkerPair* workers, uint32_t units,
 
 // Work that either half of a stage may need first: the first to ask does it, the other waits until it is
 // done. A half waits only for work already begun, so this holds too when one thread runs both halves in
-// turn; the wait is as short as the work, so yielding is enough.
+// turn; the wait is as short as the work, so yielding is enough. If the work throws (std::bad_alloc), both
+// halves throw it: the other would otherwise wait for it for ever.
 class SharedStep {
   public:
     template <typename Work>
     void Ensure(const Work& work) {
         int untouched = kUntouched;
         if (state_.compare_exchange_strong(untouched, kRunning, std::memory_order_acquire)) {
-            work();
+            try {
+                work();
+            } catch (...) {
+                failure_ = std::current_exception();
+                state_.store(kFailed, std::memory_order_release);
+                throw;
+            }
             state_.store(kDone, std::memory_order_release);
             return;
         }
-        while (state_.load(std::memory_order_acquire) != kDone) std::this_thread::yield();
+        int state;
+        while ((state = state_.load(std::memory_order_acquire)) == kRunning) std::this_thread::yield();
+        if (state == kFailed) std::rethrow_exception(failure_);
     }
 
   private:
-    static constexpr int kUntouched = 0, kRunning = 1, kDone = 2;
+    static constexpr int kUntouched = 0, kRunning = 1, kDone = 2, kFailed = 3;
     std::atomic<int> state_{kUntouched};
+    std::exception_ptr failure_;  // written before kFailed is stored
 };
 
 // Which units of a RunUnits call have finished, for units that read what earlier ones wrote. A unit waits

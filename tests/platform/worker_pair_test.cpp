@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -118,6 +119,22 @@ TEST(WorkerPairTest, ASharedStepIsDoneOnceBeforeEitherHalfGoesOn) {
             EXPECT_EQ(seen[0], 1);
             EXPECT_EQ(seen[1], 1);
         }
+    }
+}
+
+// A shared step that runs out of memory fails the stage instead of leaving the other half waiting on it.
+TEST(WorkerPairTest, ASharedStepThatThrowsFailsTheStage) {
+    WorkerPair pair;
+    for (WorkerPair* workers : {&pair, static_cast<WorkerPair*>(nullptr)}) {
+        SharedStep step;
+        EXPECT_THROW(RunHalves(workers,
+                               [&](int) {
+                                   step.Ensure([] {
+                                       std::this_thread::sleep_for(std::chrono::microseconds(100));
+                                       throw std::bad_alloc();
+                                   });
+                               }),
+                     std::bad_alloc);
     }
 }
 

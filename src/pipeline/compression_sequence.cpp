@@ -400,10 +400,7 @@ int32_t CompressionSequence::Compress(ICCOMPRESS& record, int8_t& qualitySetting
         const Analysis analysis = Analyse(ForcedKeyFrame(record, needsKeyFrame));
         if (!analysis.transformed) return Fail(options.status);
 
-        Attempt& written = frameAttempt;
-        written.key = false;
-        written.motionSize = 0;
-        written.total = 0;
+        Attempt& written = frameAttempt;  // every attempt sets all of it before anything reads it
         if (!SearchRate(record, qualitySetting, options, analysis, written)) return Fail(options.status);
         ReportFrameKind(record, written.key);
         if (!Reconstruct(static_cast<const uint8_t*>(record.lpOutput), written.key, written.motionSize,

@@ -91,7 +91,7 @@ class CompressionSequence {
     // With two workers, a delta frame's key-frame alternative is coded here, beside the delta section.
     ResidualCoder keyCoder;
     bool keyCoderLoaded = false;         // keyCoder holds this frame's transform
-    bool keyAlternativeGivenUp = false;  // the last delta frame's key section could not win
+    bool keyAlternativeGivenUp = false;  // the last delta frame's key section was given up, not coded
     ResidualCoder reconstructionCoder;
     bool twoWorkers = false;
     // Created on the first frame that uses them, kept across sequences, ended with the codec instance.
